@@ -1,0 +1,38 @@
+#pragma once
+
+#include <QString>
+
+#include <array>
+#include <cstdint>
+
+namespace kirt {
+
+// Line settings chosen on the settings page; read when the port is opened.
+struct ComSettings
+{
+    QString portName;
+    std::uint32_t baudRate = 9600;
+    std::uint8_t dataBits = 8;
+    std::uint8_t stopBits = 0; // 0 one, 1 one and a half, 2 two
+    std::uint8_t parity = 0;   // 0 none, 1 odd, 2 even, 3 mark, 4 space
+    std::uint32_t readTimeoutMs = 2;
+};
+
+inline constexpr std::array<std::uint32_t, 18> BaudRateTable{
+    75, 135, 150, 300, 600, 1200, 1800, 2000, 2400, 3600, 4800, 7200, 9600, 19200, 38400, 56000,
+    57600, 115200};
+
+inline constexpr std::array<std::uint32_t, 23> ReadTimeoutTable{
+    1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 20, 30, 40, 50, 60, 70, 80, 90, 100, 200, 300, 400, 500};
+
+// Table lookup by a combo box index; an index outside the table (no selection) gives nothing.
+template <typename T, std::size_t N>
+bool tableEntry(const std::array<T, N>& table, int index, T& out)
+{
+    if (index < 0 || static_cast<std::size_t>(index) >= N)
+        return false;
+    out = table[static_cast<std::size_t>(index)];
+    return true;
+}
+
+} // namespace kirt
