@@ -1,0 +1,101 @@
+#include "app/core/settingsstore.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QSettings>
+#include <QVariant>
+
+namespace kirt {
+
+namespace {
+const QString Section = QStringLiteral("Kirt");
+}
+
+SettingsStore::SettingsStore() = default;
+SettingsStore::~SettingsStore() = default;
+
+QString SettingsStore::filePath()
+{
+    QString base = qEnvironmentVariable("XDG_CONFIG_HOME");
+    if (base.isEmpty())
+        base = QDir::homePath() + QStringLiteral("/.config");
+    return base + QStringLiteral("/kirt/kirt.ini");
+}
+
+bool SettingsStore::openForRead()
+{
+    const QString path = filePath();
+    if (!QFileInfo::exists(path))
+        return false;
+    auto settings = std::make_unique<QSettings>(path, QSettings::IniFormat);
+    if (settings->status() != QSettings::NoError || !settings->childGroups().contains(Section))
+        return false;
+    settings->beginGroup(Section);
+    m_settings = std::move(settings);
+    return true;
+}
+
+bool SettingsStore::openForWrite()
+{
+    const QString path = filePath();
+    if (!QDir().mkpath(QFileInfo(path).absolutePath()))
+        return false;
+    auto settings = std::make_unique<QSettings>(path, QSettings::IniFormat);
+    if (settings->status() != QSettings::NoError || !settings->isWritable())
+        return false;
+    settings->beginGroup(Section);
+    m_settings = std::move(settings);
+    return true;
+}
+
+void SettingsStore::close()
+{
+    if (!m_settings)
+        return;
+    m_settings->endGroup();
+    m_settings->sync();
+    m_settings.reset();
+}
+
+SettingsStore::ReadStatus SettingsStore::readInt(const QString& name, int& value) const
+{
+    if (!m_settings || !m_settings->contains(name))
+        return ReadStatus::Absent;
+    const QVariant stored = m_settings->value(name);
+    // INI keeps text; only a plain decimal that fits 32 bits counts as an integer.
+    if (stored.typeId() != QMetaType::QString)
+        return ReadStatus::WrongType;
+    bool ok = false;
+    const int parsed = stored.toString().trimmed().toInt(&ok, 10);
+    if (!ok)
+        return ReadStatus::WrongType;
+    value = parsed;
+    return ReadStatus::Ok;
+}
+
+SettingsStore::ReadStatus SettingsStore::readString(const QString& name, QString& value) const
+{
+    if (!m_settings || !m_settings->contains(name)) {
+        value.clear();
+        return ReadStatus::Ok;
+    }
+    const QVariant stored = m_settings->value(name);
+    if (stored.typeId() != QMetaType::QString)
+        return ReadStatus::WrongType;
+    value = stored.toString();
+    return ReadStatus::Ok;
+}
+
+void SettingsStore::writeInt(const QString& name, int value)
+{
+    if (m_settings)
+        m_settings->setValue(name, value);
+}
+
+void SettingsStore::writeString(const QString& name, const QString& value)
+{
+    if (m_settings)
+        m_settings->setValue(name, value);
+}
+
+} // namespace kirt

@@ -1,0 +1,103 @@
+#include "transmit/codec.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace kirt {
+
+char16_t FilterHexDigitKey(char16_t key)
+{
+    if ((key >= u'0' && key <= u'9') || (key >= u'A' && key <= u'F'))
+        return key;
+    if (key >= u'a' && key <= u'f')
+        return static_cast<char16_t>(key - u'a' + u'A');
+    return 0;
+}
+
+std::uint8_t HexDigitValue(char16_t ch)
+{
+    if (ch >= u'0' && ch <= u'9')
+        return static_cast<std::uint8_t>(ch - u'0');
+    if (ch >= u'A' && ch <= u'F')
+        return static_cast<std::uint8_t>(ch - u'A' + 10);
+    if (ch >= u'a' && ch <= u'f')
+        return static_cast<std::uint8_t>(ch - u'a' + 10);
+    // Only pasted text can hold other characters; they keep their place in the pair.
+    return 0;
+}
+
+std::uint8_t DecodeHexPair(char16_t high, char16_t low)
+{
+    return static_cast<std::uint8_t>(HexDigitValue(high) * 16 + HexDigitValue(low));
+}
+
+std::uint8_t DecodeHexPair(const char* text)
+{
+    return DecodeHexPair(static_cast<char16_t>(static_cast<unsigned char>(text[0])),
+                         static_cast<char16_t>(static_cast<unsigned char>(text[1])));
+}
+
+void LoadTransmitText(TransmitBuffer& buffer, const QString& text)
+{
+    const QByteArray bytes = text.toLatin1();
+    const std::size_t n = std::min(static_cast<std::size_t>(bytes.size()), TransmitTextMax);
+    std::memcpy(buffer.data(), bytes.constData(), n);
+    buffer[n] = 0;
+}
+
+std::uint32_t ConvertTransmitText(TransmitBuffer& buffer, DataFormat format)
+{
+    // The terminator is always inside the buffer, but never trust that blindly.
+    std::size_t n = 0;
+    while (n < buffer.size() && buffer[n] != 0)
+        ++n;
+    if (format == DataFormat::Asc)
+        return static_cast<std::uint32_t>(n);
+    const std::size_t count = n / 2;
+    for (std::size_t i = 0; i < count; ++i) {
+        // Pair i lies at 2i and 2i + 1, never behind the byte written, so in place is safe.
+        const char pair[2] = {static_cast<char>(buffer[2 * i]), static_cast<char>(buffer[2 * i + 1])};
+        buffer[i] = DecodeHexPair(pair);
+    }
+    return static_cast<std::uint32_t>(count);
+}
+
+QByteArray ConvertText(const QString& text, DataFormat format)
+{
+    if (format == DataFormat::Asc)
+        return text.toLatin1();
+    QByteArray out;
+    const qsizetype count = text.size() / 2;
+    out.reserve(count);
+    for (qsizetype i = 0; i < count; ++i)
+        out.append(static_cast<char>(DecodeHexPair(text[2 * i].unicode(), text[2 * i + 1].unicode())));
+    return out;
+}
+
+QString HexByte(std::uint8_t byte)
+{
+    static const char digits[] = "0123456789ABCDEF";
+    const QChar pair[2] = {QLatin1Char(digits[byte >> 4]), QLatin1Char(digits[byte & 0x0F])};
+    return QString(pair, 2);
+}
+
+QString LastLineOf(const QString& text)
+{
+    // A break at the very end belongs to the last line; search for the break before it.
+    qsizetype end = text.size();
+    if (end > 0 && text[end - 1] == u'\n')
+        --end;
+    if (end > 0 && text[end - 1] == u'\r')
+        --end;
+    qsizetype cut = -1;
+    for (qsizetype i = end - 1; i >= 0; --i) {
+        if (text[i] == u'\n' || text[i] == u'\r' || text[i] == QChar::ParagraphSeparator ||
+            text[i] == QChar::LineSeparator) {
+            cut = i;
+            break;
+        }
+    }
+    return cut < 0 ? text : text.mid(cut + 1);
+}
+
+} // namespace kirt

@@ -1,0 +1,103 @@
+#include "ui/datalineedit.h"
+
+#include "transmit/codec.h"
+
+#include <QKeyEvent>
+#include <QMimeData>
+#include <QTextBlock>
+#include <QTextCursor>
+
+DataLineEdit::DataLineEdit(QWidget* parent) : QPlainTextEdit(parent)
+{
+    setLineWrapMode(QPlainTextEdit::NoWrap);
+    setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    setTabChangesFocus(true);
+    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    document()->setDocumentMargin(2);
+    setFixedHeight(sizeHint().height());
+}
+
+QSize DataLineEdit::sizeHint() const
+{
+    const int frame = 2 * frameWidth();
+    const int margin = 2 * static_cast<int>(document()->documentMargin());
+    return {200, fontMetrics().lineSpacing() + frame + margin + 2};
+}
+
+QSize DataLineEdit::minimumSizeHint() const
+{
+    return {40, sizeHint().height()};
+}
+
+int DataLineEdit::roomFor(int replacing) const
+{
+    const int used = static_cast<int>(toPlainText().size()) - replacing;
+    return std::max(0, m_maxLength - used);
+}
+
+void DataLineEdit::keyPressEvent(QKeyEvent* event)
+{
+    const QString text = event->text();
+    const bool command = event->modifiers() & (Qt::ControlModifier | Qt::MetaModifier);
+    const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+    if (text.size() != 1 || (command && !enter)) {
+        QPlainTextEdit::keyPressEvent(event);
+        return;
+    }
+    char16_t key = enter ? u'\r' : text[0].unicode();
+    if (m_keyFilter)
+        key = m_keyFilter(key);
+    if (key == 0 || key == u'\r' || key == u'\n') {
+        event->accept();
+        return;
+    }
+    if (key == u'\b') {
+        QPlainTextEdit::keyPressEvent(event);
+        return;
+    }
+    QTextCursor cursor = textCursor();
+    const int selected = cursor.selectionEnd() - cursor.selectionStart();
+    if (roomFor(selected) < 1) {
+        event->accept();
+        return;
+    }
+    cursor.insertText(QString(QChar(key)));
+    setTextCursor(cursor);
+    event->accept();
+}
+
+void DataLineEdit::insertFromMimeData(const QMimeData* source)
+{
+    if (!source->hasText())
+        return;
+    const QTextCursor cursor = textCursor();
+    const int selected = cursor.selectionEnd() - cursor.selectionStart();
+    // A line break counts as one character, as in the document.
+    QString text = source->text();
+    text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    text.replace(u'\r', u'\n');
+    text.truncate(roomFor(selected));
+    if (text.isEmpty())
+        return;
+    textCursor().insertText(text);
+    ensureCursorVisible();
+}
+
+void DataLineEdit::keepLastLine()
+{
+    // Deleting lines changes the text and re-enters the change handler: one pass is enough.
+    if (m_trimming)
+        return;
+    const QString text = toPlainText();
+    const QString last = kirt::LastLineOf(text);
+    if (last.size() == text.size())
+        return;
+    m_trimming = true;
+    QTextCursor cursor(document());
+    cursor.setPosition(0);
+    cursor.setPosition(static_cast<int>(text.size() - last.size()), QTextCursor::KeepAnchor);
+    cursor.removeSelectedText();
+    m_trimming = false;
+    moveCursor(QTextCursor::End);
+}

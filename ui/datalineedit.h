@@ -1,0 +1,39 @@
+#pragma once
+
+#include <QPlainTextEdit>
+
+#include <functional>
+
+// A one-row plain-text data field: no wrap, no scroll bars, a character limit on typing and
+// pasting, and a hook that may replace or discard every typed character.
+class DataLineEdit : public QPlainTextEdit
+{
+    Q_OBJECT
+
+public:
+    // Returns the character to insert, or 0 to discard the key.
+    using KeyFilter = std::function<char16_t(char16_t)>;
+
+    explicit DataLineEdit(QWidget* parent = nullptr);
+
+    void setMaxLength(int maxLength) { m_maxLength = maxLength; }
+    int maxLength() const { return m_maxLength; }
+    void setKeyFilter(KeyFilter filter) { m_keyFilter = std::move(filter); }
+
+    // Leaves only the last line of the text (one edit, so change handlers see it once).
+    void keepLastLine();
+
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override;
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+    void insertFromMimeData(const QMimeData* source) override;
+
+private:
+    int roomFor(int replacing) const;
+
+    int m_maxLength = 1000;
+    bool m_trimming = false;
+    KeyFilter m_keyFilter;
+};
