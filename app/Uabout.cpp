@@ -1,7 +1,11 @@
 #include "app/Uabout.h"
 
 #include "app/core/memorystatus.h"
+// The form's own parameter is named after the box, like the global that holds it.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wshadow"
 #include "ui_Uabout.h"
+#pragma GCC diagnostic pop
 
 #include <QDesktopServices>
 #include <QMouseEvent>

@@ -19,6 +19,9 @@ class DataLineEdit;
 namespace Ui {
 class TFmain;
 }
+namespace kirt {
+class SettingsStore;
+}
 
 // Set by Alt+F4, read and cleared by the close that follows it.
 extern bool RefuseNextClose;
@@ -118,7 +121,7 @@ private:
     void resetReceiveBuffer();
     bool mMessageKeyPress(char16_t key);
     void showPortDevice();
-    bool restoreInt(class kirt::SettingsStore& store, const char* name, int& value);
+    bool restoreInt(kirt::SettingsStore& store, const char* name, int& value);
 
     std::unique_ptr<Ui::TFmain> m_ui;
 

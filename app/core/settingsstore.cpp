@@ -5,6 +5,8 @@
 #include <QSettings>
 #include <QVariant>
 
+#include <climits>
+
 namespace kirt {
 
 namespace {
@@ -62,11 +64,26 @@ SettingsStore::ReadStatus SettingsStore::readInt(const QString& name, int& value
     if (!m_settings || !m_settings->contains(name))
         return ReadStatus::Absent;
     const QVariant stored = m_settings->value(name);
-    // INI keeps text; only a plain decimal that fits 32 bits counts as an integer.
-    if (stored.typeId() != QMetaType::QString)
-        return ReadStatus::WrongType;
     bool ok = false;
-    const int parsed = stored.toString().trimmed().toInt(&ok, 10);
+    int parsed = 0;
+    switch (stored.typeId()) {
+    case QMetaType::Int:
+    case QMetaType::UInt:
+    case QMetaType::LongLong:
+    case QMetaType::ULongLong: {
+        // Values written by this process come back with their own type, not as text.
+        const qlonglong wide = stored.toLongLong(&ok);
+        ok = ok && wide >= INT_MIN && wide <= INT_MAX;
+        parsed = static_cast<int>(wide);
+        break;
+    }
+    case QMetaType::QString:
+        // The file keeps text: only a plain decimal that fits 32 bits counts as an integer.
+        parsed = stored.toString().trimmed().toInt(&ok, 10);
+        break;
+    default:
+        break;
+    }
     if (!ok)
         return ReadStatus::WrongType;
     value = parsed;
