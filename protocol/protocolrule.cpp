@@ -1,0 +1,77 @@
+#include "protocol/protocolrule.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace kirt {
+
+std::uint32_t ProtocolRule::parse(const QString& text)
+{
+    // The text's bytes go into the packet storage first, the same single-byte form the
+    // response goes out in.
+    const QByteArray bytes =
+        ConvertText(text.left(static_cast<qsizetype>(PacketCapacity)), DataFormat::Asc);
+    const std::size_t n = std::min(static_cast<std::size_t>(bytes.size()), PacketCapacity);
+    std::memcpy(m_packet.data(), bytes.constData(), n);
+
+    if (m_format == DataFormat::Asc) {
+        m_length = static_cast<std::uint32_t>(n);
+    } else {
+        const std::size_t count = n / 2;
+        // Byte k is written at k, never ahead of the pair 2k, 2k + 1 still to be read.
+        for (std::size_t k = 0; k < count; ++k)
+            m_packet[k] = DecodeHexPair(static_cast<char16_t>(m_packet[2 * k]),
+                                        static_cast<char16_t>(m_packet[2 * k + 1]));
+        m_length = static_cast<std::uint32_t>(count);
+    }
+
+    if (m_progress >= m_length)
+        m_progress = 0;
+    return m_length;
+}
+
+bool ProtocolRule::match(std::uint8_t byte)
+{
+    if (m_length == 0 || m_progress >= m_length) {
+        m_progress = 0;
+        return false;
+    }
+    if (byte != m_packet[m_progress]) {
+        m_progress = 0;
+        return false;
+    }
+    if (++m_progress != m_length)
+        return false;
+    m_progress = 0;
+    ++m_responseCount;
+    return true;
+}
+
+bool ProtocolRule::setFormat(DataFormat format)
+{
+    const bool changed = format != m_format;
+    m_format = format;
+    return changed;
+}
+
+QByteArrayView ProtocolRule::packet() const
+{
+    return QByteArrayView(m_packet.data(), static_cast<qsizetype>(m_length));
+}
+
+char16_t FilterProtocolKey(DataFormat format, char16_t key)
+{
+    if (key == u'\r')
+        return 0;
+    if (format == DataFormat::Hex)
+        return FilterHexDigitKey(key);
+    return key;
+}
+
+QString responseCountCaption(int ruleNumber, std::uint32_t count)
+{
+    return QStringLiteral("Protocol No.") + QString::number(ruleNumber) +
+           QStringLiteral(" Response Count : ") + QString::number(count);
+}
+
+} // namespace kirt
