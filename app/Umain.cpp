@@ -4,6 +4,7 @@
 #include "app/dialogs.h"
 #include "display/displaytables.h"
 #include "ui/datalineedit.h"
+#include "ui/receivedisplay.h"
 #include "ui_Umain.h"
 
 #include <QCloseEvent>
@@ -43,6 +44,7 @@ TFmain::TFmain(QWidget* parent) : QMainWindow(parent), m_ui(std::make_unique<Ui:
     // The layout asks for "Courier New"; Liberation Mono has the same metrics.
     QFont::insertSubstitution(QStringLiteral("Courier New"), QStringLiteral("Liberation Mono"));
     m_ui->setupUi(this);
+    m_display = m_ui->mMessage;
     m_timer1 = makeTimer(this, "Timer1", 50);
     m_autoTransIntervalTimer = makeTimer(this, "AutoTransIntervalTimer", 500);
     m_fileTransmitTimer = makeTimer(this, "FileTransmitTimer", 10);
@@ -64,7 +66,17 @@ TFmain::TFmain(QWidget* parent) : QMainWindow(parent), m_ui(std::make_unique<Ui:
     }
 }
 
-TFmain::~TFmain() = default;
+TFmain::~TFmain()
+{
+    // Serve the thread's last calls into this window while it winds down.
+    if (m_receiveThread)
+        m_receiveThread->requestInterruption();
+    if (m_port) {
+        m_port->purge();
+        m_port->close();
+    }
+    TReceiveComThread::stopAndWait(m_receiveThread);
+}
 
 void TFmain::buildRowTables()
 {
@@ -138,7 +150,7 @@ void TFmain::FormCreate()
     m_lastDisplayFormat = m_ui->DisplayFormatComboBox->currentIndex();
     m_comSettings.readTimeoutMs = 2;
     m_ui->TimeOutComboBox->setCurrentIndex(1);
-    m_ui->mMessage->clear();
+    clearDisplay();
     for (int n = 1; n <= ProtocolRules; ++n) {
         const auto i = static_cast<std::size_t>(n);
         m_rxEdit[i]->clear();
@@ -301,9 +313,4 @@ void TFmain::closeEvent(QCloseEvent* event)
         return;
     }
     event->accept();
-}
-
-void TFmain::ReleasePortHandle()
-{
-    // The program is ending: only the handle is given back.
 }

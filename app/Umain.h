@@ -2,10 +2,14 @@
 
 #include "protocol/protocolrule.h"
 #include "serial/comsettings.h"
+#include "serial/receivethread.h"
+#include "serial/rxringbuffer.h"
 #include "transmit/autotransmit.h"
 #include "transmit/codec.h"
 
+#include <QDateTime>
 #include <QMainWindow>
+#include <QPointer>
 
 #include <array>
 #include <atomic>
@@ -15,6 +19,7 @@ class QComboBox;
 class QLabel;
 class QTimer;
 class DataLineEdit;
+class ReceiveDisplay;
 
 namespace Ui {
 class TFmain;
@@ -27,7 +32,7 @@ class SettingsStore;
 extern bool RefuseNextClose;
 
 // The main window: reads the controls, calls the subsystems, writes the results.
-class TFmain : public QMainWindow
+class TFmain : public QMainWindow, private kirt::RxSink
 {
     Q_OBJECT
 
@@ -61,6 +66,22 @@ public:
     const kirt::ComSettings& comSettings() const { return m_comSettings; }
     bool portOpen() const { return m_portOpen; }
 
+    // Port open and close, and the single write path.
+    void COM_BitBtnClick();
+    bool OpenComPort(const QString& portName);
+    void CloseComPort();
+    void PurgeComPort();
+    std::uint32_t WriteComBytes(const std::uint8_t* bytes, std::uint32_t count);
+    const kirt::RxRingBuffer& rxMemory() const { return m_rxMemory; }
+
+    // Receive display.
+    void DisplayRxByte();
+    void ShowTraffic();
+    void TrimDisplayLines();
+    void ScrollDisplayToEnd();
+    void MatchProtocolByte(int n, std::uint8_t byte);
+    void SendProtocolResponse(int n);
+
     // Display settings and views.
     void DisplayFormatComboBoxClick();
     void NewLineCharEditChange();
@@ -87,8 +108,9 @@ public:
     kirt::DataFormat transmitLineFormat(int n) const { return m_transmitLineFormat[static_cast<std::size_t>(n)]; }
     kirt::DataFormat activeTransmitFormat() const { return m_activeTransmitFormat; }
 
-    // Auto transmit interval.
+    // Auto transmit.
     void TrackBar1Change();
+    void SendStopBtnClick();
     int autoIntervalMs() const { return m_autoIntervalMs; }
 
     // Protocol rules (rule n = 1..4).
@@ -117,6 +139,12 @@ private:
     void Panel3CanResize();
     void Panel1CanResize();
     void ReleasePortHandle();
+    // Calls from the receive thread, served on this thread.
+    void StoreRxChunk(const std::uint8_t* bytes, std::uint32_t count) override;
+    void RxDisplayStep() override;
+
+    void StopRealTimeSave();
+    void clearDisplay();
     void resetProtocolState();
     void resetReceiveBuffer();
     bool mMessageKeyPress(char16_t key);
@@ -145,6 +173,12 @@ private:
     kirt::ComSettings m_comSettings;
     bool m_portOpen = false;
     std::atomic<bool> m_rxEnabled{false};
+    std::shared_ptr<kirt::SerialPort> m_port;
+    QPointer<TReceiveComThread> m_receiveThread;
+    kirt::RxRingBuffer m_rxMemory;
+    QDateTime m_rxTime;
+    kirt::TransmitBuffer m_transmitBuffer{};
+    ReceiveDisplay* m_display = nullptr;
 
     std::uint32_t m_displayLineLimit = 27;
     std::uint8_t m_newLineChar = 0;

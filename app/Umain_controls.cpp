@@ -6,6 +6,7 @@
 #include "display/displaytables.h"
 #include "transmit/autotransmit.h"
 #include "ui/datalineedit.h"
+#include "ui/receivedisplay.h"
 #include "ui_Umain.h"
 
 #include <QAbstractButton>
@@ -62,6 +63,9 @@ void TFmain::connectControls()
     connect(ui->ConditionComboBox, &QComboBox::activated, this, &TFmain::LineLimitComboBoxClick);
     connect(ui->TrackBar1, &QSlider::valueChanged, this, &TFmain::TrackBar1Change);
 
+    connect(ui->COM_BitBtn, &QPushButton::clicked, this, &TFmain::COM_BitBtnClick);
+    connect(ui->SendStopBtn, &QPushButton::clicked, this, &TFmain::SendStopBtnClick);
+    connect(m_display, &ReceiveDisplay::rowsReflowed, this, &TFmain::TrimDisplayLines);
     connect(ui->CLEAR_BitBtn, &QPushButton::clicked, this, &TFmain::CLEAR_BitBtnClick);
     connect(ui->ReceiveView_BitBtn, &QPushButton::clicked, this, &TFmain::ReceiveView_BitBtnClick);
     connect(ui->OPTION_BitBtn, &QPushButton::clicked, this, &TFmain::OPTION_BitBtnClick);
@@ -327,7 +331,7 @@ void TFmain::ColorComboBoxClick()
 
 void TFmain::CLEAR_BitBtnClick()
 {
-    m_ui->mMessage->clear();
+    clearDisplay();
     m_hexKeyPairCount = 0;
     if (shown(m_ui->mMessage))
         m_ui->mMessage->setFocus();

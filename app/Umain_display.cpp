@@ -1,10 +1,96 @@
-// The receive display: what is typed into it.
+// The receive display: one received byte at a time, and what is typed into it.
 #include "app/Umain.h"
 
+#include "ui/receivedisplay.h"
 #include "ui_Umain.h"
+
+#include <QThread>
+#include <QTimer>
+
+void TFmain::DisplayRxByte()
+{
+    m_rxTime = QDateTime::currentDateTime();
+    // While a file goes out, received bytes wait in the buffer.
+    if (!m_ui->DownloadPanel->isHidden())
+        return;
+    const auto taken = m_rxMemory.TakeRxByte();
+    if (taken.pause)
+        QThread::msleep(1);
+    if (taken.hideFullPanel)
+        m_ui->RxMemoryFull->hide();
+    const std::uint8_t ch = taken.byte;
+
+    if (m_ui->EchoOnOffComboBox->currentIndex() == 1)
+        WriteComBytes(&ch, 1);
+    if (m_newLineEnabled && ch == m_newLineChar && !m_display->isEmpty())
+        m_display->appendLineBreak();
+    if (m_ui->DisplayFormatComboBox->currentIndex() == 0)
+        m_display->appendData(kirt::HexByte(ch) + u' ');
+    else if (ch != 0)
+        m_display->appendData(QString(QChar(ch)));
+    TrimDisplayLines();
+    for (int n = 1; n <= ProtocolRules; ++n)
+        MatchProtocolByte(n, ch);
+    ScrollDisplayToEnd();
+}
+
+void TFmain::TrimDisplayLines()
+{
+    m_display->trimToRows(m_displayLineLimit);
+}
+
+void TFmain::ScrollDisplayToEnd()
+{
+    m_display->scrollToEnd();
+}
+
+void TFmain::clearDisplay()
+{
+    m_display->clearDisplay();
+}
 
 bool TFmain::mMessageKeyPress(char16_t)
 {
     // The display never inserts typed characters itself.
     return true;
+}
+
+void TFmain::MatchProtocolByte(int n, std::uint8_t byte)
+{
+    const auto i = static_cast<std::size_t>(n);
+    if (m_protocolEnable[i]->currentIndex() != 1)
+        return;
+    if (!m_rules[i].match(byte))
+        return;
+    SendProtocolResponse(n);
+    m_responseCountText[i]->setText(kirt::responseCountCaption(n, m_rules[i].responseCount()));
+}
+
+void TFmain::SendProtocolResponse(int n)
+{
+    const auto i = static_cast<std::size_t>(n);
+    if (!m_portOpen)
+        return;
+    kirt::LoadTransmitText(m_transmitBuffer, m_txEdit[i]->toPlainText());
+    const std::uint32_t count = kirt::ConvertTransmitText(
+        m_transmitBuffer, kirt::dataFormatFromIndex(m_protocolFormat[i]->currentIndex()));
+    if (count == 0)
+        return;
+    WriteComBytes(m_transmitBuffer.data(), count);
+    UpdateStatusLine();
+}
+
+void TFmain::SendStopBtnClick()
+{
+    m_autoTransIntervalTimer->stop();
+    m_autoCycle.stop();
+    UpdateStatusLine();
+}
+
+void TFmain::StopRealTimeSave()
+{
+    m_realTimeSaveOn = false;
+    m_ui->FileOpen->setVisible(true);
+    m_ui->FileSave->setVisible(true);
+    m_ui->FileSaveAs->setVisible(true);
 }

@@ -1,15 +1,164 @@
-// The port as the window sees it: line settings shown, the receive buffer, the write path.
+// The port as the window sees it: open and close, the receive buffer, the write path.
 #include "app/Umain.h"
 
+#include "app/dialogs.h"
+#include "display/traffic.h"
 #include "serial/portmap.h"
+#include "serial/termiosport.h"
+#include "ui/receivedisplay.h"
 #include "ui_Umain.h"
+
+#include <QThread>
+#include <QTimer>
+
+namespace {
+
+QString openFailureDetail(const kirt::SerialStatus& status)
+{
+    QString detail = status.reason;
+    if (!status.hint.isEmpty())
+        detail += (detail.isEmpty() ? QString() : QStringLiteral("\n")) + status.hint;
+    return detail;
+}
+
+} // namespace
 
 void TFmain::showPortDevice()
 {
-    // Shows a user with a USB adapter which device the chosen name opens, so they know what to link.
+    // A user with a USB adapter sees which device the chosen name opens, so they know what to link.
     m_ui->SerialPortDeviceLabel->setText(kirt::describePort(m_ui->SerialPortComboBox->currentText()));
 }
 
 void TFmain::resetReceiveBuffer()
 {
+    m_rxMemory.clear();
+}
+
+void TFmain::COM_BitBtnClick()
+{
+    m_rxMemory.clear();
+    QPushButton* button = m_ui->COM_BitBtn;
+    QPalette p = button->palette();
+    if (!m_portOpen) {
+        const QString name = m_ui->SerialPortComboBox->currentText();
+        if (OpenComPort(name)) {
+            m_portOpen = true;
+            p.setColor(QPalette::ButtonText, Qt::red);
+            button->setPalette(p);
+            button->setText(QStringLiteral("COM CLOSE"));
+            m_rxEnabled = true;
+        }
+        clearDisplay();
+    } else {
+        CloseComPort();
+        p.setColor(QPalette::ButtonText, Qt::black);
+        button->setPalette(p);
+        button->setText(QStringLiteral("COM OPEN"));
+    }
+    UpdateStatusLine();
+    ReceiveView_BitBtnClick();
+    m_ui->mMessage->setFocus();
+    m_hexKeyPairCount = 0;
+}
+
+bool TFmain::OpenComPort(const QString& portName)
+{
+    const auto resolution = kirt::resolvePort(portName);
+    auto port = std::make_shared<kirt::TermiosPort>();
+    kirt::SerialStatus status;
+    if (resolution) {
+        status = port->open(resolution->devicePath);
+    } else {
+        status.error = kirt::SerialError::NotFound;
+        status.reason = portName.isEmpty() ? QStringLiteral("No port is selected.")
+                                           : QStringLiteral("%1 is not a port name.").arg(portName);
+    }
+    if (!status.ok()) {
+        port->close();
+        dialogs().error(this, QStringLiteral("Error Opening ") + portName,
+                        openFailureDetail(status));
+        return false;
+    }
+    status = port->readState();
+    if (!status.ok()) {
+        port->close();
+        dialogs().message(this, QStringLiteral("Get ComPort Status ERROR!"), status.reason);
+        return false;
+    }
+    status = port->applyState(m_comSettings);
+    if (!status.ok()) {
+        port->close();
+        dialogs().message(this, QStringLiteral("Set ComPort Status ERROR!"), status.reason);
+        return false;
+    }
+    m_port = std::move(port);
+    // The thread starts only now, so it never sees a half-configured port.
+    m_receiveThread = new TReceiveComThread(m_port, *this, *this, m_rxEnabled);
+    return true;
+}
+
+void TFmain::CloseComPort()
+{
+    if (m_portOpen) {
+        if (m_autoTransIntervalTimer->isActive())
+            SendStopBtnClick();
+        if (m_receiveThread)
+            m_receiveThread->requestInterruption();
+        PurgeComPort();
+        // The thread holds its own reference: a read in progress never sees a reused descriptor.
+        if (m_port)
+            m_port->close();
+        m_port.reset();
+        m_portOpen = false;
+        if (m_realTimeSaveOn)
+            StopRealTimeSave();
+    }
+    UpdateStatusLine();
+}
+
+void TFmain::PurgeComPort()
+{
+    if (m_port)
+        m_port->purge();
+}
+
+void TFmain::ReleasePortHandle()
+{
+    // The program is ending: the handle goes back, the thread is ended by the destructor.
+    if (m_receiveThread)
+        m_receiveThread->requestInterruption();
+    if (m_port) {
+        m_port->purge();
+        m_port->close();
+    }
+}
+
+std::uint32_t TFmain::WriteComBytes(const std::uint8_t* bytes, std::uint32_t count)
+{
+    // With no open port every byte is discarded; a failed byte is not retried.
+    if (m_port && m_port->isOpen())
+        for (std::uint32_t i = 0; i < count; ++i)
+            m_port->writeByte(bytes[i]);
+    return count;
+}
+
+void TFmain::StoreRxChunk(const std::uint8_t* bytes, std::uint32_t count)
+{
+    const auto result = m_rxMemory.StoreRxChunk(bytes, count);
+    if (result.showFullPanel)
+        m_ui->RxMemoryFull->show();
+}
+
+void TFmain::RxDisplayStep()
+{
+    if (m_rxMemory.pending())
+        DisplayRxByte();
+    ShowTraffic();
+}
+
+void TFmain::ShowTraffic()
+{
+    const QString caption = kirt::TrafficCaption(m_rxMemory.written(), m_rxMemory.backlog());
+    if (m_ui->TrafficPanel->text() != caption)
+        m_ui->TrafficPanel->setText(caption);
 }

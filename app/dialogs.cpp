@@ -16,10 +16,11 @@ public:
         box.exec();
     }
 
-    void message(QWidget* parent, const QString& text) override
+    void message(QWidget* parent, const QString& text, const QString& detail) override
     {
         QMessageBox box(QMessageBox::NoIcon, QApplication::applicationName(), text,
                         QMessageBox::Ok, parent);
+        box.setInformativeText(detail);
         box.exec();
     }
 

@@ -13,7 +13,7 @@ public:
     // Error icon and one OK button; detail becomes the box's informative text.
     virtual void error(QWidget* parent, const QString& text, const QString& detail = {}) = 0;
     // A plain box with one OK button.
-    virtual void message(QWidget* parent, const QString& text) = 0;
+    virtual void message(QWidget* parent, const QString& text, const QString& detail = {}) = 0;
     // Yes and No; true only for Yes.
     virtual bool confirm(QWidget* parent, const QString& text) = 0;
 };

@@ -23,7 +23,11 @@ public:
         errors << text;
         details << detail;
     }
-    void message(QWidget*, const QString& text) override { messages << text; }
+    void message(QWidget*, const QString& text, const QString& detail) override
+    {
+        messages << text;
+        details << detail;
+    }
     bool confirm(QWidget*, const QString& text) override
     {
         questions << text;
