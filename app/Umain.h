@@ -32,7 +32,7 @@ class SettingsStore;
 extern bool RefuseNextClose;
 
 // The main window: reads the controls, calls the subsystems, writes the results.
-class TFmain : public QMainWindow, private kirt::RxSink
+class TFmain : public QMainWindow, public kirt::RxSink
 {
     Q_OBJECT
 
@@ -73,6 +73,10 @@ public:
     void PurgeComPort();
     std::uint32_t WriteComBytes(const std::uint8_t* bytes, std::uint32_t count);
     const kirt::RxRingBuffer& rxMemory() const { return m_rxMemory; }
+
+    // Calls from the receive thread, served on this thread.
+    void StoreRxChunk(const std::uint8_t* bytes, std::uint32_t count) override;
+    void RxDisplayStep() override;
 
     // Receive display.
     void DisplayRxByte();
@@ -139,10 +143,6 @@ private:
     void Panel3CanResize();
     void Panel1CanResize();
     void ReleasePortHandle();
-    // Calls from the receive thread, served on this thread.
-    void StoreRxChunk(const std::uint8_t* bytes, std::uint32_t count) override;
-    void RxDisplayStep() override;
-
     void StopRealTimeSave();
     void clearDisplay();
     void resetProtocolState();

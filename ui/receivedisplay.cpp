@@ -21,7 +21,7 @@ ReceiveDisplay::ReceiveDisplay(QWidget* parent) : QPlainTextEdit(parent)
     setAcceptDrops(false);
     m_scrollTimer = new QTimer(this);
     m_scrollTimer->setSingleShot(true);
-    m_scrollTimer->setInterval(30);
+    m_scrollTimer->setInterval(RefreshMs);
     connect(m_scrollTimer, &QTimer::timeout, this, &ReceiveDisplay::flushScroll);
     m_columns = columnsForWidth();
 }
@@ -51,8 +51,18 @@ void ReceiveDisplay::insertWrapped(QTextCursor& cursor, const QString& text)
     }
 }
 
+void ReceiveDisplay::holdRepaint()
+{
+    // While data flows the view is painted by the refresh tick, not after every byte.
+    if (viewport()->updatesEnabled())
+        viewport()->setUpdatesEnabled(false);
+    if (!m_scrollTimer->isActive())
+        m_scrollTimer->start();
+}
+
 void ReceiveDisplay::appendData(const QString& text)
 {
+    holdRepaint();
     QTextCursor cursor(document());
     cursor.movePosition(QTextCursor::End);
     cursor.beginEditBlock();
@@ -82,6 +92,7 @@ void ReceiveDisplay::appendData(const QString& text)
 
 void ReceiveDisplay::appendLineBreak()
 {
+    holdRepaint();
     QTextCursor cursor(document());
     cursor.movePosition(QTextCursor::End);
     cursor.insertBlock();
@@ -96,6 +107,7 @@ void ReceiveDisplay::setDisplayText(const QString& text)
 
 void ReceiveDisplay::clearDisplay()
 {
+    flushScroll();
     clear();
     m_pendingCr = false;
 }
@@ -133,6 +145,7 @@ std::uint32_t ReceiveDisplay::trimToRows(std::uint32_t limit)
     if (rows <= limit)
         return 0;
     const std::uint32_t cut = rows - limit;
+    holdRepaint();
     QTextCursor cursor(document());
     cursor.movePosition(QTextCursor::Start);
     const QTextBlock last = document()->findBlockByNumber(static_cast<int>(cut));
@@ -146,6 +159,7 @@ std::uint32_t ReceiveDisplay::trimToRows(std::uint32_t limit)
 
 void ReceiveDisplay::scrollToEnd()
 {
+    m_scrollPending = true;
     if (!m_scrollTimer->isActive())
         m_scrollTimer->start();
 }
@@ -153,8 +167,15 @@ void ReceiveDisplay::scrollToEnd()
 void ReceiveDisplay::flushScroll()
 {
     m_scrollTimer->stop();
-    moveCursor(QTextCursor::End);
-    ensureCursorVisible();
+    if (m_scrollPending) {
+        m_scrollPending = false;
+        moveCursor(QTextCursor::End);
+        ensureCursorVisible();
+    }
+    if (!viewport()->updatesEnabled()) {
+        viewport()->setUpdatesEnabled(true);
+        viewport()->update();
+    }
 }
 
 void ReceiveDisplay::reflow()

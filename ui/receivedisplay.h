@@ -38,7 +38,7 @@ public:
     // Caret to the end and into view; done at most a few dozen times a second, since a
     // scroll and repaint per byte would cost far more than the byte.
     void scrollToEnd();
-    // Runs a pending scroll now (tests and benchmarks).
+    // Runs a pending scroll and repaint now.
     void flushScroll();
 
 signals:
@@ -52,11 +52,15 @@ protected:
     void insertFromMimeData(const QMimeData* source) override;
 
 private:
+    static constexpr int RefreshMs = 30;
+
+    void holdRepaint();
     int columnsForWidth() const;
     void reflow();
     void insertWrapped(QTextCursor& cursor, const QString& text);
 
     int m_columns = 80;
+    bool m_scrollPending = false;
     bool m_pendingCr = false; // a CR ended the last line; an LF right after it adds nothing
     QTimer* m_scrollTimer = nullptr;
 };

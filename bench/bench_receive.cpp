@@ -1,0 +1,215 @@
+// Receive display figures: the cost of one display step, and the highest paced rate through a
+// pseudo-terminal that is displayed with no byte lost. Prints its figures; asserts nothing.
+//   bench_receive [seconds-per-rate-run]     (default 30 for the goal rate, 10 for the search)
+#include "app/Umain.h"
+#include "tests/support/dialoganswerer.h"
+#include "tests/support/ptydevice.h"
+#include "tests/support/tempsettings.h"
+#include "ui/receivedisplay.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QElapsedTimer>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <random>
+#include <thread>
+#include <vector>
+
+#include <poll.h>
+#include <unistd.h>
+
+namespace {
+
+void choose(QWidget* window, const char* box, int index)
+{
+    auto* combo = window->findChild<QComboBox*>(QLatin1String(box));
+    combo->setCurrentIndex(index);
+    emit combo->activated(index);
+}
+
+struct Config
+{
+    const char* name;
+    int format;  // 0 HEX, 1 ASC
+    bool vertical5000;
+};
+
+double median(std::vector<double> v)
+{
+    std::sort(v.begin(), v.end());
+    return v.empty() ? 0.0 : v[v.size() / 2];
+}
+
+// Median microseconds of one step (hand a byte over, display it), in batches of 64.
+double stepCost(TFmain& window, ReceiveDisplay* display, int format, bool full)
+{
+    std::mt19937 random(7);
+    auto nextByte = [&] {
+        // Text with a line every ~70 characters in ASC; any byte in HEX.
+        const auto r = static_cast<std::uint8_t>(random());
+        if (format == 1)
+            return r % 71 == 0 ? std::uint8_t{'\n'} : static_cast<std::uint8_t>(0x20 + r % 95);
+        return r;
+    };
+    window.CLEAR_BitBtnClick();
+    if (full) {
+        while (display->rowCount() < window.displayLineLimit()) {
+            for (int i = 0; i < 256; ++i) {
+                const std::uint8_t b = nextByte();
+                window.StoreRxChunk(&b, 1);
+                window.RxDisplayStep();
+            }
+            QCoreApplication::processEvents();
+        }
+    }
+    std::vector<double> samples;
+    constexpr int Batch = 64;
+    for (int round = 0; round < 200; ++round) {
+        QElapsedTimer timer;
+        timer.start();
+        for (int i = 0; i < Batch; ++i) {
+            const std::uint8_t b = nextByte();
+            window.StoreRxChunk(&b, 1);
+            window.RxDisplayStep();
+            if (i % 4 == 3)
+                QCoreApplication::processEvents();
+        }
+        samples.push_back(static_cast<double>(timer.nsecsElapsed()) / 1000.0 / Batch);
+        if (!full && display->rowCount() > window.displayLineLimit() / 2)
+            window.CLEAR_BitBtnClick();
+    }
+    return median(samples);
+}
+
+// Streams `rate` bytes/s for `seconds` into the open port and reads the echo back. Lossless
+// when every byte comes back, in order, and the receive buffer never filled.
+bool pacedRun(TFmain& window, kirt::PtyDevice& device, int rate, int seconds, double& lagSeconds)
+{
+    const int fd = device.masterFd();
+    const long long total = static_cast<long long>(rate) * seconds;
+    std::atomic<long long> sent{0};
+    std::atomic<bool> writerDone{false};
+    std::thread writer([&] {
+        const auto start = std::chrono::steady_clock::now();
+        std::uint8_t value = 0;
+        char chunk[64];
+        while (sent < total) {
+            const auto elapsed = std::chrono::steady_clock::now() - start;
+            const long long due = std::min<long long>(
+                total,
+                static_cast<long long>(std::chrono::duration<double>(elapsed).count() * rate));
+            if (sent >= due) {
+                std::this_thread::sleep_for(std::chrono::microseconds(200));
+                continue;
+            }
+            const auto n = static_cast<int>(std::min<long long>(due - sent, sizeof chunk));
+            for (int i = 0; i < n; ++i)
+                chunk[i] = static_cast<char>(value++);
+            pollfd p{fd, POLLOUT, 0};
+            ::poll(&p, 1, 100);
+            const ssize_t w = ::write(fd, chunk, static_cast<size_t>(n));
+            if (w > 0)
+                sent += w;
+            value = static_cast<std::uint8_t>(value - (n - std::max<ssize_t>(w, 0)));
+        }
+        writerDone = true;
+    });
+    long long echoed = 0;
+    bool inOrder = true;
+    std::uint8_t expect = 0;
+    bool everFull = false;
+    QElapsedTimer afterWriter;
+    bool writerFinished = false;
+    while (true) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        char buffer[4096];
+        ssize_t r;
+        while ((r = ::read(fd, buffer, sizeof buffer)) > 0) {
+            for (ssize_t i = 0; i < r; ++i) {
+                if (static_cast<std::uint8_t>(buffer[i]) != expect)
+                    inOrder = false;
+                ++expect;
+            }
+            echoed += r;
+        }
+        everFull = everFull || window.rxMemory().RxFull();
+        if (writerDone && !writerFinished) {
+            writerFinished = true;
+            afterWriter.start();
+        }
+        if (writerFinished && (echoed >= total || afterWriter.elapsed() > 60000))
+            break;
+    }
+    writer.join();
+    lagSeconds = static_cast<double>(afterWriter.elapsed()) / 1000.0;
+    return echoed == total && inOrder && !everFull;
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    const int seconds = argc > 1 ? std::max(1, atoi(argv[1])) : 30;
+    kirt::test::TempSettings settings;
+    kirt::test::DialogAnswerer answers;
+
+    std::printf("Display step, median microseconds per byte (hand-over + display):\n");
+    const Config configs[] = {{"HEX, Default", 0, false},
+                              {"ASC, Default", 1, false},
+                              {"HEX, 5000 rows, vertical", 0, true},
+                              {"ASC, 5000 rows, vertical", 1, true}};
+    for (const Config& c : configs) {
+        TFmain window;
+        window.show();
+        choose(&window, "DisplayFormatComboBox", c.format);
+        if (c.vertical5000) {
+            choose(&window, "ScrollBarComboBox", 1);
+            choose(&window, "LineLimitComboBox", 15);
+        }
+        auto* display = window.findChild<ReceiveDisplay*>(QStringLiteral("mMessage"));
+        const double empty = stepCost(window, display, c.format, false);
+        const double full = stepCost(window, display, c.format, true);
+        std::printf("  %-26s empty %6.1f us   full (%u rows) %6.1f us   full/empty %.2f\n",
+                    c.name, empty, display->rowCount(), full, full / empty);
+    }
+
+    std::printf("\nPaced stream through a pseudo-terminal, HEX, 5000 rows, vertical scroll bar, "
+                "echo on:\n");
+    kirt::PtyDevice device(1);
+    TFmain window;
+    window.show();
+    choose(&window, "DisplayFormatComboBox", 0);
+    choose(&window, "ScrollBarComboBox", 1);
+    choose(&window, "LineLimitComboBox", 15);
+    choose(&window, "EchoOnOffComboBox", 1);
+    window.COM_BitBtnClick();
+    if (!window.portOpen()) {
+        std::printf("  could not open the pseudo-terminal\n");
+        return 1;
+    }
+    double lag = 0;
+    const int goal = 23040;
+    const bool goalOk = pacedRun(window, device, goal, seconds, lag);
+    std::printf("  %6d bytes/s for %d s: %s (drained %.2f s after the writer stopped)\n", goal,
+                seconds, goalOk ? "lossless" : "LOST BYTES", lag);
+    int best = goalOk ? goal : 0;
+    const int search = std::max(1, seconds / 3);
+    for (int rate : {34560, 46080, 57600, 80000, 115200, 160000}) {
+        const bool ok = pacedRun(window, device, rate, search, lag);
+        std::printf("  %6d bytes/s for %d s: %s (drained %.2f s after)\n", rate, search,
+                    ok ? "lossless" : "LOST BYTES", lag);
+        if (!ok)
+            break;
+        best = rate;
+    }
+    std::printf("  highest lossless rate measured: %d bytes/s (%.1fx the goal)\n", best,
+                static_cast<double>(best) / goal);
+    window.COM_BitBtnClick();
+    return 0;
+}

@@ -1,0 +1,105 @@
+#include "serial/portmap.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+namespace kirt {
+
+namespace {
+
+constexpr int FirstPort = 1;
+constexpr int LastPort = 30;
+
+QString environmentName(int number)
+{
+    return QStringLiteral("KIRT_COM%1").arg(number);
+}
+
+// Shows a path below the home folder as "~/...", the way a user would type it.
+QString homeRelative(const QString& path)
+{
+    const QString home = QDir::homePath();
+    if (!home.isEmpty() && home != QLatin1String("/") && path.startsWith(home + QLatin1Char('/')))
+        return QLatin1Char('~') + path.mid(home.size());
+    return path;
+}
+
+} // namespace
+
+int comPortNumber(const QString& portName)
+{
+    if (!portName.startsWith(QLatin1String("COM")))
+        return 0;
+    const QString digits = portName.mid(3);
+    // No sign, blank or leading zero: the list offers exactly "COM1".."COM30".
+    if (digits.isEmpty() || digits.size() > 2 || digits.front() == QLatin1Char('0'))
+        return 0;
+    for (const QChar c : digits)
+        if (c < QLatin1Char('0') || c > QLatin1Char('9'))
+            return 0;
+    const int number = digits.toInt();
+    return number >= FirstPort && number <= LastPort ? number : 0;
+}
+
+QString portLinkDirectory()
+{
+    QString base = qEnvironmentVariable("XDG_CONFIG_HOME");
+    // A relative value is invalid by the base directory rules and is ignored.
+    if (base.isEmpty() || !QDir::isAbsolutePath(base))
+        base = QDir::homePath() + QLatin1String("/.config");
+    return QDir::cleanPath(base + QLatin1String("/kirt/ports"));
+}
+
+std::optional<PortResolution> resolvePort(const QString& portName)
+{
+    const int number = comPortNumber(portName);
+    if (number == 0)
+        return std::nullopt;
+
+    PortResolution result;
+    const QString variable = environmentName(number);
+    const QString fromEnvironment = qEnvironmentVariable(variable.toLatin1().constData());
+    if (!fromEnvironment.isEmpty()) {
+        result.devicePath = fromEnvironment;
+        result.source = PortSource::Environment;
+        result.origin = variable;
+        return result;
+    }
+
+    // A dangling link still wins: the user asked for that device, and opening it then
+    // reports that it is absent rather than silently opening another port.
+    const QString link = portLinkDirectory() + QLatin1Char('/') + portName;
+    const QFileInfo linkInfo(link);
+    if (linkInfo.isSymLink() || linkInfo.exists()) {
+        result.devicePath = link;
+        result.source = PortSource::ConfigLink;
+        result.origin = link;
+        if (linkInfo.isSymLink())
+            result.linkTarget = linkInfo.symLinkTarget();
+        return result;
+    }
+
+    result.devicePath = QStringLiteral("/dev/ttyS%1").arg(number - 1);
+    result.source = PortSource::Default;
+    return result;
+}
+
+QString describePort(const QString& portName)
+{
+    const std::optional<PortResolution> port = resolvePort(portName);
+    if (!port)
+        return {};
+    switch (port->source) {
+    case PortSource::Environment:
+        return QStringLiteral("%1 (%2)").arg(port->devicePath, port->origin);
+    case PortSource::ConfigLink:
+        if (!port->linkTarget.isEmpty())
+            return QStringLiteral("%1 (link %2)").arg(port->linkTarget, homeRelative(port->origin));
+        return QStringLiteral("%1 (configured)").arg(homeRelative(port->devicePath));
+    case PortSource::Default:
+        break;
+    }
+    return QStringLiteral("%1 (default)").arg(port->devicePath);
+}
+
+} // namespace kirt

@@ -1,0 +1,128 @@
+#include "serial/receivethread.h"
+
+#include <QCoreApplication>
+#include <QMetaObject>
+
+#include <algorithm>
+#include <chrono>
+#include <utility>
+
+// Qt's blocking hand-over waits on a futex that ThreadSanitizer cannot see; these mark the
+// order it guarantees, so that a race report means a real race.
+#if defined(__SANITIZE_THREAD__)
+#define KIRT_THREAD_SANITIZER 1
+#elif defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+#define KIRT_THREAD_SANITIZER 1
+#endif
+#endif
+
+#ifdef KIRT_THREAD_SANITIZER
+extern "C" void __tsan_acquire(void* address);
+extern "C" void __tsan_release(void* address);
+#endif
+
+namespace {
+
+void handOverAcquire([[maybe_unused]] void* address)
+{
+#ifdef KIRT_THREAD_SANITIZER
+    __tsan_acquire(address);
+#endif
+}
+
+void handOverRelease([[maybe_unused]] void* address)
+{
+#ifdef KIRT_THREAD_SANITIZER
+    __tsan_release(address);
+#endif
+}
+
+} // namespace
+
+TReceiveComThread::TReceiveComThread(std::shared_ptr<kirt::SerialPort> port, kirt::RxSink& sink,
+                                     QObject& context, const std::atomic<bool>& rxEnabled)
+    : m_port(std::move(port)), m_sink(sink), m_context(context), m_rxEnabled(rxEnabled)
+{
+    connect(this, &QThread::finished, this, &QObject::deleteLater);
+    start();
+}
+
+void TReceiveComThread::stopAndWait(QPointer<TReceiveComThread> thread)
+{
+    if (!thread)
+        return;
+    thread->requestInterruption();
+    // The pump may run the deferred delete; the guard then ends the loop.
+    while (thread && !thread->wait(5))
+        QCoreApplication::processEvents();
+}
+
+void TReceiveComThread::run()
+{
+    Execute();
+}
+
+void TReceiveComThread::Execute()
+{
+    while (!isInterruptionRequested()) {
+        if (m_rxEnabled.load())
+            ReadRxChunk();
+        DispatchRxDisplay();
+        m_chunkCount = 0;
+        ++m_passes;
+    }
+}
+
+void TReceiveComThread::ReadRxChunk()
+{
+    const int got = m_port->readChunk(m_chunk.data(), m_chunk.size());
+    if (got < 0) {
+        // An unplugged adapter fails every read at once; without a pause the loop would
+        // spin and flood the main thread with display calls.
+        ++m_failedReads;
+        pauseAfterFailedRead();
+        return;
+    }
+    m_chunkCount = static_cast<std::uint32_t>(got);
+    Synchronize([this] { m_sink.StoreRxChunk(m_chunk.data(), m_chunkCount); });
+}
+
+void TReceiveComThread::DispatchRxDisplay()
+{
+    // One display step per byte read keeps the display abreast of a steady stream; a quiet
+    // pass drains the backlog. The steps of a pass share one hand-over.
+    const std::uint32_t steps = m_chunkCount != 0 ? m_chunkCount : IdleDisplaySteps;
+    Synchronize([this, steps] {
+        for (std::uint32_t i = 0; i < steps; ++i)
+            m_sink.RxDisplayStep();
+    });
+}
+
+template <typename Function> void TReceiveComThread::Synchronize(Function&& function)
+{
+    handOverRelease(this);
+    QMetaObject::invokeMethod(
+        &m_context,
+        [this, &function] {
+            handOverAcquire(this);
+            function();
+            handOverRelease(this);
+        },
+        Qt::BlockingQueuedConnection);
+    handOverAcquire(this);
+}
+
+void TReceiveComThread::pauseAfterFailedRead()
+{
+    using namespace std::chrono;
+    // As long as a read that timed out: 4 + read time-out, in slices so a stop request is
+    // seen promptly.
+    const auto end = steady_clock::now() + milliseconds(4 + m_port->readTimeoutMs());
+    while (!isInterruptionRequested()) {
+        const auto left = ceil<milliseconds>(end - steady_clock::now()).count();
+        if (left <= 0)
+            break;
+        QThread::msleep(static_cast<unsigned long>(std::min<long long>(left, 5)));
+    }
+}

@@ -1,0 +1,89 @@
+#pragma once
+
+#include "serial/serialport.h"
+
+#include <QObject>
+#include <QPointer>
+#include <QThread>
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <memory>
+
+namespace kirt {
+
+// What the receive thread hands to the main thread. Both calls run on the thread of the
+// context object given to the receive thread, one at a time, while the receive thread waits.
+class RxSink
+{
+public:
+    virtual ~RxSink() = default;
+    // Every successful read, also one that delivered nothing.
+    virtual void StoreRxChunk(const std::uint8_t* bytes, std::uint32_t count) = 0;
+    // Displays at most one pending byte and refreshes the traffic figure.
+    virtual void RxDisplayStep() = 0;
+};
+
+} // namespace kirt
+
+// The receive loop. Created running by a successful open; deletes itself when its loop ends.
+//
+// Ownership and lifetime: the thread shares the port, so a close on the main thread while it
+// is inside a read never leaves it with a closed or reused descriptor. The sink and the
+// context object must outlive the thread; hold the thread in a QPointer, since it may delete
+// itself whenever the main thread returns to its event loop.
+//
+// Closing the port (the thread keeps running until it notices):
+//     thread->requestInterruption();
+//     port->purge();
+//     port->close();
+// Never wait for the thread there: it may be blocked in a call into the main thread.
+//
+// Stopping it for good, at program exit, before the sink goes away (close the port as above
+// first, so that a pending read ends at once instead of after its time-out):
+//     TReceiveComThread::stopAndWait(thread);
+// which requests the stop and pumps the main thread's events until the loop has ended
+// (while (!wait(5)) QCoreApplication::processEvents();), so the thread's last calls into the
+// main thread are served instead of deadlocking.
+class TReceiveComThread final : public QThread
+{
+    Q_OBJECT
+
+public:
+    // Starts at once. rxEnabled is owned by the window and read once per pass.
+    TReceiveComThread(std::shared_ptr<kirt::SerialPort> port, kirt::RxSink& sink, QObject& context,
+                      const std::atomic<bool>& rxEnabled);
+    ~TReceiveComThread() override = default;
+
+    // The request and the event pump described above; safe with a thread already gone.
+    static void stopAndWait(QPointer<TReceiveComThread> thread);
+
+    // Passes whose read failed, for diagnostics; atomic so any thread may read it.
+    std::uint64_t failedReads() const { return m_failedReads.load(); }
+    std::uint64_t passes() const { return m_passes.load(); }
+
+    static constexpr std::uint32_t ReadSize = 4;
+    static constexpr std::uint32_t IdleDisplaySteps = 20;
+
+protected:
+    void run() override;
+
+private:
+    void Execute();
+    void ReadRxChunk();
+    void DispatchRxDisplay();
+    template <typename Function> void Synchronize(Function&& function);
+    void pauseAfterFailedRead();
+
+    std::shared_ptr<kirt::SerialPort> m_port;
+    kirt::RxSink& m_sink;
+    QObject& m_context;
+    const std::atomic<bool>& m_rxEnabled;
+
+    std::array<std::uint8_t, ReadSize> m_chunk{};
+    std::uint32_t m_chunkCount = 0;
+
+    std::atomic<std::uint64_t> m_failedReads{0};
+    std::atomic<std::uint64_t> m_passes{0};
+};

@@ -1,0 +1,66 @@
+#pragma once
+
+#include "serial/comsettings.h"
+
+#include <QString>
+
+#include <cstddef>
+#include <cstdint>
+
+namespace kirt {
+
+enum class SerialError {
+    None,
+    NotFound,         // no such device, or nothing answers at that path
+    PermissionDenied, // typically: the user is not in the group that owns the device
+    Busy,             // another program holds the device
+    GetStateFailed,   // the line state cannot be read (also: the path is not a terminal)
+    SetStateFailed,   // the line state cannot be applied as asked
+    NotOpen,
+    Other
+};
+
+// Outcome of a port step: what went wrong, the system's own reason, and what the user can do.
+struct SerialStatus
+{
+    SerialError error = SerialError::None;
+    int osError = 0;
+    QString reason; // the system's text for osError, or why the settings were refused
+    QString hint;   // a suggestion for the user; may be empty
+
+    bool ok() const { return error == SerialError::None; }
+};
+
+// The serial device as the window and the receive thread see it. The steps follow the
+// window's open sequence: open, readState, applyState; a failed step leaves the port open
+// for the caller to close. Every call but readChunk belongs to the thread that opened the
+// port; readChunk may run on one other thread at the same time, and purge and close wake
+// it up.
+class SerialPort
+{
+public:
+    virtual ~SerialPort() = default;
+
+    virtual SerialStatus open(const QString& devicePath) = 0;
+    virtual SerialStatus readState() = 0;
+    virtual SerialStatus applyState(const ComSettings& settings) = 0;
+
+    // Reads up to capacity bytes. Returns as soon as at least one byte is there, or 0 when
+    // nothing arrived within 4 + read time-out milliseconds (or purge woke the read); -1
+    // when the read failed or the port is closed or being closed.
+    virtual int readChunk(std::uint8_t* buffer, std::size_t capacity) = 0;
+
+    // One byte, as the device takes it. False when the byte was not written.
+    virtual bool writeByte(std::uint8_t byte) = 0;
+
+    // Discards both queues of the device and ends a pending read.
+    virtual void purge() = 0;
+
+    virtual void close() = 0;
+    virtual bool isOpen() const = 0;
+
+    // The read time-out set by the last applyState, in milliseconds.
+    virtual std::uint32_t readTimeoutMs() const = 0;
+};
+
+} // namespace kirt

@@ -1,0 +1,556 @@
+#include "serial/termiosport.h"
+
+#include <QFile>
+
+#include <array>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <utility>
+#include <vector>
+
+#include <fcntl.h>
+#include <grp.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+// Rates without a speed constant go through the kernel's termios2 interface. Its structure
+// is declared here because the kernel header that has it cannot share a unit with
+// <termios.h>; the layout below is the one of the architectures listed.
+#if defined(__linux__) && (defined(__x86_64__) || defined(__i386__) || defined(__aarch64__) ||     \
+                           defined(__arm__) || defined(__riscv))
+#define KIRT_HAVE_TERMIOS2 1
+#endif
+
+namespace kirt {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+#ifdef KIRT_HAVE_TERMIOS2
+struct KernelTermios2
+{
+    tcflag_t c_iflag;
+    tcflag_t c_oflag;
+    tcflag_t c_cflag;
+    tcflag_t c_lflag;
+    cc_t c_line;
+    cc_t c_cc[19];
+    speed_t c_ispeed;
+    speed_t c_ospeed;
+};
+constexpr unsigned long GetTermios2 = _IOR('T', 0x2A, KernelTermios2);
+constexpr unsigned long SetTermios2 = _IOW('T', 0x2B, KernelTermios2);
+constexpr tcflag_t OtherBaud = 0010000;
+#endif
+
+struct SpeedCode
+{
+    std::uint32_t rate;
+    speed_t code;
+};
+
+constexpr std::array<SpeedCode, 29> SpeedCodes{{
+    {50, B50},           {75, B75},           {110, B110},         {150, B150},
+    {200, B200},         {300, B300},         {600, B600},         {1200, B1200},
+    {1800, B1800},       {2400, B2400},       {4800, B4800},       {9600, B9600},
+    {19200, B19200},     {38400, B38400},     {57600, B57600},     {115200, B115200},
+    {230400, B230400},   {460800, B460800},   {500000, B500000},   {576000, B576000},
+    {921600, B921600},   {1000000, B1000000}, {1152000, B1152000}, {1500000, B1500000},
+    {2000000, B2000000}, {2500000, B2500000}, {3000000, B3000000}, {3500000, B3500000},
+    {4000000, B4000000},
+}};
+
+bool speedCode(std::uint32_t rate, speed_t& code)
+{
+    for (const SpeedCode& entry : SpeedCodes) {
+        if (entry.rate == rate) {
+            code = entry.code;
+            return true;
+        }
+    }
+    return false;
+}
+
+QString systemText(int error)
+{
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+// The group that owns the device, so the hint names the group that actually grants access.
+QString owningGroup(const QString& devicePath)
+{
+    struct stat info
+    {
+    };
+    if (::stat(QFile::encodeName(devicePath).constData(), &info) != 0)
+        return {};
+    std::vector<char> scratch(4096);
+    struct group entry
+    {
+    };
+    struct group* found = nullptr;
+    if (::getgrgid_r(info.st_gid, &entry, scratch.data(), scratch.size(), &found) != 0 ||
+        found == nullptr)
+        return {};
+    return QString::fromLocal8Bit(found->gr_name);
+}
+
+SerialStatus failure(SerialError error, int osError, QString hint = {})
+{
+    SerialStatus status;
+    status.error = error;
+    status.osError = osError;
+    status.reason = osError != 0 ? systemText(osError) : QString();
+    status.hint = std::move(hint);
+    return status;
+}
+
+SerialStatus refused(SerialError error, QString reason)
+{
+    SerialStatus status;
+    status.error = error;
+    status.reason = std::move(reason);
+    return status;
+}
+
+SerialStatus openFailure(int osError, const QString& devicePath)
+{
+    switch (osError) {
+    case ENOENT:
+    case ENODEV:
+    case ENXIO:
+    case EIO:
+    case ENOTDIR:
+        return failure(SerialError::NotFound, osError,
+                       QStringLiteral("Check that the device is connected, or map the port to "
+                                      "the device it is on."));
+    case EACCES:
+    case EPERM: {
+        QString group = owningGroup(devicePath);
+        if (group.isEmpty() || group == QLatin1String("root"))
+            group = QStringLiteral("dialout");
+        return failure(SerialError::PermissionDenied, osError,
+                       QStringLiteral("Add your user to the group '%1' (sudo usermod -aG %1 "
+                                      "$USER) and log in again.")
+                           .arg(group));
+    }
+    case EBUSY:
+    case EWOULDBLOCK:
+        return failure(SerialError::Busy, osError,
+                       QStringLiteral("Another program is using the device."));
+    default:
+        return failure(SerialError::Other, osError);
+    }
+}
+
+int millisecondsUntil(Clock::time_point deadline)
+{
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+    return left.count() > 0 ? static_cast<int>(left.count()) : 0;
+}
+
+bool unsupportedRequest(int error)
+{
+    // A request the device does not know: a pseudo-terminal has no modem lines, and a path
+    // that is not a terminal has no exclusive flag (reading its state reports that).
+    return error == ENOTTY || error == EINVAL || error == ENOTSUP;
+}
+
+} // namespace
+
+bool baudRateSupported(std::uint32_t baudRate)
+{
+    speed_t code = 0;
+    if (speedCode(baudRate, code))
+        return true;
+#ifdef KIRT_HAVE_TERMIOS2
+    return baudRate != 0;
+#else
+    return false;
+#endif
+}
+
+TermiosBuild buildTermios(const termios& current, const ComSettings& settings)
+{
+    TermiosBuild build;
+    build.baudRate = settings.baudRate;
+
+    tcflag_t size = 0;
+    switch (settings.dataBits) {
+    case 5:
+        size = CS5;
+        break;
+    case 6:
+        size = CS6;
+        break;
+    case 7:
+        size = CS7;
+        break;
+    case 8:
+        size = CS8;
+        break;
+    default:
+        build.refusal = QStringLiteral("%1 data bits are not available on this system")
+                            .arg(int{settings.dataBits});
+        return build;
+    }
+
+    tcflag_t stop = 0;
+    switch (settings.stopBits) {
+    case 0:
+        break;
+    case 2:
+        stop = CSTOPB;
+        break;
+    case 1:
+        build.refusal = QStringLiteral("1.5 stop bits are not available on this system");
+        return build;
+    default:
+        build.refusal = QStringLiteral("unknown stop bits setting %1").arg(int{settings.stopBits});
+        return build;
+    }
+
+    tcflag_t parity = 0;
+    switch (settings.parity) {
+    case 0:
+        break;
+    case 1:
+        parity = PARENB | PARODD;
+        break;
+    case 2:
+        parity = PARENB;
+        break;
+    case 3: // mark: stick parity, always 1
+        parity = PARENB | CMSPAR | PARODD;
+        break;
+    case 4: // space: stick parity, always 0
+        parity = PARENB | CMSPAR;
+        break;
+    default:
+        build.refusal = QStringLiteral("unknown parity setting %1").arg(int{settings.parity});
+        return build;
+    }
+
+    if (!baudRateSupported(settings.baudRate)) {
+        build.refusal =
+            QStringLiteral("%1 baud is not available on this system").arg(settings.baudRate);
+        return build;
+    }
+
+    termios state = current;
+    ::cfmakeraw(&state);
+    state.c_cflag &= ~(CSIZE | CSTOPB | PARENB | PARODD | CMSPAR | CRTSCTS);
+    state.c_cflag |= size | stop | parity | CLOCAL | CREAD;
+    state.c_cc[VMIN] = 1;
+    state.c_cc[VTIME] = 0;
+
+    speed_t code = 0;
+    if (speedCode(settings.baudRate, code)) {
+        ::cfsetispeed(&state, code);
+        ::cfsetospeed(&state, code);
+    } else {
+        build.customBaud = true;
+    }
+
+    build.state = state;
+    build.ok = true;
+    return build;
+}
+
+TermiosPort::~TermiosPort()
+{
+    close();
+}
+
+SerialStatus TermiosPort::open(const QString& devicePath)
+{
+    if (isOpen())
+        close();
+
+    const QByteArray path = QFile::encodeName(devicePath);
+    // Non-blocking, so that a port waiting for carrier cannot hang the open; it stays so,
+    // because every wait goes through poll.
+    const int fd = ::open(path.constData(), O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0)
+        return openFailure(errno, devicePath);
+
+    // The advisory lock first: failing here must not leave our exclusive flag on a device
+    // that another program holds.
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        const int error = errno;
+        ::close(fd);
+        return openFailure(error, devicePath);
+    }
+    if (::ioctl(fd, TIOCEXCL) != 0 && !unsupportedRequest(errno)) {
+        const int error = errno;
+        ::close(fd);
+        return openFailure(error, devicePath);
+    }
+
+    const int wakeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (wakeFd < 0) {
+        const int error = errno;
+        ::ioctl(fd, TIOCNXCL);
+        ::close(fd);
+        return failure(SerialError::Other, error);
+    }
+
+    {
+        const std::lock_guard lock(m_ioMutex);
+        m_fd = fd;
+        m_wakeFd = wakeFd;
+    }
+    m_haveSaved = false;
+    m_haveCurrent = false;
+    m_closing.store(false);
+    m_open.store(true);
+    return {};
+}
+
+SerialStatus TermiosPort::readState()
+{
+    if (!isOpen())
+        return failure(SerialError::NotOpen, EBADF);
+    termios state{};
+    if (::tcgetattr(m_fd, &state) != 0) {
+        const int error = errno;
+        return failure(SerialError::GetStateFailed, error,
+                       error == ENOTTY ? QStringLiteral("The path is not a serial device.")
+                                       : QString());
+    }
+    m_current = state;
+    m_haveCurrent = true;
+    if (!m_haveSaved) {
+        m_saved = state;
+        m_haveSaved = true;
+    }
+    return {};
+}
+
+SerialStatus TermiosPort::applyState(const ComSettings& settings)
+{
+    if (!isOpen())
+        return failure(SerialError::NotOpen, EBADF);
+    m_readTimeoutMs.store(settings.readTimeoutMs);
+
+    if (!m_haveCurrent) {
+        const SerialStatus read = readState();
+        if (!read.ok())
+            return read;
+    }
+
+    const TermiosBuild build = buildTermios(m_current, settings);
+    if (!build.ok)
+        return refused(SerialError::SetStateFailed, build.refusal);
+
+    if (::tcsetattr(m_fd, TCSANOW, &build.state) != 0)
+        return failure(SerialError::SetStateFailed, errno);
+    if (build.customBaud) {
+        const SerialStatus custom = setCustomBaud(build.baudRate);
+        if (!custom.ok())
+            return custom;
+    }
+
+    // tcsetattr succeeds when any part of the request took, so read back what did.
+    const SerialStatus verified = verify(build);
+    if (!verified.ok())
+        return verified;
+
+    int lines = TIOCM_DTR | TIOCM_RTS;
+    if (::ioctl(m_fd, TIOCMBIC, &lines) != 0 && !unsupportedRequest(errno))
+        return failure(SerialError::SetStateFailed, errno);
+    return {};
+}
+
+SerialStatus TermiosPort::setCustomBaud(std::uint32_t baudRate)
+{
+#ifdef KIRT_HAVE_TERMIOS2
+    KernelTermios2 state{};
+    if (::ioctl(m_fd, GetTermios2, &state) != 0)
+        return failure(SerialError::SetStateFailed, errno);
+    state.c_cflag &= ~static_cast<tcflag_t>(CBAUD);
+    state.c_cflag |= OtherBaud;
+    state.c_ispeed = baudRate;
+    state.c_ospeed = baudRate;
+    if (::ioctl(m_fd, SetTermios2, &state) != 0)
+        return failure(SerialError::SetStateFailed, errno);
+    return {};
+#else
+    return refused(SerialError::SetStateFailed,
+                   QStringLiteral("%1 baud is not available on this system").arg(baudRate));
+#endif
+}
+
+SerialStatus TermiosPort::verify(const TermiosBuild& wanted)
+{
+    termios actual{};
+    if (::tcgetattr(m_fd, &actual) != 0)
+        return failure(SerialError::SetStateFailed, errno);
+
+    const termios& asked = wanted.state;
+    tcflag_t lineMask = CSIZE | CSTOPB | PARENB | CRTSCTS;
+    if ((asked.c_cflag & PARENB) != 0)
+        lineMask |= PARODD | CMSPAR;
+    const tcflag_t inputMask = IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON;
+    const tcflag_t localMask = ECHO | ECHONL | ICANON | ISIG | IEXTEN;
+    const bool sameLine = (actual.c_cflag & lineMask) == (asked.c_cflag & lineMask) &&
+                          (actual.c_iflag & inputMask) == (asked.c_iflag & inputMask) &&
+                          (actual.c_lflag & localMask) == (asked.c_lflag & localMask) &&
+                          (actual.c_oflag & OPOST) == (asked.c_oflag & OPOST) &&
+                          actual.c_cc[VMIN] == asked.c_cc[VMIN] &&
+                          actual.c_cc[VTIME] == asked.c_cc[VTIME];
+    if (!sameLine)
+        return refused(SerialError::SetStateFailed,
+                       QStringLiteral("the device did not take the requested data bits, "
+                                      "parity or stop bits"));
+
+    bool sameSpeed = true;
+    if (!wanted.customBaud) {
+        sameSpeed = ::cfgetospeed(&actual) == ::cfgetospeed(&asked) &&
+                    ::cfgetispeed(&actual) == ::cfgetispeed(&asked);
+    } else {
+#ifdef KIRT_HAVE_TERMIOS2
+        KernelTermios2 state{};
+        if (::ioctl(m_fd, GetTermios2, &state) != 0)
+            return failure(SerialError::SetStateFailed, errno);
+        // A UART reaches an odd rate only through its divisor; a few percent off is what a
+        // receiver tolerates, more is a refusal.
+        const double ratio = static_cast<double>(state.c_ospeed) / wanted.baudRate;
+        sameSpeed = ratio > 0.97 && ratio < 1.03;
+#endif
+    }
+    if (!sameSpeed)
+        return refused(SerialError::SetStateFailed,
+                       QStringLiteral("the device did not take %1 baud").arg(wanted.baudRate));
+    m_current = actual;
+    return {};
+}
+
+int TermiosPort::readChunk(std::uint8_t* buffer, std::size_t capacity)
+{
+    if (buffer == nullptr || capacity == 0)
+        return -1;
+    const Clock::time_point deadline =
+        Clock::now() + std::chrono::milliseconds(4 + m_readTimeoutMs.load());
+
+    for (;;) {
+        const std::unique_lock lock(m_ioMutex);
+        if (m_fd < 0 || m_closing.load())
+            return -1;
+
+        std::array<pollfd, 2> watched{{{m_fd, POLLIN, 0}, {m_wakeFd, POLLIN, 0}}};
+        const int ready = ::poll(watched.data(), watched.size(), millisecondsUntil(deadline));
+        if (ready < 0) {
+            if (errno == EINTR)
+                continue;
+            return -1;
+        }
+        if (ready == 0)
+            return 0;
+
+        if ((watched[1].revents & POLLIN) != 0) {
+            // A close leaves the wake-up pending, so every later read fails at once too.
+            if (m_closing.load())
+                return -1;
+            std::uint64_t count = 0;
+            [[maybe_unused]] const ssize_t drained = ::read(m_wakeFd, &count, sizeof count);
+            return 0;
+        }
+        if ((watched[0].revents & POLLIN) != 0) {
+            const ssize_t got = ::read(m_fd, buffer, capacity);
+            if (got > 0)
+                return static_cast<int>(got);
+            if (got < 0 && (errno == EAGAIN || errno == EINTR))
+                continue;
+            // End of file on a terminal: the line hung up.
+            return -1;
+        }
+        if ((watched[0].revents & (POLLERR | POLLHUP | POLLNVAL)) != 0)
+            return -1;
+    }
+}
+
+bool TermiosPort::writeByte(std::uint8_t byte)
+{
+    if (!isOpen())
+        return false;
+    // Writes have no time-out of their own; this bound only keeps a stuck device from
+    // freezing the window, and is far longer than one byte takes at the slowest rate.
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(WriteWaitMs);
+    for (;;) {
+        const ssize_t written = ::write(m_fd, &byte, 1);
+        if (written == 1)
+            return true;
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written < 0 && errno == EAGAIN) {
+            pollfd room{m_fd, POLLOUT, 0};
+            const int ready = ::poll(&room, 1, millisecondsUntil(deadline));
+            if (ready < 0 && errno == EINTR)
+                continue;
+            if (ready <= 0 || (room.revents & POLLOUT) == 0)
+                return false;
+            continue;
+        }
+        return false;
+    }
+}
+
+void TermiosPort::purge()
+{
+    if (!isOpen())
+        return;
+    ::tcflush(m_fd, TCIOFLUSH);
+    wakeReader();
+}
+
+void TermiosPort::wakeReader()
+{
+    const std::uint64_t one = 1;
+    [[maybe_unused]] const ssize_t written = ::write(m_wakeFd, &one, sizeof one);
+}
+
+void TermiosPort::close()
+{
+    if (!isOpen())
+        return;
+    // Neither tcflush nor close wakes a thread blocked in poll: the eventfd does, and the
+    // closing flag makes sure the reader does not go back into poll.
+    m_closing.store(true);
+    wakeReader();
+
+    const std::lock_guard lock(m_ioMutex);
+    if (m_haveSaved)
+        ::tcsetattr(m_fd, TCSANOW, &m_saved);
+    ::ioctl(m_fd, TIOCNXCL);
+    closeDescriptors();
+    m_open.store(false);
+}
+
+void TermiosPort::closeDescriptors()
+{
+    ::close(m_fd);
+    ::close(m_wakeFd);
+    m_fd = -1;
+    m_wakeFd = -1;
+    m_haveSaved = false;
+    m_haveCurrent = false;
+}
+
+bool TermiosPort::isOpen() const
+{
+    return m_open.load();
+}
+
+std::uint32_t TermiosPort::readTimeoutMs() const
+{
+    return m_readTimeoutMs.load();
+}
+
+} // namespace kirt

@@ -1,0 +1,77 @@
+#pragma once
+
+#include "serial/serialport.h"
+
+#include <termios.h>
+
+#include <atomic>
+#include <mutex>
+
+namespace kirt {
+
+// The line state a set of settings asks for, built from the state the device reported.
+struct TermiosBuild
+{
+    bool ok = false;
+    termios state{};
+    // The rate has no speed constant: state keeps the device's speed and the rate is set
+    // afterwards through the kernel's arbitrary-rate interface.
+    bool customBaud = false;
+    std::uint32_t baudRate = 0;
+    QString refusal; // why the settings cannot be produced, when !ok
+};
+
+// Raw mode, baud rate, CS5..CS8, CSTOPB, PARENB/PARODD (with CMSPAR for mark and space),
+// no hardware flow control, modem lines ignored, reads of at least one byte. Everything
+// else keeps the device's value. Refuses 4 data bits and 1.5 stop bits, which Linux has not.
+TermiosBuild buildTermios(const termios& current, const ComSettings& settings);
+
+// Whether the rate can be set on this platform, as a speed constant or as an arbitrary rate.
+bool baudRateSupported(std::uint32_t baudRate);
+
+// The serial port over POSIX termios. Opened non-blocking and kept so: reads and writes wait
+// in poll, which lets an eventfd beside the device wake a pending read.
+class TermiosPort final : public SerialPort
+{
+public:
+    TermiosPort() = default;
+    ~TermiosPort() override;
+
+    TermiosPort(const TermiosPort&) = delete;
+    TermiosPort& operator=(const TermiosPort&) = delete;
+
+    SerialStatus open(const QString& devicePath) override;
+    SerialStatus readState() override;
+    SerialStatus applyState(const ComSettings& settings) override;
+    int readChunk(std::uint8_t* buffer, std::size_t capacity) override;
+    bool writeByte(std::uint8_t byte) override;
+    void purge() override;
+    void close() override;
+    bool isOpen() const override;
+    std::uint32_t readTimeoutMs() const override;
+
+    // How long writeByte waits for room in the output queue before giving the byte up.
+    static constexpr int WriteWaitMs = 2000;
+
+private:
+    void wakeReader();
+    SerialStatus setCustomBaud(std::uint32_t baudRate);
+    SerialStatus verify(const TermiosBuild& wanted);
+    void closeDescriptors();
+
+    // The reader holds m_ioMutex only inside poll and read; the closer takes it, after
+    // waking the reader, before it releases the descriptors.
+    std::mutex m_ioMutex;
+    int m_fd = -1;
+    int m_wakeFd = -1;
+    std::atomic<bool> m_open{false};
+    std::atomic<bool> m_closing{false};
+    std::atomic<std::uint32_t> m_readTimeoutMs{2};
+
+    termios m_saved{};
+    bool m_haveSaved = false;
+    termios m_current{};
+    bool m_haveCurrent = false;
+};
+
+} // namespace kirt

@@ -1,0 +1,244 @@
+#include "serial/portmap.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+using kirt::PortSource;
+
+namespace {
+
+// Sets or unsets one variable for the life of a test and puts the old value back.
+class EnvironmentOverride
+{
+public:
+    EnvironmentOverride(const char* name, const QByteArray* value) : m_name(name)
+    {
+        m_hadValue = qEnvironmentVariableIsSet(name);
+        m_oldValue = qgetenv(name);
+        if (value)
+            qputenv(name, *value);
+        else
+            qunsetenv(name);
+    }
+    ~EnvironmentOverride()
+    {
+        if (m_hadValue)
+            qputenv(m_name, m_oldValue);
+        else
+            qunsetenv(m_name);
+    }
+    EnvironmentOverride(const EnvironmentOverride&) = delete;
+    EnvironmentOverride& operator=(const EnvironmentOverride&) = delete;
+
+private:
+    const char* m_name;
+    QByteArray m_oldValue;
+    bool m_hadValue = false;
+};
+
+} // namespace
+
+class TestPortMap : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+    void portNumbers_data();
+    void portNumbers();
+    void resolution_data();
+    void resolution();
+    void linkFolderFollowsConfigHome_data();
+    void linkFolderFollowsConfigHome();
+    void descriptionNamesDeviceAndOrigin();
+
+private:
+    std::unique_ptr<QTemporaryDir> m_config;
+    std::unique_ptr<EnvironmentOverride> m_configHome;
+};
+
+void TestPortMap::init()
+{
+    m_configHome.reset();
+    m_config = std::make_unique<QTemporaryDir>();
+    QVERIFY(m_config->isValid());
+    const QByteArray path = QFile::encodeName(m_config->path());
+    m_configHome = std::make_unique<EnvironmentOverride>("XDG_CONFIG_HOME", &path);
+}
+
+void TestPortMap::cleanup()
+{
+    m_configHome.reset();
+    m_config.reset();
+}
+
+void TestPortMap::portNumbers_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<int>("number");
+
+    QTest::newRow("first") << "COM1" << 1;
+    QTest::newRow("two digits") << "COM12" << 12;
+    QTest::newRow("last") << "COM30" << 30;
+    QTest::newRow("past the list") << "COM31" << 0;
+    QTest::newRow("zero") << "COM0" << 0;
+    QTest::newRow("empty") << "" << 0;
+    QTest::newRow("prefix only") << "COM" << 0;
+    QTest::newRow("lower case") << "com1" << 0;
+    QTest::newRow("leading zero") << "COM01" << 0;
+    QTest::newRow("blank") << "COM 1" << 0;
+    QTest::newRow("sign") << "COM+1" << 0;
+    QTest::newRow("trailing text") << "COM1x" << 0;
+    QTest::newRow("three digits") << "COM100" << 0;
+    QTest::newRow("other device") << "LPT1" << 0;
+}
+
+void TestPortMap::portNumbers()
+{
+    QFETCH(QString, name);
+    QFETCH(int, number);
+    QCOMPARE(kirt::comPortNumber(name), number);
+    QCOMPARE(kirt::resolvePort(name).has_value(), number != 0);
+}
+
+void TestPortMap::resolution_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("environment"); // value of KIRT_<name>; "-" for unset
+    QTest::addColumn<QString>("linkTo");      // target of the port link; "" for no link
+    QTest::addColumn<QString>("expected");    // "@link" stands for the link's own path
+    QTest::addColumn<PortSource>("source");
+
+    QTest::newRow("default COM1") << "COM1"
+                                  << "-"
+                                  << ""
+                                  << "/dev/ttyS0" << PortSource::Default;
+    QTest::newRow("default COM12") << "COM12"
+                                   << "-"
+                                   << ""
+                                   << "/dev/ttyS11" << PortSource::Default;
+    QTest::newRow("default COM30") << "COM30"
+                                   << "-"
+                                   << ""
+                                   << "/dev/ttyS29" << PortSource::Default;
+    QTest::newRow("environment") << "COM3"
+                                 << "/dev/ttyUSB0"
+                                 << ""
+                                 << "/dev/ttyUSB0" << PortSource::Environment;
+    QTest::newRow("empty environment is unset") << "COM3"
+                                                << ""
+                                                << ""
+                                                << "/dev/ttyS2" << PortSource::Default;
+    QTest::newRow("link") << "COM4"
+                          << "-"
+                          << "/dev/ttyACM0"
+                          << "@link" << PortSource::ConfigLink;
+    QTest::newRow("environment before link") << "COM4"
+                                             << "/dev/pts/7"
+                                             << "/dev/ttyACM0"
+                                             << "/dev/pts/7" << PortSource::Environment;
+    QTest::newRow("dangling link still wins") << "COM5"
+                                              << "-"
+                                              << "/nonexistent/ttyUSB9"
+                                              << "@link" << PortSource::ConfigLink;
+}
+
+void TestPortMap::resolution()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, environment);
+    QFETCH(QString, linkTo);
+    QFETCH(QString, expected);
+    QFETCH(PortSource, source);
+
+    const QByteArray variable = "KIRT_" + name.toLatin1();
+    const QByteArray value = environment.toLocal8Bit();
+    EnvironmentOverride portVariable(variable.constData(),
+                                     environment == QLatin1String("-") ? nullptr : &value);
+
+    const QString link = m_config->path() + QStringLiteral("/kirt/ports/") + name;
+    if (!linkTo.isEmpty()) {
+        QVERIFY(QDir().mkpath(m_config->path() + QStringLiteral("/kirt/ports")));
+        QVERIFY(QFile::link(linkTo, link));
+    }
+    if (expected == QLatin1String("@link"))
+        expected = link;
+
+    const std::optional<kirt::PortResolution> port = kirt::resolvePort(name);
+    QVERIFY(port.has_value());
+    QCOMPARE(port->devicePath, expected);
+    QCOMPARE(port->source, source);
+    if (source == PortSource::ConfigLink)
+        QCOMPARE(port->linkTarget, linkTo);
+    if (source == PortSource::Environment)
+        QCOMPARE(port->origin, QString::fromLatin1(variable));
+}
+
+void TestPortMap::linkFolderFollowsConfigHome_data()
+{
+    QTest::addColumn<QString>("configHome"); // "-" for unset
+    QTest::addColumn<bool>("underHome");
+
+    QTest::newRow("set") << "@temp" << false;
+    QTest::newRow("unset") << "-" << true;
+    QTest::newRow("empty") << "" << true;
+    QTest::newRow("relative is ignored") << "relative/config" << true;
+}
+
+void TestPortMap::linkFolderFollowsConfigHome()
+{
+    QFETCH(QString, configHome);
+    QFETCH(bool, underHome);
+
+    QTemporaryDir home;
+    QVERIFY(home.isValid());
+    const QByteArray homePath = QFile::encodeName(home.path());
+    EnvironmentOverride homeVariable("HOME", &homePath);
+    EnvironmentOverride portVariable("KIRT_COM9", nullptr);
+
+    if (configHome == QLatin1String("@temp"))
+        configHome = m_config->path();
+    const QByteArray value = QFile::encodeName(configHome);
+    EnvironmentOverride config("XDG_CONFIG_HOME",
+                               configHome == QLatin1String("-") ? nullptr : &value);
+
+    const QString expected = underHome ? home.path() + QStringLiteral("/.config/kirt/ports")
+                                       : m_config->path() + QStringLiteral("/kirt/ports");
+    QCOMPARE(kirt::portLinkDirectory(), QDir::cleanPath(expected));
+
+    // The link is found where the folder says.
+    QVERIFY(QDir().mkpath(expected));
+    QVERIFY(QFile::link(QStringLiteral("/dev/ttyUSB3"), expected + QStringLiteral("/COM9")));
+    QCOMPARE(kirt::resolvePort(QStringLiteral("COM9"))->source, PortSource::ConfigLink);
+}
+
+void TestPortMap::descriptionNamesDeviceAndOrigin()
+{
+    EnvironmentOverride unset2("KIRT_COM2", nullptr);
+    EnvironmentOverride unset6("KIRT_COM6", nullptr);
+    const QByteArray usb = "/dev/ttyUSB1";
+    EnvironmentOverride set8("KIRT_COM8", &usb);
+    QVERIFY(QDir().mkpath(m_config->path() + QStringLiteral("/kirt/ports")));
+    QVERIFY(QFile::link(QStringLiteral("/dev/ttyACM2"),
+                        m_config->path() + QStringLiteral("/kirt/ports/COM6")));
+
+    const QString byDefault = kirt::describePort(QStringLiteral("COM2"));
+    QVERIFY2(byDefault.contains(QLatin1String("/dev/ttyS1")), qPrintable(byDefault));
+    QVERIFY2(byDefault.contains(QLatin1String("default")), qPrintable(byDefault));
+
+    const QString byLink = kirt::describePort(QStringLiteral("COM6"));
+    QVERIFY2(byLink.contains(QLatin1String("/dev/ttyACM2")), qPrintable(byLink));
+    QVERIFY2(byLink.contains(QLatin1String("kirt/ports/COM6")), qPrintable(byLink));
+
+    const QString byVariable = kirt::describePort(QStringLiteral("COM8"));
+    QVERIFY2(byVariable.contains(QLatin1String("/dev/ttyUSB1")), qPrintable(byVariable));
+    QVERIFY2(byVariable.contains(QLatin1String("KIRT_COM8")), qPrintable(byVariable));
+
+    QVERIFY(kirt::describePort(QString()).isEmpty());
+}
+
+QTEST_GUILESS_MAIN(TestPortMap)
+#include "tst_portmap.moc"

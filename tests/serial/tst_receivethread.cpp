@@ -1,0 +1,293 @@
+#include "serial/receivethread.h"
+#include "serial/rxringbuffer.h"
+#include "serial/termiosport.h"
+#include "tests/support/ptydevice.h"
+
+#include <QElapsedTimer>
+#include <QPointer>
+#include <QTest>
+
+#include <atomic>
+#include <memory>
+#include <thread>
+#include <vector>
+
+using kirt::PtyDevice;
+
+namespace {
+
+// Plays the window: owns the ring buffer and "displays" by collecting the bytes it takes.
+class TestSink : public QObject, public kirt::RxSink
+{
+public:
+    void StoreRxChunk(const std::uint8_t* bytes, std::uint32_t count) override
+    {
+        noteThread();
+        if (m_storeCount > 0)
+            stepsAfterStore.push_back({m_lastCount, m_stepsSinceStore});
+        ++m_storeCount;
+        m_lastCount = count;
+        m_stepsSinceStore = 0;
+        if (ring->StoreRxChunk(bytes, count).showFullPanel)
+            fullPanelShown = true;
+    }
+
+    void RxDisplayStep() override
+    {
+        noteThread();
+        ++steps;
+        ++m_stepsSinceStore;
+        if (ring->pending())
+            displayed.append(static_cast<char>(ring->TakeRxByte().byte));
+    }
+
+    int stores() const { return m_storeCount; }
+
+    struct Pass
+    {
+        std::uint32_t count;
+        int steps;
+    };
+
+    std::unique_ptr<kirt::RxRingBuffer> ring = std::make_unique<kirt::RxRingBuffer>();
+    QByteArray displayed;
+    std::vector<Pass> stepsAfterStore;
+    int steps = 0;
+    bool fullPanelShown = false;
+    bool calledOffMainThread = false;
+
+private:
+    void noteThread()
+    {
+        if (QThread::currentThread() != thread())
+            calledOffMainThread = true;
+    }
+
+    int m_storeCount = 0;
+    std::uint32_t m_lastCount = 0;
+    int m_stepsSinceStore = 0;
+};
+
+// The open sequence of the window, then the thread.
+struct Link
+{
+    explicit Link(std::uint32_t readTimeoutMs = 2) : port(std::make_shared<kirt::TermiosPort>())
+    {
+        kirt::ComSettings settings;
+        settings.baudRate = 115200;
+        settings.readTimeoutMs = readTimeoutMs;
+        opened = port->open(device.slavePath()).ok() && port->readState().ok() &&
+                 port->applyState(settings).ok();
+        rxEnabled = true;
+        if (opened)
+            thread = new TReceiveComThread(port, sink, sink, rxEnabled);
+    }
+
+    ~Link()
+    {
+        TReceiveComThread::stopAndWait(thread);
+        port->close();
+    }
+
+    // How the window closes: no wait for the thread.
+    void closePort()
+    {
+        if (thread)
+            thread->requestInterruption();
+        port->purge();
+        port->close();
+    }
+
+    PtyDevice device;
+    TestSink sink;
+    std::atomic<bool> rxEnabled{false};
+    std::shared_ptr<kirt::TermiosPort> port;
+    QPointer<TReceiveComThread> thread;
+    bool opened = false;
+};
+
+QByteArray burst(int size)
+{
+    QByteArray bytes;
+    bytes.reserve(size);
+    for (int i = 0; i < size; ++i)
+        bytes.append(static_cast<char>((i * 13 + i / 251) & 0xFF));
+    return bytes;
+}
+
+// Plays a device that never stops sending, from its own thread.
+class Streamer
+{
+public:
+    explicit Streamer(int masterFd)
+        : m_thread([this, masterFd] {
+              const QByteArray bytes = burst(256);
+              while (m_running) {
+                  if (::write(masterFd, bytes.constData(), static_cast<std::size_t>(bytes.size())) <
+                      0)
+                      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+              }
+          })
+    {
+    }
+    ~Streamer()
+    {
+        m_running = false;
+        m_thread.join();
+    }
+    Streamer(const Streamer&) = delete;
+    Streamer& operator=(const Streamer&) = delete;
+
+private:
+    std::atomic<bool> m_running{true};
+    std::thread m_thread;
+};
+
+} // namespace
+
+class TestReceiveThread : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void burstArrivesInOrder();
+    void displayStepsFollowEachRead();
+    void disabledReceiveLeavesBytesOnTheLine();
+    void deviceGoneDoesNotSpin_data();
+    void deviceGoneDoesNotSpin();
+    void closeDuringALongReadEndsTheThread();
+    void closeWhileStreaming();
+    void stopAtExitWhileStreaming();
+};
+
+void TestReceiveThread::burstArrivesInOrder()
+{
+    Link link;
+    QVERIFY(link.opened);
+    const QByteArray sent = burst(10000);
+    QVERIFY(link.device.send(sent, 30000));
+    QVERIFY(PtyDevice::waitUntil([&] { return link.sink.displayed.size() >= sent.size(); }, 30000));
+    QCOMPARE(link.sink.displayed, sent);
+    QVERIFY(!link.sink.fullPanelShown);
+    QVERIFY(!link.sink.calledOffMainThread);
+}
+
+void TestReceiveThread::displayStepsFollowEachRead()
+{
+    Link link;
+    QVERIFY(link.opened);
+    QVERIFY(link.device.send(burst(2000)));
+    QVERIFY(PtyDevice::waitUntil([&] { return link.sink.displayed.size() >= 2000; }, 30000));
+    // Let a few quiet passes follow as well.
+    QVERIFY(PtyDevice::waitUntil([&] { return link.sink.stores() > 0; }));
+    const int storesSoFar = link.sink.stores();
+    QVERIFY(PtyDevice::waitUntil([&] { return link.sink.stores() > storesSoFar + 5; }));
+
+    // After a read of k bytes, k display steps; after an empty read, 20.
+    int withBytes = 0;
+    for (const TestSink::Pass& pass : link.sink.stepsAfterStore) {
+        QCOMPARE(pass.steps, pass.count != 0 ? static_cast<int>(pass.count) : 20);
+        withBytes += pass.count != 0 ? 1 : 0;
+    }
+    QVERIFY(withBytes > 0);
+}
+
+void TestReceiveThread::disabledReceiveLeavesBytesOnTheLine()
+{
+    Link link;
+    QVERIFY(link.opened);
+    link.rxEnabled = false;
+    // A pass that started before the flag changed may still read once.
+    PtyDevice::serveEvents(50);
+    const int storesBefore = link.sink.stores();
+    const int stepsBefore = link.sink.steps;
+
+    QVERIFY(link.device.send("held"));
+    PtyDevice::serveEvents(100);
+    QCOMPARE(link.sink.stores(), storesBefore);
+    QVERIFY(link.sink.steps > stepsBefore); // the display steps go on
+    QCOMPARE(link.device.pendingForProgram(), 4);
+
+    link.rxEnabled = true;
+    QVERIFY(PtyDevice::waitUntil([&] { return link.sink.displayed == "held"; }));
+}
+
+void TestReceiveThread::deviceGoneDoesNotSpin_data()
+{
+    QTest::addColumn<std::uint32_t>("readTimeoutMs");
+    QTest::newRow("1 ms") << 1u;
+    QTest::newRow("2 ms") << 2u;
+    QTest::newRow("20 ms") << 20u;
+}
+
+void TestReceiveThread::deviceGoneDoesNotSpin()
+{
+    QFETCH(std::uint32_t, readTimeoutMs);
+    Link link(readTimeoutMs);
+    QVERIFY(link.opened);
+    QVERIFY(link.device.send("before"));
+    QVERIFY(PtyDevice::waitUntil([&] { return link.sink.displayed == "before"; }));
+
+    // The adapter is pulled out: every read fails at once from now on.
+    link.device.closeMaster();
+    QVERIFY(PtyDevice::waitUntil([&] { return link.thread->failedReads() > 0; }));
+
+    const std::uint64_t failedBefore = link.thread->failedReads();
+    const std::uint64_t passesBefore = link.thread->passes();
+    QElapsedTimer clock;
+    clock.start();
+    PtyDevice::serveEvents(500);
+    const double seconds = static_cast<double>(clock.elapsed()) / 1000.0;
+    const double failedPerSecond =
+        static_cast<double>(link.thread->failedReads() - failedBefore) / seconds;
+    const double passesPerSecond =
+        static_cast<double>(link.thread->passes() - passesBefore) / seconds;
+    qInfo("failed reads %.0f/s, passes %.0f/s at a %u ms read time-out", failedPerSecond,
+          passesPerSecond, readTimeoutMs);
+
+    // A busy loop makes tens of thousands of passes a second.
+    QVERIFY(failedPerSecond > 0);
+    QVERIFY2(passesPerSecond < 1000, qPrintable(QString::number(passesPerSecond)));
+    QVERIFY(link.thread->isRunning());
+}
+
+void TestReceiveThread::closeDuringALongReadEndsTheThread()
+{
+    Link link(500);
+    QVERIFY(link.opened);
+    PtyDevice::serveEvents(20); // the thread is now waiting in a read
+    link.closePort();
+    QVERIFY(!link.port->isOpen());
+    QVERIFY(PtyDevice::waitUntil([&] { return link.thread.isNull(); }, 10000));
+}
+
+void TestReceiveThread::closeWhileStreaming()
+{
+    Link link;
+    QVERIFY(link.opened);
+    Streamer streamer(link.device.masterFd());
+    QVERIFY(PtyDevice::waitUntil([&] { return link.sink.displayed.size() > 1000; }));
+    link.closePort();
+    QVERIFY(PtyDevice::waitUntil([&] { return link.thread.isNull(); }, 10000));
+    QVERIFY(!link.sink.calledOffMainThread);
+}
+
+void TestReceiveThread::stopAtExitWhileStreaming()
+{
+    auto link = std::make_unique<Link>();
+    QVERIFY(link->opened);
+    auto streamer = std::make_unique<Streamer>(link->device.masterFd());
+    QVERIFY(PtyDevice::waitUntil([&] { return link->sink.displayed.size() > 1000; }));
+
+    // What the window does when it closes with the port open and data flowing.
+    QPointer<TReceiveComThread> thread = link->thread;
+    TReceiveComThread::stopAndWait(thread);
+    QVERIFY(thread.isNull() || thread->isFinished());
+    link->port->close();
+    QVERIFY(PtyDevice::waitUntil([&] { return thread.isNull(); }));
+    streamer.reset();
+    link.reset();
+}
+
+QTEST_GUILESS_MAIN(TestReceiveThread)
+#include "tst_receivethread.moc"
