@@ -54,6 +54,9 @@ TFmain::TFmain(QWidget* parent) : QMainWindow(parent), m_ui(std::make_unique<Ui:
 
     buildRowTables();
     connectControls();
+    connectKeys();
+    connectTransmit();
+    connectFiles();
     installKeyFilters();
 
     // An error inside start-up is shown and the window still comes up.

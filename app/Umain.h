@@ -125,6 +125,40 @@ public:
     char16_t FilterProtocolKey(int n, char16_t key) const;
     const kirt::ProtocolRule& protocolRule(int n) const { return m_rules[static_cast<std::size_t>(n)]; }
 
+    // ---- Keys, commands, menu, key help, About (app/Umain_keys.cpp) ----
+    // BEGIN keys section
+    void FormKeyDown(int& key, Qt::KeyboardModifiers modifiers);
+    void EXIT_BitBtnClick();
+    void ExitClick();
+    void UserMamualClick();
+    void AboutClick();
+    // END keys section
+
+    // ---- Transmit lines, auto transmit, checksum (app/Umain_transmit.cpp) ----
+    // BEGIN transmit section
+    void SendTransmitLine(int n);
+    void FocusBeforeSend(int n);
+    void SendButtonClick(int n); // BitBtn9Click .. BitBtn17Click, n = 1..9
+    void SendStartBtnClick();
+    void AutoTransIntervalTimerTimer();
+    void TransmitAutoComboBoxClick();
+    void Timer1Timer();
+    void ComputeChecksum(int kind);
+    // END transmit section
+
+    // ---- Files and the real-time log (app/Umain_files.cpp) ----
+    // BEGIN files section
+    void FileOpenClick();
+    void FileSaveClick();
+    void FileSaveAsClick();
+    void FilePrintClick();
+    void FileTransmitTimerTimer();
+    void RunTimeSave1Click();
+    void StartRealTimeSave();
+    void StopRealTimeSave();
+    bool realTimeSaveOn() const { return m_realTimeSaveOn; }
+    // END files section
+
     // Typed-key rules shared by the data fields and boxes; 0 discards the key.
     char16_t EditKeyPress(char16_t key) const;
     static char16_t ComboBoxKeyPress(char16_t key);
@@ -143,7 +177,26 @@ private:
     void Panel3CanResize();
     void Panel1CanResize();
     void ReleasePortHandle();
-    void StopRealTimeSave();
+    // Per-area wiring and state, each defined in its area's file.
+    void connectKeys();
+    void connectTransmit();
+    void connectFiles();
+    // The log's two steps inside a display step (files area).
+    void LogLineBreak();
+    void LogRxByte(std::uint8_t ch);
+    struct KeysState;
+    struct TransmitState;
+    struct FilesState;
+    // Each area's file completes its state type and defines how it is deleted.
+    struct AreaDeleter
+    {
+        void operator()(KeysState* state) const;
+        void operator()(TransmitState* state) const;
+        void operator()(FilesState* state) const;
+    };
+    std::unique_ptr<KeysState, AreaDeleter> m_keys;
+    std::unique_ptr<TransmitState, AreaDeleter> m_transmit;
+    std::unique_ptr<FilesState, AreaDeleter> m_files;
     void clearDisplay();
     void resetProtocolState();
     void resetReceiveBuffer();

@@ -22,13 +22,18 @@ void TFmain::DisplayRxByte()
 
     if (m_ui->EchoOnOffComboBox->currentIndex() == 1)
         WriteComBytes(&ch, 1);
-    if (m_newLineEnabled && ch == m_newLineChar && !m_display->isEmpty())
+    if (m_newLineEnabled && ch == m_newLineChar && !m_display->isEmpty()) {
         m_display->appendLineBreak();
+        if (m_realTimeSaveOn)
+            LogLineBreak();
+    }
     if (m_ui->DisplayFormatComboBox->currentIndex() == 0)
         m_display->appendData(kirt::HexByte(ch) + u' ');
     else if (ch != 0)
         m_display->appendData(QString(QChar(ch)));
     TrimDisplayLines();
+    if (m_realTimeSaveOn)
+        LogRxByte(ch);
     for (int n = 1; n <= ProtocolRules; ++n)
         MatchProtocolByte(n, ch);
     ScrollDisplayToEnd();
@@ -47,12 +52,6 @@ void TFmain::ScrollDisplayToEnd()
 void TFmain::clearDisplay()
 {
     m_display->clearDisplay();
-}
-
-bool TFmain::mMessageKeyPress(char16_t)
-{
-    // The display never inserts typed characters itself.
-    return true;
 }
 
 void TFmain::MatchProtocolByte(int n, std::uint8_t byte)
@@ -78,19 +77,4 @@ void TFmain::SendProtocolResponse(int n)
         return;
     WriteComBytes(m_transmitBuffer.data(), count);
     UpdateStatusLine();
-}
-
-void TFmain::SendStopBtnClick()
-{
-    m_autoTransIntervalTimer->stop();
-    m_autoCycle.stop();
-    UpdateStatusLine();
-}
-
-void TFmain::StopRealTimeSave()
-{
-    m_realTimeSaveOn = false;
-    m_ui->FileOpen->setVisible(true);
-    m_ui->FileSave->setVisible(true);
-    m_ui->FileSaveAs->setVisible(true);
 }
