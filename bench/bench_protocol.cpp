@@ -1,0 +1,152 @@
+// Auto-response latency at the device end: from writing the last byte of a request to reading
+// the first byte of the response, over 1000 requests at the default read time-out, on a quiet
+// line and under a background stream. Prints its figures; asserts nothing.
+#include "app/Umain.h"
+#include "tests/support/dialoganswerer.h"
+#include "tests/support/ptydevice.h"
+#include "tests/support/tempsettings.h"
+#include "ui/datalineedit.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QTimer>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <thread>
+#include <vector>
+
+#include <poll.h>
+#include <unistd.h>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+void choose(QWidget* window, const QString& box, int index)
+{
+    auto* combo = window->findChild<QComboBox*>(box);
+    combo->setCurrentIndex(index);
+    emit combo->activated(index);
+}
+
+struct Figures
+{
+    double median = 0, p99 = 0, worst = 0;
+    int lost = 0;
+};
+
+Figures summarise(std::vector<double> us, int lost)
+{
+    Figures f;
+    f.lost = lost;
+    if (us.empty())
+        return f;
+    std::sort(us.begin(), us.end());
+    f.median = us[us.size() / 2];
+    f.p99 = us[std::min(us.size() - 1, us.size() * 99 / 100)];
+    f.worst = us.back();
+    return f;
+}
+
+// Runs on its own thread while the window's thread serves events.
+Figures measure(int fd, int requests, int backgroundRate)
+{
+    std::atomic<bool> stop{false};
+    std::thread background([&] {
+        if (backgroundRate <= 0)
+            return;
+        // Bytes no rule answers, written in small pieces at the given rate.
+        const char filler[5] = {' ', ' ', ' ', ' ', ' '};
+        const auto period = std::chrono::microseconds(1000000LL * 5 / backgroundRate);
+        auto next = Clock::now();
+        while (!stop) {
+            [[maybe_unused]] const auto w = ::write(fd, filler, sizeof filler);
+            next += period;
+            std::this_thread::sleep_until(next);
+        }
+    });
+    std::vector<double> latencies;
+    int lost = 0;
+    const char request[2] = {'\x01', '\x03'};
+    for (int i = 0; i < requests; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        // One write keeps the request in one piece among the background bytes.
+        if (::write(fd, request, sizeof request) != 2) {
+            ++lost;
+            continue;
+        }
+        const auto sent = Clock::now();
+        bool answered = false;
+        while (!answered) {
+            pollfd p{fd, POLLIN, 0};
+            const auto waited = Clock::now() - sent;
+            const int left = 1000 - static_cast<int>(
+                                        std::chrono::duration_cast<std::chrono::milliseconds>(waited)
+                                            .count());
+            if (left <= 0 || ::poll(&p, 1, left) <= 0)
+                break;
+            char buffer[64];
+            const ssize_t n = ::read(fd, buffer, sizeof buffer);
+            for (ssize_t k = 0; k < n && !answered; ++k)
+                if (buffer[k] == '\x5A') {
+                    answered = true;
+                    latencies.push_back(
+                        std::chrono::duration<double, std::micro>(Clock::now() - sent).count());
+                }
+        }
+        if (!answered)
+            ++lost;
+        // Drain the rest of the response.
+        std::this_thread::sleep_for(std::chrono::microseconds(300));
+        char rest[64];
+        while (::read(fd, rest, sizeof rest) > 0) {
+        }
+    }
+    stop = true;
+    background.join();
+    return summarise(std::move(latencies), lost);
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    const int requests = argc > 1 ? std::max(10, atoi(argv[1])) : 1000;
+    kirt::test::TempSettings settings;
+    kirt::test::DialogAnswerer answers;
+    kirt::PtyDevice device(1);
+    TFmain window;
+    window.show();
+    window.findChild<DataLineEdit*>(QStringLiteral("RxEdit1"))->setPlainText(QStringLiteral("0103"));
+    window.findChild<DataLineEdit*>(QStringLiteral("TxEdit1"))->setPlainText(QStringLiteral("5A5B"));
+    choose(&window, QStringLiteral("ProtocolEnableComboBox1"), 1);
+    window.COM_BitBtnClick();
+    if (!window.portOpen()) {
+        std::printf("could not open the pseudo-terminal\n");
+        return 1;
+    }
+    std::printf("Response latency at the device end, %d requests, read time-out %u ms:\n", requests,
+                window.comSettings().readTimeoutMs);
+    const int runs[] = {0, 5000};
+    std::vector<Figures> results;
+    std::thread worker([&] {
+        for (int rate : runs)
+            results.push_back(measure(device.masterFd(), requests, rate));
+        QMetaObject::invokeMethod(&app, &QCoreApplication::quit, Qt::QueuedConnection);
+    });
+    QApplication::exec();
+    worker.join();
+    for (std::size_t i = 0; i < results.size(); ++i) {
+        const Figures& f = results[i];
+        std::printf("  %-32s median %7.0f us   p99 %7.0f us   worst %7.0f us   unanswered %d\n",
+                    runs[i] == 0 ? "quiet line" : "background 5,000 bytes/s", f.median, f.p99,
+                    f.worst, f.lost);
+    }
+    window.COM_BitBtnClick();
+    return 0;
+}
