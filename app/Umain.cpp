@@ -21,8 +21,7 @@ namespace {
 
 const QString ApplicationTitle = QStringLiteral("Kirt");
 
-template <typename T>
-T* child(QObject* parent, const QString& name)
+template <typename T> T* child(QObject* parent, const QString& name)
 {
     auto* found = parent->findChild<T*>(name);
     Q_ASSERT_X(found, "TFmain", qPrintable(name));
@@ -87,7 +86,8 @@ void TFmain::buildRowTables()
         const auto i = static_cast<std::size_t>(n);
         const QString num = QString::number(n);
         m_transmitEdit[i] = child<DataLineEdit>(this, QStringLiteral("TransmitEdit") + num);
-        m_transmitFormat[i] = child<QComboBox>(this, QStringLiteral("TransmitFormatComboBox") + num);
+        m_transmitFormat[i] =
+            child<QComboBox>(this, QStringLiteral("TransmitFormatComboBox") + num);
         m_transmitAuto[i] = child<QComboBox>(this, QStringLiteral("TransmitAutoComboBox") + num);
         m_crlf[i] = child<QComboBox>(this, QStringLiteral("CRLFComboBox") + num);
     }
@@ -96,8 +96,10 @@ void TFmain::buildRowTables()
         const QString num = QString::number(n);
         m_rxEdit[i] = child<DataLineEdit>(this, QStringLiteral("RxEdit") + num);
         m_txEdit[i] = child<DataLineEdit>(this, QStringLiteral("TxEdit") + num);
-        m_protocolFormat[i] = child<QComboBox>(this, QStringLiteral("ProtocolFormatComboBox") + num);
-        m_protocolEnable[i] = child<QComboBox>(this, QStringLiteral("ProtocolEnableComboBox") + num);
+        m_protocolFormat[i] =
+            child<QComboBox>(this, QStringLiteral("ProtocolFormatComboBox") + num);
+        m_protocolEnable[i] =
+            child<QComboBox>(this, QStringLiteral("ProtocolEnableComboBox") + num);
         m_responseCountText[i] = child<QLabel>(this, QStringLiteral("ResponseCountText") + num);
     }
 }

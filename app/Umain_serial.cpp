@@ -26,7 +26,8 @@ QString openFailureDetail(const kirt::SerialStatus& status)
 void TFmain::showPortDevice()
 {
     // A user with a USB adapter sees which device the chosen name opens, so they know what to link.
-    m_ui->SerialPortDeviceLabel->setText(kirt::describePort(m_ui->SerialPortComboBox->currentText()));
+    m_ui->SerialPortDeviceLabel->setText(
+        kirt::describePort(m_ui->SerialPortComboBox->currentText()));
 }
 
 void TFmain::resetReceiveBuffer()

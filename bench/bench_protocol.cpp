@@ -83,9 +83,9 @@ Figures measure(int fd, int requests, int backgroundRate)
         while (!answered) {
             pollfd p{fd, POLLIN, 0};
             const auto waited = Clock::now() - sent;
-            const int left = 1000 - static_cast<int>(
-                                        std::chrono::duration_cast<std::chrono::milliseconds>(waited)
-                                            .count());
+            const int left =
+                1000 - static_cast<int>(
+                           std::chrono::duration_cast<std::chrono::milliseconds>(waited).count());
             if (left <= 0 || ::poll(&p, 1, left) <= 0)
                 break;
             char buffer[64];
@@ -122,8 +122,10 @@ int main(int argc, char* argv[])
     kirt::PtyDevice device(1);
     TFmain window;
     window.show();
-    window.findChild<DataLineEdit*>(QStringLiteral("RxEdit1"))->setPlainText(QStringLiteral("0103"));
-    window.findChild<DataLineEdit*>(QStringLiteral("TxEdit1"))->setPlainText(QStringLiteral("5A5B"));
+    window.findChild<DataLineEdit*>(QStringLiteral("RxEdit1"))
+        ->setPlainText(QStringLiteral("0103"));
+    window.findChild<DataLineEdit*>(QStringLiteral("TxEdit1"))
+        ->setPlainText(QStringLiteral("5A5B"));
     choose(&window, QStringLiteral("ProtocolEnableComboBox1"), 1);
     window.COM_BitBtnClick();
     if (!window.portOpen()) {

@@ -34,7 +34,7 @@ void choose(QWidget* window, const char* box, int index)
 struct Config
 {
     const char* name;
-    int format;  // 0 HEX, 1 ASC
+    int format; // 0 HEX, 1 ASC
     bool vertical5000;
 };
 
@@ -175,8 +175,8 @@ int main(int argc, char* argv[])
         auto* display = window.findChild<ReceiveDisplay*>(QStringLiteral("mMessage"));
         const double empty = stepCost(window, display, c.format, false);
         const double full = stepCost(window, display, c.format, true);
-        std::printf("  %-26s empty %6.1f us   full (%u rows) %6.1f us   full/empty %.2f\n",
-                    c.name, empty, display->rowCount(), full, full / empty);
+        std::printf("  %-26s empty %6.1f us   full (%u rows) %6.1f us   full/empty %.2f\n", c.name,
+                    empty, display->rowCount(), full, full / empty);
     }
 
     std::printf("\nPaced stream through a pseudo-terminal, HEX, 5000 rows, vertical scroll bar, "

@@ -56,7 +56,8 @@ std::uint32_t ConvertTransmitText(TransmitBuffer& buffer, DataFormat format)
     const std::size_t count = n / 2;
     for (std::size_t i = 0; i < count; ++i) {
         // Pair i lies at 2i and 2i + 1, never behind the byte written, so in place is safe.
-        const char pair[2] = {static_cast<char>(buffer[2 * i]), static_cast<char>(buffer[2 * i + 1])};
+        const char pair[2] = {static_cast<char>(buffer[2 * i]),
+                              static_cast<char>(buffer[2 * i + 1])};
         buffer[i] = DecodeHexPair(pair);
     }
     return static_cast<std::uint32_t>(count);
@@ -70,7 +71,8 @@ QByteArray ConvertText(const QString& text, DataFormat format)
     const qsizetype count = text.size() / 2;
     out.reserve(count);
     for (qsizetype i = 0; i < count; ++i)
-        out.append(static_cast<char>(DecodeHexPair(text[2 * i].unicode(), text[2 * i + 1].unicode())));
+        out.append(
+            static_cast<char>(DecodeHexPair(text[2 * i].unicode(), text[2 * i + 1].unicode())));
     return out;
 }
 

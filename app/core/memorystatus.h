@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QLocale>
 #include <QString>
 
@@ -15,6 +16,8 @@ struct MemoryStatus
 
 // Reads the machine's memory statistics; zeros when they cannot be read.
 MemoryStatus ReadMemoryStatus();
+// The figures from the text of /proc/meminfo.
+MemoryStatus ParseMemInfo(const QByteArray& meminfo);
 
 // "2,097,152 KB" with the locale's thousands separator.
 QString PhysicalMemoryText(std::uint64_t totalBytes, const QLocale& locale = QLocale());

@@ -14,9 +14,9 @@ std::array<QString, 5> ComposeStatusLine(const StatusLineState& s)
     panels[3] = QStringLiteral("Echo : ") + s.echo;
     panels[4] = QStringLiteral("Auto Interval : ") + QString::number(s.autoIntervalMs) +
                 QStringLiteral("ms ") +
-                (s.autoRunning ? QStringLiteral("Group [") + QString::number(s.autoLine) +
-                                     QStringLiteral("]")
-                               : QStringLiteral("STOP"));
+                (s.autoRunning
+                     ? QStringLiteral("Group [") + QString::number(s.autoLine) + QStringLiteral("]")
+                     : QStringLiteral("STOP"));
     return panels;
 }
 

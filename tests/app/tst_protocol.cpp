@@ -23,8 +23,7 @@ struct Responder
     PtyDevice device{1};
     TFmain window;
 
-    template <typename T>
-    T* find(const QString& name)
+    template <typename T> T* find(const QString& name)
     {
         auto* w = window.findChild<T*>(name);
         if (!w)

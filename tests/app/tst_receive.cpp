@@ -20,8 +20,7 @@ using kirt::test::TempSettings;
 
 namespace {
 
-template <typename T>
-T* find(QWidget* window, const char* name)
+template <typename T> T* find(QWidget* window, const char* name)
 {
     auto* w = window->findChild<T*>(QLatin1String(name));
     if (!w)

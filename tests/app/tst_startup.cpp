@@ -19,17 +19,18 @@ using kirt::test::TempSettings;
 
 namespace {
 
-const QStringList SettingNames = {"SerialPort", "BaudRate",  "DataBit",   "StopBit",
+const QStringList SettingNames = {"SerialPort", "BaudRate",      "DataBit",     "StopBit",
                                   "ParityBit",  "DisplayFormat", "NewLineChar", "EchoOnOff",
-                                  "ScrollBar",  "LineLimit", "Color",     "AutoIntervalTime"};
+                                  "ScrollBar",  "LineLimit",     "Color",       "AutoIntervalTime"};
 
 // A complete settings file with some values replaced or (with an empty value) left out.
 QByteArray settingsFile(const QMap<QString, QString>& overrides = {})
 {
     const QMap<QString, QString> defaults = {
-        {"SerialPort", "0"}, {"BaudRate", "12"}, {"DataBit", "4"},    {"StopBit", "0"},
-        {"ParityBit", "0"},  {"DisplayFormat", "1"}, {"NewLineChar", "00"}, {"EchoOnOff", "0"},
-        {"ScrollBar", "0"},  {"LineLimit", "0"}, {"Color", "1"},      {"AutoIntervalTime", "6"}};
+        {"SerialPort", "0"},   {"BaudRate", "12"}, {"DataBit", "4"},
+        {"StopBit", "0"},      {"ParityBit", "0"}, {"DisplayFormat", "1"},
+        {"NewLineChar", "00"}, {"EchoOnOff", "0"}, {"ScrollBar", "0"},
+        {"LineLimit", "0"},    {"Color", "1"},     {"AutoIntervalTime", "6"}};
     QByteArray text = "[Kirt]\n";
     for (const QString& name : SettingNames) {
         const QString value = overrides.value(name, defaults.value(name));
@@ -40,8 +41,7 @@ QByteArray settingsFile(const QMap<QString, QString>& overrides = {})
     return text;
 }
 
-template <typename T>
-T* find(QWidget* window, const char* name)
+template <typename T> T* find(QWidget* window, const char* name)
 {
     auto* w = window->findChild<T*>(QLatin1String(name));
     if (!w)
@@ -100,9 +100,9 @@ void TestStartup::firstRunState()
     QCOMPARE(p.color(QPalette::Base), QColor(Qt::black));
     QCOMPARE(p.color(QPalette::Text), QColor(Qt::white));
 
-    QCOMPARE(statusPanels(&w), QStringList({"PORT : COM1, 9600, 8, 1, NONE",
-                                            "Display Format : ASC", "New Line Char : OFF",
-                                            "Echo : OFF", "Auto Interval : 500ms STOP"}));
+    QCOMPARE(statusPanels(&w),
+             QStringList({"PORT : COM1, 9600, 8, 1, NONE", "Display Format : ASC",
+                          "New Line Char : OFF", "Echo : OFF", "Auto Interval : 500ms STOP"}));
 
     // Receive display in front, everything else behind it.
     QVERIFY(!find<QWidget>(&w, "mMessage")->isHidden());
@@ -162,9 +162,9 @@ void TestStartup::closingWritesAllTwelveAndSecondStartRestores()
     QCOMPARE(p.color(QPalette::Base), QColor(Qt::white));
     // The read time-out is never kept.
     QCOMPARE(find<QComboBox>(&w, "TimeOutComboBox")->currentIndex(), 1);
-    QCOMPARE(statusPanels(&w), QStringList({"PORT : COM12, 115200, 7, 2, EVEN",
-                                            "Display Format : HEX", "New Line Char : ON",
-                                            "Echo : ON", "Auto Interval : 20ms STOP"}));
+    QCOMPARE(statusPanels(&w),
+             QStringList({"PORT : COM12, 115200, 7, 2, EVEN", "Display Format : HEX",
+                          "New Line Char : ON", "Echo : ON", "Auto Interval : 20ms STOP"}));
 }
 
 void TestStartup::restoreRanges_data()
@@ -174,17 +174,33 @@ void TestStartup::restoreRanges_data()
     QTest::addColumn<QString>("control");
     QTest::addColumn<int>("expected");
 
-    QTest::newRow("interval 15") << "AutoIntervalTime" << "15" << "TrackBar1" << 15;
-    QTest::newRow("interval -1 gives 0") << "AutoIntervalTime" << "-1" << "TrackBar1" << 0;
-    QTest::newRow("interval 16 keeps layout") << "AutoIntervalTime" << "16" << "TrackBar1" << 6;
-    QTest::newRow("interval -2 keeps layout") << "AutoIntervalTime" << "-2" << "TrackBar1" << 6;
-    QTest::newRow("display format 2 keeps HEX")
-        << "DisplayFormat" << "2" << "DisplayFormatComboBox" << 0;
-    QTest::newRow("baud -1 selects nothing") << "BaudRate" << "-1" << "BaudRateComboBox" << -1;
-    QTest::newRow("baud 18 keeps layout") << "BaudRate" << "18" << "BaudRateComboBox" << 12;
-    QTest::newRow("port 29") << "SerialPort" << "29" << "SerialPortComboBox" << 29;
-    QTest::newRow("port 30 selects nothing")
-        << "SerialPort" << "30" << "SerialPortComboBox" << -1;
+    QTest::newRow("interval 15") << "AutoIntervalTime"
+                                 << "15"
+                                 << "TrackBar1" << 15;
+    QTest::newRow("interval -1 gives 0") << "AutoIntervalTime"
+                                         << "-1"
+                                         << "TrackBar1" << 0;
+    QTest::newRow("interval 16 keeps layout") << "AutoIntervalTime"
+                                              << "16"
+                                              << "TrackBar1" << 6;
+    QTest::newRow("interval -2 keeps layout") << "AutoIntervalTime"
+                                              << "-2"
+                                              << "TrackBar1" << 6;
+    QTest::newRow("display format 2 keeps HEX") << "DisplayFormat"
+                                                << "2"
+                                                << "DisplayFormatComboBox" << 0;
+    QTest::newRow("baud -1 selects nothing") << "BaudRate"
+                                             << "-1"
+                                             << "BaudRateComboBox" << -1;
+    QTest::newRow("baud 18 keeps layout") << "BaudRate"
+                                          << "18"
+                                          << "BaudRateComboBox" << 12;
+    QTest::newRow("port 29") << "SerialPort"
+                             << "29"
+                             << "SerialPortComboBox" << 29;
+    QTest::newRow("port 30 selects nothing") << "SerialPort"
+                                             << "30"
+                                             << "SerialPortComboBox" << -1;
 }
 
 void TestStartup::restoreRanges()
@@ -211,14 +227,18 @@ void TestStartup::readFailuresAreReportedAndStartupFinishes_data()
     QTest::addColumn<QString>("stored");
     QTest::addColumn<QString>("message");
 
-    QTest::newRow("absent integer")
-        << "EchoOnOff" << "<absent>" << "Failed to get data for 'EchoOnOff'";
-    QTest::newRow("text for an integer")
-        << "BaudRate" << "fast" << "Invalid data type for 'BaudRate'";
-    QTest::newRow("beyond 32 bits")
-        << "Color" << "4294967296" << "Invalid data type for 'Color'";
-    QTest::newRow("list for a string")
-        << "NewLineChar" << "0D, 0A" << "Invalid data type for 'NewLineChar'";
+    QTest::newRow("absent integer") << "EchoOnOff"
+                                    << "<absent>"
+                                    << "Failed to get data for 'EchoOnOff'";
+    QTest::newRow("text for an integer") << "BaudRate"
+                                         << "fast"
+                                         << "Invalid data type for 'BaudRate'";
+    QTest::newRow("beyond 32 bits") << "Color"
+                                    << "4294967296"
+                                    << "Invalid data type for 'Color'";
+    QTest::newRow("list for a string") << "NewLineChar"
+                                       << "0D, 0A"
+                                       << "Invalid data type for 'NewLineChar'";
 }
 
 void TestStartup::readFailuresAreReportedAndStartupFinishes()

@@ -6,7 +6,8 @@
 namespace kirt::test {
 
 TempSettings::TempSettings()
-    : m_previous(qgetenv("XDG_CONFIG_HOME")), m_hadPrevious(qEnvironmentVariableIsSet("XDG_CONFIG_HOME"))
+    : m_previous(qgetenv("XDG_CONFIG_HOME")),
+      m_hadPrevious(qEnvironmentVariableIsSet("XDG_CONFIG_HOME"))
 {
     qputenv("XDG_CONFIG_HOME", m_dir.path().toLocal8Bit());
 }

@@ -1,0 +1,74 @@
+#include "display/logformat.h"
+
+namespace kirt {
+
+namespace {
+
+constexpr std::uint8_t Cr = 0x0D;
+constexpr std::uint8_t Lf = 0x0A;
+
+QString byteChar(std::uint8_t ch)
+{
+    return ch == 0 ? QString() : QString(QChar(ch));
+}
+
+QString hexPair(std::uint8_t ch)
+{
+    static const char digits[] = "0123456789ABCDEF";
+    const QChar pair[] = {QLatin1Char(digits[ch >> 4]), QLatin1Char(digits[ch & 0x0F])};
+    return QString(pair, 2);
+}
+
+} // namespace
+
+QString LogLineBreakText()
+{
+    return QStringLiteral("\r\n");
+}
+
+bool LogEntryNeedsTimeStamp(const LogLayout& layout, std::uint8_t ch)
+{
+    if (!layout.timeLog)
+        return false;
+    if (layout.condition == LogCondition::EveryByte)
+        return true;
+    return !layout.hex && (ch == Cr || ch == Lf);
+}
+
+QString LogEntry(const LogLayout& layout, std::uint8_t ch, const QString& stamp)
+{
+    QString text;
+    if (layout.hex) {
+        text = hexPair(ch) + u' ';
+        if (layout.condition == LogCondition::EveryByte) {
+            if (layout.timeLog)
+                text += QStringLiteral("  ") + stamp;
+            text += LogLineBreakText();
+        }
+        return text;
+    }
+    if (layout.condition == LogCondition::EveryByte) {
+        text = byteChar(ch);
+        if (layout.timeLog)
+            text += QStringLiteral("   ") + stamp;
+        return text + LogLineBreakText();
+    }
+    // Rows follow the data: CR and LF alike.
+    if (layout.timeLog && (ch == Cr || ch == Lf))
+        return QStringLiteral("   ") + stamp + QChar(ch);
+    text = byteChar(ch);
+    if (ch == Lf)
+        text += LogLineBreakText();
+    return text;
+}
+
+QString LogTimeStampText(const QDateTime& time, const QLocale& locale)
+{
+    const QString date = locale.toString(time.date(), QLocale::ShortFormat);
+    const QTime t = time.time();
+    if (t.hour() == 0 && t.minute() == 0 && t.second() == 0)
+        return date;
+    return date + u' ' + t.toString(QStringLiteral("hh:mm:ss"));
+}
+
+} // namespace kirt
