@@ -172,8 +172,11 @@ bool TFmain::eventFilter(QObject* watched, QEvent* event)
     }
     case QEvent::FocusIn:
         for (int n = 1; n <= TransmitRows; ++n)
-            if (watched == m_transmitEdit[static_cast<std::size_t>(n)])
+            if (watched == m_transmitEdit[static_cast<std::size_t>(n)]) {
                 TransmitEditEnter(n);
+                // The caret shows up in the line: typing there follows the line's format.
+                TransmitEditSelectionChange(n);
+            }
         break;
     case QEvent::Resize:
         if (watched == m_ui->Panel3)
@@ -411,7 +414,10 @@ void TFmain::SetTransmitFormat(int n)
     const auto i = static_cast<std::size_t>(n);
     m_transmitLineFormat[i] = kirt::dataFormatFromIndex(m_transmitFormat[i]->currentIndex());
     m_transmitEdit[i]->setMaxLength(kirt::fieldLimit(m_transmitLineFormat[i]));
-    if (m_transmitLineFormat[i] != m_activeTransmitFormat)
+    // An empty line stays untouched, so its caret does not move (the key filter keeps the
+    // previous format until the user moves in a line).
+    if (m_transmitLineFormat[i] != m_activeTransmitFormat &&
+        !m_transmitEdit[i]->document()->isEmpty())
         m_transmitEdit[i]->clear();
     UpdateStatusLine();
 }
