@@ -70,7 +70,7 @@ void TFmain::SendProtocolResponse(int n)
     const auto i = static_cast<std::size_t>(n);
     if (!m_portOpen)
         return;
-    kirt::LoadTransmitText(m_transmitBuffer, m_txEdit[i]->toPlainText());
+    kirt::LoadTransmitText(m_transmitBuffer, m_txEdit[i]->fieldText());
     const std::uint32_t count = kirt::ConvertTransmitText(
         m_transmitBuffer, kirt::dataFormatFromIndex(m_protocolFormat[i]->currentIndex()));
     if (count == 0)

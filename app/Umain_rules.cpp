@@ -33,7 +33,7 @@ void TFmain::SetProtocolFormat(int n)
 void TFmain::ParseReceivePacket(int n)
 {
     const auto i = static_cast<std::size_t>(n);
-    const std::uint32_t length = m_rules[i].parse(m_rxEdit[i]->toPlainText());
+    const std::uint32_t length = m_rules[i].parse(m_rxEdit[i]->fieldText());
     if (length == 0 && m_protocolEnable[i]->currentIndex() == 1) {
         // Off first, so the change that emptying raises finds nothing left to do.
         m_protocolEnable[i]->setCurrentIndex(0);

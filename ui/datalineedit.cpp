@@ -84,12 +84,34 @@ void DataLineEdit::insertFromMimeData(const QMimeData* source)
     ensureCursorVisible();
 }
 
+namespace {
+
+QString withPlainBreaks(QString text)
+{
+    for (QChar& ch : text)
+        if (ch == QChar::ParagraphSeparator || ch == QChar::LineSeparator)
+            ch = u'\n';
+    return text;
+}
+
+} // namespace
+
+QString DataLineEdit::fieldText() const
+{
+    return withPlainBreaks(document()->toRawText());
+}
+
+QString DataLineEdit::selectedFieldText() const
+{
+    return withPlainBreaks(textCursor().selectedText());
+}
+
 void DataLineEdit::keepLastLine()
 {
     // Deleting lines changes the text and re-enters the change handler: one pass is enough.
     if (m_trimming)
         return;
-    const QString text = toPlainText();
+    const QString text = fieldText();
     const QString last = kirt::LastLineOf(text);
     if (last.size() == text.size())
         return;

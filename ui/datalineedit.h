@@ -20,6 +20,11 @@ public:
     int maxLength() const { return m_maxLength; }
     void setKeyFilter(KeyFilter filter) { m_keyFilter = std::move(filter); }
 
+    // The characters exactly as stored, line breaks as "\n". (toPlainText() would turn a
+    // no-break space into a plain one, and ASC data must go out byte for byte.)
+    QString fieldText() const;
+    QString selectedFieldText() const;
+
     // Leaves only the last line of the text (one edit, so change handlers see it once).
     void keepLastLine();
 

@@ -1,0 +1,93 @@
+// The device goes away while the port is open: nothing crashes, nothing spins, and the
+// terminal recovers once the device is back.
+#include "app/Umain.h"
+#include "tests/support/dialoganswerer.h"
+#include "tests/support/ptydevice.h"
+#include "tests/support/tempsettings.h"
+#include "ui/receivedisplay.h"
+
+#include <QComboBox>
+#include <QPushButton>
+#include <QtTest>
+
+#include <sys/resource.h>
+
+using kirt::PtyDevice;
+using kirt::test::DialogAnswerer;
+using kirt::test::TempSettings;
+
+namespace {
+
+double processCpuSeconds()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+} // namespace
+
+class TestDeviceFault : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void deviceDisappearsDuringAStream();
+};
+
+void TestDeviceFault::deviceDisappearsDuringAStream()
+{
+    TempSettings settings;
+    DialogAnswerer answers;
+    PtyDevice device(1);
+    TFmain w;
+    w.show();
+    auto* display = w.findChild<ReceiveDisplay*>(QStringLiteral("mMessage"));
+    auto* format = w.findChild<QComboBox*>(QStringLiteral("DisplayFormatComboBox"));
+    format->setCurrentIndex(1);
+    emit format->activated(1);
+    w.COM_BitBtnClick();
+    QVERIFY(w.portOpen());
+    QVERIFY(device.send(QByteArray("before the fault\r\n")));
+    QTimer stream;
+    QObject::connect(&stream, &QTimer::timeout, [&] {
+        if (device.masterFd() >= 0)
+            device.send(QByteArray("streaming\r\n"), 100);
+    });
+    stream.start(2);
+    QVERIFY(PtyDevice::waitUntil([&] { return display->displayText().contains("streaming"); }));
+
+    device.closeMaster(); // the adapter is pulled out in the middle of the stream
+    PtyDevice::serveEvents(300);
+    stream.stop();
+    const QString kept = display->displayText();
+    QVERIFY(kept.contains(QStringLiteral("before the fault")));
+
+    // A failed read must not turn the receive loop into a spin: over one second the whole
+    // process, which also serves the loop's hand-overs, stays far below one busy core.
+    const double cpuBefore = processCpuSeconds();
+    QElapsedTimer wall;
+    wall.start();
+    PtyDevice::serveEvents(1000);
+    const double share =
+        (processCpuSeconds() - cpuBefore) / (static_cast<double>(wall.elapsed()) / 1000.0);
+    qInfo("CPU while the device is gone: %.1f%% of one core", share * 100.0);
+    QVERIFY2(share < 0.5, qPrintable(QString::number(share)));
+    QCOMPARE(display->displayText(), kept);
+    QVERIFY(answers.errors.isEmpty());
+
+    // The COM button closes the port; once the device is back it opens and works again.
+    w.COM_BitBtnClick();
+    QVERIFY(!w.portOpen());
+    QCOMPARE(w.findChild<QPushButton*>(QStringLiteral("COM_BitBtn"))->text(),
+             QStringLiteral("COM OPEN"));
+    QVERIFY(device.reopen());
+    w.COM_BitBtnClick();
+    QVERIFY(w.portOpen());
+    QVERIFY(device.send(QByteArray("back again")));
+    QVERIFY(PtyDevice::waitUntil([&] { return display->displayText() == "back again"; }));
+}
+
+QTEST_MAIN(TestDeviceFault)
+#include "tst_devicefault.moc"

@@ -1,0 +1,166 @@
+#include "vdev/options.h"
+
+#include <QtTest>
+
+using namespace kirt::vdev;
+using namespace std::chrono_literals;
+
+class TestOptions : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void noBehaviourMeansDemoDevice();
+    void behavioursCombine();
+    void portNames_data();
+    void portNames();
+    void mistakes_data();
+    void mistakes();
+    void helpAndVersion();
+};
+
+namespace {
+
+ParsedOptions parse(QStringList arguments)
+{
+    arguments.prepend(QStringLiteral("kirt-vdev"));
+    return parseOptions(arguments);
+}
+
+} // namespace
+
+void TestOptions::noBehaviourMeansDemoDevice()
+{
+    for (const QStringList& arguments : {QStringList{}, QStringList{"--port", "COM3", "-f"}}) {
+        const ParsedOptions parsed = parse(arguments);
+        QVERIFY(parsed.options);
+        const DeviceConfig& device = parsed.options->device;
+        QVERIFY(device.echo);
+        QVERIFY(device.at);
+        QCOMPARE(device.statusPeriod, std::optional<Nanos>(1s));
+        QVERIFY(!device.modbusAddress);
+        QCOMPARE(device.stream, StreamKind::None);
+        QCOMPARE(describeBehaviour(device), QStringLiteral("echo, AT, status every 1000 ms"));
+    }
+    QCOMPARE(parse({}).options->port, QStringLiteral("COM1"));
+    QVERIFY(!parse({}).options->force);
+    QVERIFY(parse({"-f"}).options->force);
+}
+
+void TestOptions::behavioursCombine()
+{
+    const ParsedOptions parsed =
+        parse({"-m", "17", "--stream", "random", "--rate", "11520", "--seed", "7", "-s", "250"});
+    QVERIFY(parsed.options);
+    const DeviceConfig& device = parsed.options->device;
+    QVERIFY(!device.echo);
+    QVERIFY(!device.at);
+    QCOMPARE(device.modbusAddress, std::optional<std::uint8_t>(17));
+    QCOMPARE(device.stream, StreamKind::Random);
+    QCOMPARE(device.rate, 11520);
+    QCOMPARE(device.seed, 7U);
+    QCOMPARE(device.statusPeriod, std::optional<Nanos>(250ms));
+    QCOMPARE(describeBehaviour(device),
+             QStringLiteral("status every 250 ms, Modbus slave 17, random stream at 11520 "
+                            "bytes/s"));
+
+    const ParsedOptions compact = parse({"-ea", "--stream=text"});
+    QVERIFY(compact.options);
+    QVERIFY(compact.options->device.echo);
+    QVERIFY(compact.options->device.at);
+    QVERIFY(!compact.options->device.statusPeriod);
+    QCOMPARE(compact.options->device.stream, StreamKind::Text);
+    QCOMPARE(compact.options->device.rate, 960);
+}
+
+void TestOptions::portNames_data()
+{
+    QTest::addColumn<QString>("given");
+    QTest::addColumn<QString>("port"); // empty: refused
+
+    QTest::newRow("COM1") << "COM1"
+                          << "COM1";
+    QTest::newRow("COM30") << "COM30"
+                           << "COM30";
+    QTest::newRow("lower case") << "com7"
+                                << "COM7";
+    QTest::newRow("COM31") << "COM31"
+                           << "";
+    QTest::newRow("COM0") << "COM0"
+                          << "";
+    QTest::newRow("leading zero") << "COM01"
+                                  << "";
+    QTest::newRow("device path") << "/dev/ttyS0"
+                                 << "";
+    QTest::newRow("bare number") << "1"
+                                 << "";
+}
+
+void TestOptions::portNames()
+{
+    QFETCH(QString, given);
+    QFETCH(QString, port);
+    const ParsedOptions parsed = parse({"--port", given});
+    if (port.isEmpty()) {
+        QVERIFY(!parsed.options);
+        QCOMPARE(parsed.exitCode, 2);
+        QVERIFY(parsed.text.contains(QLatin1String("--port")));
+    } else {
+        QVERIFY(parsed.options);
+        QCOMPARE(parsed.options->port, port);
+    }
+}
+
+void TestOptions::mistakes_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("named"); // what the message must name
+
+    QTest::newRow("unknown option") << QStringList{"--baud", "9600"} << "baud";
+    QTest::newRow("stray argument") << QStringList{"COM2"} << "COM2";
+    QTest::newRow("missing value") << QStringList{"--status"} << "status";
+    QTest::newRow("status too fast") << QStringList{"-s", "9"} << "--status";
+    QTest::newRow("status not a number") << QStringList{"-s", "1s"} << "--status";
+    QTest::newRow("address 0") << QStringList{"-m", "0"} << "--modbus";
+    QTest::newRow("address 248") << QStringList{"-m", "248"} << "--modbus";
+    QTest::newRow("address in hex") << QStringList{"-m", "0x01"} << "--modbus";
+    QTest::newRow("stream kind") << QStringList{"--stream", "binary"} << "--stream";
+    QTest::newRow("rate without stream") << QStringList{"-r", "100"} << "--rate";
+    QTest::newRow("rate zero") << QStringList{"--stream", "text", "-r", "0"} << "--rate";
+    QTest::newRow("rate too high") << QStringList{"--stream", "text", "-r", "10000001"} << "--rate";
+    QTest::newRow("negative rate") << QStringList{"--stream", "text", "-r", "-5"} << "--rate";
+    QTest::newRow("seed without random")
+        << QStringList{"--stream", "text", "--seed", "1"} << "--seed";
+    QTest::newRow("seed not a number")
+        << QStringList{"--stream", "random", "--seed", "x"} << "--seed";
+}
+
+void TestOptions::mistakes()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, named);
+    const ParsedOptions parsed = parse(arguments);
+    QVERIFY(!parsed.options);
+    QCOMPARE(parsed.exitCode, 2);
+    QVERIFY2(parsed.text.contains(named), qPrintable(parsed.text));
+    QVERIFY(parsed.text.endsWith(QLatin1String("Try 'kirt-vdev --help'.\n")));
+}
+
+void TestOptions::helpAndVersion()
+{
+    const ParsedOptions help = parse({"--help", "--port", "COM99"});
+    QVERIFY(!help.options);
+    QCOMPARE(help.exitCode, 0);
+    QCOMPARE(help.text, helpText());
+    for (const char* option : {"--port", "--force", "--echo", "--at", "--status", "--modbus",
+                               "--stream", "--rate", "--seed"})
+        QVERIFY2(help.text.contains(QLatin1String(option)), option);
+
+    const ParsedOptions version = parse({"-v"});
+    QVERIFY(!version.options);
+    QCOMPARE(version.exitCode, 0);
+    QVERIFY(version.text.startsWith(QLatin1String("kirt-vdev ")));
+}
+
+QTEST_GUILESS_MAIN(TestOptions)
+#include "tst_options.moc"

@@ -1,0 +1,159 @@
+#include "serial/portmap.h"
+#include "vdev/device.h"
+#include "vdev/options.h"
+#include "vdev/portlink.h"
+#include "vdev/ptymaster.h"
+
+#include <QCoreApplication>
+
+#include <algorithm>
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+
+#include <poll.h>
+#include <sys/signalfd.h>
+#include <unistd.h>
+
+using namespace kirt;
+using namespace kirt::vdev;
+
+namespace {
+
+// While no program has the port open the master cannot be polled (it reports a hang-up all
+// the time), so the device looks again this often.
+constexpr Nanos ClosedPortCheck = std::chrono::milliseconds(50);
+constexpr qsizetype ReadChunk = 4096;
+// The stream waits while answers are queued, so that its count is what really went out.
+constexpr qsizetype StreamRoom = 1 << 16;
+
+void print(std::FILE* stream, const QString& text)
+{
+    std::fputs(text.toLocal8Bit().constData(), stream);
+    std::fflush(stream);
+}
+
+// SIGINT, SIGTERM and SIGHUP arrive as readable data, so that the loop ends where it waits
+// and the link is always removed.
+int stopSignals()
+{
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGINT);
+    sigaddset(&set, SIGTERM);
+    sigaddset(&set, SIGHUP);
+    if (::sigprocmask(SIG_BLOCK, &set, nullptr) != 0)
+        return -1;
+    return ::signalfd(-1, &set, SFD_CLOEXEC | SFD_NONBLOCK);
+}
+
+timespec toTimespec(Nanos span)
+{
+    const std::int64_t ns = std::max<std::int64_t>(span.count(), 0);
+    return {static_cast<time_t>(ns / 1'000'000'000), static_cast<long>(ns % 1'000'000'000)};
+}
+
+// Plays the device until a stop signal comes; returns how many bytes it received.
+std::int64_t serve(PtyMaster& pty, VirtualDevice& device, OutputQueue& queue, int stopFd)
+{
+    std::int64_t received = 0;
+    char buffer[ReadChunk];
+    const auto write = [&pty](const char* bytes, qsizetype size) { return pty.write(bytes, size); };
+    for (;;) {
+        Nanos now = steadyNow();
+        const bool open = pty.peerOpen();
+        if (open && !device.isConnected()) {
+            device.connect(now);
+        } else if (!open && device.isConnected()) {
+            device.disconnect();
+            queue.clear();
+        }
+
+        const DeviceOutput due = device.tick(now, queue.isEmpty() ? StreamRoom : 0);
+        queue.append(due.data);
+        queue.append(due.stream, true);
+        if (open)
+            queue.flush(write);
+
+        Nanos wait = device.nextWake(now, queue.isEmpty()) - now;
+        if (!open)
+            wait = std::min(wait, ClosedPortCheck);
+        pollfd fds[2] = {
+            {stopFd, POLLIN, 0},
+            {pty.fd(), static_cast<short>(POLLIN | (queue.isEmpty() ? 0 : POLLOUT)), 0}};
+        const timespec timeout = toTimespec(wait);
+        if (::ppoll(fds, open ? 2 : 1, &timeout, nullptr) < 0 && errno != EINTR)
+            return received;
+        if (fds[0].revents & POLLIN)
+            return received;
+        if (open && (fds[1].revents & POLLIN)) {
+            qsizetype got;
+            while ((got = pty.read(buffer, ReadChunk)) > 0) {
+                received += got;
+                now = steadyNow();
+                queue.append(device.receive(QByteArrayView(buffer, got), now));
+            }
+            queue.flush(write);
+        }
+    }
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    QCoreApplication application(argc, argv);
+    const ParsedOptions parsed = parseOptions(QCoreApplication::arguments());
+    if (!parsed.options) {
+        print(parsed.exitCode == 0 ? stdout : stderr, parsed.text);
+        return parsed.exitCode;
+    }
+    const Options& options = *parsed.options;
+
+    std::signal(SIGPIPE, SIG_IGN);
+    const int stopFd = stopSignals();
+    if (stopFd < 0) {
+        print(stderr, QStringLiteral("kirt-vdev: cannot watch for stop stopFd\n"));
+        return 1;
+    }
+
+    PtyMaster pty;
+    QString error;
+    if (!pty.open(&error)) {
+        print(stderr, QStringLiteral("kirt-vdev: cannot make a pseudo-terminal: %1\n").arg(error));
+        return 1;
+    }
+    QString note;
+    const QString linkPath = portLinkDirectory() + QLatin1Char('/') + options.port;
+    std::unique_ptr<PortLink> link =
+        PortLink::publish(linkPath, pty.slavePath(), options.force, &error, &note);
+    if (!link) {
+        print(stderr, QStringLiteral("kirt-vdev: %1\n").arg(error));
+        return 1;
+    }
+    if (!note.isEmpty())
+        print(stderr, QStringLiteral("kirt-vdev: %1\n").arg(note));
+    const QByteArray variable = "KIRT_" + options.port.toLatin1();
+    if (!qEnvironmentVariableIsEmpty(variable.constData()))
+        print(stderr, QStringLiteral("kirt-vdev: %1 is set, so a Kirt started with it opens %2 "
+                                     "instead of this device\n")
+                          .arg(QLatin1String(variable), qEnvironmentVariable(variable)));
+
+    print(stdout, QStringLiteral("kirt-vdev: serving %1 on %2 (%3); Ctrl+C stops it\n")
+                      .arg(options.port, pty.slavePath(), describeBehaviour(options.device)));
+
+    VirtualDevice device(options.device, steadyNow());
+    OutputQueue queue;
+    const std::int64_t received = serve(pty, device, queue, stopFd);
+    link->withdraw();
+
+    QString summary = QStringLiteral("kirt-vdev: stopped; sent %1 bytes").arg(queue.sent());
+    if (options.device.stream != StreamKind::None)
+        summary += QStringLiteral(" (%1 of them streamed)").arg(queue.streamed());
+    summary += QStringLiteral(", received %1 bytes").arg(received);
+    if (queue.dropped() > 0)
+        summary += QStringLiteral(", dropped %1 bytes nobody read").arg(queue.dropped());
+    print(stdout, summary + QLatin1Char('\n'));
+    ::close(stopFd);
+    return 0;
+}

@@ -1,0 +1,54 @@
+#include "vdev/streams.h"
+
+#include <chrono>
+
+namespace kirt::vdev {
+
+QByteArray statusLine(std::uint64_t sequence, Nanos uptime)
+{
+    const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(uptime).count();
+    return QByteArrayLiteral("STATUS ") +
+           QByteArray::number(static_cast<qulonglong>(sequence % 100000)).rightJustified(5, '0') +
+           QByteArrayLiteral(" UP ") + QByteArray::number(seconds / 3600).rightJustified(2, '0') +
+           ':' + QByteArray::number(seconds / 60 % 60).rightJustified(2, '0') + ':' +
+           QByteArray::number(seconds % 60).rightJustified(2, '0') + QByteArrayLiteral(" OK\r\n");
+}
+
+QByteArray TextStream::next(qsizetype count)
+{
+    QByteArray out;
+    out.reserve(count);
+    while (out.size() < count) {
+        if (m_rest.isEmpty()) {
+            m_rest = QByteArray::number(static_cast<qulonglong>(m_line % 1000000))
+                         .rightJustified(6, '0') +
+                     QByteArrayLiteral(" THE QUICK BROWN FOX JUMPS OVER THE LAZY DOG\r\n");
+            ++m_line;
+        }
+        const qsizetype take = std::min(count - out.size(), m_rest.size());
+        out += m_rest.first(take);
+        m_rest.remove(0, take);
+    }
+    return out;
+}
+
+QByteArray RandomStream::next(qsizetype count)
+{
+    QByteArray out(count, Qt::Uninitialized);
+    for (qsizetype i = 0; i < count; ++i) {
+        if (m_wordBytesLeft == 0) {
+            // splitmix64: tiny, fast and good enough for line noise; eight bytes per step.
+            std::uint64_t z = (m_state += 0x9E3779B97F4A7C15ULL);
+            z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ULL;
+            z = (z ^ (z >> 27)) * 0x94D049BB133111EBULL;
+            m_word = z ^ (z >> 31);
+            m_wordBytesLeft = 8;
+        }
+        out[i] = static_cast<char>(m_word & 0xFF);
+        m_word >>= 8;
+        --m_wordBytesLeft;
+    }
+    return out;
+}
+
+} // namespace kirt::vdev
