@@ -106,12 +106,18 @@ void TestCodec::lastLine_data()
 {
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("kept");
-    QTest::newRow("one line") << "AB" << "AB";
-    QTest::newRow("three pasted lines") << "11\n22\n33" << "33";
-    QTest::newRow("break at the end belongs to the line") << "AB\n" << "AB\n";
-    QTest::newRow("two lines and a final break") << "11\n22\n" << "22\n";
-    QTest::newRow("windows breaks") << "11\r\n22" << "22";
-    QTest::newRow("empty") << "" << "";
+    QTest::newRow("one line") << "AB"
+                              << "AB";
+    QTest::newRow("three pasted lines") << "11\n22\n33"
+                                        << "33";
+    QTest::newRow("break at the end belongs to the line") << "AB\n"
+                                                          << "AB\n";
+    QTest::newRow("two lines and a final break") << "11\n22\n"
+                                                 << "22\n";
+    QTest::newRow("windows breaks") << "11\r\n22"
+                                    << "22";
+    QTest::newRow("empty") << ""
+                           << "";
 }
 
 void TestCodec::lastLine()
