@@ -157,6 +157,8 @@ public:
     void StartRealTimeSave();
     void StopRealTimeSave();
     bool realTimeSaveOn() const { return m_realTimeSaveOn; }
+    // The time stamp of the byte being logged, from the time DisplayRxByte noted.
+    QString LogTimeStamp() const;
     // END files section
 
     // Typed-key rules shared by the data fields and boxes; 0 discards the key.

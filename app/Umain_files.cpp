@@ -1,11 +1,122 @@
 // File transmit, open, save and print, and the real-time log.
 #include "app/Umain.h"
 
+#include "app/dialogs.h"
+#include "display/logfile.h"
+#include "display/logformat.h"
+#include "transmit/textfile.h"
+#include "ui/receivedisplay.h"
 #include "ui_Umain.h"
+
+#include <QFile>
+#include <QPrinter>
+#include <QTextCursor>
+#include <QTextDocument>
+#include <QTimer>
+
+#include <algorithm>
+
+namespace {
+
+const QString Untitled = QStringLiteral("Untitled");
+const QString DefaultSuffix = QStringLiteral("HEX");
+
+// On Linux "*.*" would hide names without a dot, so "All Files" matches every name.
+QList<FileFilter> openFilters()
+{
+    return {{QStringLiteral("Hex Files(*.HEX)"), QStringLiteral("*.HEX")},
+            {QStringLiteral("Text Files(*.TXT)"), QStringLiteral("*.TXT")},
+            {QStringLiteral("Document Files(*.DOC)"), QStringLiteral("*.DOC")},
+            {QStringLiteral("All Files(*.*)"), QStringLiteral("*")}};
+}
+
+QList<FileFilter> saveFilters()
+{
+    QList<FileFilter> filters = openFilters();
+    filters.insert(3, {QStringLiteral("Excel Files(*.XLS)"), QStringLiteral("*.XLS")});
+    return filters;
+}
+
+constexpr int HexFilter = 0;
+constexpr int ExcelFilter = 3;
+
+struct FileResult
+{
+    bool ok = false;
+    QString text;  // what a read returned
+    QString error; // the box's text
+    QString detail;
+};
+
+FileResult readTextFile(const QString& path)
+{
+    FileResult result;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        result.error = QStringLiteral("Cannot open file \"%1\".").arg(path);
+        result.detail = file.errorString();
+        return result;
+    }
+    const QByteArray bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError) {
+        result.error = QStringLiteral("Cannot read file \"%1\".").arg(path);
+        result.detail = file.errorString();
+        return result;
+    }
+    result.text = QString::fromLatin1(bytes);
+    result.ok = true;
+    return result;
+}
+
+FileResult writeTextFile(const QString& path, const QString& text)
+{
+    FileResult result;
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+        result.error = QStringLiteral("Cannot create file \"%1\".").arg(path);
+        result.detail = file.errorString();
+        return result;
+    }
+    const QByteArray bytes = kirt::TextFileBytes(text);
+    // A full disk may only show when the data leave the buffer, so the close is checked too.
+    const bool written = file.write(bytes) == bytes.size() && file.flush();
+    file.close();
+    if (!written || file.error() != QFileDevice::NoError) {
+        result.error = QStringLiteral("Cannot write file \"%1\".").arg(path);
+        result.detail = file.errorString();
+        return result;
+    }
+    result.ok = true;
+    return result;
+}
+
+} // namespace
 
 struct TFmain::FilesState
 {
+    kirt::FileTransmit transmit;
+    kirt::LogFile log;
+
+    void appendToLog(TFmain& window, const QString& text);
 };
+
+void TFmain::FilesState::appendToLog(TFmain& window, const QString& text)
+{
+    if (log.append(text))
+        return;
+    // The log stops at once, so the failure is reported once; the box waits until this
+    // display step has returned, so reception and display go on meanwhile.
+    const QString path = log.path();
+    const QString reason = log.errorString();
+    window.StopRealTimeSave();
+    QTimer::singleShot(0, &window, [&window, path, reason] {
+        dialogs().error(&window,
+                        QStringLiteral("Cannot write the log file \"%1\". Real Time Save has "
+                                       "stopped.")
+                            .arg(path),
+                        reason);
+    });
+}
 
 void TFmain::AreaDeleter::operator()(FilesState* state) const
 {
@@ -15,17 +126,184 @@ void TFmain::AreaDeleter::operator()(FilesState* state) const
 void TFmain::connectFiles()
 {
     m_files.reset(new FilesState);
+    // Unique, so a menu that is also wired elsewhere still runs each command once.
+    connect(m_ui->FileOpen, &QAction::triggered, this, &TFmain::FileOpenClick,
+            Qt::UniqueConnection);
+    connect(m_ui->FileSave, &QAction::triggered, this, &TFmain::FileSaveClick,
+            Qt::UniqueConnection);
+    connect(m_ui->FileSaveAs, &QAction::triggered, this, &TFmain::FileSaveAsClick,
+            Qt::UniqueConnection);
+    connect(m_ui->FilePrint, &QAction::triggered, this, &TFmain::FilePrintClick,
+            Qt::UniqueConnection);
+    connect(m_ui->RunTimeSave1, &QAction::triggered, this, &TFmain::RunTimeSave1Click,
+            Qt::UniqueConnection);
+    connect(m_fileTransmitTimer, &QTimer::timeout, this, &TFmain::FileTransmitTimerTimer,
+            Qt::UniqueConnection);
 }
 
-void TFmain::FileOpenClick() {}
-void TFmain::FileSaveClick() {}
-void TFmain::FileSaveAsClick() {}
-void TFmain::FilePrintClick() {}
-void TFmain::FileTransmitTimerTimer() {}
-void TFmain::RunTimeSave1Click() {}
-void TFmain::StartRealTimeSave() {}
-void TFmain::LogLineBreak() {}
-void TFmain::LogRxByte(std::uint8_t) {}
+// Open, save and print.
+
+void TFmain::FileOpenClick()
+{
+    if (m_realTimeSaveOn)
+        return;
+    ReceiveView_BitBtnClick();
+    bool readOnly = m_display->isReadOnly();
+    const QString path = dialogs().openFile(this, openFilters(), HexFilter, &readOnly);
+    if (path.isEmpty())
+        return;
+    SetCurrentFileName(path);
+    const bool send =
+        m_portOpen && dialogs().confirm(this, QStringLiteral("Starting a transmit of file?"));
+    // Read before anything changes, so a file that cannot be read costs the display nothing.
+    const FileResult file = readTextFile(path);
+    if (!file.ok) {
+        dialogs().error(this, file.error, file.detail);
+        return;
+    }
+    if (send) {
+        // A transmit still running is replaced: its remaining lines are dropped.
+        m_files->transmit.start(file.text);
+        m_ui->DownloadCGauge->setRange(0, m_files->transmit.lineCount());
+        m_ui->DownloadCGauge->setValue(0);
+        m_ui->DownloadPanel->show();
+        m_fileTransmitTimer->start();
+    } else {
+        m_display->setDisplayText(file.text);
+        TrimDisplayLines();
+        m_display->setFocus();
+    }
+    m_display->document()->setModified(false);
+    m_display->setReadOnly(readOnly);
+    ScrollDisplayToEnd();
+}
+
+void TFmain::FileTransmitTimerTimer()
+{
+    kirt::FileTransmit& transmit = m_files->transmit;
+    if (!transmit.active()) {
+        m_fileTransmitTimer->stop();
+        return;
+    }
+    const QByteArray bytes = transmit.currentTick();
+    WriteComBytes(reinterpret_cast<const std::uint8_t*>(bytes.constData()),
+                  static_cast<std::uint32_t>(bytes.size()));
+
+    QString echo;
+    if (m_ui->DisplayFormatComboBox->currentIndex() == 0) {
+        for (const char b : bytes)
+            echo += kirt::HexByte(static_cast<std::uint8_t>(b)) + u' ';
+    } else {
+        // As in the receive display, a zero byte adds nothing.
+        for (const char b : bytes)
+            if (b != 0)
+                echo += QChar(static_cast<std::uint8_t>(b));
+    }
+    m_display->appendData(echo);
+    TrimDisplayLines();
+
+    m_ui->DownloadCGauge->setValue(transmit.lineIndex());
+    if (!transmit.advance() || !m_portOpen) {
+        transmit.clear();
+        m_ui->DownloadPanel->hide();
+        m_fileTransmitTimer->stop();
+    }
+    ScrollDisplayToEnd();
+}
+
+void TFmain::FileSaveClick()
+{
+    if (m_realTimeSaveOn)
+        return;
+    if (m_currentFileName == Untitled) {
+        FileSaveAsClick();
+        return;
+    }
+    const FileResult result = writeTextFile(m_currentFileName, m_display->displayText());
+    if (!result.ok) {
+        dialogs().error(this, result.error, result.detail);
+        return;
+    }
+    m_display->document()->setModified(false);
+}
+
+void TFmain::FileSaveAsClick()
+{
+    if (m_realTimeSaveOn)
+        return;
+    QString path = dialogs().saveFile(this, saveFilters(), HexFilter, DefaultSuffix);
+    if (path.isEmpty())
+        return;
+    path = kirt::WithDefaultSuffix(path, DefaultSuffix);
+    const FileResult result = writeTextFile(path, m_display->displayText());
+    if (!result.ok) {
+        dialogs().error(this, result.error, result.detail);
+        return;
+    }
+    SetCurrentFileName(path);
+    m_display->document()->setModified(false);
+}
+
+void TFmain::FilePrintClick()
+{
+    QPrinter printer(QPrinter::HighResolution);
+    printer.setDocName(m_currentFileName);
+    if (dialogs().print(this, printer)) {
+        // Paper is white whatever the display's colours: print in black.
+        QPalette p = m_display->palette();
+        p.setColor(QPalette::Text, Qt::black);
+        m_display->setPalette(p);
+
+        QTextDocument document;
+        document.setDefaultFont(m_display->font());
+        document.setPlainText(m_display->displayText());
+        QTextCursor all(&document);
+        all.select(QTextCursor::Document);
+        QTextCharFormat ink;
+        ink.setForeground(m_display->palette().color(QPalette::Text));
+        all.mergeCharFormat(ink);
+        document.print(&printer);
+        if (printer.printerState() == QPrinter::Error)
+            dialogs().error(this, QStringLiteral("Printing failed."), printer.printerName());
+    }
+    ColorComboBoxClick();
+}
+
+// The real-time log.
+
+void TFmain::RunTimeSave1Click()
+{
+    if (!m_portOpen)
+        return;
+    if (m_realTimeSaveOn) {
+        if (dialogs().confirm(this, QStringLiteral("OK to Run Time Save Stop ?")))
+            StopRealTimeSave();
+        return;
+    }
+    if (!dialogs().confirm(this, QStringLiteral("OK to Run Time Save Run ?")))
+        return;
+    m_files->log.stop();
+    QString path = dialogs().saveFile(this, saveFilters(), ExcelFilter, DefaultSuffix);
+    if (path.isEmpty())
+        return;
+    path = kirt::WithDefaultSuffix(path, DefaultSuffix);
+    // The file starts empty, also when it existed.
+    if (!m_files->log.start(path)) {
+        dialogs().error(this, QStringLiteral("Cannot create file \"%1\".").arg(path),
+                        m_files->log.errorString());
+        return;
+    }
+    SetCurrentFileName(path);
+    StartRealTimeSave();
+}
+
+void TFmain::StartRealTimeSave()
+{
+    m_realTimeSaveOn = true;
+    m_ui->FileOpen->setVisible(false);
+    m_ui->FileSave->setVisible(false);
+    m_ui->FileSaveAs->setVisible(false);
+}
 
 void TFmain::StopRealTimeSave()
 {
@@ -33,4 +311,28 @@ void TFmain::StopRealTimeSave()
     m_ui->FileOpen->setVisible(true);
     m_ui->FileSave->setVisible(true);
     m_ui->FileSaveAs->setVisible(true);
+    // Everything logged is in the file already; closing it writes nothing more.
+    if (m_files)
+        m_files->log.stop();
+}
+
+QString TFmain::LogTimeStamp() const
+{
+    return kirt::LogTimeStampText(m_rxTime);
+}
+
+void TFmain::LogLineBreak()
+{
+    m_files->appendToLog(*this, kirt::LogLineBreakText());
+}
+
+void TFmain::LogRxByte(std::uint8_t ch)
+{
+    kirt::LogLayout layout;
+    layout.hex = m_ui->DisplayFormatComboBox->currentIndex() == 0;
+    layout.condition =
+        static_cast<kirt::LogCondition>(std::clamp(m_ui->ConditionComboBox->currentIndex(), 0, 2));
+    layout.timeLog = m_ui->TimeLogComboBox->currentIndex() == 1;
+    const QString stamp = kirt::LogEntryNeedsTimeStamp(layout, ch) ? LogTimeStamp() : QString();
+    m_files->appendToLog(*this, kirt::LogEntry(layout, ch, stamp));
 }

@@ -1,8 +1,17 @@
 #pragma once
 
+#include <QList>
 #include <QString>
 
+class QPrinter;
 class QWidget;
+
+// One entry of a file dialog's type list: what the user reads, and the names it shows.
+struct FileFilter
+{
+    QString description;
+    QString pattern;
+};
 
 // Every message box of the program goes through here, so tests can answer them.
 class UserDialogs
@@ -16,6 +25,18 @@ public:
     virtual void message(QWidget* parent, const QString& text, const QString& detail = {}) = 0;
     // Yes and No; true only for Yes.
     virtual bool confirm(QWidget* parent, const QString& text) = 0;
+
+    // Choosing an existing file to open, with filter entry `selected` (from 0) chosen first.
+    // readOnly, when given, starts and ends as the dialog's open-as-read-only check box.
+    // Empty when cancelled.
+    virtual QString openFile(QWidget* parent, const QList<FileFilter>& filters, int selected,
+                             bool* readOnly) = 0;
+    // Choosing a file to write; defaultSuffix goes onto a name typed without an extension.
+    // Empty when cancelled.
+    virtual QString saveFile(QWidget* parent, const QList<FileFilter>& filters, int selected,
+                             const QString& defaultSuffix) = 0;
+    // The print set-up for printer; true when the user confirmed it.
+    virtual bool print(QWidget* parent, QPrinter& printer) = 0;
 };
 
 // The dialogs in force: the real ones unless a test installed its own.

@@ -13,8 +13,14 @@ bool LogFile::start(const QString& path)
     m_written = 0;
     m_path = path;
     m_file.setFileName(path);
+    if (!m_file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+        m_error = m_file.errorString();
+        return false;
+    }
+    m_file.close();
     // Unbuffered: each entry reaches the system when it is written, not at some later flush.
-    if (!m_file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered)) {
+    // Appending: entries land at the end even if someone else shortened the file meanwhile.
+    if (!m_file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered)) {
         m_error = m_file.errorString();
         return false;
     }

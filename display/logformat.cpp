@@ -1,5 +1,7 @@
 #include "display/logformat.h"
 
+#include "transmit/codec.h"
+
 namespace kirt {
 
 namespace {
@@ -10,13 +12,6 @@ constexpr std::uint8_t Lf = 0x0A;
 QString byteChar(std::uint8_t ch)
 {
     return ch == 0 ? QString() : QString(QChar(ch));
-}
-
-QString hexPair(std::uint8_t ch)
-{
-    static const char digits[] = "0123456789ABCDEF";
-    const QChar pair[] = {QLatin1Char(digits[ch >> 4]), QLatin1Char(digits[ch & 0x0F])};
-    return QString(pair, 2);
 }
 
 } // namespace
@@ -39,7 +34,7 @@ QString LogEntry(const LogLayout& layout, std::uint8_t ch, const QString& stamp)
 {
     QString text;
     if (layout.hex) {
-        text = hexPair(ch) + u' ';
+        text = HexByte(ch) + u' ';
         if (layout.condition == LogCondition::EveryByte) {
             if (layout.timeLog)
                 text += QStringLiteral("  ") + stamp;

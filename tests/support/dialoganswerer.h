@@ -2,6 +2,7 @@
 
 #include "app/dialogs.h"
 
+#include <QPrinter>
 #include <QStringList>
 
 #include <deque>
@@ -10,6 +11,11 @@ namespace kirt::test {
 
 // Stands in for every message box while it lives: records what was shown and answers
 // questions from a queue (No when the queue is empty).
+//
+// File dialogs take their answers from `paths` (an empty string, or an empty queue, is a
+// cancel); the open dialog's read-only box ends as `openReadOnly`. The print set-up takes its
+// answers from `printFiles`: a path confirms it and sends the job to that PDF file, an empty
+// string or an empty queue cancels.
 class DialogAnswerer final : public UserDialogs
 {
 public:
@@ -38,11 +44,73 @@ public:
         return yes;
     }
 
+    QString openFile(QWidget*, const QList<FileFilter>& filters, int selected,
+                     bool* readOnly) override
+    {
+        fileDialogs << QStringLiteral("open");
+        record(filters, selected);
+        readOnlyOffered = readOnly != nullptr;
+        if (readOnly)
+            *readOnly = openReadOnly;
+        return nextPath();
+    }
+    QString saveFile(QWidget*, const QList<FileFilter>& filters, int selected,
+                     const QString& defaultSuffix) override
+    {
+        fileDialogs << QStringLiteral("save");
+        record(filters, selected);
+        suffixes << defaultSuffix;
+        return nextPath();
+    }
+    bool print(QWidget*, QPrinter& printer) override
+    {
+        printJobNames << printer.docName();
+        if (printFiles.empty())
+            return false;
+        const QString file = printFiles.front();
+        printFiles.pop_front();
+        if (file.isEmpty())
+            return false;
+        printer.setOutputFormat(QPrinter::PdfFormat);
+        printer.setOutputFileName(file);
+        return true;
+    }
+
     QStringList errors;
     QStringList details;
     QStringList messages;
     QStringList questions;
     std::deque<bool> answers;
+
+    QStringList fileDialogs;     // "open" or "save", in order
+    QStringList selectedFilters; // the description of the entry each file dialog chose first
+    QStringList filterLists;     // each file dialog's entries, descriptions joined with "|"
+    QStringList suffixes;        // each save dialog's default extension
+    bool readOnlyOffered = false;
+    std::deque<QString> paths;
+    bool openReadOnly = false;
+
+    QStringList printJobNames;
+    std::deque<QString> printFiles;
+
+private:
+    void record(const QList<FileFilter>& filters, int selected)
+    {
+        QStringList names;
+        for (const FileFilter& f : filters)
+            names << f.description;
+        filterLists << names.join(u'|');
+        selectedFilters << (selected >= 0 && selected < filters.size() ? names[selected]
+                                                                       : QString());
+    }
+    QString nextPath()
+    {
+        if (paths.empty())
+            return {};
+        const QString path = paths.front();
+        paths.pop_front();
+        return path;
+    }
 };
 
 } // namespace kirt::test

@@ -1,0 +1,179 @@
+// The real-time log: the text of each layout, the time stamp, and the file it is appended to.
+#include "display/logfile.h"
+#include "display/logformat.h"
+
+#include <QTemporaryDir>
+#include <QtTest>
+
+using namespace kirt;
+
+namespace {
+
+// The log text of a run of bytes, with "T" for every time stamp.
+QString logOf(const LogLayout& layout, const QByteArray& bytes)
+{
+    QString text;
+    for (const char b : bytes)
+        text += LogEntry(layout, static_cast<std::uint8_t>(b), QStringLiteral("T"));
+    return text;
+}
+
+QByteArray contents(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
+}
+
+} // namespace
+
+class TestLogFormat : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void layouts_data();
+    void layouts();
+    void stampOnlyWhereWritten();
+    void timeStamp_data();
+    void timeStamp();
+    void fileHoldsTheTextByteForByte();
+    void fileFailures();
+};
+
+void TestLogFormat::layouts_data()
+{
+    QTest::addColumn<bool>("hex");
+    QTest::addColumn<int>("condition");
+    QTest::addColumn<bool>("timeLog");
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QString>("log");
+    QTest::newRow("hex: a row per byte") << true << 0 << false << QByteArray("\x41\x0d\x00\xff", 4)
+                                         << "41 \r\n0D \r\n00 \r\nFF \r\n";
+    QTest::newRow("hex, time: three blanks")
+        << true << 0 << true << QByteArray("AB") << "41   T\r\n42   T\r\n";
+    QTest::newRow("asc: a row per byte, zero adds no character")
+        << false << 0 << false << QByteArray("A\0\r", 3) << "A\r\n\r\n\r\r\n";
+    QTest::newRow("asc, time") << false << 0 << true << QByteArray("A\n") << "A   T\r\n\n   T\r\n";
+    QTest::newRow("asc, LF: extra break after LF")
+        << false << 2 << false << QByteArray("AB\r\n") << "AB\r\n\r\n";
+    QTest::newRow("asc, CR behaves as LF")
+        << false << 1 << false << QByteArray("AB\r\n") << "AB\r\n\r\n";
+    QTest::newRow("asc, CR, time: stamp before CR and LF")
+        << false << 1 << true << QByteArray("A\r\n") << "A   T\r   T\n";
+    QTest::newRow("asc, LF, time: no extra break")
+        << false << 2 << true << QByteArray("x\n\0y", 4) << "x   T\ny";
+    QTest::newRow("latin-1 passes unchanged")
+        << false << 2 << false << QByteArray("\xe9\x7f") << "\u00e9\u007f";
+}
+
+void TestLogFormat::layouts()
+{
+    QFETCH(bool, hex);
+    QFETCH(int, condition);
+    QFETCH(bool, timeLog);
+    QFETCH(QByteArray, bytes);
+    QFETCH(QString, log);
+    const LogLayout layout{hex, static_cast<LogCondition>(condition), timeLog};
+    QCOMPARE(logOf(layout, bytes), log);
+}
+
+void TestLogFormat::stampOnlyWhereWritten()
+{
+    // The window makes a stamp only when asked for; a layout that writes one never lacks it.
+    for (const bool hex : {true, false})
+        for (const int condition : {0, 1, 2})
+            for (const bool timeLog : {false, true}) {
+                if (hex && condition != 0)
+                    continue;
+                const LogLayout layout{hex, static_cast<LogCondition>(condition), timeLog};
+                for (int b = 0; b < 256; ++b) {
+                    const auto ch = static_cast<std::uint8_t>(b);
+                    const bool written = LogEntry(layout, ch, QStringLiteral("\x01STAMP"))
+                                             .contains(QStringLiteral("STAMP"));
+                    QCOMPARE(LogEntryNeedsTimeStamp(layout, ch), written);
+                }
+            }
+}
+
+void TestLogFormat::timeStamp_data()
+{
+    QTest::addColumn<QLocale>("locale");
+    QTest::addColumn<QDateTime>("time");
+    QTest::addColumn<QString>("stamp");
+    const QLocale us(QLocale::English, QLocale::UnitedStates);
+    const QLocale de(QLocale::German, QLocale::Germany);
+    const QDate day(2024, 3, 5);
+    QTest::newRow("afternoon, fraction dropped")
+        << us << QDateTime(day, QTime(14, 7, 9, 750)) << "3/5/24 14:07:09";
+    QTest::newRow("morning keeps two digits")
+        << us << QDateTime(day, QTime(8, 0, 0)) << "3/5/24 08:00:00";
+    QTest::newRow("midnight: the date alone")
+        << us << QDateTime(day, QTime(0, 0, 0, 999)) << "3/5/24";
+    QTest::newRow("a second after midnight")
+        << us << QDateTime(day, QTime(0, 0, 1)) << "3/5/24 00:00:01";
+    QTest::newRow("the locale's date")
+        << de << QDateTime(day, QTime(23, 59, 59)) << "05.03.24 23:59:59";
+}
+
+void TestLogFormat::timeStamp()
+{
+    QFETCH(QLocale, locale);
+    QFETCH(QDateTime, time);
+    QFETCH(QString, stamp);
+    QCOMPARE(LogTimeStampText(time, locale), stamp);
+}
+
+void TestLogFormat::fileHoldsTheTextByteForByte()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("log.XLS"));
+    {
+        QFile old(path);
+        QVERIFY(old.open(QIODevice::WriteOnly));
+        old.write("previous contents");
+    }
+    LogFile log;
+    QVERIFY(log.start(path));
+    QCOMPARE(contents(path), QByteArray()); // emptied at once
+    QVERIFY(log.append(QStringLiteral("41 \r\n")));
+    // Each entry is in the file as soon as it was appended, with nothing held back.
+    QCOMPARE(contents(path), QByteArray("41 \r\n"));
+    QVERIFY(log.append(QString()));
+    QVERIFY(log.append(QString::fromLatin1("\xff\r\x00z", 4)));
+    QCOMPARE(contents(path), QByteArray("41 \r\n\xff\r\x00z", 9));
+    QCOMPARE(log.written(), 9);
+    log.stop();
+    QVERIFY(!log.isOpen());
+    QVERIFY(!log.append(QStringLiteral("late")));
+    QCOMPARE(contents(path), QByteArray("41 \r\n\xff\r\x00z", 9));
+    // A new start empties the same file again.
+    QVERIFY(log.start(path));
+    QCOMPARE(contents(path), QByteArray());
+    QCOMPARE(log.written(), 0);
+}
+
+void TestLogFormat::fileFailures()
+{
+    QTemporaryDir dir;
+    LogFile log;
+    QVERIFY(!log.start(dir.filePath(QStringLiteral("no/such/folder/log"))));
+    QVERIFY(!log.errorString().isEmpty());
+
+    // A full disk: the start succeeds, the first entry fails and closes the log.
+    QVERIFY(log.start(QStringLiteral("/dev/full")));
+    QVERIFY(!log.append(QStringLiteral("x")));
+    QVERIFY(!log.isOpen());
+    QVERIFY(!log.errorString().isEmpty());
+
+    // A removed file would swallow everything written after: that is a failure too.
+    const QString path = dir.filePath(QStringLiteral("gone"));
+    QVERIFY(log.start(path));
+    QVERIFY(log.append(QStringLiteral("a")));
+    QVERIFY(QFile::remove(path));
+    QVERIFY(!log.append(QStringLiteral("b")));
+    QCOMPARE(log.errorString(), QStringLiteral("The log file was removed."));
+    QVERIFY(!QFile::exists(path));
+}
+
+QTEST_GUILESS_MAIN(TestLogFormat)
+#include "tst_logformat.moc"
