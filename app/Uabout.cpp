@@ -8,7 +8,9 @@
 #pragma GCC diagnostic pop
 
 #include <QDesktopServices>
+#include <QGuiApplication>
 #include <QMouseEvent>
+#include <QScreen>
 #include <QUrl>
 
 Tabout* about = nullptr;
@@ -16,6 +18,9 @@ Tabout* about = nullptr;
 Tabout::Tabout(QWidget* parent) : QDialog(parent), m_ui(std::make_unique<Ui::Tabout>())
 {
     m_ui->setupUi(this);
+    // A dialog border with the close box only.
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
     connect(m_ui->OKButton, &QPushButton::clicked, this, &QDialog::accept);
     m_ui->Label7->installEventFilter(this);
 }
@@ -24,6 +29,12 @@ Tabout::~Tabout() = default;
 
 void Tabout::showEvent(QShowEvent* event)
 {
+    // Centred on the screen, not on the window that opened it.
+    const QScreen* screen = parentWidget() ? parentWidget()->screen() : nullptr;
+    if (!screen)
+        screen = QGuiApplication::primaryScreen();
+    if (screen && !event->spontaneous())
+        move(screen->geometry().center() - rect().center());
     FormShow();
     QDialog::showEvent(event);
 }

@@ -109,7 +109,10 @@ public:
     void TransmitEditEnter(int n);
     void TransmitEditChange(int n);
     int currentTransmitLine() const { return m_currentTransmitLine; }
-    kirt::DataFormat transmitLineFormat(int n) const { return m_transmitLineFormat[static_cast<std::size_t>(n)]; }
+    kirt::DataFormat transmitLineFormat(int n) const
+    {
+        return m_transmitLineFormat[static_cast<std::size_t>(n)];
+    }
     kirt::DataFormat activeTransmitFormat() const { return m_activeTransmitFormat; }
 
     // Auto transmit.
@@ -123,7 +126,10 @@ public:
     void ParseReceivePacket(int n);
     void EnableProtocolRule(int n);
     char16_t FilterProtocolKey(int n, char16_t key) const;
-    const kirt::ProtocolRule& protocolRule(int n) const { return m_rules[static_cast<std::size_t>(n)]; }
+    const kirt::ProtocolRule& protocolRule(int n) const
+    {
+        return m_rules[static_cast<std::size_t>(n)];
+    }
 
     // ---- Keys, commands, menu, key help, About (app/Umain_keys.cpp) ----
     // BEGIN keys section
