@@ -5,6 +5,7 @@
 #include "app/Umain.h"
 #include "display/logfile.h"
 #include "display/logformat.h"
+#include "tests/support/controls.h"
 #include "tests/support/dialoganswerer.h"
 #include "tests/support/ptydevice.h"
 #include "tests/support/tempsettings.h"
@@ -19,6 +20,8 @@
 #include <algorithm>
 #include <cstdio>
 #include <vector>
+
+using kirt::test::choose;
 
 namespace {
 
@@ -76,13 +79,6 @@ void printFigure(const char* what, const std::vector<double>& empty,
     std::printf("  %-34s empty %7.2f us (p90 %7.2f)   10 MB %7.2f us (p90 %7.2f)   10 MB/empty "
                 "%.2f\n",
                 what, e, percentile90(empty), l, percentile90(large), l / e);
-}
-
-void choose(QWidget* window, const char* box, int index)
-{
-    auto* combo = window->findChild<QComboBox*>(QLatin1String(box));
-    combo->setCurrentIndex(index);
-    emit combo->activated(index);
 }
 
 // Microseconds of each display step (hand-over, display, log) with the window's log running.

@@ -2,6 +2,7 @@
 // pseudo-terminal that is displayed with no byte lost. Prints its figures; asserts nothing.
 //   bench_receive [seconds-per-rate-run]     (default 30 for the goal rate, 10 for the search)
 #include "app/Umain.h"
+#include "tests/support/controls.h"
 #include "tests/support/dialoganswerer.h"
 #include "tests/support/ptydevice.h"
 #include "tests/support/tempsettings.h"
@@ -22,14 +23,9 @@
 #include <poll.h>
 #include <unistd.h>
 
-namespace {
+using kirt::test::choose;
 
-void choose(QWidget* window, const char* box, int index)
-{
-    auto* combo = window->findChild<QComboBox*>(QLatin1String(box));
-    combo->setCurrentIndex(index);
-    emit combo->activated(index);
-}
+namespace {
 
 struct Config
 {

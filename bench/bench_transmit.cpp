@@ -3,6 +3,7 @@
 //   bench_transmit [ticks at 20 ms] [ticks at 500 ms]     (default 200 and 200)
 #include "app/Umain.h"
 #include "checksum/checksum.h"
+#include "tests/support/controls.h"
 #include "tests/support/dialoganswerer.h"
 #include "tests/support/ptydevice.h"
 #include "tests/support/tempsettings.h"
@@ -26,16 +27,11 @@
 #include <poll.h>
 #include <unistd.h>
 
+using kirt::test::choose;
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-void choose(QWidget* window, const char* box, int index)
-{
-    auto* combo = window->findChild<QComboBox*>(QLatin1String(box));
-    combo->setCurrentIndex(index);
-    emit combo->activated(index);
-}
 
 double percentile(std::vector<double> v, double p)
 {

@@ -1,6 +1,7 @@
 // The keyboard, the command buttons and the menu, driven through the real window: every key
 // goes to whatever control has the focus, as a user's key would.
 #include "app/Umain.h"
+#include "tests/support/controls.h"
 #include "tests/support/dialoganswerer.h"
 #include "tests/support/ptydevice.h"
 #include "tests/support/tempsettings.h"
@@ -15,25 +16,12 @@
 #include <QtTest>
 
 using kirt::PtyDevice;
+using kirt::test::choose;
 using kirt::test::DialogAnswerer;
+using kirt::test::find;
 using kirt::test::TempSettings;
 
 namespace {
-
-template <typename T> T* find(QWidget* window, const char* name)
-{
-    auto* w = window->findChild<T*>(QLatin1String(name));
-    if (!w)
-        qFatal("no control %s", name);
-    return w;
-}
-
-void choose(QWidget* window, const char* box, int index)
-{
-    auto* combo = find<QComboBox>(window, box);
-    combo->setCurrentIndex(index);
-    emit combo->activated(index);
-}
 
 // A key whose character the test keyboard cannot name, sent with its text.
 void typeText(QWidget* to, const QString& text)

@@ -1,6 +1,7 @@
 // The receive terminal end to end: a pseudo-terminal plays the device behind COM1.
 #include "app/Umain.h"
 #include "display/traffic.h"
+#include "tests/support/controls.h"
 #include "tests/support/dialoganswerer.h"
 #include "tests/support/ptydevice.h"
 #include "tests/support/tempsettings.h"
@@ -15,25 +16,12 @@
 #include <unistd.h>
 
 using kirt::PtyDevice;
+using kirt::test::choose;
 using kirt::test::DialogAnswerer;
+using kirt::test::find;
 using kirt::test::TempSettings;
 
 namespace {
-
-template <typename T> T* find(QWidget* window, const char* name)
-{
-    auto* w = window->findChild<T*>(QLatin1String(name));
-    if (!w)
-        qFatal("no control %s", name);
-    return w;
-}
-
-void choose(QWidget* window, const char* box, int index)
-{
-    auto* combo = find<QComboBox>(window, box);
-    combo->setCurrentIndex(index);
-    emit combo->activated(index);
-}
 
 // A window with COM1 mapped to a fresh pseudo-terminal, opened, display in the given format.
 struct Terminal

@@ -1,6 +1,7 @@
 // Start-up, the settings kept between runs, the status line and closing.
 #include "app/Umain.h"
 #include "display/displaytables.h"
+#include "tests/support/controls.h"
 #include "tests/support/dialoganswerer.h"
 #include "tests/support/tempsettings.h"
 #include "ui/datalineedit.h"
@@ -14,7 +15,9 @@
 #include <QSlider>
 #include <QtTest>
 
+using kirt::test::choose;
 using kirt::test::DialogAnswerer;
+using kirt::test::find;
 using kirt::test::TempSettings;
 
 namespace {
@@ -39,14 +42,6 @@ QByteArray settingsFile(const QMap<QString, QString>& overrides = {})
         text += (name + u'=' + value + u'\n').toLatin1();
     }
     return text;
-}
-
-template <typename T> T* find(QWidget* window, const char* name)
-{
-    auto* w = window->findChild<T*>(QLatin1String(name));
-    if (!w)
-        qFatal("no control %s", name);
-    return w;
 }
 
 QStringList statusPanels(QWidget* window)
