@@ -2,6 +2,7 @@
 #include "app/Umain.h"
 
 #include "app/dialogs.h"
+#include "display/displaytail.h"
 #include "display/logfile.h"
 #include "display/logformat.h"
 #include "transmit/textfile.h"
@@ -9,12 +10,18 @@
 #include "ui_Umain.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QPrinter>
 #include <QTextCursor>
 #include <QTextDocument>
 #include <QTimer>
 
 #include <algorithm>
+#include <limits>
+#include <memory>
+#include <optional>
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -48,24 +55,67 @@ struct FileResult
     QString detail;
 };
 
-FileResult readTextFile(const QString& path)
+// Only a regular file: a pipe or a device may never end, or block the window while it waits.
+FileResult openTextFile(QFile& file)
 {
     FileResult result;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        result.error = QStringLiteral("Cannot open file \"%1\".").arg(path);
+    const QFileInfo info(file.fileName());
+    if (info.exists() && !info.isFile()) {
+        result.error = QStringLiteral("Cannot open file \"%1\".").arg(file.fileName());
+        result.detail = QStringLiteral("Not a regular file");
+        return result;
+    }
+    // Unbuffered: the readers take their own chunks, and a transmit sees a change to the
+    // file after the chunk it holds.
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
+        result.error = QStringLiteral("Cannot open file \"%1\".").arg(file.fileName());
         result.detail = file.errorString();
         return result;
     }
-    const QByteArray bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError) {
-        result.error = QStringLiteral("Cannot read file \"%1\".").arg(path);
-        result.detail = file.errorString();
-        return result;
-    }
+    result.ok = true;
+    return result;
+}
+
+FileResult cannotRead(const QString& path, const QString& reason)
+{
+    FileResult result;
+    result.error = QStringLiteral("Cannot read file \"%1\".").arg(path);
+    result.detail = reason;
+    return result;
+}
+
+// The end of a file that the display keeps: the rows that would survive the line limit, and
+// no more, so a file of any size costs what the display holds.
+FileResult readDisplayTail(QFile& file, int columns, std::uint32_t rows)
+{
+    const qint64 size = file.size();
+    const std::optional<qint64> start = kirt::DisplayTailStart(file, size, columns, rows);
+    QByteArray bytes;
+    if (start && file.seek(*start))
+        bytes = file.read(size - *start);
+    if (!start || bytes.size() != size - *start)
+        return cannotRead(file.fileName(), file.errorString());
+    FileResult result;
     result.text = QString::fromLatin1(bytes);
     result.ok = true;
     return result;
+}
+
+// Whether path names the file that is open as device, whatever name it was opened by.
+bool isSameFile(const QIODevice* device, const QString& path)
+{
+    const auto* file = qobject_cast<const QFile*>(device);
+    struct stat opened = {};
+    struct stat named = {};
+    return file && file->handle() >= 0 && ::fstat(file->handle(), &opened) == 0 &&
+           ::stat(QFile::encodeName(path).constData(), &named) == 0 &&
+           opened.st_dev == named.st_dev && opened.st_ino == named.st_ino;
+}
+
+// The gauge counts in int; a file of more lines than that would only fill it early.
+int gaugeUnits(qint64 lines)
+{
+    return static_cast<int>(std::min<qint64>(lines, std::numeric_limits<int>::max()));
 }
 
 FileResult writeTextFile(const QString& path, const QString& text)
@@ -98,7 +148,16 @@ struct TFmain::FilesState
     kirt::LogFile log;
 
     void appendToLog(TFmain& window, const QString& text);
+    void beforeRewriting(const QString& path);
 };
+
+// A file about to be saved over or made the log may be the one being sent; the transmit
+// still sends the file as it was when it started, as it did when it held all of it.
+void TFmain::FilesState::beforeRewriting(const QString& path)
+{
+    if (transmit.active() && isSameFile(transmit.source(), path))
+        transmit.keepContent();
+}
 
 void TFmain::FilesState::appendToLog(TFmain& window, const QString& text)
 {
@@ -155,21 +214,33 @@ void TFmain::FileOpenClick()
     SetCurrentFileName(path);
     const bool send =
         m_portOpen && dialogs().confirm(this, QStringLiteral("Starting a transmit of file?"));
-    // Read before anything changes, so a file that cannot be read costs the display nothing.
-    const FileResult file = readTextFile(path);
-    if (!file.ok) {
-        dialogs().error(this, file.error, file.detail);
+    // Read before anything changes, so a file that cannot be read costs the display and a
+    // running transmit nothing.
+    auto file = std::make_unique<QFile>(path);
+    const FileResult opened = openTextFile(*file);
+    if (!opened.ok) {
+        dialogs().error(this, opened.error, opened.detail);
         return;
     }
     if (send) {
         // A transmit still running is replaced: its remaining lines are dropped.
-        m_files->transmit.start(file.text);
-        m_ui->DownloadCGauge->setRange(0, m_files->transmit.lineCount());
+        kirt::FileTransmit& transmit = m_files->transmit;
+        if (!transmit.start(std::move(file))) {
+            const FileResult failed = cannotRead(path, transmit.errorString());
+            dialogs().error(this, failed.error, failed.detail);
+            return;
+        }
+        m_ui->DownloadCGauge->setRange(0, gaugeUnits(transmit.lineCount()));
         m_ui->DownloadCGauge->setValue(0);
         m_ui->DownloadPanel->show();
         m_fileTransmitTimer->start();
     } else {
-        m_display->setDisplayText(file.text);
+        const FileResult tail = readDisplayTail(*file, m_display->columns(), m_displayLineLimit);
+        if (!tail.ok) {
+            dialogs().error(this, tail.error, tail.detail);
+            return;
+        }
+        m_display->setDisplayText(tail.text);
         TrimDisplayLines();
         m_display->setFocus();
     }
@@ -202,7 +273,7 @@ void TFmain::FileTransmitTimerTimer()
     m_display->appendData(echo);
     TrimDisplayLines();
 
-    m_ui->DownloadCGauge->setValue(transmit.lineIndex());
+    m_ui->DownloadCGauge->setValue(gaugeUnits(transmit.lineIndex()));
     if (!transmit.advance() || !m_portOpen) {
         transmit.clear();
         m_ui->DownloadPanel->hide();
@@ -219,6 +290,7 @@ void TFmain::FileSaveClick()
         FileSaveAsClick();
         return;
     }
+    m_files->beforeRewriting(m_currentFileName);
     const FileResult result = writeTextFile(m_currentFileName, m_display->displayText());
     if (!result.ok) {
         dialogs().error(this, result.error, result.detail);
@@ -235,6 +307,7 @@ void TFmain::FileSaveAsClick()
     if (path.isEmpty())
         return;
     path = kirt::WithDefaultSuffix(path, DefaultSuffix);
+    m_files->beforeRewriting(path);
     const FileResult result = writeTextFile(path, m_display->displayText());
     if (!result.ok) {
         dialogs().error(this, result.error, result.detail);
@@ -288,6 +361,7 @@ void TFmain::RunTimeSave1Click()
         return;
     path = kirt::WithDefaultSuffix(path, DefaultSuffix);
     // The file starts empty, also when it existed.
+    m_files->beforeRewriting(path);
     if (!m_files->log.start(path)) {
         dialogs().error(this, QStringLiteral("Cannot create file \"%1\".").arg(path),
                         m_files->log.errorString());

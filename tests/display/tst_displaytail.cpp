@@ -1,0 +1,112 @@
+// Where a file's shown part starts: its last rows as the display lays them out, found by
+// reading backwards a chunk at a time.
+#include "display/displaytail.h"
+
+#include <QBuffer>
+#include <QtTest>
+
+using kirt::DisplayTailStart;
+
+namespace {
+
+std::optional<qint64> tailStart(const QByteArray& text, int columns, std::uint32_t rows,
+                                qint64 chunk = 64 * 1024)
+{
+    QBuffer buffer;
+    buffer.setData(text);
+    buffer.open(QIODevice::ReadOnly);
+    return DisplayTailStart(buffer, text.size(), columns, rows, chunk);
+}
+
+} // namespace
+
+class TestDisplayTail : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void startsAtTheLastRows_data();
+    void startsAtTheLastRows();
+    void longLineCostsOneChunk();
+    void failedReads();
+};
+
+void TestDisplayTail::startsAtTheLastRows_data()
+{
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<int>("columns");
+    QTest::addColumn<uint>("rows");
+    QTest::addColumn<qint64>("start");
+
+    QTest::newRow("empty") << QByteArray() << 4 << 3u << qint64(0);
+    QTest::newRow("fewer rows than kept") << QByteArray("a\nb\n") << 4 << 3u << qint64(0);
+    QTest::newRow("as many rows as kept") << QByteArray("a\nb\nc\n") << 4 << 3u << qint64(0);
+    QTest::newRow("LF") << QByteArray("a\nb\nc\nd\n") << 4 << 3u << qint64(2);
+    QTest::newRow("no final break") << QByteArray("a\nb\nc\nd") << 4 << 3u << qint64(2);
+    QTest::newRow("CR LF") << QByteArray("a\r\nb\r\nc\r\nd\r\n") << 4 << 3u << qint64(3);
+    QTest::newRow("lone CR") << QByteArray("a\rb\rc\rd") << 4 << 3u << qint64(2);
+    QTest::newRow("LF CR is two breaks") << QByteArray("a\n\rb\nc") << 4 << 3u << qint64(2);
+    QTest::newRow("CR CR LF is two breaks") << QByteArray("a\r\r\nb\nc") << 4 << 3u << qint64(2);
+    QTest::newRow("empty lines are rows") << QByteArray("a\n\n\n\n") << 4 << 3u << qint64(2);
+    QTest::newRow("only breaks") << QByteArray("\r\n\r\n\r\n\r\n") << 4 << 3u << qint64(2);
+    QTest::newRow("a single break") << QByteArray("\n") << 4 << 1u << qint64(0);
+    QTest::newRow("final break after a wrapped line")
+        << QByteArray("x\nabcdefghij\n") << 4 << 2u << qint64(6);
+    // A long line keeps its last rows, counted from its own start.
+    QTest::newRow("inside a long line") << QByteArray("abcdefghij") << 4 << 2u << qint64(4);
+    QTest::newRow("last row of a long line") << QByteArray("abcdefghij") << 4 << 1u << qint64(8);
+    QTest::newRow("long line after others")
+        << QByteArray("x\r\nyz\r\nabcdefghij") << 4 << 2u << qint64(11);
+    QTest::newRow("exact multiple of the width")
+        << QByteArray("abcdefgh\nx") << 4 << 2u << qint64(4);
+    QTest::newRow("exact multiple, last") << QByteArray("abcdefgh") << 4 << 1u << qint64(4);
+    QTest::newRow("long line and the line before")
+        << QByteArray("pq\nabcdefghij") << 4 << 4u << qint64(0);
+    QTest::newRow("one column") << QByteArray("abc\nd") << 1 << 2u << qint64(2);
+    QTest::newRow("no rows wanted keeps one") << QByteArray("a\nb\nc") << 4 << 0u << qint64(4);
+    QTest::newRow("bytes that are not text")
+        << QByteArray("\x00\xff\x85\n\x01\x0b\x0c\n\x7f", 9) << 4 << 2u << qint64(4);
+}
+
+void TestDisplayTail::startsAtTheLastRows()
+{
+    QFETCH(QByteArray, text);
+    QFETCH(int, columns);
+    QFETCH(uint, rows);
+    QFETCH(qint64, start);
+    // The chunk size must not matter, wherever a CR LF pair or a line is cut by it.
+    for (const qint64 chunk : {1, 2, 3, 64 * 1024}) {
+        QCOMPARE(tailStart(text, columns, rows, chunk), std::optional<qint64>(start));
+    }
+}
+
+void TestDisplayTail::longLineCostsOneChunk()
+{
+    // A line of 1 MB without a break, and the same after a break: the start is a wrap
+    // point counted from the line's own start, found through many chunks.
+    const int columns = 77;
+    const QByteArray line(1 << 20, 'L');
+    const qint64 lineRows = (line.size() + columns - 1) / columns;
+    QCOMPARE(tailStart(line, columns, 27), std::optional<qint64>((lineRows - 27) * columns));
+    const QByteArray prefix("head\r\n12345\r\n");
+    QCOMPARE(tailStart(prefix + line + "\r\n", columns, 5000, 4096),
+             std::optional<qint64>(prefix.size() + (lineRows - 5000) * columns));
+    QCOMPARE(tailStart(prefix + line, columns, uint(lineRows) + 1),
+             std::optional<qint64>(prefix.size() - 7));
+}
+
+void TestDisplayTail::failedReads()
+{
+    QByteArray text(100000, 'x');
+    QBuffer buffer;
+    buffer.setData(text);
+    buffer.open(QIODevice::ReadOnly);
+    // A size beyond the data, as when a file shrinks under the reader.
+    QCOMPARE(DisplayTailStart(buffer, text.size() + 10, 80, 27), std::nullopt);
+    QBuffer closed;
+    QTest::ignoreMessage(QtWarningMsg, "QIODevice::seek (QBuffer): The device is not open");
+    QCOMPARE(DisplayTailStart(closed, 10, 80, 27), std::nullopt);
+}
+
+QTEST_GUILESS_MAIN(TestDisplayTail)
+#include "tst_displaytail.moc"
