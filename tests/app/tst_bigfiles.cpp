@@ -1,6 +1,7 @@
 // Files of any size and content through "Open": loading keeps only what the display keeps,
 // sending reads the file a line at a time, and neither changes what is shown or sent.
 #include "app/Umain.h"
+#include "tests/support/controls.h"
 #include "tests/support/dialoganswerer.h"
 #include "tests/support/ptydevice.h"
 #include "tests/support/tempsettings.h"
@@ -20,25 +21,12 @@
 #include <sys/stat.h>
 
 using kirt::PtyDevice;
+using kirt::test::choose;
 using kirt::test::DialogAnswerer;
+using kirt::test::find;
 using kirt::test::TempSettings;
 
 namespace {
-
-template <typename T> T* find(QWidget* window, const char* name)
-{
-    auto* w = window->findChild<T*>(QLatin1String(name));
-    if (!w)
-        qFatal("no control %s", name);
-    return w;
-}
-
-void choose(QWidget* window, const char* box, int index)
-{
-    auto* combo = find<QComboBox>(window, box);
-    combo->setCurrentIndex(index);
-    emit combo->activated(index);
-}
 
 bool writeAll(const QString& path, const QByteArray& bytes)
 {
