@@ -77,6 +77,7 @@ public:
     // Calls from the receive thread, served on this thread.
     void StoreRxChunk(const std::uint8_t* bytes, std::uint32_t count) override;
     void RxDisplayStep() override;
+    void RxDisplayStepsDone() override;
 
     // Receive display.
     void DisplayRxByte();

@@ -31,7 +31,7 @@ void TFmain::DisplayRxByte()
         m_display->appendData(kirt::HexByte(ch) + u' ');
     else if (ch != 0)
         m_display->appendData(QString(QChar(ch)));
-    TrimDisplayLines();
+    // The cut to the line limit follows at the end of the hand-over (RxDisplayStepsDone).
     if (m_realTimeSaveOn)
         LogRxByte(ch);
     for (int n = 1; n <= ProtocolRules; ++n)

@@ -157,6 +157,13 @@ void TFmain::RxDisplayStep()
     ShowTraffic();
 }
 
+void TFmain::RxDisplayStepsDone()
+{
+    // The steps of one hand-over appended their text; it goes into the display in one edit
+    // and is cut back to the line limit before anything else sees the display.
+    TrimDisplayLines();
+}
+
 void TFmain::ShowTraffic()
 {
     const QString caption = kirt::TrafficCaption(m_rxMemory.written(), m_rxMemory.backlog());

@@ -92,6 +92,7 @@ std::vector<double> displaySteps(TFmain& window, int samples)
         timer.start();
         window.StoreRxChunk(&b, 1);
         window.RxDisplayStep();
+        window.RxDisplayStepsDone();
         costs.push_back(static_cast<double>(timer.nsecsElapsed()) / 1000.0);
         if (i % 16 == 15)
             QCoreApplication::processEvents();

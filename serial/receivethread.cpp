@@ -66,6 +66,7 @@ void TReceiveComThread::run()
 void TReceiveComThread::Execute()
 {
     while (!isInterruptionRequested()) {
+        m_chunkReady = false;
         if (m_rxEnabled.load())
             ReadRxChunk();
         DispatchRxDisplay();
@@ -85,17 +86,22 @@ void TReceiveComThread::ReadRxChunk()
         return;
     }
     m_chunkCount = static_cast<std::uint32_t>(got);
-    Synchronize([this] { m_sink.StoreRxChunk(m_chunk.data(), m_chunkCount); });
+    m_chunkReady = true;
 }
 
 void TReceiveComThread::DispatchRxDisplay()
 {
     // One display step per byte read keeps the display abreast of a steady stream; a quiet
-    // pass drains the backlog. The steps of a pass share one hand-over.
+    // pass drains the backlog. Storing the chunk and the steps of a pass share one hand-over,
+    // since each hand-over costs as much as several display steps.
     const std::uint32_t steps = m_chunkCount != 0 ? m_chunkCount : IdleDisplaySteps;
-    Synchronize([this, steps] {
+    const bool store = m_chunkReady;
+    Synchronize([this, steps, store] {
+        if (store)
+            m_sink.StoreRxChunk(m_chunk.data(), m_chunkCount);
         for (std::uint32_t i = 0; i < steps; ++i)
             m_sink.RxDisplayStep();
+        m_sink.RxDisplayStepsDone();
     });
 }
 

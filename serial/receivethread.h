@@ -23,6 +23,9 @@ public:
     virtual void StoreRxChunk(const std::uint8_t* bytes, std::uint32_t count) = 0;
     // Displays at most one pending byte and refreshes the traffic figure.
     virtual void RxDisplayStep() = 0;
+    // After the display steps of one hand-over: work that the steps may leave for the end of
+    // the batch (laying out the display) is done here, before the thread goes on.
+    virtual void RxDisplayStepsDone() {}
 };
 
 } // namespace kirt
@@ -83,6 +86,7 @@ private:
 
     std::array<std::uint8_t, ReadSize> m_chunk{};
     std::uint32_t m_chunkCount = 0;
+    bool m_chunkReady = false; // the last read succeeded (also with 0 bytes): store it
 
     std::atomic<std::uint64_t> m_failedReads{0};
     std::atomic<std::uint64_t> m_passes{0};

@@ -6,10 +6,15 @@
 #include <QTextCursor>
 #include <QTimer>
 
+#include <utility>
+
 namespace {
 
 // Block user state of a row that continues on the next row.
 constexpr int WrappedRow = 1;
+
+// Marks a line break in the collected text; the display only ever holds ISO-8859-1.
+constexpr char16_t ForcedBreak = u'\u2028';
 
 } // namespace
 
@@ -63,6 +68,34 @@ void ReceiveDisplay::holdRepaint()
 void ReceiveDisplay::appendData(const QString& text)
 {
     holdRepaint();
+    m_pending += text;
+}
+
+void ReceiveDisplay::appendLineBreak()
+{
+    holdRepaint();
+    m_pending += QChar(ForcedBreak);
+}
+
+void ReceiveDisplay::flushPending()
+{
+    if (m_pending.isEmpty())
+        return;
+    const QString pending = std::exchange(m_pending, QString());
+    qsizetype start = 0;
+    for (qsizetype i = 0; i <= pending.size(); ++i) {
+        if (i < pending.size() && pending[i] != QChar(ForcedBreak))
+            continue;
+        if (i > start)
+            insertData(pending.mid(start, i - start));
+        if (i < pending.size())
+            insertLineBreak();
+        start = i + 1;
+    }
+}
+
+void ReceiveDisplay::insertData(const QString& text)
+{
     QTextCursor cursor(document());
     cursor.movePosition(QTextCursor::End);
     cursor.beginEditBlock();
@@ -90,9 +123,8 @@ void ReceiveDisplay::appendData(const QString& text)
     cursor.endEditBlock();
 }
 
-void ReceiveDisplay::appendLineBreak()
+void ReceiveDisplay::insertLineBreak()
 {
-    holdRepaint();
     QTextCursor cursor(document());
     cursor.movePosition(QTextCursor::End);
     cursor.insertBlock();
@@ -107,6 +139,7 @@ void ReceiveDisplay::setDisplayText(const QString& text)
 
 void ReceiveDisplay::clearDisplay()
 {
+    m_pending.clear();
     flushScroll();
     clear();
     m_pendingCr = false;
@@ -114,11 +147,13 @@ void ReceiveDisplay::clearDisplay()
 
 bool ReceiveDisplay::isEmpty() const
 {
-    return document()->isEmpty();
+    return document()->isEmpty() && m_pending.isEmpty();
 }
 
 QString ReceiveDisplay::displayText() const
 {
+    // Reading the display includes what was appended but not yet laid out.
+    const_cast<ReceiveDisplay*>(this)->flushPending();
     QString text;
     for (QTextBlock b = document()->begin(); b.isValid(); b = b.next()) {
         text += b.text();
@@ -130,6 +165,8 @@ QString ReceiveDisplay::displayText() const
 
 std::uint32_t ReceiveDisplay::rowCount() const
 {
+    // Reading the display includes what was appended but not yet laid out.
+    const_cast<ReceiveDisplay*>(this)->flushPending();
     const QTextDocument* doc = document();
     if (doc->isEmpty())
         return 0;
@@ -141,6 +178,7 @@ std::uint32_t ReceiveDisplay::rowCount() const
 
 std::uint32_t ReceiveDisplay::trimToRows(std::uint32_t limit)
 {
+    flushPending();
     const std::uint32_t rows = rowCount();
     if (rows <= limit)
         return 0;
@@ -166,6 +204,7 @@ void ReceiveDisplay::scrollToEnd()
 
 void ReceiveDisplay::flushScroll()
 {
+    flushPending();
     m_scrollTimer->stop();
     if (m_scrollPending) {
         m_scrollPending = false;
@@ -197,6 +236,7 @@ void ReceiveDisplay::reflow()
 
 void ReceiveDisplay::resizeEvent(QResizeEvent* event)
 {
+    flushPending();
     QPlainTextEdit::resizeEvent(event);
     const int columns = columnsForWidth();
     if (columns == m_columns)
@@ -209,6 +249,8 @@ void ReceiveDisplay::resizeEvent(QResizeEvent* event)
 
 QMimeData* ReceiveDisplay::createMimeDataFromSelection() const
 {
+    // Reading the display includes what was appended but not yet laid out.
+    const_cast<ReceiveDisplay*>(this)->flushPending();
     // Copy what was received: rows that only wrapped are joined again.
     const QTextCursor selection = textCursor();
     QString text;

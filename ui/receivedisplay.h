@@ -17,10 +17,14 @@ class ReceiveDisplay : public QPlainTextEdit
 public:
     explicit ReceiveDisplay(QWidget* parent = nullptr);
 
-    // Appends text at the end; "\r", "\n" and "\r\n" end the line.
+    // Appends text at the end; "\r", "\n" and "\r\n" end the line. The text is collected
+    // and put into the document in one edit when the display is next read or flushed, since
+    // an edit of the document costs far more than a byte.
     void appendData(const QString& text);
     // Appends one line break.
     void appendLineBreak();
+    // Puts collected text into the document.
+    void flushPending();
     // Replaces everything (a loaded file); its line breaks are kept.
     void setDisplayText(const QString& text);
     void clearDisplay();
@@ -58,8 +62,11 @@ private:
     int columnsForWidth() const;
     void reflow();
     void insertWrapped(QTextCursor& cursor, const QString& text);
+    void insertData(const QString& text);
+    void insertLineBreak();
 
     int m_columns = 80;
+    QString m_pending; // appended text not yet in the document; ForcedBreak marks a break
     bool m_scrollPending = false;
     bool m_pendingCr = false; // a CR ended the last line; an LF right after it adds nothing
     QTimer* m_scrollTimer = nullptr;

@@ -197,6 +197,7 @@ void TestProtocol::portClosedStillCounts()
     r.window.StoreRxChunk(bytes, 2);
     r.window.RxDisplayStep();
     r.window.RxDisplayStep();
+    r.window.RxDisplayStepsDone();
     QCOMPARE(r.window.protocolRule(1).responseCount(), 1u);
     QCOMPARE(r.count(1), QStringLiteral("Protocol No.1 Response Count : 1"));
     QCOMPARE(r.device.receive(1, 200), QByteArray());
