@@ -1,6 +1,6 @@
 #include "app/Uabout.h"
 
-#include "app/core/memorystatus.h"
+#include "app/logic/memorystatus.h"
 // The form's own parameter is named after the box, like the global that holds it.
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wshadow"

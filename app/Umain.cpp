@@ -1,12 +1,15 @@
 #include "app/Umain.h"
 
-#include "app/core/settingsstore.h"
 #include "app/dialogs.h"
+#include "app/keypreview.h"
+#include "app/logic/settingsstore.h"
 #include "display/displaytables.h"
 #include "ui/datalineedit.h"
 #include "ui/receivedisplay.h"
 #include "ui_Umain.h"
 
+#include <QAbstractButton>
+#include <QApplication>
 #include <QCloseEvent>
 #include <QFileInfo>
 #include <QGuiApplication>
@@ -46,62 +49,217 @@ TFmain::TFmain(QWidget* parent) : QMainWindow(parent), m_ui(std::make_unique<Ui:
     m_display = m_ui->mMessage;
     m_timer1 = makeTimer(this, "Timer1", 50);
     m_autoTransIntervalTimer = makeTimer(this, "AutoTransIntervalTimer", 500);
+    // A coarse timer may tick up to 5% early; a device paced by these sends should never see
+    // a gap shorter than the interval chosen.
+    m_autoTransIntervalTimer->setTimerType(Qt::PreciseTimer);
     m_fileTransmitTimer = makeTimer(this, "FileTransmitTimer", 10);
 
     m_currentFileName.clear();
     SetCurrentFileName(QStringLiteral("Untitled"));
 
-    buildRowTables();
-    connectControls();
-    connectKeys();
-    connectTransmit();
-    connectFiles();
+    buildRows();
+    connectSignals();
     installKeyFilters();
 
     // An error inside start-up is shown and the window still comes up.
     try {
         FormCreate();
     } catch (const std::exception& e) {
-        dialogs().error(this, QString::fromLocal8Bit(e.what()));
+        kirt::dialogs().error(this, QString::fromLocal8Bit(e.what()));
     } catch (...) {
-        dialogs().error(this, QString());
+        kirt::dialogs().error(this, QString());
     }
 }
 
 TFmain::~TFmain()
 {
     // Serve the thread's last calls into this window while it winds down.
-    if (m_receiveThread)
-        m_receiveThread->requestInterruption();
-    if (m_port) {
-        m_port->purge();
-        m_port->close();
-    }
+    ReleasePortHandle();
     TReceiveComThread::stopAndWait(m_receiveThread);
 }
 
-void TFmain::buildRowTables()
+void TFmain::buildRows()
 {
+    Ui::TFmain* ui = m_ui.get();
+    QPushButton* const sendButtons[TransmitRows] = {ui->BitBtn9,  ui->BitBtn10, ui->BitBtn11,
+                                                    ui->BitBtn12, ui->BitBtn13, ui->BitBtn14,
+                                                    ui->BitBtn15, ui->BitBtn16, ui->BitBtn17};
     for (int n = 1; n <= TransmitRows; ++n) {
-        const auto i = static_cast<std::size_t>(n);
         const QString num = QString::number(n);
-        m_transmitEdit[i] = child<DataLineEdit>(this, QStringLiteral("TransmitEdit") + num);
-        m_transmitFormat[i] =
-            child<QComboBox>(this, QStringLiteral("TransmitFormatComboBox") + num);
-        m_transmitAuto[i] = child<QComboBox>(this, QStringLiteral("TransmitAutoComboBox") + num);
-        m_crlf[i] = child<QComboBox>(this, QStringLiteral("CRLFComboBox") + num);
+        TransmitRow& row = m_transmitRows.row(n);
+        row.edit = child<kirt::DataLineEdit>(this, QStringLiteral("TransmitEdit") + num);
+        row.format = child<QComboBox>(this, QStringLiteral("TransmitFormatComboBox") + num);
+        row.autoSend = child<QComboBox>(this, QStringLiteral("TransmitAutoComboBox") + num);
+        row.crlf = child<QComboBox>(this, QStringLiteral("CRLFComboBox") + num);
+        row.send = sendButtons[n - 1];
     }
     for (int n = 1; n <= ProtocolRules; ++n) {
-        const auto i = static_cast<std::size_t>(n);
         const QString num = QString::number(n);
-        m_rxEdit[i] = child<DataLineEdit>(this, QStringLiteral("RxEdit") + num);
-        m_txEdit[i] = child<DataLineEdit>(this, QStringLiteral("TxEdit") + num);
-        m_protocolFormat[i] =
-            child<QComboBox>(this, QStringLiteral("ProtocolFormatComboBox") + num);
-        m_protocolEnable[i] =
-            child<QComboBox>(this, QStringLiteral("ProtocolEnableComboBox") + num);
-        m_responseCountText[i] = child<QLabel>(this, QStringLiteral("ResponseCountText") + num);
+        RuleRow& row = m_ruleRows.row(n);
+        row.receivePacket = child<kirt::DataLineEdit>(this, QStringLiteral("RxEdit") + num);
+        row.response = child<kirt::DataLineEdit>(this, QStringLiteral("TxEdit") + num);
+        row.format = child<QComboBox>(this, QStringLiteral("ProtocolFormatComboBox") + num);
+        row.enable = child<QComboBox>(this, QStringLiteral("ProtocolEnableComboBox") + num);
+        row.responseCount = child<QLabel>(this, QStringLiteral("ResponseCountText") + num);
     }
+    // The check buttons in order; a button's number is also its kind.
+    m_checkButtons = {ui->Button1, ui->Button2, ui->Button3, ui->Button4,
+                      ui->Button5, ui->Button6, ui->Button7, ui->Button8};
+}
+
+// Every signal of the window is connected here, once.
+void TFmain::connectSignals()
+{
+    Ui::TFmain* ui = m_ui.get();
+    using Handler = void (TFmain::*)();
+
+    const std::pair<QComboBox*, Handler> boxes[] = {
+        {ui->SerialPortComboBox, &TFmain::SerialPortComboBoxClick},
+        {ui->BaudRateComboBox, &TFmain::BaudRateComboBoxClick},
+        {ui->DataBitsComboBox, &TFmain::DataBitsComboBoxClick},
+        {ui->StopBitsComboBox, &TFmain::StopBitsComboBoxClick},
+        {ui->ParityBitsComboBox, &TFmain::ParityBitsComboBoxClick},
+        {ui->TimeOutComboBox, &TFmain::TimeOutComboBoxClick},
+        {ui->DisplayFormatComboBox, &TFmain::DisplayFormatComboBoxClick},
+        {ui->ScrollBarComboBox, &TFmain::ScrollBarComboBoxClick},
+        {ui->LineLimitComboBox, &TFmain::LineLimitComboBoxClick},
+        {ui->ColorComboBox, &TFmain::ColorComboBoxClick},
+        // The log options re-apply the display's scroll bar and line limit when chosen.
+        {ui->TimeLogComboBox, &TFmain::ScrollBarComboBoxClick},
+        {ui->ConditionComboBox, &TFmain::LineLimitComboBoxClick},
+    };
+    for (const auto& [box, handler] : boxes)
+        connect(box, &QComboBox::activated, this, handler);
+
+    const std::pair<QAbstractButton*, Handler> buttons[] = {
+        {ui->COM_BitBtn, &TFmain::COM_BitBtnClick},
+        {ui->CLEAR_BitBtn, &TFmain::CLEAR_BitBtnClick},
+        {ui->ReceiveView_BitBtn, &TFmain::ReceiveView_BitBtnClick},
+        {ui->OPTION_BitBtn, &TFmain::OPTION_BitBtnClick},
+        {ui->TransmitDataView_BitBtn, &TFmain::TransmitDataView_BitBtnClick},
+        {ui->ProtocolData_BitBtn, &TFmain::ProtocolData_BitBtnClick},
+        {ui->SendStartBtn, &TFmain::SendStartBtnClick},
+        {ui->SendStopBtn, &TFmain::SendStopBtnClick},
+        {ui->EXIT_BitBtn, &TFmain::EXIT_BitBtnClick},
+    };
+    for (const auto& [button, handler] : buttons)
+        connect(button, &QAbstractButton::clicked, this, handler);
+
+    const std::pair<QAction*, Handler> menu[] = {
+        {ui->FileOpen, &TFmain::FileOpenClick},     {ui->FileSave, &TFmain::FileSaveClick},
+        {ui->FileSaveAs, &TFmain::FileSaveAsClick}, {ui->RunTimeSave1, &TFmain::RunTimeSave1Click},
+        {ui->FilePrint, &TFmain::FilePrintClick},   {ui->Exit, &TFmain::ExitClick},
+        {ui->UserMamual, &TFmain::UserMamualClick}, {ui->About, &TFmain::AboutClick},
+    };
+    QList<QAction*> menuActions;
+    for (const auto& [action, handler] : menu) {
+        connect(action, &QAction::triggered, this, handler);
+        menuActions << action;
+    }
+
+    connect(ui->NewLineCharEdit, &QLineEdit::textChanged, this, &TFmain::NewLineCharEditChange);
+    connect(ui->TrackBar1, &QSlider::valueChanged, this, &TFmain::TrackBar1Change);
+    connect(m_display, &kirt::ReceiveDisplay::rowsReflowed, this, &TFmain::TrimDisplayLines);
+    connect(m_timer1, &QTimer::timeout, this, &TFmain::Timer1Timer);
+    connect(m_autoTransIntervalTimer, &QTimer::timeout, this, &TFmain::AutoTransIntervalTimerTimer);
+    connect(m_fileTransmitTimer, &QTimer::timeout, this, &TFmain::FileTransmitTimerTimer);
+
+    for (int n = 1; n <= TransmitRows; ++n) {
+        const TransmitRow& row = m_transmitRows.row(n);
+        connect(row.edit, &QPlainTextEdit::selectionChanged, this,
+                [this, n] { TransmitEditSelectionChange(n); });
+        connect(row.edit, &QPlainTextEdit::cursorPositionChanged, this,
+                [this, n] { TransmitEditSelectionChange(n); });
+        connect(row.edit, &QPlainTextEdit::textChanged, this, [this, n] { TransmitEditChange(n); });
+        connect(row.format, &QComboBox::activated, this,
+                [this, n] { TransmitFormatComboBoxClick(n); });
+        connect(row.autoSend, &QComboBox::activated, this, &TFmain::TransmitAutoComboBoxClick);
+        connect(row.send, &QPushButton::clicked, this, [this, n] { SendButtonClick(n); });
+    }
+    // Button3 and Button4 have no check and stay unconnected.
+    for (const int kind : {1, 2, 5, 6, 7, 8})
+        connect(m_checkButtons[static_cast<std::size_t>(kind - 1)], &QPushButton::clicked, this,
+                [this, kind] { ComputeChecksum(kind); });
+
+    for (int n = 1; n <= ProtocolRules; ++n) {
+        const RuleRow& row = m_ruleRows.row(n);
+        connect(row.format, &QComboBox::activated, this,
+                [this, n] { ProtocolFormatComboBoxClick(n); });
+        connect(row.enable, &QComboBox::activated, this, [this, n] { EnableProtocolRule(n); });
+        connect(row.receivePacket, &QPlainTextEdit::textChanged, this,
+                [this, n] { ParseReceivePacket(n); });
+        kirt::DataLineEdit* response = row.response;
+        connect(response, &QPlainTextEdit::textChanged, this,
+                [response] { response->keepLastLine(); });
+    }
+
+    m_keyPreview = std::make_unique<kirt::KeyPreview>(
+        *this, *m_display, menuActions,
+        kirt::KeyPreview::Handlers{
+            [this](int& key, Qt::KeyboardModifiers modifiers) { FormKeyDown(key, modifiers); },
+            [this](char16_t key) { return mMessageKeyPress(key); }});
+    qApp->installEventFilter(m_keyPreview.get());
+}
+
+// The typed-key rules of the controls, and the window's own watch over resizes and focus.
+void TFmain::installKeyFilters()
+{
+    for (TransmitRow& row : m_transmitRows) {
+        row.edit->setKeyFilter([this](char16_t key) { return EditKeyPress(key); });
+        row.edit->installEventFilter(this);
+    }
+    for (int n = 1; n <= ProtocolRules; ++n) {
+        const auto filter = [this, n](char16_t key) { return FilterProtocolKey(n, key); };
+        m_ruleRows.row(n).receivePacket->setKeyFilter(filter);
+        m_ruleRows.row(n).response->setKeyFilter(filter);
+    }
+
+    auto* boardBoxes = new kirt::TypedKeyFilter(&TFmain::ComboBoxKeyPress, this);
+    auto* settingBoxes = new kirt::TypedKeyFilter(&TFmain::SerialPortSettingKeyPress, this);
+    QList<QComboBox*> onBoards;
+    for (const TransmitRow& row : m_transmitRows)
+        onBoards << row.format << row.autoSend << row.crlf;
+    for (const RuleRow& row : m_ruleRows)
+        onBoards << row.format << row.enable;
+    for (QComboBox* box : findChildren<QComboBox*>())
+        box->installEventFilter(onBoards.contains(box) ? boardBoxes : settingBoxes);
+
+    m_ui->NewLineCharEdit->installEventFilter(this);
+    for (QWidget* bar : {m_ui->Panel3, m_ui->Panel1}) {
+        bar->installEventFilter(this);
+        for (QAbstractButton* button : bar->findChildren<QAbstractButton*>())
+            button->installEventFilter(this);
+    }
+    m_ui->mMessage->installEventFilter(this);
+}
+
+bool TFmain::eventFilter(QObject* watched, QEvent* event)
+{
+    switch (event->type()) {
+    case QEvent::KeyPress:
+        if (filterTypedKey(watched, static_cast<QKeyEvent*>(event)))
+            return true;
+        break;
+    case QEvent::FocusIn:
+        for (int n = 1; n <= TransmitRows; ++n)
+            if (watched == m_transmitRows.row(n).edit) {
+                TransmitEditEnter(n);
+                // The caret shows up in the line: typing there follows the line's format.
+                TransmitEditSelectionChange(n);
+            }
+        break;
+    case QEvent::Resize:
+        if (watched == m_ui->Panel3)
+            Panel3CanResize();
+        else if (watched == m_ui->Panel1)
+            Panel1CanResize();
+        else if (watched == m_ui->mMessage)
+            FormResize();
+        break;
+    default:
+        break;
+    }
+    return QMainWindow::eventFilter(watched, event);
 }
 
 void TFmain::centreOnScreen()
@@ -118,16 +276,16 @@ void TFmain::FormCreate()
 {
     centreOnScreen();
     for (int n = 1; n <= TransmitRows; ++n) {
-        m_transmitFormat[static_cast<std::size_t>(n)]->setCurrentIndex(0);
+        m_transmitRows.row(n).format->setCurrentIndex(0);
         SetTransmitFormat(n);
     }
-    for (int n = 1; n <= TransmitRows; ++n)
-        m_transmitAuto[static_cast<std::size_t>(n)]->setCurrentIndex(0);
-    for (int n = 1; n <= TransmitRows; ++n)
-        m_crlf[static_cast<std::size_t>(n)]->setCurrentIndex(0);
-    for (int n = 1; n <= ProtocolRules; ++n) {
-        m_protocolFormat[static_cast<std::size_t>(n)]->setCurrentIndex(0);
-        m_protocolEnable[static_cast<std::size_t>(n)]->setCurrentIndex(0);
+    for (TransmitRow& row : m_transmitRows)
+        row.autoSend->setCurrentIndex(0);
+    for (TransmitRow& row : m_transmitRows)
+        row.crlf->setCurrentIndex(0);
+    for (RuleRow& row : m_ruleRows) {
+        row.format->setCurrentIndex(0);
+        row.enable->setCurrentIndex(0);
     }
     for (int n = 1; n <= ProtocolRules; ++n)
         ProtocolFormatComboBoxClick(n);
@@ -156,19 +314,19 @@ void TFmain::FormCreate()
     m_comSettings.readTimeoutMs = 2;
     m_ui->TimeOutComboBox->setCurrentIndex(1);
     clearDisplay();
-    for (int n = 1; n <= ProtocolRules; ++n) {
-        const auto i = static_cast<std::size_t>(n);
-        m_rxEdit[i]->clear();
-        m_txEdit[i]->clear();
-        m_txEdit[i]->setMaxLength(kirt::HexFieldLimit);
-        m_rxEdit[i]->setMaxLength(kirt::HexFieldLimit);
+    for (RuleRow& row : m_ruleRows) {
+        row.receivePacket->clear();
+        row.response->clear();
+        row.response->setMaxLength(kirt::HexFieldLimit);
+        row.receivePacket->setMaxLength(kirt::HexFieldLimit);
     }
-    for (int n = 1; n <= TransmitRows; ++n) {
-        const auto i = static_cast<std::size_t>(n);
-        m_transmitEdit[i]->clear();
-        m_transmitEdit[i]->setMaxLength(kirt::HexFieldLimit);
+    for (TransmitRow& row : m_transmitRows) {
+        row.edit->clear();
+        row.edit->setMaxLength(kirt::HexFieldLimit);
     }
     m_ui->DownloadPanel->hide();
+    // Start-up names TempEdit, so it stays in the layout; nothing reads it (the log goes
+    // straight to its file).
     m_ui->TempEdit->hide();
     m_realTimeSaveOn = false;
     m_ui->RxMemoryFull->hide();
@@ -181,20 +339,64 @@ void TFmain::FormCreate()
     m_timer1->start();
 }
 
-bool TFmain::restoreInt(kirt::SettingsStore& store, const char* name, int& value)
+// The twelve stored settings in their stored order; each is one control's state.
+std::array<TFmain::StoredSetting, 12> TFmain::storedSettings() const
 {
-    const QString key = QLatin1String(name);
-    switch (store.readInt(key, value)) {
+    const Ui::TFmain* ui = m_ui.get();
+    return {{
+        {"SerialPort", ui->SerialPortComboBox},
+        {"BaudRate", ui->BaudRateComboBox},
+        {"DataBit", ui->DataBitsComboBox},
+        {"StopBit", ui->StopBitsComboBox},
+        {"ParityBit", ui->ParityBitsComboBox},
+        {"DisplayFormat", ui->DisplayFormatComboBox},
+        {"NewLineChar", nullptr, ui->NewLineCharEdit},
+        {"EchoOnOff", ui->EchoOnOffComboBox},
+        {"ScrollBar", ui->ScrollBarComboBox},
+        {"LineLimit", ui->LineLimitComboBox},
+        {"Color", ui->ColorComboBox},
+        {"AutoIntervalTime", nullptr, nullptr, ui->TrackBar1},
+    }};
+}
+
+bool TFmain::restoreInt(kirt::SettingsStore& store, const QString& name, int& value)
+{
+    switch (store.readInt(name, value)) {
     case kirt::SettingsStore::ReadStatus::Ok:
         return true;
     case kirt::SettingsStore::ReadStatus::Absent:
-        dialogs().error(this, QStringLiteral("Failed to get data for '%1'").arg(key));
+        kirt::dialogs().error(this, QStringLiteral("Failed to get data for '%1'").arg(name));
         return false;
     case kirt::SettingsStore::ReadStatus::WrongType:
         break;
     }
-    dialogs().error(this, QStringLiteral("Invalid data type for '%1'").arg(key));
+    kirt::dialogs().error(this, QStringLiteral("Invalid data type for '%1'").arg(name));
     return false;
+}
+
+bool TFmain::restoreSetting(kirt::SettingsStore& store, const StoredSetting& setting)
+{
+    const QString name = QLatin1String(setting.name);
+    if (setting.text) {
+        QString text;
+        if (store.readString(name, text) != kirt::SettingsStore::ReadStatus::Ok) {
+            kirt::dialogs().error(this, QStringLiteral("Invalid data type for '%1'").arg(name));
+            return false;
+        }
+        setting.text->setText(text);
+        return true;
+    }
+    int v = 0;
+    if (!restoreInt(store, name, v))
+        return false;
+    if (setting.box && v >= -1 && v < setting.box->count()) {
+        setting.box->setCurrentIndex(v);
+    } else if (setting.slider && v >= -1 && v <= setting.slider->maximum()) {
+        // The start-up sequence applies the position itself, later and once.
+        const QSignalBlocker blocker(setting.slider);
+        setting.slider->setValue(std::max(v, 0));
+    }
+    return true;
 }
 
 void TFmain::RestoreSettings()
@@ -220,43 +422,10 @@ void TFmain::RestoreSettings()
         m_ui->ColorComboBox->setCurrentIndex(1);
         return;
     }
-
-    const auto restoreBox = [&](const char* name, QComboBox* box) {
-        int v = 0;
-        if (!restoreInt(store, name, v))
-            return false;
-        if (v >= -1 && v < box->count())
-            box->setCurrentIndex(v);
-        return true;
-    };
-    bool ok = restoreBox("SerialPort", m_ui->SerialPortComboBox) &&
-              restoreBox("BaudRate", m_ui->BaudRateComboBox) &&
-              restoreBox("DataBit", m_ui->DataBitsComboBox) &&
-              restoreBox("StopBit", m_ui->StopBitsComboBox) &&
-              restoreBox("ParityBit", m_ui->ParityBitsComboBox) &&
-              restoreBox("DisplayFormat", m_ui->DisplayFormatComboBox);
-    if (ok) {
-        QString newLine;
-        if (store.readString(QStringLiteral("NewLineChar"), newLine) ==
-            kirt::SettingsStore::ReadStatus::Ok) {
-            m_ui->NewLineCharEdit->setText(newLine);
-        } else {
-            dialogs().error(this, QStringLiteral("Invalid data type for 'NewLineChar'"));
-            ok = false;
-        }
-    }
-    ok = ok && restoreBox("EchoOnOff", m_ui->EchoOnOffComboBox) &&
-         restoreBox("ScrollBar", m_ui->ScrollBarComboBox) &&
-         restoreBox("LineLimit", m_ui->LineLimitComboBox) &&
-         restoreBox("Color", m_ui->ColorComboBox);
-    int interval = 0;
-    if (ok && restoreInt(store, "AutoIntervalTime", interval)) {
-        if (interval >= -1 && interval <= m_ui->TrackBar1->maximum()) {
-            // The start-up sequence applies the position itself, later and once.
-            const QSignalBlocker blocker(m_ui->TrackBar1);
-            m_ui->TrackBar1->setValue(std::max(interval, 0));
-        }
-    }
+    // The first value that cannot be read ends the restore; the rest keep their defaults.
+    for (const StoredSetting& setting : storedSettings())
+        if (!restoreSetting(store, setting))
+            break;
     store.close();
 }
 
@@ -265,18 +434,15 @@ void TFmain::SaveSettings()
     kirt::SettingsStore store;
     if (!store.openForWrite())
         return;
-    store.writeInt(QStringLiteral("SerialPort"), m_ui->SerialPortComboBox->currentIndex());
-    store.writeInt(QStringLiteral("BaudRate"), m_ui->BaudRateComboBox->currentIndex());
-    store.writeInt(QStringLiteral("DataBit"), m_ui->DataBitsComboBox->currentIndex());
-    store.writeInt(QStringLiteral("StopBit"), m_ui->StopBitsComboBox->currentIndex());
-    store.writeInt(QStringLiteral("ParityBit"), m_ui->ParityBitsComboBox->currentIndex());
-    store.writeInt(QStringLiteral("DisplayFormat"), m_ui->DisplayFormatComboBox->currentIndex());
-    store.writeString(QStringLiteral("NewLineChar"), m_ui->NewLineCharEdit->text());
-    store.writeInt(QStringLiteral("EchoOnOff"), m_ui->EchoOnOffComboBox->currentIndex());
-    store.writeInt(QStringLiteral("ScrollBar"), m_ui->ScrollBarComboBox->currentIndex());
-    store.writeInt(QStringLiteral("LineLimit"), m_ui->LineLimitComboBox->currentIndex());
-    store.writeInt(QStringLiteral("Color"), m_ui->ColorComboBox->currentIndex());
-    store.writeInt(QStringLiteral("AutoIntervalTime"), m_ui->TrackBar1->value());
+    for (const StoredSetting& setting : storedSettings()) {
+        const QString name = QLatin1String(setting.name);
+        if (setting.text)
+            store.writeString(name, setting.text->text());
+        else if (setting.box)
+            store.writeInt(name, setting.box->currentIndex());
+        else
+            store.writeInt(name, setting.slider->value());
+    }
     store.close();
 }
 

@@ -1,11 +1,13 @@
 #pragma once
 
+#include "display/logfile.h"
 #include "protocol/protocolrule.h"
 #include "serial/comsettings.h"
 #include "serial/receivethread.h"
 #include "serial/rxringbuffer.h"
 #include "transmit/autotransmit.h"
 #include "transmit/codec.h"
+#include "transmit/textfile.h"
 
 #include <QDateTime>
 #include <QMainWindow>
@@ -17,21 +19,29 @@
 
 class QComboBox;
 class QLabel;
+class QLineEdit;
+class QPushButton;
+class QSlider;
 class QTimer;
-class DataLineEdit;
-class ReceiveDisplay;
 
 namespace Ui {
 class TFmain;
 }
 namespace kirt {
+class DataLineEdit;
+class KeyPreview;
+class ReceiveDisplay;
 class SettingsStore;
-}
+} // namespace kirt
 
 // Set by Alt+F4, read and cleared by the close that follows it.
 extern bool RefuseNextClose;
 
-// The main window: reads the controls, calls the subsystems, writes the results.
+// The main window: reads the controls, calls the subsystems, writes the results. Each
+// app/Umain_*.cpp holds one concern: start-up and settings (Umain.cpp), the views and display
+// settings (Umain_view), the port (Umain_serial), the receive display (Umain_display), the
+// transmit lines (Umain_transmit), the protocol rules (Umain_rules), keys and commands
+// (Umain_keys), files and the log (Umain_files).
 class TFmain : public QMainWindow, public kirt::RxSink
 {
     Q_OBJECT
@@ -43,7 +53,7 @@ public:
     static constexpr int TransmitRows = 9;
     static constexpr int ProtocolRules = 4;
 
-    // Start-up and lifecycle.
+    // Start-up, settings and close.
     void FormCreate();
     void FormResize();
     bool FormCloseQuery();
@@ -53,41 +63,8 @@ public:
     void SetCurrentFileName(const QString& path);
     QString currentFileName() const { return m_currentFileName; }
 
-    // Status line.
+    // Views, display settings and the status line.
     void UpdateStatusLine();
-
-    // Line settings.
-    void SerialPortComboBoxClick();
-    void BaudRateComboBoxClick();
-    void DataBitsComboBoxClick();
-    void StopBitsComboBoxClick();
-    void ParityBitsComboBoxClick();
-    void TimeOutComboBoxClick();
-    const kirt::ComSettings& comSettings() const { return m_comSettings; }
-    bool portOpen() const { return m_portOpen; }
-
-    // Port open and close, and the single write path.
-    void COM_BitBtnClick();
-    bool OpenComPort(const QString& portName);
-    void CloseComPort();
-    void PurgeComPort();
-    std::uint32_t WriteComBytes(const std::uint8_t* bytes, std::uint32_t count);
-    const kirt::RxRingBuffer& rxMemory() const { return m_rxMemory; }
-
-    // Calls from the receive thread, served on this thread.
-    void StoreRxChunk(const std::uint8_t* bytes, std::uint32_t count) override;
-    void RxDisplayStep() override;
-    void RxDisplayStepsDone() override;
-
-    // Receive display.
-    void DisplayRxByte();
-    void ShowTraffic();
-    void TrimDisplayLines();
-    void ScrollDisplayToEnd();
-    void MatchProtocolByte(int n, std::uint8_t byte);
-    void SendProtocolResponse(int n);
-
-    // Display settings and views.
     void DisplayFormatComboBoxClick();
     void NewLineCharEditChange();
     void ScrollBarComboBoxClick();
@@ -103,22 +80,52 @@ public:
     std::uint8_t newLineChar() const { return m_newLineChar; }
     bool newLineEnabled() const { return m_newLineEnabled; }
 
-    // Transmit lines (row n = 1..9).
+    // The port: line settings, open and close, the single write path.
+    void SerialPortComboBoxClick();
+    void BaudRateComboBoxClick();
+    void DataBitsComboBoxClick();
+    void StopBitsComboBoxClick();
+    void ParityBitsComboBoxClick();
+    void TimeOutComboBoxClick();
+    void COM_BitBtnClick();
+    bool OpenComPort(const QString& portName);
+    void CloseComPort();
+    void PurgeComPort();
+    std::uint32_t WriteComBytes(const std::uint8_t* bytes, std::uint32_t count);
+    const kirt::ComSettings& comSettings() const { return m_comSettings; }
+    bool portOpen() const { return m_portOpen; }
+    const kirt::RxRingBuffer& rxMemory() const { return m_rxMemory; }
+
+    // Calls from the receive thread, served on this thread.
+    void StoreRxChunk(const std::uint8_t* bytes, std::uint32_t count) override;
+    void RxDisplayStep() override;
+    void RxDisplayStepsDone() override;
+
+    // The receive display.
+    void DisplayRxByte();
+    void ShowTraffic();
+    void TrimDisplayLines();
+    void ScrollDisplayToEnd();
+
+    // Transmit lines (row n = 1..9), auto transmit and the checksum calculator.
     void SetTransmitFormat(int n);
     void TransmitFormatComboBoxClick(int n);
     void TransmitEditSelectionChange(int n);
     void TransmitEditEnter(int n);
     void TransmitEditChange(int n);
-    int currentTransmitLine() const { return m_currentTransmitLine; }
-    kirt::DataFormat transmitLineFormat(int n) const
-    {
-        return m_transmitLineFormat[static_cast<std::size_t>(n)];
-    }
-    kirt::DataFormat activeTransmitFormat() const { return m_activeTransmitFormat; }
-
-    // Auto transmit.
-    void TrackBar1Change();
+    void SendTransmitLine(int n);
+    void FocusBeforeSend(int n);
+    void SendButtonClick(int n); // BitBtn9Click .. BitBtn17Click, n = 1..9
+    void SendStartBtnClick();
     void SendStopBtnClick();
+    void AutoTransIntervalTimerTimer();
+    void TransmitAutoComboBoxClick();
+    void TrackBar1Change();
+    void Timer1Timer();
+    void ComputeChecksum(int kind);
+    int currentTransmitLine() const { return m_currentTransmitLine; }
+    kirt::DataFormat transmitLineFormat(int n) const { return m_transmitRows.row(n).lineFormat; }
+    kirt::DataFormat activeTransmitFormat() const { return m_activeTransmitFormat; }
     int autoIntervalMs() const { return m_autoIntervalMs; }
 
     // Protocol rules (rule n = 1..4).
@@ -126,35 +133,23 @@ public:
     void SetProtocolFormat(int n);
     void ParseReceivePacket(int n);
     void EnableProtocolRule(int n);
+    void MatchProtocolByte(int n, std::uint8_t byte);
+    void SendProtocolResponse(int n);
     char16_t FilterProtocolKey(int n, char16_t key) const;
-    const kirt::ProtocolRule& protocolRule(int n) const
-    {
-        return m_rules[static_cast<std::size_t>(n)];
-    }
+    const kirt::ProtocolRule& protocolRule(int n) const { return m_ruleRows.row(n).rule; }
 
-    // ---- Keys, commands, menu, key help, About (app/Umain_keys.cpp) ----
-    // BEGIN keys section
+    // Keys, commands, the menu, key help and About.
     void FormKeyDown(int& key, Qt::KeyboardModifiers modifiers);
     void EXIT_BitBtnClick();
     void ExitClick();
     void UserMamualClick();
     void AboutClick();
-    // END keys section
+    // Typed-key rules shared by the data fields and boxes; 0 discards the key.
+    char16_t EditKeyPress(char16_t key) const;
+    static char16_t ComboBoxKeyPress(char16_t key);
+    static char16_t SerialPortSettingKeyPress(char16_t key);
 
-    // ---- Transmit lines, auto transmit, checksum (app/Umain_transmit.cpp) ----
-    // BEGIN transmit section
-    void SendTransmitLine(int n);
-    void FocusBeforeSend(int n);
-    void SendButtonClick(int n); // BitBtn9Click .. BitBtn17Click, n = 1..9
-    void SendStartBtnClick();
-    void AutoTransIntervalTimerTimer();
-    void TransmitAutoComboBoxClick();
-    void Timer1Timer();
-    void ComputeChecksum(int kind);
-    // END transmit section
-
-    // ---- Files and the real-time log (app/Umain_files.cpp) ----
-    // BEGIN files section
+    // Files and the real-time log.
     void FileOpenClick();
     void FileSaveClick();
     void FileSaveAsClick();
@@ -166,97 +161,140 @@ public:
     bool realTimeSaveOn() const { return m_realTimeSaveOn; }
     // The time stamp of the byte being logged, from the time DisplayRxByte noted.
     QString LogTimeStamp() const;
-    // END files section
-
-    // Typed-key rules shared by the data fields and boxes; 0 discards the key.
-    char16_t EditKeyPress(char16_t key) const;
-    static char16_t ComboBoxKeyPress(char16_t key);
-    static char16_t SerialPortSettingKeyPress(char16_t key);
 
 protected:
     void closeEvent(QCloseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    void buildRowTables();
-    void connectControls();
+    // Rows that repeat on the boards, numbered from 1 as the controls are.
+    template <typename Row, int Count> class RowTable
+    {
+    public:
+        Row& row(int n) { return m_rows.at(static_cast<std::size_t>(n - 1)); }
+        const Row& row(int n) const { return m_rows.at(static_cast<std::size_t>(n - 1)); }
+        auto begin() { return m_rows.begin(); }
+        auto end() { return m_rows.end(); }
+
+    private:
+        std::array<Row, Count> m_rows{};
+    };
+
+    struct TransmitRow
+    {
+        kirt::DataLineEdit* edit = nullptr;
+        QComboBox* format = nullptr;
+        QComboBox* autoSend = nullptr;
+        QComboBox* crlf = nullptr;
+        QPushButton* send = nullptr;
+        kirt::DataFormat lineFormat = kirt::DataFormat::Hex;
+    };
+
+    struct RuleRow
+    {
+        kirt::DataLineEdit* receivePacket = nullptr;
+        kirt::DataLineEdit* response = nullptr;
+        QComboBox* format = nullptr;
+        QComboBox* enable = nullptr;
+        QLabel* responseCount = nullptr;
+        kirt::ProtocolRule rule;
+    };
+
+    // The first digit of a byte typed into the HEX display waits here for the second.
+    struct HexKeyPair
+    {
+        std::array<char16_t, 2> digits{};
+        std::size_t count = 0;
+    };
+
+    // One stored setting and the control that holds it: a box's item, a text or a position.
+    struct StoredSetting
+    {
+        const char* name;
+        QComboBox* box = nullptr;
+        QLineEdit* text = nullptr;
+        QSlider* slider = nullptr;
+    };
+
+    // Start-up and wiring (Umain.cpp).
+    void buildRows();
+    void connectSignals();
     void installKeyFilters();
     void centreOnScreen();
+    std::array<StoredSetting, 12> storedSettings() const;
+    bool restoreInt(kirt::SettingsStore& store, const QString& name, int& value);
+    bool restoreSetting(kirt::SettingsStore& store, const StoredSetting& setting);
+
+    // Views (Umain_view.cpp).
+    void bringViewToFront(QWidget* view, QWidget* viewButton);
     void setViewButtonColours(QWidget* blue);
     void Panel3CanResize();
     void Panel1CanResize();
+
+    // Port (Umain_serial.cpp).
     void ReleasePortHandle();
-    // Per-area wiring and state, each defined in its area's file.
-    void connectKeys();
-    void connectTransmit();
-    void connectFiles();
-    // The log's two steps inside a display step (files area).
+    void resetReceiveBuffer();
+    void showPortDevice();
+
+    // Receive display (Umain_display.cpp).
+    void clearDisplay();
+    bool mMessageKeyPress(char16_t key);
+
+    // Protocol rules (Umain_rules.cpp).
+    void resetProtocolState();
+
+    // Keys (Umain_keys.cpp).
+    bool filterTypedKey(QObject* watched, QKeyEvent* event);
+
+    // Files and the log (Umain_files.cpp).
     void LogLineBreak();
     void LogRxByte(std::uint8_t ch);
-    struct KeysState;
-    struct TransmitState;
-    struct FilesState;
-    // Each area's file completes its state type and defines how it is deleted.
-    struct AreaDeleter
-    {
-        void operator()(KeysState* state) const;
-        void operator()(TransmitState* state) const;
-        void operator()(FilesState* state) const;
-    };
-    std::unique_ptr<KeysState, AreaDeleter> m_keys;
-    std::unique_ptr<TransmitState, AreaDeleter> m_transmit;
-    std::unique_ptr<FilesState, AreaDeleter> m_files;
-    void clearDisplay();
-    void resetProtocolState();
-    void resetReceiveBuffer();
-    bool mMessageKeyPress(char16_t key);
-    void showPortDevice();
-    bool restoreInt(kirt::SettingsStore& store, const char* name, int& value);
+    void appendToLog(const QString& text);
+    void beforeRewriting(const QString& path);
 
     std::unique_ptr<Ui::TFmain> m_ui;
-
-    // Row tables, index 0 unused.
-    std::array<DataLineEdit*, TransmitRows + 1> m_transmitEdit{};
-    std::array<QComboBox*, TransmitRows + 1> m_transmitFormat{};
-    std::array<QComboBox*, TransmitRows + 1> m_transmitAuto{};
-    std::array<QComboBox*, TransmitRows + 1> m_crlf{};
-    std::array<DataLineEdit*, ProtocolRules + 1> m_rxEdit{};
-    std::array<DataLineEdit*, ProtocolRules + 1> m_txEdit{};
-    std::array<QComboBox*, ProtocolRules + 1> m_protocolFormat{};
-    std::array<QComboBox*, ProtocolRules + 1> m_protocolEnable{};
-    std::array<QLabel*, ProtocolRules + 1> m_responseCountText{};
-
-    QTimer* m_timer1 = nullptr;
-    QTimer* m_autoTransIntervalTimer = nullptr;
-    QTimer* m_fileTransmitTimer = nullptr;
-
     QString m_currentFileName;
 
+    // The port and the receive path.
     kirt::ComSettings m_comSettings;
     bool m_portOpen = false;
     std::atomic<bool> m_rxEnabled{false};
     std::shared_ptr<kirt::SerialPort> m_port;
     QPointer<TReceiveComThread> m_receiveThread;
     kirt::RxRingBuffer m_rxMemory;
-    QDateTime m_rxTime;
-    kirt::TransmitBuffer m_transmitBuffer{};
-    ReceiveDisplay* m_display = nullptr;
 
+    // The receive display.
+    kirt::ReceiveDisplay* m_display = nullptr;
+    QDateTime m_rxTime;
     std::uint32_t m_displayLineLimit = 27;
     std::uint8_t m_newLineChar = 0;
     bool m_newLineEnabled = false;
     int m_lastDisplayFormat = 0;
-    std::uint8_t m_hexKeyPairCount = 0;
+    HexKeyPair m_hexKeyPair;
 
-    std::array<kirt::DataFormat, TransmitRows + 1> m_transmitLineFormat{};
+    // Transmit lines, auto transmit and the checksum calculator.
+    RowTable<TransmitRow, TransmitRows> m_transmitRows;
+    kirt::TransmitBuffer m_transmitBuffer{};
     kirt::DataFormat m_activeTransmitFormat = kirt::DataFormat::Hex;
     int m_currentTransmitLine = 0;
-
     int m_autoIntervalMs = 500;
     kirt::AutoTransmitCycle m_autoCycle;
+    QTimer* m_autoTransIntervalTimer = nullptr;
+    QTimer* m_timer1 = nullptr;
+    // What is selected in the current transmit line, as last seen by Timer1.
+    QString m_selectedTransmitText;
+    std::array<QPushButton*, 8> m_checkButtons{};
 
-    std::array<kirt::ProtocolRule, ProtocolRules + 1> m_rules{};
+    // Protocol rules.
+    RowTable<RuleRow, ProtocolRules> m_ruleRows;
     kirt::DataFormat m_ruleFormatBeforePick = kirt::DataFormat::Hex;
 
+    // Keys.
+    std::unique_ptr<kirt::KeyPreview> m_keyPreview;
+
+    // Files and the log.
+    kirt::FileTransmit m_fileTransmit;
+    QTimer* m_fileTransmitTimer = nullptr;
+    kirt::LogFile m_log;
     bool m_realTimeSaveOn = false;
 };

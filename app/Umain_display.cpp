@@ -53,28 +53,3 @@ void TFmain::clearDisplay()
 {
     m_display->clearDisplay();
 }
-
-void TFmain::MatchProtocolByte(int n, std::uint8_t byte)
-{
-    const auto i = static_cast<std::size_t>(n);
-    if (m_protocolEnable[i]->currentIndex() != 1)
-        return;
-    if (!m_rules[i].match(byte))
-        return;
-    SendProtocolResponse(n);
-    m_responseCountText[i]->setText(kirt::responseCountCaption(n, m_rules[i].responseCount()));
-}
-
-void TFmain::SendProtocolResponse(int n)
-{
-    const auto i = static_cast<std::size_t>(n);
-    if (!m_portOpen)
-        return;
-    kirt::LoadTransmitText(m_transmitBuffer, m_txEdit[i]->fieldText());
-    const std::uint32_t count = kirt::ConvertTransmitText(
-        m_transmitBuffer, kirt::dataFormatFromIndex(m_protocolFormat[i]->currentIndex()));
-    if (count == 0)
-        return;
-    WriteComBytes(m_transmitBuffer.data(), count);
-    UpdateStatusLine();
-}

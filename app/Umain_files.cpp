@@ -29,7 +29,7 @@ const QString Untitled = QStringLiteral("Untitled");
 const QString DefaultSuffix = QStringLiteral("HEX");
 
 // On Linux "*.*" would hide names without a dot, so "All Files" matches every name.
-QList<FileFilter> openFilters()
+QList<kirt::FileFilter> openFilters()
 {
     return {{QStringLiteral("Hex Files(*.HEX)"), QStringLiteral("*.HEX")},
             {QStringLiteral("Text Files(*.TXT)"), QStringLiteral("*.TXT")},
@@ -37,9 +37,9 @@ QList<FileFilter> openFilters()
             {QStringLiteral("All Files(*.*)"), QStringLiteral("*")}};
 }
 
-QList<FileFilter> saveFilters()
+QList<kirt::FileFilter> saveFilters()
 {
-    QList<FileFilter> filters = openFilters();
+    QList<kirt::FileFilter> filters = openFilters();
     filters.insert(3, {QStringLiteral("Excel Files(*.XLS)"), QStringLiteral("*.XLS")});
     return filters;
 }
@@ -142,62 +142,30 @@ FileResult writeTextFile(const QString& path, const QString& text)
 
 } // namespace
 
-struct TFmain::FilesState
-{
-    kirt::FileTransmit transmit;
-    kirt::LogFile log;
-
-    void appendToLog(TFmain& window, const QString& text);
-    void beforeRewriting(const QString& path);
-};
-
 // A file about to be saved over or made the log may be the one being sent; the transmit
 // still sends the file as it was when it started, as it did when it held all of it.
-void TFmain::FilesState::beforeRewriting(const QString& path)
+void TFmain::beforeRewriting(const QString& path)
 {
-    if (transmit.active() && isSameFile(transmit.source(), path))
-        transmit.keepContent();
+    if (m_fileTransmit.active() && isSameFile(m_fileTransmit.source(), path))
+        m_fileTransmit.keepContent();
 }
 
-void TFmain::FilesState::appendToLog(TFmain& window, const QString& text)
+void TFmain::appendToLog(const QString& text)
 {
-    if (log.append(text))
+    if (m_log.append(text))
         return;
     // The log stops at once, so the failure is reported once; the box waits until this
     // display step has returned, so reception and display go on meanwhile.
-    const QString path = log.path();
-    const QString reason = log.errorString();
-    window.StopRealTimeSave();
-    QTimer::singleShot(0, &window, [&window, path, reason] {
-        dialogs().error(&window,
-                        QStringLiteral("Cannot write the log file \"%1\". Real Time Save has "
-                                       "stopped.")
-                            .arg(path),
-                        reason);
+    const QString path = m_log.path();
+    const QString reason = m_log.errorString();
+    StopRealTimeSave();
+    QTimer::singleShot(0, this, [this, path, reason] {
+        kirt::dialogs().error(this,
+                              QStringLiteral("Cannot write the log file \"%1\". Real Time Save has "
+                                             "stopped.")
+                                  .arg(path),
+                              reason);
     });
-}
-
-void TFmain::AreaDeleter::operator()(FilesState* state) const
-{
-    delete state;
-}
-
-void TFmain::connectFiles()
-{
-    m_files.reset(new FilesState);
-    // Unique, so a menu that is also wired elsewhere still runs each command once.
-    connect(m_ui->FileOpen, &QAction::triggered, this, &TFmain::FileOpenClick,
-            Qt::UniqueConnection);
-    connect(m_ui->FileSave, &QAction::triggered, this, &TFmain::FileSaveClick,
-            Qt::UniqueConnection);
-    connect(m_ui->FileSaveAs, &QAction::triggered, this, &TFmain::FileSaveAsClick,
-            Qt::UniqueConnection);
-    connect(m_ui->FilePrint, &QAction::triggered, this, &TFmain::FilePrintClick,
-            Qt::UniqueConnection);
-    connect(m_ui->RunTimeSave1, &QAction::triggered, this, &TFmain::RunTimeSave1Click,
-            Qt::UniqueConnection);
-    connect(m_fileTransmitTimer, &QTimer::timeout, this, &TFmain::FileTransmitTimerTimer,
-            Qt::UniqueConnection);
 }
 
 // Open, save and print.
@@ -208,26 +176,26 @@ void TFmain::FileOpenClick()
         return;
     ReceiveView_BitBtnClick();
     bool readOnly = m_display->isReadOnly();
-    const QString path = dialogs().openFile(this, openFilters(), HexFilter, &readOnly);
+    const QString path = kirt::dialogs().openFile(this, openFilters(), HexFilter, &readOnly);
     if (path.isEmpty())
         return;
     SetCurrentFileName(path);
     const bool send =
-        m_portOpen && dialogs().confirm(this, QStringLiteral("Starting a transmit of file?"));
+        m_portOpen && kirt::dialogs().confirm(this, QStringLiteral("Starting a transmit of file?"));
     // Read before anything changes, so a file that cannot be read costs the display and a
     // running transmit nothing.
     auto file = std::make_unique<QFile>(path);
     const FileResult opened = openTextFile(*file);
     if (!opened.ok) {
-        dialogs().error(this, opened.error, opened.detail);
+        kirt::dialogs().error(this, opened.error, opened.detail);
         return;
     }
     if (send) {
         // A transmit still running is replaced: its remaining lines are dropped.
-        kirt::FileTransmit& transmit = m_files->transmit;
+        kirt::FileTransmit& transmit = m_fileTransmit;
         if (!transmit.start(std::move(file))) {
             const FileResult failed = cannotRead(path, transmit.errorString());
-            dialogs().error(this, failed.error, failed.detail);
+            kirt::dialogs().error(this, failed.error, failed.detail);
             return;
         }
         m_ui->DownloadCGauge->setRange(0, gaugeUnits(transmit.lineCount()));
@@ -237,7 +205,7 @@ void TFmain::FileOpenClick()
     } else {
         const FileResult tail = readDisplayTail(*file, m_display->columns(), m_displayLineLimit);
         if (!tail.ok) {
-            dialogs().error(this, tail.error, tail.detail);
+            kirt::dialogs().error(this, tail.error, tail.detail);
             return;
         }
         m_display->setDisplayText(tail.text);
@@ -251,7 +219,7 @@ void TFmain::FileOpenClick()
 
 void TFmain::FileTransmitTimerTimer()
 {
-    kirt::FileTransmit& transmit = m_files->transmit;
+    kirt::FileTransmit& transmit = m_fileTransmit;
     if (!transmit.active()) {
         m_fileTransmitTimer->stop();
         return;
@@ -290,10 +258,10 @@ void TFmain::FileSaveClick()
         FileSaveAsClick();
         return;
     }
-    m_files->beforeRewriting(m_currentFileName);
+    beforeRewriting(m_currentFileName);
     const FileResult result = writeTextFile(m_currentFileName, m_display->displayText());
     if (!result.ok) {
-        dialogs().error(this, result.error, result.detail);
+        kirt::dialogs().error(this, result.error, result.detail);
         return;
     }
     m_display->document()->setModified(false);
@@ -303,14 +271,14 @@ void TFmain::FileSaveAsClick()
 {
     if (m_realTimeSaveOn)
         return;
-    QString path = dialogs().saveFile(this, saveFilters(), HexFilter, DefaultSuffix);
+    QString path = kirt::dialogs().saveFile(this, saveFilters(), HexFilter, DefaultSuffix);
     if (path.isEmpty())
         return;
     path = kirt::WithDefaultSuffix(path, DefaultSuffix);
-    m_files->beforeRewriting(path);
+    beforeRewriting(path);
     const FileResult result = writeTextFile(path, m_display->displayText());
     if (!result.ok) {
-        dialogs().error(this, result.error, result.detail);
+        kirt::dialogs().error(this, result.error, result.detail);
         return;
     }
     SetCurrentFileName(path);
@@ -321,7 +289,7 @@ void TFmain::FilePrintClick()
 {
     QPrinter printer(QPrinter::HighResolution);
     printer.setDocName(m_currentFileName);
-    if (dialogs().print(this, printer)) {
+    if (kirt::dialogs().print(this, printer)) {
         // Paper is white whatever the display's colours: print in black.
         QPalette p = m_display->palette();
         p.setColor(QPalette::Text, Qt::black);
@@ -337,7 +305,7 @@ void TFmain::FilePrintClick()
         all.mergeCharFormat(ink);
         document.print(&printer);
         if (printer.printerState() == QPrinter::Error)
-            dialogs().error(this, QStringLiteral("Printing failed."), printer.printerName());
+            kirt::dialogs().error(this, QStringLiteral("Printing failed."), printer.printerName());
     }
     ColorComboBoxClick();
 }
@@ -349,22 +317,22 @@ void TFmain::RunTimeSave1Click()
     if (!m_portOpen)
         return;
     if (m_realTimeSaveOn) {
-        if (dialogs().confirm(this, QStringLiteral("OK to Run Time Save Stop ?")))
+        if (kirt::dialogs().confirm(this, QStringLiteral("OK to Run Time Save Stop ?")))
             StopRealTimeSave();
         return;
     }
-    if (!dialogs().confirm(this, QStringLiteral("OK to Run Time Save Run ?")))
+    if (!kirt::dialogs().confirm(this, QStringLiteral("OK to Run Time Save Run ?")))
         return;
-    m_files->log.stop();
-    QString path = dialogs().saveFile(this, saveFilters(), ExcelFilter, DefaultSuffix);
+    m_log.stop();
+    QString path = kirt::dialogs().saveFile(this, saveFilters(), ExcelFilter, DefaultSuffix);
     if (path.isEmpty())
         return;
     path = kirt::WithDefaultSuffix(path, DefaultSuffix);
     // The file starts empty, also when it existed.
-    m_files->beforeRewriting(path);
-    if (!m_files->log.start(path)) {
-        dialogs().error(this, QStringLiteral("Cannot create file \"%1\".").arg(path),
-                        m_files->log.errorString());
+    beforeRewriting(path);
+    if (!m_log.start(path)) {
+        kirt::dialogs().error(this, QStringLiteral("Cannot create file \"%1\".").arg(path),
+                              m_log.errorString());
         return;
     }
     SetCurrentFileName(path);
@@ -386,8 +354,7 @@ void TFmain::StopRealTimeSave()
     m_ui->FileSave->setVisible(true);
     m_ui->FileSaveAs->setVisible(true);
     // Everything logged is in the file already; closing it writes nothing more.
-    if (m_files)
-        m_files->log.stop();
+    m_log.stop();
 }
 
 QString TFmain::LogTimeStamp() const
@@ -397,7 +364,7 @@ QString TFmain::LogTimeStamp() const
 
 void TFmain::LogLineBreak()
 {
-    m_files->appendToLog(*this, kirt::LogLineBreakText());
+    appendToLog(kirt::LogLineBreakText());
 }
 
 void TFmain::LogRxByte(std::uint8_t ch)
@@ -408,5 +375,5 @@ void TFmain::LogRxByte(std::uint8_t ch)
         static_cast<kirt::LogCondition>(std::clamp(m_ui->ConditionComboBox->currentIndex(), 0, 2));
     layout.timeLog = m_ui->TimeLogComboBox->currentIndex() == 1;
     const QString stamp = kirt::LogEntryNeedsTimeStamp(layout, ch) ? LogTimeStamp() : QString();
-    m_files->appendToLog(*this, kirt::LogEntry(layout, ch, stamp));
+    appendToLog(kirt::LogEntry(layout, ch, stamp));
 }

@@ -3,11 +3,14 @@
 
 #include "app/Uabout.h"
 #include "app/dialogs.h"
+#include "app/keypreview.h"
 #include "ui/receivedisplay.h"
 #include "ui_Umain.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QKeyEvent>
+#include <QLineEdit>
 #include <QPointer>
 #include <QTimer>
 
@@ -41,124 +44,7 @@ constexpr const char* KeyHelp[] = {
 
 const QString ExitQuestion = QStringLiteral("OK to exit from Kirt ?");
 
-// The control character that Ctrl with this key types (Ctrl+A = 0x01 .. Ctrl+_ = 0x1F), or 0.
-char16_t controlCharacter(int key)
-{
-    if (key >= Qt::Key_At && key <= Qt::Key_Underscore)
-        return static_cast<char16_t>(key - Qt::Key_At);
-    return 0;
-}
-
 } // namespace
-
-// Key preview: an application-wide filter, so the window sees every key before the focused
-// control does. A key is offered up the parent chain when a control ignores it, so it is acted
-// on only where it is first delivered: the window's focus widget.
-struct TFmain::KeysState : QObject
-{
-    explicit KeysState(TFmain& owner) : window(owner) {}
-
-    bool eventFilter(QObject* watched, QEvent* event) override;
-    bool menuTakes(const QKeyEvent* event) const;
-    bool preview(QWidget* receiver, QKeyEvent* event);
-
-    TFmain& window;
-    std::array<QAction*, 8> menuActions{};
-    // The digits of a half-typed hexadecimal pair; the count lives with the window.
-    std::array<char16_t, 2> hexKeyPair{};
-};
-
-void TFmain::AreaDeleter::operator()(KeysState* state) const
-{
-    delete state;
-}
-
-void TFmain::connectKeys()
-{
-    m_keys.reset(new KeysState(*this));
-    Ui::TFmain* ui = m_ui.get();
-    const std::pair<QAction*, void (TFmain::*)()> menu[] = {
-        {ui->FileOpen, &TFmain::FileOpenClick},     {ui->FileSave, &TFmain::FileSaveClick},
-        {ui->FileSaveAs, &TFmain::FileSaveAsClick}, {ui->RunTimeSave1, &TFmain::RunTimeSave1Click},
-        {ui->FilePrint, &TFmain::FilePrintClick},   {ui->Exit, &TFmain::ExitClick},
-        {ui->UserMamual, &TFmain::UserMamualClick}, {ui->About, &TFmain::AboutClick},
-    };
-    static_assert(std::size(menu) == std::tuple_size_v<decltype(KeysState::menuActions)>);
-    for (std::size_t i = 0; i < std::size(menu); ++i) {
-        // Unique, so an item that another area also wires still runs its command once.
-        connect(menu[i].first, &QAction::triggered, this, menu[i].second, Qt::UniqueConnection);
-        m_keys->menuActions[i] = menu[i].first;
-    }
-    connect(ui->EXIT_BitBtn, &QPushButton::clicked, this, &TFmain::EXIT_BitBtnClick,
-            Qt::UniqueConnection);
-    qApp->installEventFilter(m_keys.get());
-}
-
-bool TFmain::KeysState::menuTakes(const QKeyEvent* event) const
-{
-    const QKeySequence pressed(
-        QKeyCombination(event->modifiers() & ~Qt::KeypadModifier, Qt::Key(event->key())));
-    for (const QAction* action : menuActions)
-        if (action->isEnabled() && action->isVisible() && !action->shortcut().isEmpty() &&
-            action->shortcut().matches(pressed) == QKeySequence::ExactMatch)
-            return true;
-    return false;
-}
-
-bool TFmain::KeysState::eventFilter(QObject* watched, QEvent* event)
-{
-    const QEvent::Type type = event->type();
-    if ((type != QEvent::KeyPress && type != QEvent::ShortcutOverride) || !watched->isWidgetType())
-        return false;
-    auto* receiver = static_cast<QWidget*>(watched);
-    if (receiver->window() != &window)
-        return false;
-    auto* key = static_cast<QKeyEvent*>(event);
-    if (type == QEvent::ShortcutOverride) {
-        // Edit controls claim chords such as Ctrl+A for themselves; the menu's shortcuts win.
-        if (!menuTakes(key))
-            return false;
-        key->ignore();
-        return true;
-    }
-    QWidget* focus = window.focusWidget();
-    if (receiver != (focus ? focus : &window))
-        return false;
-    return preview(receiver, key);
-}
-
-bool TFmain::KeysState::preview(QWidget* receiver, QKeyEvent* event)
-{
-    const Qt::KeyboardModifiers modifiers = event->modifiers();
-    const bool wasVisible = receiver->isVisibleTo(&window);
-    const QWidget* focusBefore = window.focusWidget();
-    int key = event->key();
-    window.FormKeyDown(key, modifiers);
-    const bool consumed = key == 0;
-
-    if (receiver == window.m_display) {
-        const bool alt = modifiers & Qt::AltModifier;
-        const bool ctrl = modifiers & Qt::ControlModifier;
-        // Backspace loses its editing action but still types its character.
-        if (consumed) {
-            if (event->key() == Qt::Key_Backspace && !alt && !ctrl)
-                window.mMessageKeyPress(u'\b');
-            return true;
-        }
-        // Ctrl with a letter types a control character; menu shortcuts never get this far.
-        if (ctrl && !alt) {
-            if (const char16_t ch = controlCharacter(event->key()); ch != 0)
-                return window.mMessageKeyPress(ch);
-        }
-        // Alt chords are commands, never typed characters.
-        if (alt && !event->text().isEmpty())
-            return true;
-    }
-    if (consumed)
-        return true;
-    // A command that hid the control or took the focus from it keeps the key from it too.
-    return (wasVisible && !receiver->isVisibleTo(&window)) || window.focusWidget() != focusBefore;
-}
 
 void TFmain::FormKeyDown(int& key, Qt::KeyboardModifiers modifiers)
 {
@@ -210,7 +96,7 @@ void TFmain::FormKeyDown(int& key, Qt::KeyboardModifiers modifiers)
         // The close that may follow this key is refused, but only that one: the flag is
         // dropped once this key press has been handled, whether or not a close came.
         RefuseNextClose = true;
-        QTimer::singleShot(0, m_keys.get(), [] { RefuseNextClose = false; });
+        QTimer::singleShot(0, this, [] { RefuseNextClose = false; });
         return;
     }
     if (key >= Qt::Key_1 && key <= Qt::Key_9 && !(modifiers & Qt::KeypadModifier)) {
@@ -227,7 +113,7 @@ void TFmain::FormKeyDown(int& key, Qt::KeyboardModifiers modifiers)
 void TFmain::EXIT_BitBtnClick()
 {
     if (m_portOpen) {
-        if (!dialogs().confirm(this, ExitQuestion))
+        if (!kirt::dialogs().confirm(this, ExitQuestion))
             return;
         // Checked again: the port may have gone while the question was open, and the COM
         // button would open it instead.
@@ -265,6 +151,42 @@ void TFmain::AboutClick()
     about = nullptr;
 }
 
+char16_t TFmain::EditKeyPress(char16_t key) const
+{
+    return kirt::FilterProtocolKey(m_activeTransmitFormat, key);
+}
+
+char16_t TFmain::ComboBoxKeyPress(char16_t)
+{
+    // No item is picked by typing its first letter; arrows and the mouse still work.
+    return 0;
+}
+
+char16_t TFmain::SerialPortSettingKeyPress(char16_t)
+{
+    return 0;
+}
+
+bool TFmain::filterTypedKey(QObject* watched, QKeyEvent* event)
+{
+    char16_t ch = 0;
+    if (!kirt::typedCharacter(event, ch))
+        return false;
+    if (watched == m_ui->NewLineCharEdit) {
+        const char16_t filtered = EditKeyPress(ch);
+        if (filtered == ch)
+            return false;
+        if (filtered != 0)
+            m_ui->NewLineCharEdit->insert(QString(QChar(filtered)));
+        return true;
+    }
+    if (watched == m_ui->mMessage)
+        return mMessageKeyPress(ch);
+    if (qobject_cast<QAbstractButton*>(watched))
+        return EditKeyPress(ch) == 0 && ch == u'\r';
+    return false;
+}
+
 bool TFmain::mMessageKeyPress(char16_t key)
 {
     // Tab moves the focus on, as it does from any other control.
@@ -281,18 +203,19 @@ bool TFmain::mMessageKeyPress(char16_t key)
     const bool rxWasEnabled = m_rxEnabled.exchange(false);
     m_display->moveCursor(QTextCursor::End);
     if (hex) {
-        if (m_hexKeyPairCount >= m_keys->hexKeyPair.size())
-            m_hexKeyPairCount = 0;
-        m_keys->hexKeyPair[m_hexKeyPairCount] = key;
-        ++m_hexKeyPairCount;
-        if (m_hexKeyPairCount == m_keys->hexKeyPair.size()) {
-            const char16_t high = m_keys->hexKeyPair[0];
-            const char16_t low = m_keys->hexKeyPair[1];
+        HexKeyPair& pair = m_hexKeyPair;
+        if (pair.count >= pair.digits.size())
+            pair.count = 0;
+        pair.digits[pair.count] = key;
+        ++pair.count;
+        if (pair.count == pair.digits.size()) {
+            const char16_t high = pair.digits[0];
+            const char16_t low = pair.digits[1];
             m_display->appendData(QString(QChar(high)) + QChar(low) + u' ');
             TrimDisplayLines();
             const std::uint8_t byte = kirt::DecodeHexPair(high, low);
             WriteComBytes(&byte, 1);
-            m_hexKeyPairCount = 0;
+            pair.count = 0;
         }
     } else {
         // CR goes out but is not shown; every other character is shown as it is sent.

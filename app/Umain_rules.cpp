@@ -1,4 +1,5 @@
-// The protocol board: four rules, each handler passing its rule number to one routine.
+// The protocol board: four rules, each handler passing its rule number to one routine; the
+// match of every received byte and the answer it may trigger.
 #include "app/Umain.h"
 
 #include "ui/datalineedit.h"
@@ -6,51 +7,75 @@
 
 void TFmain::resetProtocolState()
 {
-    for (auto& rule : m_rules)
-        rule = kirt::ProtocolRule{};
+    for (RuleRow& row : m_ruleRows)
+        row.rule = kirt::ProtocolRule{};
 }
 
 void TFmain::ProtocolFormatComboBoxClick(int n)
 {
-    m_ruleFormatBeforePick = m_rules[static_cast<std::size_t>(n)].format();
+    m_ruleFormatBeforePick = m_ruleRows.row(n).rule.format();
     SetProtocolFormat(n);
 }
 
 void TFmain::SetProtocolFormat(int n)
 {
-    const auto i = static_cast<std::size_t>(n);
-    const kirt::DataFormat format = kirt::dataFormatFromIndex(m_protocolFormat[i]->currentIndex());
-    m_rules[i].setFormat(format);
-    m_rxEdit[i]->setMaxLength(kirt::fieldLimit(format));
-    m_txEdit[i]->setMaxLength(kirt::fieldLimit(format));
+    RuleRow& row = m_ruleRows.row(n);
+    const kirt::DataFormat format = kirt::dataFormatFromIndex(row.format->currentIndex());
+    row.rule.setFormat(format);
+    row.receivePacket->setMaxLength(kirt::fieldLimit(format));
+    row.response->setMaxLength(kirt::fieldLimit(format));
     if (format != m_ruleFormatBeforePick) {
         // Emptying the receive packet parses it again, which switches the rule off.
-        m_rxEdit[i]->clear();
-        m_txEdit[i]->clear();
+        row.receivePacket->clear();
+        row.response->clear();
     }
 }
 
 void TFmain::ParseReceivePacket(int n)
 {
-    const auto i = static_cast<std::size_t>(n);
-    const std::uint32_t length = m_rules[i].parse(m_rxEdit[i]->fieldText());
-    if (length == 0 && m_protocolEnable[i]->currentIndex() == 1) {
+    RuleRow& row = m_ruleRows.row(n);
+    const std::uint32_t length = row.rule.parse(row.receivePacket->fieldText());
+    if (length == 0 && row.enable->currentIndex() == 1) {
         // Off first, so the change that emptying raises finds nothing left to do.
-        m_protocolEnable[i]->setCurrentIndex(0);
-        m_rxEdit[i]->clear();
+        row.enable->setCurrentIndex(0);
+        row.receivePacket->clear();
     }
-    m_rxEdit[i]->keepLastLine();
+    row.receivePacket->keepLastLine();
 }
 
 void TFmain::EnableProtocolRule(int n)
 {
     ParseReceivePacket(n);
-    m_rules[static_cast<std::size_t>(n)].resetResponseCount();
+    m_ruleRows.row(n).rule.resetResponseCount();
 }
 
 char16_t TFmain::FilterProtocolKey(int n, char16_t key) const
 {
     return kirt::FilterProtocolKey(
-        kirt::dataFormatFromIndex(m_protocolFormat[static_cast<std::size_t>(n)]->currentIndex()),
-        key);
+        kirt::dataFormatFromIndex(m_ruleRows.row(n).format->currentIndex()), key);
+}
+
+void TFmain::MatchProtocolByte(int n, std::uint8_t byte)
+{
+    RuleRow& row = m_ruleRows.row(n);
+    if (row.enable->currentIndex() != 1)
+        return;
+    if (!row.rule.match(byte))
+        return;
+    SendProtocolResponse(n);
+    row.responseCount->setText(kirt::responseCountCaption(n, row.rule.responseCount()));
+}
+
+void TFmain::SendProtocolResponse(int n)
+{
+    if (!m_portOpen)
+        return;
+    const RuleRow& row = m_ruleRows.row(n);
+    kirt::LoadTransmitText(m_transmitBuffer, row.response->fieldText());
+    const std::uint32_t count = kirt::ConvertTransmitText(
+        m_transmitBuffer, kirt::dataFormatFromIndex(row.format->currentIndex()));
+    if (count == 0)
+        return;
+    WriteComBytes(m_transmitBuffer.data(), count);
+    UpdateStatusLine();
 }

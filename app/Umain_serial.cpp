@@ -2,6 +2,7 @@
 #include "app/Umain.h"
 
 #include "app/dialogs.h"
+#include "display/displaytables.h"
 #include "display/traffic.h"
 #include "serial/portmap.h"
 #include "serial/termiosport.h"
@@ -28,6 +29,47 @@ void TFmain::showPortDevice()
     // A user with a USB adapter sees which device the chosen name opens, so they know what to link.
     m_ui->SerialPortDeviceLabel->setText(
         kirt::describePort(m_ui->SerialPortComboBox->currentText()));
+}
+
+// Line settings: recorded only; an open port keeps its state until it is opened again.
+
+void TFmain::SerialPortComboBoxClick()
+{
+    m_comSettings.portName = m_ui->SerialPortComboBox->currentText();
+    showPortDevice();
+}
+
+void TFmain::BaudRateComboBoxClick()
+{
+    kirt::tableEntry(kirt::BaudRateTable, m_ui->BaudRateComboBox->currentIndex(),
+                     m_comSettings.baudRate);
+}
+
+void TFmain::DataBitsComboBoxClick()
+{
+    const int index = m_ui->DataBitsComboBox->currentIndex();
+    if (index >= 0)
+        m_comSettings.dataBits = static_cast<std::uint8_t>(index + 4);
+}
+
+void TFmain::StopBitsComboBoxClick()
+{
+    const int index = m_ui->StopBitsComboBox->currentIndex();
+    if (index >= 0)
+        m_comSettings.stopBits = static_cast<std::uint8_t>(index);
+}
+
+void TFmain::ParityBitsComboBoxClick()
+{
+    const int index = m_ui->ParityBitsComboBox->currentIndex();
+    if (index >= 0)
+        m_comSettings.parity = static_cast<std::uint8_t>(index);
+}
+
+void TFmain::TimeOutComboBoxClick()
+{
+    kirt::tableEntry(kirt::ReadTimeoutTable, m_ui->TimeOutComboBox->currentIndex(),
+                     m_comSettings.readTimeoutMs);
 }
 
 void TFmain::resetReceiveBuffer()
@@ -59,7 +101,7 @@ void TFmain::COM_BitBtnClick()
     UpdateStatusLine();
     ReceiveView_BitBtnClick();
     m_ui->mMessage->setFocus();
-    m_hexKeyPairCount = 0;
+    m_hexKeyPair.count = 0;
 }
 
 bool TFmain::OpenComPort(const QString& portName)
@@ -76,20 +118,20 @@ bool TFmain::OpenComPort(const QString& portName)
     }
     if (!status.ok()) {
         port->close();
-        dialogs().error(this, QStringLiteral("Error Opening ") + portName,
-                        openFailureDetail(status));
+        kirt::dialogs().error(this, QStringLiteral("Error Opening ") + portName,
+                              openFailureDetail(status));
         return false;
     }
     status = port->readState();
     if (!status.ok()) {
         port->close();
-        dialogs().message(this, QStringLiteral("Get ComPort Status ERROR!"), status.reason);
+        kirt::dialogs().message(this, QStringLiteral("Get ComPort Status ERROR!"), status.reason);
         return false;
     }
     status = port->applyState(m_comSettings);
     if (!status.ok()) {
         port->close();
-        dialogs().message(this, QStringLiteral("Set ComPort Status ERROR!"), status.reason);
+        kirt::dialogs().message(this, QStringLiteral("Set ComPort Status ERROR!"), status.reason);
         return false;
     }
     m_port = std::move(port);

@@ -8,6 +8,8 @@
 #include <QPrintDialog>
 #include <QPrinter>
 
+namespace kirt {
+
 namespace {
 
 // The filter strings of a file dialog. The dialog is told to hide the patterns, so each entry
@@ -112,3 +114,5 @@ void setDialogs(UserDialogs* replacement)
 {
     g_replacement = replacement;
 }
+
+} // namespace kirt

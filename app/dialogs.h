@@ -6,6 +6,8 @@
 class QPrinter;
 class QWidget;
 
+namespace kirt {
+
 // One entry of a file dialog's type list: what the user reads, and the names it shows.
 struct FileFilter
 {
@@ -43,3 +45,5 @@ public:
 UserDialogs& dialogs();
 // Installs replacement dialogs (nullptr restores the real ones); the caller keeps ownership.
 void setDialogs(UserDialogs* replacement);
+
+} // namespace kirt

@@ -16,9 +16,9 @@ int main(int argc, char* argv[])
         Fmain.show();
         QApplication::exec();
     } catch (const std::exception& e) {
-        dialogs().error(nullptr, QString::fromLocal8Bit(e.what()));
+        kirt::dialogs().error(nullptr, QString::fromLocal8Bit(e.what()));
     } catch (...) {
-        dialogs().error(nullptr, QString());
+        kirt::dialogs().error(nullptr, QString());
     }
     return 0;
 }

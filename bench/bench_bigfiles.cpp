@@ -130,12 +130,12 @@ struct Bench
     kirt::test::DialogAnswerer answers;
     kirt::PtyDevice device{1};
     TFmain window;
-    ReceiveDisplay* display = nullptr;
+    kirt::ReceiveDisplay* display = nullptr;
     QWidget* downloadPanel = nullptr;
 
     Bench()
     {
-        display = window.findChild<ReceiveDisplay*>(QStringLiteral("mMessage"));
+        display = window.findChild<kirt::ReceiveDisplay*>(QStringLiteral("mMessage"));
         downloadPanel = window.findChild<QWidget*>(QStringLiteral("DownloadPanel"));
         window.show();
         kirt::PtyDevice::serveEvents(100);

@@ -122,9 +122,9 @@ int main(int argc, char* argv[])
     kirt::PtyDevice device(1);
     TFmain window;
     window.show();
-    window.findChild<DataLineEdit*>(QStringLiteral("RxEdit1"))
+    window.findChild<kirt::DataLineEdit*>(QStringLiteral("RxEdit1"))
         ->setPlainText(QStringLiteral("0103"));
-    window.findChild<DataLineEdit*>(QStringLiteral("TxEdit1"))
+    window.findChild<kirt::DataLineEdit*>(QStringLiteral("TxEdit1"))
         ->setPlainText(QStringLiteral("5A5B"));
     choose(&window, QStringLiteral("ProtocolEnableComboBox1"), 1);
     window.COM_BitBtnClick();

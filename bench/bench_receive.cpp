@@ -41,7 +41,7 @@ double median(std::vector<double> v)
 }
 
 // Median microseconds of one step (hand a byte over, display it), in batches of 64.
-double stepCost(TFmain& window, ReceiveDisplay* display, int format, bool full)
+double stepCost(TFmain& window, kirt::ReceiveDisplay* display, int format, bool full)
 {
     std::mt19937 random(7);
     auto nextByte = [&] {
@@ -188,7 +188,7 @@ int main(int argc, char* argv[])
             choose(&window, "ScrollBarComboBox", 1);
             choose(&window, "LineLimitComboBox", 15);
         }
-        auto* display = window.findChild<ReceiveDisplay*>(QStringLiteral("mMessage"));
+        auto* display = window.findChild<kirt::ReceiveDisplay*>(QStringLiteral("mMessage"));
         const double empty = stepCost(window, display, c.format, false);
         const double full = stepCost(window, display, c.format, true);
         std::printf("  %-26s empty %6.1f us   full (%u rows) %6.1f us   full/empty %.2f\n", c.name,

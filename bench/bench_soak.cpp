@@ -104,9 +104,9 @@ int main(int argc, char* argv[])
     choose(&window, QStringLiteral("LineLimitComboBox"), 15);
     const char* rules[2][2] = {{"A55A", "01"}, {"C33C", "02"}};
     for (int n = 1; n <= 2; ++n) {
-        window.findChild<DataLineEdit*>(QStringLiteral("RxEdit%1").arg(n))
+        window.findChild<kirt::DataLineEdit*>(QStringLiteral("RxEdit%1").arg(n))
             ->setPlainText(QLatin1String(rules[n - 1][0]));
-        window.findChild<DataLineEdit*>(QStringLiteral("TxEdit%1").arg(n))
+        window.findChild<kirt::DataLineEdit*>(QStringLiteral("TxEdit%1").arg(n))
             ->setPlainText(QLatin1String(rules[n - 1][1]));
         choose(&window, QStringLiteral("ProtocolEnableComboBox%1").arg(n), 1);
     }

@@ -7,6 +7,8 @@
 #include <QTextBlock>
 #include <QTextCursor>
 
+namespace kirt {
+
 DataLineEdit::DataLineEdit(QWidget* parent) : QPlainTextEdit(parent)
 {
     setLineWrapMode(QPlainTextEdit::NoWrap);
@@ -123,3 +125,5 @@ void DataLineEdit::keepLastLine()
     m_trimming = false;
     moveCursor(QTextCursor::End);
 }
+
+} // namespace kirt

@@ -4,6 +4,8 @@
 
 #include <functional>
 
+namespace kirt {
+
 // A one-row plain-text data field: no wrap, no scroll bars, a character limit on typing and
 // pasting, and a hook that may replace or discard every typed character.
 class DataLineEdit : public QPlainTextEdit
@@ -42,3 +44,5 @@ private:
     bool m_trimming = false;
     KeyFilter m_keyFilter;
 };
+
+} // namespace kirt

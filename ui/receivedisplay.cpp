@@ -8,6 +8,8 @@
 
 #include <utility>
 
+namespace kirt {
+
 namespace {
 
 // Block user state of a row that continues on the next row.
@@ -279,3 +281,5 @@ void ReceiveDisplay::insertFromMimeData(const QMimeData*)
 {
     // Only typed keys reach the port; a paste would change the record of what arrived.
 }
+
+} // namespace kirt

@@ -6,6 +6,8 @@
 
 class QTimer;
 
+namespace kirt {
+
 // The receive display. Each displayed row is one block of the document: text that runs past
 // the right edge is split into further blocks marked as wrapped, so appending and cutting
 // rows stay cheap however long a line grows, and the row count is the block count. The text
@@ -71,3 +73,5 @@ private:
     bool m_pendingCr = false; // a CR ended the last line; an LF right after it adds nothing
     QTimer* m_scrollTimer = nullptr;
 };
+
+} // namespace kirt

@@ -1,7 +1,7 @@
 // The About box opened from the window, and the memory figures it shows.
 #include "app/Uabout.h"
 #include "app/Umain.h"
-#include "app/core/memorystatus.h"
+#include "app/logic/memorystatus.h"
 #include "tests/support/dialoganswerer.h"
 #include "tests/support/tempsettings.h"
 #include "ui/receivedisplay.h"
@@ -178,7 +178,7 @@ void TestAbout::keysInTheBoxStayThere()
     w.show();
     w.activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(&w));
-    auto* display = w.findChild<ReceiveDisplay*>(QStringLiteral("mMessage"));
+    auto* display = w.findChild<kirt::ReceiveDisplay*>(QStringLiteral("mMessage"));
     display->appendData(QStringLiteral("kept"));
 
     // The window's keys are not previewed while its modal box has them.

@@ -46,7 +46,7 @@ struct Shown
     bool operator==(const Shown&) const = default;
 };
 
-Shown shownBy(const ReceiveDisplay* display)
+Shown shownBy(const kirt::ReceiveDisplay* display)
 {
     Shown shown;
     for (QTextBlock b = display->document()->begin(); b.isValid(); b = b.next()) {
@@ -122,13 +122,13 @@ struct Fixture
     PtyDevice device{1};
     QTemporaryDir dir;
     TFmain window;
-    ReceiveDisplay* display = nullptr;
+    kirt::ReceiveDisplay* display = nullptr;
     QWidget* downloadPanel = nullptr;
     QProgressBar* gauge = nullptr;
 
     explicit Fixture(int format = 1)
     {
-        display = find<ReceiveDisplay>(&window, "mMessage");
+        display = find<kirt::ReceiveDisplay>(&window, "mMessage");
         downloadPanel = find<QWidget>(&window, "DownloadPanel");
         gauge = find<QProgressBar>(&window, "DownloadCGauge");
         choose(&window, "DisplayFormatComboBox", format);

@@ -37,9 +37,9 @@ struct Window
             qFatal("no control %s", qPrintable(name));
         return c;
     }
-    DataLineEdit* line(int n)
+    kirt::DataLineEdit* line(int n)
     {
-        return find<DataLineEdit>(QStringLiteral("TransmitEdit%1").arg(n));
+        return find<kirt::DataLineEdit>(QStringLiteral("TransmitEdit%1").arg(n));
     }
     void choose(const QString& box, int index)
     {
@@ -69,7 +69,7 @@ private slots:
 void TestDataEntry::hexLineTakesOnlyDigits()
 {
     Window t;
-    DataLineEdit* edit = t.line(1);
+    kirt::DataLineEdit* edit = t.line(1);
     edit->setFocus();
     QTest::keyClicks(edit, QStringLiteral("ab1 Gx-"));
     QTest::keyClick(edit, Qt::Key_Return);
@@ -81,7 +81,7 @@ void TestDataEntry::ascLineTakesEverythingButEnter()
 {
     Window t;
     t.choose(QStringLiteral("TransmitFormatComboBox2"), 1);
-    DataLineEdit* edit = t.line(2);
+    kirt::DataLineEdit* edit = t.line(2);
     edit->setFocus();
     QTest::keyClicks(edit, QStringLiteral("Hi g-"));
     QTest::keyClick(edit, Qt::Key_Return);
@@ -92,7 +92,7 @@ void TestDataEntry::ascLineTakesEverythingButEnter()
 void TestDataEntry::limitsHoldForTypingAndPasting()
 {
     Window t;
-    DataLineEdit* hex = t.line(3);
+    kirt::DataLineEdit* hex = t.line(3);
     hex->setFocus();
     hex->setPlainText(QString(999, u'A'));
     hex->moveCursor(QTextCursor::End);
@@ -105,7 +105,7 @@ void TestDataEntry::limitsHoldForTypingAndPasting()
     QCOMPARE(hex->toPlainText().size(), 1000);
 
     t.choose(QStringLiteral("TransmitFormatComboBox4"), 1);
-    DataLineEdit* asc = t.line(4);
+    kirt::DataLineEdit* asc = t.line(4);
     asc->setFocus();
     QGuiApplication::clipboard()->setText(QString(800, u'x'));
     asc->paste();
@@ -117,7 +117,7 @@ void TestDataEntry::limitsHoldForTypingAndPasting()
 void TestDataEntry::pasteOfSeveralLinesKeepsTheLast()
 {
     Window t;
-    DataLineEdit* edit = t.line(5);
+    kirt::DataLineEdit* edit = t.line(5);
     edit->setFocus();
     QGuiApplication::clipboard()->setText(QStringLiteral("11\n22\n33"));
     edit->paste();
@@ -132,7 +132,7 @@ void TestDataEntry::pasteOfSeveralLinesKeepsTheLast()
 void TestDataEntry::formatPickClearsOnlyOnChange()
 {
     Window t;
-    DataLineEdit* edit = t.line(6);
+    kirt::DataLineEdit* edit = t.line(6);
     edit->setPlainText(QStringLiteral("1234"));
     t.choose(QStringLiteral("TransmitFormatComboBox6"), 0); // HEX again: kept
     QCOMPARE(edit->toPlainText(), QStringLiteral("1234"));

@@ -43,7 +43,7 @@ void TestDeviceFault::deviceDisappearsDuringAStream()
     PtyDevice device(1);
     TFmain w;
     w.show();
-    auto* display = w.findChild<ReceiveDisplay*>(QStringLiteral("mMessage"));
+    auto* display = w.findChild<kirt::ReceiveDisplay*>(QStringLiteral("mMessage"));
     auto* format = w.findChild<QComboBox*>(QStringLiteral("DisplayFormatComboBox"));
     format->setCurrentIndex(1);
     emit format->activated(1);

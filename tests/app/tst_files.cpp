@@ -50,12 +50,12 @@ struct Fixture
     PtyDevice device{1};
     QTemporaryDir dir;
     TFmain window;
-    ReceiveDisplay* display = nullptr;
+    kirt::ReceiveDisplay* display = nullptr;
     QWidget* downloadPanel = nullptr;
 
     explicit Fixture(int format)
     {
-        display = find<ReceiveDisplay>(&window, "mMessage");
+        display = find<kirt::ReceiveDisplay>(&window, "mMessage");
         downloadPanel = find<QWidget>(&window, "DownloadPanel");
         choose(&window, "DisplayFormatComboBox", format);
         window.show();

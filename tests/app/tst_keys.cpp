@@ -66,7 +66,7 @@ struct Keyboard
     DialogAnswerer answers;
     PtyDevice device{1};
     TFmain window;
-    ReceiveDisplay* display = find<ReceiveDisplay>(&window, "mMessage");
+    kirt::ReceiveDisplay* display = find<kirt::ReceiveDisplay>(&window, "mMessage");
 
     bool start()
     {
@@ -169,7 +169,7 @@ void TestKeys::viewKeys()
     k.press(Qt::Key_F1);
     QVERIFY(k.shown("BoardPanel2") && !k.shown("mMessage"));
     QCOMPARE(k.display->displayText(), HelpText);
-    QCOMPARE(k.control<DataLineEdit>("RxEdit1")->toPlainText(), QString());
+    QCOMPARE(k.control<kirt::DataLineEdit>("RxEdit1")->toPlainText(), QString());
 }
 
 void TestKeys::unboundFunctionKeysDoNothing()
@@ -212,7 +212,7 @@ void TestKeys::autoTransmitKeys()
     QVERIFY(k.start());
     auto* timer = k.window.findChild<QTimer*>(QStringLiteral("AutoTransIntervalTimer"));
     QVERIFY(timer);
-    k.control<DataLineEdit>("TransmitEdit1")->setPlainText(QStringLiteral("55"));
+    k.control<kirt::DataLineEdit>("TransmitEdit1")->setPlainText(QStringLiteral("55"));
     choose(&k.window, "TransmitAutoComboBox1", 1);
     k.window.COM_BitBtnClick();
     QVERIFY(k.window.portOpen());
@@ -228,7 +228,7 @@ void TestKeys::altDigitSendsFromEveryViewAndControl()
 {
     Keyboard k;
     QVERIFY(k.start());
-    auto* line5 = k.control<DataLineEdit>("TransmitEdit5");
+    auto* line5 = k.control<kirt::DataLineEdit>("TransmitEdit5");
     line5->setPlainText(QStringLiteral("4142"));
     k.window.COM_BitBtnClick();
     QVERIFY(k.window.portOpen());
@@ -262,7 +262,7 @@ void TestKeys::altDigitSendsFromEveryViewAndControl()
     k.control<QPushButton>("ProtocolData_BitBtn")->click();
     k.press(Qt::Key_5, Qt::AltModifier);
     QCOMPARE(k.device.receive(2), QByteArray("AB"));
-    QCOMPARE(k.control<DataLineEdit>("RxEdit1")->toPlainText(), QString());
+    QCOMPARE(k.control<kirt::DataLineEdit>("RxEdit1")->toPlainText(), QString());
 
     // The keypad's 5 is not bound; nothing else goes out.
     k.press(Qt::Key_5, Qt::AltModifier | Qt::KeypadModifier);
@@ -274,7 +274,7 @@ void TestKeys::altDigitIsConsumedWithThePortClosed()
     Keyboard k;
     QVERIFY(k.start());
     k.control<QPushButton>("TransmitDataView_BitBtn")->click();
-    auto* line1 = k.control<DataLineEdit>("TransmitEdit1");
+    auto* line1 = k.control<kirt::DataLineEdit>("TransmitEdit1");
     QCOMPARE(QApplication::focusWidget(), line1);
     line1->setPlainText(QStringLiteral("01"));
     line1->moveCursor(QTextCursor::End);
@@ -315,7 +315,7 @@ void TestKeys::editingKeysDeadOnDisplayAliveOnBoard()
     // Backspace is no discarded character).
     k.control<QPushButton>("TransmitDataView_BitBtn")->click();
     choose(&k.window, "TransmitFormatComboBox1", 1);
-    auto* line1 = k.control<DataLineEdit>("TransmitEdit1");
+    auto* line1 = k.control<kirt::DataLineEdit>("TransmitEdit1");
     line1->setFocus();
     line1->setPlainText(QStringLiteral("ABCD"));
     line1->moveCursor(QTextCursor::End);
@@ -437,7 +437,7 @@ void TestKeys::menuShortcutBeatsTheEditControl()
     Keyboard k;
     QVERIFY(k.start());
     k.control<QPushButton>("TransmitDataView_BitBtn")->click();
-    auto* line2 = k.control<DataLineEdit>("TransmitEdit2");
+    auto* line2 = k.control<kirt::DataLineEdit>("TransmitEdit2");
     line2->setFocus();
     line2->setPlainText(QStringLiteral("0102"));
     k.press(Qt::Key_A, Qt::ControlModifier);

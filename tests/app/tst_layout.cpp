@@ -132,8 +132,8 @@ void TestLayout::controlClasses_data()
                           << "QFrame";
     QTest::newRow("line edits") << numbered("TransmitEdit%1", 1, 9) + numbered("RxEdit%1", 1, 4) +
                                        numbered("TxEdit%1", 1, 4)
-                                << "DataLineEdit";
-    QTest::newRow("display") << QStringList{"mMessage"} << "ReceiveDisplay";
+                                << "kirt::DataLineEdit";
+    QTest::newRow("display") << QStringList{"mMessage"} << "kirt::ReceiveDisplay";
     QTest::newRow("log buffer") << QStringList{"TempEdit"} << "QPlainTextEdit";
     QTest::newRow("boards") << QStringList{"BoardPanel1", "BoardPanel2"} << "QWidget";
     QTest::newRow("pages") << QStringList{"OptionPageControl"} << "QTabWidget";

@@ -42,8 +42,8 @@ struct Responder
         const QString num = QString::number(n);
         if (format != 0)
             choose("ProtocolFormatComboBox" + num, format);
-        find<DataLineEdit>("RxEdit" + num)->setPlainText(packet);
-        find<DataLineEdit>("TxEdit" + num)->setPlainText(response);
+        find<kirt::DataLineEdit>("RxEdit" + num)->setPlainText(packet);
+        find<kirt::DataLineEdit>("TxEdit" + num)->setPlainText(response);
         choose("ProtocolEnableComboBox" + num, 1);
     }
     bool open()
@@ -139,20 +139,20 @@ void TestProtocol::formatChangeEmptiesOnlyThatRuleAndSwitchesItOff()
     r.rule(1, "0102", "03");
     r.rule(2, "0405", "06");
     r.choose("ProtocolFormatComboBox1", 1);
-    QVERIFY(r.find<DataLineEdit>("RxEdit1")->toPlainText().isEmpty());
-    QVERIFY(r.find<DataLineEdit>("TxEdit1")->toPlainText().isEmpty());
+    QVERIFY(r.find<kirt::DataLineEdit>("RxEdit1")->toPlainText().isEmpty());
+    QVERIFY(r.find<kirt::DataLineEdit>("TxEdit1")->toPlainText().isEmpty());
     QCOMPARE(r.find<QComboBox>("ProtocolEnableComboBox1")->currentIndex(), 0);
-    QCOMPARE(r.find<DataLineEdit>("RxEdit1")->maxLength(), 500);
-    QCOMPARE(r.find<DataLineEdit>("TxEdit1")->maxLength(), 500);
-    QCOMPARE(r.find<DataLineEdit>("RxEdit2")->toPlainText(), QStringLiteral("0405"));
+    QCOMPARE(r.find<kirt::DataLineEdit>("RxEdit1")->maxLength(), 500);
+    QCOMPARE(r.find<kirt::DataLineEdit>("TxEdit1")->maxLength(), 500);
+    QCOMPARE(r.find<kirt::DataLineEdit>("RxEdit2")->toPlainText(), QStringLiteral("0405"));
     QCOMPARE(r.find<QComboBox>("ProtocolEnableComboBox2")->currentIndex(), 1);
     // Picking the format in force changes nothing but the limits; back to HEX gives 1000.
-    r.find<DataLineEdit>("RxEdit1")->setPlainText(QStringLiteral("AT"));
+    r.find<kirt::DataLineEdit>("RxEdit1")->setPlainText(QStringLiteral("AT"));
     r.choose("ProtocolFormatComboBox1", 1);
-    QCOMPARE(r.find<DataLineEdit>("RxEdit1")->toPlainText(), QStringLiteral("AT"));
+    QCOMPARE(r.find<kirt::DataLineEdit>("RxEdit1")->toPlainText(), QStringLiteral("AT"));
     r.choose("ProtocolFormatComboBox1", 0);
-    QCOMPARE(r.find<DataLineEdit>("RxEdit1")->maxLength(), 1000);
-    QVERIFY(r.find<DataLineEdit>("RxEdit1")->toPlainText().isEmpty());
+    QCOMPARE(r.find<kirt::DataLineEdit>("RxEdit1")->maxLength(), 1000);
+    QVERIFY(r.find<kirt::DataLineEdit>("RxEdit1")->toPlainText().isEmpty());
 }
 
 void TestProtocol::onWithEmptyPacketFallsBackToOff()
@@ -162,13 +162,13 @@ void TestProtocol::onWithEmptyPacketFallsBackToOff()
     QCOMPARE(r.find<QComboBox>("ProtocolEnableComboBox1")->currentIndex(), 0);
     r.rule(1, "A", "55"); // one digit is no byte: the edit is emptied too
     QCOMPARE(r.find<QComboBox>("ProtocolEnableComboBox1")->currentIndex(), 0);
-    QVERIFY(r.find<DataLineEdit>("RxEdit1")->toPlainText().isEmpty());
+    QVERIFY(r.find<kirt::DataLineEdit>("RxEdit1")->toPlainText().isEmpty());
     QVERIFY(r.answers.errors.isEmpty());
     QVERIFY(r.answers.messages.isEmpty());
     // An enabled rule edited down to nothing switches itself off.
     r.rule(1, "77", "55");
     QCOMPARE(r.find<QComboBox>("ProtocolEnableComboBox1")->currentIndex(), 1);
-    r.find<DataLineEdit>("RxEdit1")->setPlainText(QStringLiteral("7"));
+    r.find<kirt::DataLineEdit>("RxEdit1")->setPlainText(QStringLiteral("7"));
     QCOMPARE(r.find<QComboBox>("ProtocolEnableComboBox1")->currentIndex(), 0);
 }
 
@@ -207,7 +207,7 @@ void TestProtocol::packetEditsFilterKeys()
 {
     Responder r;
     r.window.show();
-    auto* rx = r.find<DataLineEdit>("RxEdit2");
+    auto* rx = r.find<kirt::DataLineEdit>("RxEdit2");
     rx->setFocus();
     QTest::keyClicks(rx, QStringLiteral("a1g-"));
     QTest::keyClick(rx, Qt::Key_Return);
@@ -215,7 +215,7 @@ void TestProtocol::packetEditsFilterKeys()
     QTest::keyClick(rx, Qt::Key_Backspace);
     QCOMPARE(rx->toPlainText(), QStringLiteral("A1"));
     r.choose("ProtocolFormatComboBox2", 1);
-    auto* tx = r.find<DataLineEdit>("TxEdit2");
+    auto* tx = r.find<kirt::DataLineEdit>("TxEdit2");
     tx->setFocus();
     QTest::keyClicks(tx, QStringLiteral("ok g-"));
     QTest::keyClick(tx, Qt::Key_Return);
@@ -225,7 +225,7 @@ void TestProtocol::packetEditsFilterKeys()
 void TestProtocol::pastedJunkIsHeldToOneLineAndItsLimit()
 {
     Responder r;
-    auto* rx = r.find<DataLineEdit>("RxEdit3");
+    auto* rx = r.find<kirt::DataLineEdit>("RxEdit3");
     QApplication::clipboard()->setText(QStringLiteral("11\n22\nZZ33") +
                                        QString(3000, QChar(0x20AC)));
     rx->paste();

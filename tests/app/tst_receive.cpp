@@ -30,11 +30,11 @@ struct Terminal
     DialogAnswerer answers;
     PtyDevice device{1};
     TFmain window;
-    ReceiveDisplay* display = nullptr;
+    kirt::ReceiveDisplay* display = nullptr;
 
     explicit Terminal(int format)
     {
-        display = find<ReceiveDisplay>(&window, "mMessage");
+        display = find<kirt::ReceiveDisplay>(&window, "mMessage");
         choose(&window, "DisplayFormatComboBox", format);
         window.show();
     }

@@ -251,7 +251,7 @@ void TestStartup::readFailuresAreReportedAndStartupFinishes()
     // The rest of start-up ran: status line composed, limits set, display in front.
     QVERIFY(find<QLabel>(&w, "StatusPanel0")->text().startsWith(QStringLiteral("PORT : ")));
     QCOMPARE(find<QLineEdit>(&w, "NewLineCharEdit")->maxLength(), 2);
-    QCOMPARE(find<DataLineEdit>(&w, "TransmitEdit1")->maxLength(), 1000);
+    QCOMPARE(find<kirt::DataLineEdit>(&w, "TransmitEdit1")->maxLength(), 1000);
     QVERIFY(!find<QWidget>(&w, "mMessage")->isHidden());
 }
 
@@ -275,7 +275,9 @@ void TestStartup::rowsAndRulesStartEmptyWhateverWasThere()
     TFmain w;
     for (int n = 1; n <= 9; ++n) {
         const QString num = QString::number(n);
-        QVERIFY(find<DataLineEdit>(&w, qPrintable("TransmitEdit" + num))->toPlainText().isEmpty());
+        QVERIFY(find<kirt::DataLineEdit>(&w, qPrintable("TransmitEdit" + num))
+                    ->toPlainText()
+                    .isEmpty());
         QCOMPARE(find<QComboBox>(&w, qPrintable("TransmitFormatComboBox" + num))->currentText(),
                  QStringLiteral("HEX"));
         QCOMPARE(find<QComboBox>(&w, qPrintable("TransmitAutoComboBox" + num))->currentText(),
@@ -285,8 +287,8 @@ void TestStartup::rowsAndRulesStartEmptyWhateverWasThere()
     }
     for (int n = 1; n <= 4; ++n) {
         const QString num = QString::number(n);
-        QVERIFY(find<DataLineEdit>(&w, qPrintable("RxEdit" + num))->toPlainText().isEmpty());
-        QCOMPARE(find<DataLineEdit>(&w, qPrintable("TxEdit" + num))->maxLength(), 1000);
+        QVERIFY(find<kirt::DataLineEdit>(&w, qPrintable("RxEdit" + num))->toPlainText().isEmpty());
+        QCOMPARE(find<kirt::DataLineEdit>(&w, qPrintable("TxEdit" + num))->maxLength(), 1000);
         QCOMPARE(find<QComboBox>(&w, qPrintable("ProtocolFormatComboBox" + num))->currentText(),
                  QStringLiteral("HEX"));
         QCOMPARE(find<QComboBox>(&w, qPrintable("ProtocolEnableComboBox" + num))->currentText(),

@@ -64,9 +64,9 @@ struct Board
         combo->setCurrentIndex(index);
         emit combo->activated(index);
     }
-    DataLineEdit* edit(int n)
+    kirt::DataLineEdit* edit(int n)
     {
-        return find<DataLineEdit>(QStringLiteral("TransmitEdit%1").arg(n));
+        return find<kirt::DataLineEdit>(QStringLiteral("TransmitEdit%1").arg(n));
     }
     QPushButton* sendButton(int n)
     {
@@ -131,7 +131,7 @@ bool checkButtonsEnabled(Board& b, bool enabled)
     return true;
 }
 
-void select(DataLineEdit* edit, int from, int to)
+void select(kirt::DataLineEdit* edit, int from, int to)
 {
     QTextCursor cursor = edit->textCursor();
     cursor.setPosition(from);
@@ -242,7 +242,7 @@ void TestTransmit::closedPortSendsNothingAndSaysNothing()
     // The button still brings the focus back to the display that is showing.
     b.sendButton(5)->setFocus();
     b.sendButton(5)->click();
-    QVERIFY(b.find<ReceiveDisplay>("mMessage")->hasFocus());
+    QVERIFY(b.find<kirt::ReceiveDisplay>("mMessage")->hasFocus());
     // On the board it goes to the line itself.
     b.window.TransmitDataView_BitBtnClick();
     b.sendButton(5)->setFocus();
@@ -268,7 +268,7 @@ void TestTransmit::focusBeforeSend()
     // Display in front: the focus returns to it and the line goes out.
     b.sendButton(6)->setFocus();
     b.sendButton(6)->click();
-    QVERIFY(b.find<ReceiveDisplay>("mMessage")->hasFocus());
+    QVERIFY(b.find<kirt::ReceiveDisplay>("mMessage")->hasFocus());
     QCOMPARE(b.receiveUpToMarker(), QByteArray("L6"));
 
     // Board in front: the line's own field gets the focus and becomes the current line.

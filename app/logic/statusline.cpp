@@ -1,4 +1,4 @@
-#include "app/core/statusline.h"
+#include "app/logic/statusline.h"
 
 namespace kirt {
 

@@ -1,4 +1,4 @@
-#include "app/core/memorystatus.h"
+#include "app/logic/memorystatus.h"
 
 #include <QFile>
 

@@ -1,4 +1,4 @@
-#include "app/core/barlayout.h"
+#include "app/logic/barlayout.h"
 
 namespace kirt {
 

@@ -1,4 +1,4 @@
-#include "app/core/settingsstore.h"
+#include "app/logic/settingsstore.h"
 
 #include <QDir>
 #include <QFileInfo>

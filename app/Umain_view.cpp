@@ -1,0 +1,191 @@
+// The views, the display settings, the bars and the status line.
+#include "app/Umain.h"
+
+#include "app/logic/barlayout.h"
+#include "app/logic/statusline.h"
+#include "display/displaytables.h"
+#include "ui/datalineedit.h"
+#include "ui/receivedisplay.h"
+#include "ui_Umain.h"
+
+#include <QTimer>
+
+namespace {
+
+bool shown(const QWidget* w)
+{
+    // Asked of controls whose window may not be on screen yet, so use the widget's own flag.
+    return !w->isHidden();
+}
+
+void setCaptionColour(QWidget* button, const QColor& colour)
+{
+    QPalette p = button->palette();
+    p.setColor(QPalette::ButtonText, colour);
+    button->setPalette(p);
+}
+
+} // namespace
+
+void TFmain::Panel3CanResize()
+{
+    Ui::TFmain* ui = m_ui.get();
+    const auto g = kirt::StretchCommandBar(ui->Panel3->width(), ui->EXIT_BitBtn->geometry(),
+                                           ui->BitBtn6->geometry(), ui->SendStartBtn->geometry(),
+                                           ui->SendStopBtn->geometry());
+    ui->BitBtn6->setGeometry(g.filler);
+    ui->SendStartBtn->setGeometry(g.start);
+    ui->SendStopBtn->setGeometry(g.stop);
+}
+
+void TFmain::Panel1CanResize()
+{
+    Ui::TFmain* ui = m_ui.get();
+    ui->BitBtn19->setGeometry(kirt::StretchLineBar(
+        ui->Panel1->width(), ui->ProtocolData_BitBtn->geometry(), ui->BitBtn19->geometry()));
+}
+
+void TFmain::UpdateStatusLine()
+{
+    Ui::TFmain* ui = m_ui.get();
+    kirt::StatusLineState s;
+    s.port = ui->SerialPortComboBox->currentText();
+    s.baudRate = ui->BaudRateComboBox->currentText();
+    s.dataBits = ui->DataBitsComboBox->currentText();
+    s.stopBits = ui->StopBitsComboBox->currentText();
+    s.parity = ui->ParityBitsComboBox->currentText();
+    s.displayFormat = ui->DisplayFormatComboBox->currentText();
+    s.echo = ui->EchoOnOffComboBox->currentText();
+    s.newLineEnabled = m_newLineEnabled;
+    s.autoIntervalMs = m_autoIntervalMs;
+    s.autoRunning = m_autoTransIntervalTimer->isActive();
+    s.autoLine = m_autoCycle.currentLine().value_or(0);
+    const auto panels = kirt::ComposeStatusLine(s);
+    QLabel* labels[] = {ui->StatusPanel0, ui->StatusPanel1, ui->StatusPanel2, ui->StatusPanel3,
+                        ui->StatusPanel4};
+    for (std::size_t i = 0; i < panels.size(); ++i)
+        labels[i]->setText(panels[i]);
+}
+
+// Display settings.
+
+void TFmain::DisplayFormatComboBoxClick()
+{
+    const int index = m_ui->DisplayFormatComboBox->currentIndex();
+    if (index != m_lastDisplayFormat) {
+        m_lastDisplayFormat = index;
+        CLEAR_BitBtnClick();
+        m_hexKeyPair.count = 0;
+        UpdateStatusLine();
+    }
+    if (index == 0) {
+        m_ui->ConditionComboBox->setCurrentIndex(0);
+        m_ui->ConditionComboBox->setEnabled(false);
+    } else if (index == 1) {
+        m_ui->ConditionComboBox->setEnabled(true);
+    }
+}
+
+void TFmain::NewLineCharEditChange()
+{
+    const QString text = m_ui->NewLineCharEdit->text();
+    m_newLineChar = text.size() >= 2 ? kirt::DecodeHexPair(text[0].unicode(), text[1].unicode())
+                                     : std::uint8_t{0};
+    m_newLineEnabled = m_newLineChar != 0;
+    UpdateStatusLine();
+}
+
+void TFmain::ScrollBarComboBoxClick()
+{
+    const int index = m_ui->ScrollBarComboBox->currentIndex();
+    if (index == 0) {
+        m_ui->mMessage->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        m_ui->LineLimitComboBox->setEnabled(false);
+        m_ui->LineLimitComboBox->setCurrentIndex(0);
+    } else if (index == 1) {
+        m_ui->mMessage->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+        m_ui->LineLimitComboBox->setEnabled(true);
+    }
+    LineLimitComboBoxClick();
+}
+
+void TFmain::LineLimitComboBoxClick()
+{
+    kirt::tableEntry(kirt::LineLimitTable, m_ui->LineLimitComboBox->currentIndex(),
+                     m_displayLineLimit);
+}
+
+void TFmain::ColorComboBoxClick()
+{
+    const int index = m_ui->ColorComboBox->currentIndex();
+    if (index != 0 && index != 1)
+        return;
+    QPalette p = m_ui->mMessage->palette();
+    p.setColor(QPalette::Base, index == 0 ? Qt::white : Qt::black);
+    p.setColor(QPalette::Text, index == 0 ? Qt::black : Qt::white);
+    m_ui->mMessage->setPalette(p);
+}
+
+void TFmain::CLEAR_BitBtnClick()
+{
+    clearDisplay();
+    m_hexKeyPair.count = 0;
+    if (shown(m_ui->mMessage))
+        m_ui->mMessage->setFocus();
+}
+
+// Views: exactly one of the four is in front.
+
+void TFmain::setViewButtonColours(QWidget* blue)
+{
+    for (QWidget* button : {static_cast<QWidget*>(m_ui->ReceiveView_BitBtn),
+                            static_cast<QWidget*>(m_ui->OPTION_BitBtn),
+                            static_cast<QWidget*>(m_ui->TransmitDataView_BitBtn),
+                            static_cast<QWidget*>(m_ui->ProtocolData_BitBtn)})
+        setCaptionColour(button, button == blue ? QColor(Qt::blue) : QColor(Qt::black));
+}
+
+void TFmain::bringViewToFront(QWidget* view, QWidget* viewButton)
+{
+    Ui::TFmain* ui = m_ui.get();
+    // The info bar belongs to the display and the settings pages, not to the boards.
+    ui->InfoPanel1->setVisible(view == ui->mMessage || view == ui->OptionPageControl);
+    for (QWidget* each : {static_cast<QWidget*>(ui->mMessage), ui->BoardPanel1, ui->BoardPanel2,
+                          static_cast<QWidget*>(ui->OptionPageControl)})
+        each->setVisible(each == view);
+    setViewButtonColours(viewButton);
+}
+
+void TFmain::ShowReceiveView()
+{
+    bringViewToFront(m_ui->mMessage, m_ui->ReceiveView_BitBtn);
+}
+
+void TFmain::ReceiveView_BitBtnClick()
+{
+    ShowReceiveView();
+    m_ui->mMessage->setFocus();
+}
+
+void TFmain::OPTION_BitBtnClick()
+{
+    // Already in front: the page the user chose stays chosen.
+    if (shown(m_ui->OptionPageControl))
+        return;
+    m_ui->OptionPageControl->setCurrentIndex(0);
+    bringViewToFront(m_ui->OptionPageControl, m_ui->OPTION_BitBtn);
+}
+
+void TFmain::TransmitDataView_BitBtnClick()
+{
+    if (!shown(m_ui->BoardPanel1))
+        bringViewToFront(m_ui->BoardPanel1, m_ui->TransmitDataView_BitBtn);
+    m_transmitRows.row(1).edit->setFocus();
+}
+
+void TFmain::ProtocolData_BitBtnClick()
+{
+    if (!shown(m_ui->BoardPanel2))
+        bringViewToFront(m_ui->BoardPanel2, m_ui->ProtocolData_BitBtn);
+    m_ruleRows.row(1).receivePacket->setFocus();
+}
