@@ -13,6 +13,7 @@
 #include <QCloseEvent>
 #include <QFileInfo>
 #include <QGuiApplication>
+#include <QInputMethodEvent>
 #include <QScreen>
 #include <QTimer>
 
@@ -240,6 +241,10 @@ bool TFmain::eventFilter(QObject* watched, QEvent* event)
         if (filterTypedKey(watched, static_cast<QKeyEvent*>(event)))
             return true;
         break;
+    case QEvent::InputMethod:
+        if (watched == m_ui->NewLineCharEdit)
+            filterNewLineCommit(static_cast<QInputMethodEvent*>(event));
+        break;
     case QEvent::FocusIn:
         for (int n = 1; n <= TransmitRows; ++n)
             if (watched == m_transmitRows.row(n).edit) {
@@ -267,9 +272,28 @@ void TFmain::centreOnScreen()
     const QScreen* screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen();
     if (!screen)
         return;
-    const QSize s = screen->size();
-    // Integer division truncates toward zero, as a window larger than the screen needs.
-    move((s.width() - width()) / 2, (s.height() - height()) / 2);
+    // The frame is centred on the screen's free area; before the window is shown its frame
+    // is not known, so the first show centres it again. A window larger than the screen gets
+    // a negative position (integer division truncates toward zero).
+    const QRect area = screen->availableGeometry();
+    const QSize frame = frameGeometry().size();
+    move(area.x() + (area.width() - frame.width()) / 2,
+         area.y() + (area.height() - frame.height()) / 2);
+}
+
+void TFmain::showEvent(QShowEvent* event)
+{
+    QMainWindow::showEvent(event);
+    if (m_centredWhenShown)
+        return;
+    m_centredWhenShown = true;
+    centreOnScreen();
+    // A window manager reports its frame a moment after the window appears.
+    QTimer::singleShot(0, this, [this] {
+        if (frameGeometry().size() != m_centredFrame)
+            centreOnScreen();
+    });
+    m_centredFrame = frameGeometry().size();
 }
 
 void TFmain::FormCreate()
@@ -303,7 +327,7 @@ void TFmain::FormCreate()
     ParityBitsComboBoxClick();
     UpdateStatusLine();
     m_portOpen = false;
-    m_ui->NewLineCharEdit->setMaxLength(2);
+    m_newLineTypingLimit = 2;
     NewLineCharEditChange();
     ScrollBarComboBoxClick();
     ColorComboBoxClick();

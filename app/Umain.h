@@ -18,6 +18,7 @@
 #include <memory>
 
 class QComboBox;
+class QInputMethodEvent;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -164,6 +165,7 @@ public:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
@@ -233,6 +235,7 @@ private:
 
     // Port (Umain_serial.cpp).
     void ReleasePortHandle();
+    kirt::SerialStatus applyLineSettings(kirt::SerialPort& port);
     void resetReceiveBuffer();
     void showPortDevice();
 
@@ -245,6 +248,7 @@ private:
 
     // Keys (Umain_keys.cpp).
     bool filterTypedKey(QObject* watched, QKeyEvent* event);
+    void filterNewLineCommit(QInputMethodEvent* event);
 
     // Files and the log (Umain_files.cpp).
     void LogLineBreak();
@@ -254,6 +258,8 @@ private:
 
     std::unique_ptr<Ui::TFmain> m_ui;
     QString m_currentFileName;
+    bool m_centredWhenShown = false;
+    QSize m_centredFrame;
 
     // The port and the receive path.
     kirt::ComSettings m_comSettings;
@@ -269,6 +275,8 @@ private:
     std::uint32_t m_displayLineLimit = 27;
     std::uint8_t m_newLineChar = 0;
     bool m_newLineEnabled = false;
+    // How long typing may make the new-line text; set during start-up.
+    int m_newLineTypingLimit = 32767;
     int m_lastDisplayFormat = 0;
     HexKeyPair m_hexKeyPair;
 

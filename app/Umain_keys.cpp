@@ -9,6 +9,7 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QInputMethodEvent>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QPointer>
@@ -173,6 +174,9 @@ bool TFmain::filterTypedKey(QObject* watched, QKeyEvent* event)
     if (!kirt::typedCharacter(event, ch))
         return false;
     if (watched == m_ui->NewLineCharEdit) {
+        QLineEdit* edit = m_ui->NewLineCharEdit;
+        if (edit->text().size() - edit->selectedText().size() >= m_newLineTypingLimit)
+            return true;
         const char16_t filtered = EditKeyPress(ch);
         if (filtered == ch)
             return false;
@@ -185,6 +189,21 @@ bool TFmain::filterTypedKey(QObject* watched, QKeyEvent* event)
     if (qobject_cast<QAbstractButton*>(watched))
         return EditKeyPress(ch) == 0 && ch == u'\r';
     return false;
+}
+
+// Text an input method commits follows the rules of typed keys.
+void TFmain::filterNewLineCommit(QInputMethodEvent* event)
+{
+    if (event->commitString().isEmpty())
+        return;
+    const QLineEdit* edit = m_ui->NewLineCharEdit;
+    QString kept;
+    for (const QChar ch : event->commitString())
+        if (const char16_t key = EditKeyPress(ch.unicode()); key != 0)
+            kept += QChar(key);
+    const auto room = m_newLineTypingLimit - (edit->text().size() - edit->selectedText().size());
+    kept.truncate(std::max<qsizetype>(room, 0));
+    event->setCommitString(kept, event->replacementStart(), event->replacementLength());
 }
 
 bool TFmain::mMessageKeyPress(char16_t key)

@@ -128,7 +128,7 @@ bool TFmain::OpenComPort(const QString& portName)
         kirt::dialogs().message(this, QStringLiteral("Get ComPort Status ERROR!"), status.reason);
         return false;
     }
-    status = port->applyState(m_comSettings);
+    status = applyLineSettings(*port);
     if (!status.ok()) {
         port->close();
         kirt::dialogs().message(this, QStringLiteral("Set ComPort Status ERROR!"), status.reason);
@@ -138,6 +138,27 @@ bool TFmain::OpenComPort(const QString& portName)
     // The thread starts only now, so it never sees a half-configured port.
     m_receiveThread = new TReceiveComThread(m_port, *this, *this, m_rxEnabled);
     return true;
+}
+
+kirt::SerialStatus TFmain::applyLineSettings(kirt::SerialPort& port)
+{
+    // A box with no item chosen has no value: the port is not opened with an older one.
+    const std::pair<const QComboBox*, const char*> boxes[] = {
+        {m_ui->BaudRateComboBox, "baud rate"},
+        {m_ui->DataBitsComboBox, "number of data bits"},
+        {m_ui->StopBitsComboBox, "number of stop bits"},
+        {m_ui->ParityBitsComboBox, "parity"},
+        {m_ui->TimeOutComboBox, "read time-out"},
+    };
+    for (const auto& [box, what] : boxes) {
+        if (box->currentIndex() < 0) {
+            kirt::SerialStatus status;
+            status.error = kirt::SerialError::SetStateFailed;
+            status.reason = QStringLiteral("No %1 is chosen.").arg(QLatin1String(what));
+            return status;
+        }
+    }
+    return port.applyState(m_comSettings);
 }
 
 void TFmain::CloseComPort()

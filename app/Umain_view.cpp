@@ -8,6 +8,7 @@
 #include "ui/receivedisplay.h"
 #include "ui_Umain.h"
 
+#include <QLineEdit>
 #include <QTimer>
 
 namespace {
@@ -88,8 +89,11 @@ void TFmain::DisplayFormatComboBoxClick()
 
 void TFmain::NewLineCharEditChange()
 {
-    const QString text = m_ui->NewLineCharEdit->text();
-    m_newLineChar = text.size() >= 2 ? kirt::DecodeHexPair(text[0].unicode(), text[1].unicode())
+    QLineEdit* edit = m_ui->NewLineCharEdit;
+    const QString text = edit->text();
+    // The limit holds typing and pasting only: a longer stored text stays whole.
+    edit->setMaxLength(std::max<int>(m_newLineTypingLimit, static_cast<int>(text.size())));
+    m_newLineChar = text.size() == 2 ? kirt::DecodeHexPair(text[0].unicode(), text[1].unicode())
                                      : std::uint8_t{0};
     m_newLineEnabled = m_newLineChar != 0;
     UpdateStatusLine();

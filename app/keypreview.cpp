@@ -16,10 +16,18 @@ char16_t controlCharacter(int key)
     return 0;
 }
 
+bool isDeletingKey(const QKeyEvent* event)
+{
+    // X11 gives Delete the text 7Fh and Backspace 08h; they edit, they are not characters.
+    return event->key() == Qt::Key_Delete || event->key() == Qt::Key_Backspace;
+}
+
 } // namespace
 
 bool typedCharacter(const QKeyEvent* event, char16_t& key)
 {
+    if (isDeletingKey(event))
+        return false;
     const QString text = event->text();
     if (text.size() != 1)
         return false;

@@ -2,6 +2,7 @@
 
 #include "transmit/codec.h"
 
+#include <QInputMethodEvent>
 #include <QKeyEvent>
 #include <QMimeData>
 #include <QTextBlock>
@@ -43,7 +44,9 @@ void DataLineEdit::keyPressEvent(QKeyEvent* event)
     const QString text = event->text();
     const bool command = event->modifiers() & (Qt::ControlModifier | Qt::MetaModifier);
     const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
-    if (text.size() != 1 || (command && !enter)) {
+    // X11 gives Delete the text 7Fh and Backspace 08h: they edit, and are never data.
+    const bool deleting = event->key() == Qt::Key_Delete || event->key() == Qt::Key_Backspace;
+    if (text.size() != 1 || (command && !enter) || deleting) {
         QPlainTextEdit::keyPressEvent(event);
         return;
     }
@@ -52,10 +55,6 @@ void DataLineEdit::keyPressEvent(QKeyEvent* event)
         key = m_keyFilter(key);
     if (key == 0 || key == u'\r' || key == u'\n') {
         event->accept();
-        return;
-    }
-    if (key == u'\b') {
-        QPlainTextEdit::keyPressEvent(event);
         return;
     }
     QTextCursor cursor = textCursor();
@@ -67,6 +66,34 @@ void DataLineEdit::keyPressEvent(QKeyEvent* event)
     cursor.insertText(QString(QChar(key)));
     setTextCursor(cursor);
     event->accept();
+}
+
+void DataLineEdit::inputMethodEvent(QInputMethodEvent* event)
+{
+    // Committed text is typed text: each character passes the key rule, and the limit holds.
+    const QString committed = event->commitString();
+    if (committed.isEmpty()) {
+        QPlainTextEdit::inputMethodEvent(event);
+        return;
+    }
+    QString kept = filterTyped(committed);
+    const QTextCursor cursor = textCursor();
+    kept.truncate(roomFor(cursor.selectionEnd() - cursor.selectionStart()));
+    QInputMethodEvent filtered(event->preeditString(), event->attributes());
+    filtered.setCommitString(kept, event->replacementStart(), event->replacementLength());
+    QPlainTextEdit::inputMethodEvent(&filtered);
+    event->accept();
+}
+
+QString DataLineEdit::filterTyped(const QString& text) const
+{
+    QString kept;
+    for (const QChar ch : text) {
+        const char16_t key = m_keyFilter ? m_keyFilter(ch.unicode()) : ch.unicode();
+        if (key != 0 && key != u'\r' && key != u'\n')
+            kept += QChar(key);
+    }
+    return kept;
 }
 
 void DataLineEdit::insertFromMimeData(const QMimeData* source)

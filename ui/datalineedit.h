@@ -35,10 +35,12 @@ public:
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
+    void inputMethodEvent(QInputMethodEvent* event) override;
     void insertFromMimeData(const QMimeData* source) override;
 
 private:
     int roomFor(int replacing) const;
+    QString filterTyped(const QString& text) const;
 
     int m_maxLength = 1000;
     bool m_trimming = false;

@@ -236,6 +236,14 @@ void ReceiveDisplay::reflow()
     m_pendingCr = pendingCr;
 }
 
+void ReceiveDisplay::showEvent(QShowEvent* event)
+{
+    QPlainTextEdit::showEvent(event);
+    // A scroll bar policy set while hidden is only laid out by the next change: apply it now,
+    // so "Vertical" chosen on the settings page shows its bar as soon as the display does.
+    setVerticalScrollBarPolicy(verticalScrollBarPolicy());
+}
+
 void ReceiveDisplay::resizeEvent(QResizeEvent* event)
 {
     flushPending();
