@@ -7,39 +7,6 @@
 #include <chrono>
 #include <utility>
 
-// Qt's blocking hand-over waits on a futex that ThreadSanitizer cannot see; these mark the
-// order it guarantees, so that a race report means a real race.
-#if defined(__SANITIZE_THREAD__)
-#define KIRT_THREAD_SANITIZER 1
-#elif defined(__has_feature)
-#if __has_feature(thread_sanitizer)
-#define KIRT_THREAD_SANITIZER 1
-#endif
-#endif
-
-#ifdef KIRT_THREAD_SANITIZER
-extern "C" void __tsan_acquire(void* address);
-extern "C" void __tsan_release(void* address);
-#endif
-
-namespace {
-
-void handOverAcquire([[maybe_unused]] void* address)
-{
-#ifdef KIRT_THREAD_SANITIZER
-    __tsan_acquire(address);
-#endif
-}
-
-void handOverRelease([[maybe_unused]] void* address)
-{
-#ifdef KIRT_THREAD_SANITIZER
-    __tsan_release(address);
-#endif
-}
-
-} // namespace
-
 TReceiveComThread::TReceiveComThread(std::shared_ptr<kirt::SerialPort> port, kirt::RxSink& sink,
                                      QObject& context, const std::atomic<bool>& rxEnabled)
     : m_port(std::move(port)), m_sink(sink), m_context(context), m_rxEnabled(rxEnabled)
@@ -107,16 +74,8 @@ void TReceiveComThread::DispatchRxDisplay()
 
 template <typename Function> void TReceiveComThread::Synchronize(Function&& function)
 {
-    handOverRelease(this);
-    QMetaObject::invokeMethod(
-        &m_context,
-        [this, &function] {
-            handOverAcquire(this);
-            function();
-            handOverRelease(this);
-        },
-        Qt::BlockingQueuedConnection);
-    handOverAcquire(this);
+    QMetaObject::invokeMethod(&m_context, std::forward<Function>(function),
+                              Qt::BlockingQueuedConnection);
 }
 
 void TReceiveComThread::pauseAfterFailedRead()

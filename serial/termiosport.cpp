@@ -1,5 +1,7 @@
 #include "serial/termiosport.h"
 
+#include "serial/setspeed.h"
+
 #include <QFile>
 
 #include <array>
@@ -18,36 +20,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-// Rates without a speed constant go through the kernel's termios2 interface. Its structure
-// is declared here because the kernel header that has it cannot share a unit with
-// <termios.h>; the layout below is the one of the architectures listed.
-#if defined(__linux__) && (defined(__x86_64__) || defined(__i386__) || defined(__aarch64__) ||     \
-                           defined(__arm__) || defined(__riscv))
-#define KIRT_HAVE_TERMIOS2 1
-#endif
-
 namespace kirt {
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-#ifdef KIRT_HAVE_TERMIOS2
-struct KernelTermios2
-{
-    tcflag_t c_iflag;
-    tcflag_t c_oflag;
-    tcflag_t c_cflag;
-    tcflag_t c_lflag;
-    cc_t c_line;
-    cc_t c_cc[19];
-    speed_t c_ispeed;
-    speed_t c_ospeed;
-};
-constexpr unsigned long GetTermios2 = _IOR('T', 0x2A, KernelTermios2);
-constexpr unsigned long SetTermios2 = _IOW('T', 0x2B, KernelTermios2);
-constexpr tcflag_t OtherBaud = 0010000;
-#endif
 
 struct SpeedCode
 {
@@ -119,8 +96,31 @@ SerialStatus refused(SerialError error, QString reason)
     return status;
 }
 
-SerialStatus openFailure(int osError, const QString& devicePath)
+// Where a system call of the backend failed; the same errno means different things in each.
+enum class Step {
+    Open,     // open, the advisory lock, exclusive use: the answer is about the device itself
+    WakeUp,   // the eventfd beside the device
+    GetState, // reading the line state
+    SetState, // applying the line state, the rate or the modem lines, or reading them back
+};
+
+// Every failing call of the backend ends here: the step and errno give the error, the
+// system's text and, where the user can do something about it, a hint.
+SerialStatus systemFailure(Step step, int osError, const QString& devicePath = {})
 {
+    switch (step) {
+    case Step::WakeUp:
+        return failure(SerialError::Other, osError);
+    case Step::GetState:
+        return failure(SerialError::GetStateFailed, osError,
+                       osError == ENOTTY ? QStringLiteral("The path is not a serial device.")
+                                         : QString());
+    case Step::SetState:
+        return failure(SerialError::SetStateFailed, osError);
+    case Step::Open:
+        break;
+    }
+
     switch (osError) {
     case ENOENT:
     case ENODEV:
@@ -169,11 +169,7 @@ bool baudRateSupported(std::uint32_t baudRate)
     speed_t code = 0;
     if (speedCode(baudRate, code))
         return true;
-#ifdef KIRT_HAVE_TERMIOS2
-    return baudRate != 0;
-#else
-    return false;
-#endif
+    return baudRate != 0 && arbitrarySpeedAvailable();
 }
 
 TermiosBuild buildTermios(const termios& current, const ComSettings& settings)
@@ -278,19 +274,19 @@ SerialStatus TermiosPort::open(const QString& devicePath)
     // because every wait goes through poll.
     const int fd = ::open(path.constData(), O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0)
-        return openFailure(errno, devicePath);
+        return systemFailure(Step::Open, errno, devicePath);
 
     // The advisory lock first: failing here must not leave our exclusive flag on a device
     // that another program holds.
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
         const int error = errno;
         ::close(fd);
-        return openFailure(error, devicePath);
+        return systemFailure(Step::Open, error, devicePath);
     }
     if (::ioctl(fd, TIOCEXCL) != 0 && !unsupportedRequest(errno)) {
         const int error = errno;
         ::close(fd);
-        return openFailure(error, devicePath);
+        return systemFailure(Step::Open, error, devicePath);
     }
 
     const int wakeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
@@ -298,7 +294,7 @@ SerialStatus TermiosPort::open(const QString& devicePath)
         const int error = errno;
         ::ioctl(fd, TIOCNXCL);
         ::close(fd);
-        return failure(SerialError::Other, error);
+        return systemFailure(Step::WakeUp, error);
     }
 
     {
@@ -318,12 +314,8 @@ SerialStatus TermiosPort::readState()
     if (!isOpen())
         return failure(SerialError::NotOpen, EBADF);
     termios state{};
-    if (::tcgetattr(m_fd, &state) != 0) {
-        const int error = errno;
-        return failure(SerialError::GetStateFailed, error,
-                       error == ENOTTY ? QStringLiteral("The path is not a serial device.")
-                                       : QString());
-    }
+    if (::tcgetattr(m_fd, &state) != 0)
+        return systemFailure(Step::GetState, errno);
     m_current = state;
     m_haveCurrent = true;
     if (!m_haveSaved) {
@@ -350,12 +342,9 @@ SerialStatus TermiosPort::applyState(const ComSettings& settings)
         return refused(SerialError::SetStateFailed, build.refusal);
 
     if (::tcsetattr(m_fd, TCSANOW, &build.state) != 0)
-        return failure(SerialError::SetStateFailed, errno);
-    if (build.customBaud) {
-        const SerialStatus custom = setCustomBaud(build.baudRate);
-        if (!custom.ok())
-            return custom;
-    }
+        return systemFailure(Step::SetState, errno);
+    if (build.customBaud && !setArbitrarySpeed(m_fd, build.baudRate))
+        return systemFailure(Step::SetState, errno);
 
     // tcsetattr succeeds when any part of the request took, so read back what did.
     const SerialStatus verified = verify(build);
@@ -364,34 +353,15 @@ SerialStatus TermiosPort::applyState(const ComSettings& settings)
 
     int lines = TIOCM_DTR | TIOCM_RTS;
     if (::ioctl(m_fd, TIOCMBIC, &lines) != 0 && !unsupportedRequest(errno))
-        return failure(SerialError::SetStateFailed, errno);
+        return systemFailure(Step::SetState, errno);
     return {};
-}
-
-SerialStatus TermiosPort::setCustomBaud(std::uint32_t baudRate)
-{
-#ifdef KIRT_HAVE_TERMIOS2
-    KernelTermios2 state{};
-    if (::ioctl(m_fd, GetTermios2, &state) != 0)
-        return failure(SerialError::SetStateFailed, errno);
-    state.c_cflag &= ~static_cast<tcflag_t>(CBAUD);
-    state.c_cflag |= OtherBaud;
-    state.c_ispeed = baudRate;
-    state.c_ospeed = baudRate;
-    if (::ioctl(m_fd, SetTermios2, &state) != 0)
-        return failure(SerialError::SetStateFailed, errno);
-    return {};
-#else
-    return refused(SerialError::SetStateFailed,
-                   QStringLiteral("%1 baud is not available on this system").arg(baudRate));
-#endif
 }
 
 SerialStatus TermiosPort::verify(const TermiosBuild& wanted)
 {
     termios actual{};
     if (::tcgetattr(m_fd, &actual) != 0)
-        return failure(SerialError::SetStateFailed, errno);
+        return systemFailure(Step::SetState, errno);
 
     const termios& asked = wanted.state;
     tcflag_t lineMask = CSIZE | CSTOPB | PARENB | CRTSCTS;
@@ -415,15 +385,13 @@ SerialStatus TermiosPort::verify(const TermiosBuild& wanted)
         sameSpeed = ::cfgetospeed(&actual) == ::cfgetospeed(&asked) &&
                     ::cfgetispeed(&actual) == ::cfgetispeed(&asked);
     } else {
-#ifdef KIRT_HAVE_TERMIOS2
-        KernelTermios2 state{};
-        if (::ioctl(m_fd, GetTermios2, &state) != 0)
-            return failure(SerialError::SetStateFailed, errno);
+        std::uint32_t actualBaud = 0;
+        if (!readArbitrarySpeed(m_fd, actualBaud))
+            return systemFailure(Step::SetState, errno);
         // A UART reaches an odd rate only through its divisor; a few percent off is what a
         // receiver tolerates, more is a refusal.
-        const double ratio = static_cast<double>(state.c_ospeed) / wanted.baudRate;
+        const double ratio = static_cast<double>(actualBaud) / wanted.baudRate;
         sameSpeed = ratio > 0.97 && ratio < 1.03;
-#endif
     }
     if (!sameSpeed)
         return refused(SerialError::SetStateFailed,

@@ -55,7 +55,6 @@ public:
 
 private:
     void wakeReader();
-    SerialStatus setCustomBaud(std::uint32_t baudRate);
     SerialStatus verify(const TermiosBuild& wanted);
     void closeDescriptors();
 
