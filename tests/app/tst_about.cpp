@@ -1,9 +1,7 @@
 // The About box opened from the window, and the memory figures it shows.
 #include "app/Uabout.h"
-#include "app/Umain.h"
 #include "app/logic/memorystatus.h"
-#include "tests/support/dialoganswerer.h"
-#include "tests/support/tempsettings.h"
+#include "tests/support/windowfixture.h"
 #include "ui/receivedisplay.h"
 
 #include <QDesktopServices>
@@ -17,8 +15,8 @@
 
 #include <functional>
 
-using kirt::test::DialogAnswerer;
-using kirt::test::TempSettings;
+using kirt::test::find;
+using kirt::test::WindowFixture;
 
 namespace {
 
@@ -44,8 +42,8 @@ Seen openAbout(const std::function<void()>& open, const std::function<void(Tabou
             return;
         seen.box = box;
         seen.wasGlobal = about == box;
-        seen.physMem = box->findChild<QLabel*>(QStringLiteral("PhysMem"))->text();
-        seen.freeRes = box->findChild<QLabel*>(QStringLiteral("FreeRes"))->text();
+        seen.physMem = find<QLabel>(box, "PhysMem")->text();
+        seen.freeRes = find<QLabel>(box, "FreeRes")->text();
         seen.size = box->size();
         seen.title = box->windowTitle();
         if (QTest::qWaitForWindowActive(box))
@@ -128,24 +126,19 @@ void TestAbout::figureTexts()
 
 void TestAbout::boxOpensFreshAndClosesWithEnterAndEsc()
 {
-    TempSettings settings;
-    DialogAnswerer answers;
-    TFmain w;
-    w.show();
-    w.activateWindow();
-    QVERIFY(QTest::qWaitForWindowActive(&w));
+    WindowFixture f;
+    QVERIFY(f.showActive());
 
     const QString total = kirt::PhysicalMemoryText(kirt::ReadMemoryStatus().totalBytes);
     const QRegularExpression load(QStringLiteral("^\\d{1,3} %$"));
 
     // Ctrl+I from the display; Esc closes the box.
     bool closedByKey = false;
-    Seen first = openAbout(
-        [&] { QTest::keyClick(QApplication::focusWidget(), Qt::Key_I, Qt::ControlModifier); },
-        [&](Tabout* box) {
-            QTest::keyClick(keyTarget(box), Qt::Key_Escape);
-            closedByKey = !box->isVisible();
-        });
+    Seen first = openAbout([&] { f.press(Qt::Key_I, Qt::ControlModifier); },
+                           [&](Tabout* box) {
+                               QTest::keyClick(keyTarget(box), Qt::Key_Escape);
+                               closedByKey = !box->isVisible();
+                           });
     QVERIFY(first.wasGlobal);
     QVERIFY(closedByKey);
     QCOMPARE(first.physMem, total);
@@ -158,7 +151,7 @@ void TestAbout::boxOpensFreshAndClosesWithEnterAndEsc()
 
     // A second opening is a new box with freshly read figures; Enter closes it.
     closedByKey = false;
-    Seen second = openAbout([&] { w.AboutClick(); },
+    Seen second = openAbout([&] { f.triggerAction("About"); },
                             [&](Tabout* box) {
                                 QTest::keyClick(keyTarget(box), Qt::Key_Return);
                                 closedByKey = !box->isVisible();
@@ -167,24 +160,20 @@ void TestAbout::boxOpensFreshAndClosesWithEnterAndEsc()
     QCOMPARE(second.physMem, total);
     QVERIFY(load.match(second.freeRes).hasMatch());
     QVERIFY(second.box.isNull());
-    QVERIFY(w.isVisible());
+    QVERIFY(f.window().isVisible());
 }
 
 void TestAbout::keysInTheBoxStayThere()
 {
-    TempSettings settings;
-    DialogAnswerer answers;
-    TFmain w;
-    w.show();
-    w.activateWindow();
-    QVERIFY(QTest::qWaitForWindowActive(&w));
-    auto* display = w.findChild<kirt::ReceiveDisplay*>(QStringLiteral("mMessage"));
+    WindowFixture f;
+    QVERIFY(f.showActive());
+    kirt::ReceiveDisplay* display = f.display();
     display->appendData(QStringLiteral("kept"));
 
     // The window's keys are not previewed while its modal box has them.
     bool stillOpen = false;
     bool closedByEsc = false;
-    openAbout([&] { w.AboutClick(); },
+    openAbout([&] { f.triggerAction("About"); },
               [&](Tabout* box) {
                   QTest::keyClick(keyTarget(box), Qt::Key_F3);
                   QTest::keyClick(keyTarget(box), Qt::Key_F10);
@@ -195,7 +184,7 @@ void TestAbout::keysInTheBoxStayThere()
     QVERIFY(stillOpen);
     QVERIFY(closedByEsc);
     QCOMPARE(display->displayText(), QStringLiteral("kept"));
-    QVERIFY(w.isVisible());
+    QVERIFY(f.window().isVisible());
 }
 
 void TestAbout::linkOpensThePage()
@@ -204,12 +193,12 @@ void TestAbout::linkOpensThePage()
     m_opened.clear();
     Tabout box;
     box.show();
-    auto* link = box.findChild<QLabel*>(QStringLiteral("Label7"));
+    auto* link = find<QLabel>(&box, "Label7");
     QVERIFY(QUrl(link->text()).isValid());
     QTest::mouseClick(link, Qt::LeftButton);
     QCOMPARE(m_opened, QList<QUrl>{QUrl(link->text())});
     // Other controls open nothing.
-    QTest::mouseClick(box.findChild<QLabel*>(QStringLiteral("Label2")), Qt::LeftButton);
+    QTest::mouseClick(find<QLabel>(&box, "Label2"), Qt::LeftButton);
     QCOMPARE(m_opened.size(), 1);
     QDesktopServices::unsetUrlHandler(QStringLiteral("https"));
 }
@@ -220,18 +209,18 @@ void TestAbout::largeFiguresFitBesideTheirCaptions()
     box.show();
     QVERIFY(QTest::qWaitForWindowExposed(&box));
     // A machine with a terabyte of memory, in a box of fixed size.
-    auto* figure = box.findChild<QLabel*>(QStringLiteral("PhysMem"));
+    auto* figure = find<QLabel>(&box, "PhysMem");
     figure->setText(kirt::PhysicalMemoryText(1ull << 40, QLocale::c()));
     box.layout()->activate();
     for (const char* name : {"Label5", "PhysMem", "Label6", "FreeRes"}) {
-        auto* label = box.findChild<QLabel*>(QLatin1String(name));
+        auto* label = find<QLabel>(&box, QLatin1String(name));
         QVERIFY2(label->width() >= label->sizeHint().width(),
                  qPrintable(QStringLiteral("%1 %2 < %3")
                                 .arg(QLatin1String(name))
                                 .arg(label->width())
                                 .arg(label->sizeHint().width())));
     }
-    auto* ok = box.findChild<QPushButton*>(QStringLiteral("OKButton"));
+    auto* ok = find<QPushButton>(&box, "OKButton");
     QVERIFY(ok->geometry().left() > figure->geometry().right());
     QVERIFY(box.rect().contains(ok->geometry()));
 }

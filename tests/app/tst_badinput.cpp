@@ -1,8 +1,6 @@
 // Bad surroundings: a garbage settings file, a settings location that cannot be written, a
 // port mapped to something that is no terminal. A message or a quiet fallback, never a crash.
-#include "app/Umain.h"
-#include "tests/support/dialoganswerer.h"
-#include "tests/support/tempsettings.h"
+#include "tests/support/windowfixture.h"
 
 #include <QComboBox>
 #include <QDir>
@@ -12,8 +10,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-using kirt::test::DialogAnswerer;
-using kirt::test::TempSettings;
+using kirt::test::WindowFixture;
 
 class TestBadInput : public QObject
 {
@@ -45,14 +42,13 @@ void TestBadInput::garbageSettingsFiles()
         inputs << ("[Kirt]\n" + bytes);
     }
     for (const QByteArray& input : inputs) {
-        TempSettings settings;
-        settings.write(input);
-        DialogAnswerer answers;
-        TFmain w;
-        QVERIFY(answers.errors.size() <= 1);
+        WindowFixture f;
+        f.settings.write(input);
+        TFmain& w = f.window();
+        QVERIFY(f.answers.errors.size() <= 1);
         for (QComboBox* box : w.findChildren<QComboBox*>())
             QVERIFY(box->currentIndex() >= -1 && box->currentIndex() < box->count());
-        QVERIFY(w.findChild<QLabel*>(QStringLiteral("StatusPanel0"))->text().startsWith("PORT : "));
+        QVERIFY(f.find<QLabel>("StatusPanel0")->text().startsWith("PORT : "));
         QVERIFY(w.close());
     }
 }
@@ -65,17 +61,16 @@ void TestBadInput::unwritableSettingsLocation()
     QFile file(blocker);
     QVERIFY(file.open(QIODevice::WriteOnly));
     file.close();
-    const QByteArray previous = qgetenv("XDG_CONFIG_HOME");
-    qputenv("XDG_CONFIG_HOME", blocker.toLocal8Bit());
     {
-        DialogAnswerer answers;
-        TFmain w;
-        QVERIFY(answers.errors.isEmpty());
+        // The fixture puts the variable back as it was when it goes.
+        WindowFixture f;
+        qputenv("XDG_CONFIG_HOME", blocker.toLocal8Bit());
+        TFmain& w = f.window();
+        QVERIFY(f.answers.errors.isEmpty());
         QVERIFY(w.close()); // nothing saved, nothing said, and the close goes ahead
-        QVERIFY(answers.errors.isEmpty());
-        QVERIFY(answers.messages.isEmpty());
+        QVERIFY(f.answers.errors.isEmpty());
+        QVERIFY(f.answers.messages.isEmpty());
     }
-    qputenv("XDG_CONFIG_HOME", previous);
     QVERIFY(QFileInfo(blocker).isFile());
 }
 
@@ -98,31 +93,28 @@ void TestBadInput::portMappedToSomethingElse()
     QFETCH(bool, throughLink);
     QFETCH(QString, error);
     QFETCH(QString, message);
-    TempSettings settings;
-    QTemporaryDir dir;
-    QString target = dir.path() + QStringLiteral("/target");
+    WindowFixture f;
+    const QString target = f.file(QStringLiteral("target"));
     if (kind == QLatin1String("file")) {
-        QFile f(target);
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write("not a terminal");
+        QFile file(target);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("not a terminal");
     } else if (kind == QLatin1String("dir")) {
         QVERIFY(QDir().mkpath(target));
     }
     qunsetenv("KIRT_COM1");
     if (throughLink) {
-        const QString ports = settings.configHome() + QStringLiteral("/kirt/ports");
+        const QString ports = f.settings.configHome() + QStringLiteral("/kirt/ports");
         QVERIFY(QDir().mkpath(ports));
         QVERIFY(QFile::link(target, ports + QStringLiteral("/COM1")));
     } else {
         qputenv("KIRT_COM1", target.toLocal8Bit());
     }
-    DialogAnswerer answers;
-    TFmain w;
-    w.COM_BitBtnClick();
+    const bool opened = f.openPort();
     qunsetenv("KIRT_COM1");
-    QVERIFY(!w.portOpen());
-    QCOMPARE(answers.errors, error.isEmpty() ? QStringList() : QStringList{error});
-    QCOMPARE(answers.messages, message.isEmpty() ? QStringList() : QStringList{message});
+    QVERIFY(!opened);
+    QCOMPARE(f.answers.errors, error.isEmpty() ? QStringList() : QStringList{error});
+    QCOMPARE(f.answers.messages, message.isEmpty() ? QStringList() : QStringList{message});
     if (kind == QLatin1String("file"))
         QCOMPARE(QFile(target).size(), qint64(14)); // left as it was
 }

@@ -1,17 +1,12 @@
 // Files of any size and content through "Open": loading keeps only what the display keeps,
 // sending reads the file a line at a time, and neither changes what is shown or sent.
-#include "app/Umain.h"
-#include "tests/support/controls.h"
-#include "tests/support/dialoganswerer.h"
-#include "tests/support/ptydevice.h"
-#include "tests/support/tempsettings.h"
+#include "tests/support/windowfixture.h"
 #include "transmit/textfile.h"
 #include "ui/receivedisplay.h"
 
 #include <QComboBox>
 #include <QFile>
 #include <QProgressBar>
-#include <QTemporaryDir>
 #include <QTextBlock>
 #include <QTimer>
 #include <QtTest>
@@ -21,10 +16,8 @@
 #include <sys/stat.h>
 
 using kirt::PtyDevice;
-using kirt::test::choose;
-using kirt::test::DialogAnswerer;
-using kirt::test::find;
-using kirt::test::TempSettings;
+using kirt::test::WindowFixture;
+using Device = WindowFixture::Device;
 
 namespace {
 
@@ -115,45 +108,19 @@ QByteArray expectedWire(const QByteArray& file)
     return wire + "\r\n";
 }
 
-struct Fixture
+// Opens the file with the port closed: it goes into the display.
+void load(WindowFixture& f, const QString& path)
 {
-    TempSettings settings;
-    DialogAnswerer answers;
-    PtyDevice device{1};
-    QTemporaryDir dir;
-    TFmain window;
-    kirt::ReceiveDisplay* display = nullptr;
-    QWidget* downloadPanel = nullptr;
-    QProgressBar* gauge = nullptr;
+    f.answers.paths.push_back(path);
+    f.triggerAction("FileOpen");
+}
 
-    explicit Fixture(int format = 1)
-    {
-        display = find<kirt::ReceiveDisplay>(&window, "mMessage");
-        downloadPanel = find<QWidget>(&window, "DownloadPanel");
-        gauge = find<QProgressBar>(&window, "DownloadCGauge");
-        choose(&window, "DisplayFormatComboBox", format);
-        window.show();
-    }
-    QString fileWith(const QString& name, const QByteArray& bytes) const
-    {
-        const QString path = dir.filePath(name);
-        if (!writeAll(path, bytes))
-            qFatal("cannot write %s", qPrintable(path));
-        return path;
-    }
-    // Opens the file with the port closed: it goes into the display.
-    void load(const QString& path)
-    {
-        answers.paths.push_back(path);
-        window.FileOpenClick();
-    }
-    void startSending(const QString& path)
-    {
-        answers.paths.push_back(path);
-        answers.answers.push_back(true);
-        window.FileOpenClick();
-    }
-};
+void startSending(WindowFixture& f, const QString& path)
+{
+    f.answers.paths.push_back(path);
+    f.answers.answers.push_back(true);
+    f.triggerAction("FileOpen");
+}
 
 } // namespace
 
@@ -185,18 +152,20 @@ void TestBigFiles::loadShowsWhatAWholeLoadShows()
 {
     QFETCH(int, lineLimitIndex);
     QFETCH(int, windowWidth);
-    Fixture f;
+    WindowFixture f(Device::Pty);
+    f.showWithDisplayFormat(1);
+    kirt::ReceiveDisplay* display = f.display();
     if (lineLimitIndex >= 0) {
-        choose(&f.window, "ScrollBarComboBox", 1);
-        choose(&f.window, "LineLimitComboBox", lineLimitIndex);
+        f.choose("ScrollBarComboBox", 1);
+        f.choose("LineLimitComboBox", lineLimitIndex);
     }
     if (windowWidth > 0) {
-        const int before = f.display->columns();
-        f.window.resize(windowWidth, f.window.height());
-        QVERIFY(PtyDevice::waitUntil([&] { return f.display->columns() != before; }));
+        const int before = display->columns();
+        f.window().resize(windowWidth, f.window().height());
+        QVERIFY(PtyDevice::waitUntil([&] { return display->columns() != before; }));
     }
-    const int columns = f.display->columns();
-    const std::uint32_t limit = f.window.displayLineLimit();
+    const int columns = display->columns();
+    const std::uint32_t limit = f.window().displayLineLimit();
     QVERIFY(columns > 3);
 
     QList<std::pair<QString, QByteArray>> files = {
@@ -222,27 +191,26 @@ void TestBigFiles::loadShowsWhatAWholeLoadShows()
         // Only the rows that stay are ever put into the display (and the empty one after a
         // final break).
         int mostBlocks = 0;
-        const auto watch =
-            QObject::connect(f.display->document(), &QTextDocument::blockCountChanged,
-                             [&](int n) { mostBlocks = std::max(mostBlocks, n); });
-        f.load(path);
+        const auto watch = QObject::connect(display->document(), &QTextDocument::blockCountChanged,
+                                            [&](int n) { mostBlocks = std::max(mostBlocks, n); });
+        load(f, path);
         QObject::disconnect(watch);
         QVERIFY2(f.answers.errors.isEmpty(), qPrintable(name));
         QVERIFY2(mostBlocks <= int(limit) + 1,
                  qPrintable(name + QStringLiteral(": %1 blocks").arg(mostBlocks)));
-        const Shown loaded = shownBy(f.display);
+        const Shown loaded = shownBy(display);
         // After the load the display goes on as it would have: a CR at the end still
         // swallows an LF that follows it.
-        f.display->appendData(QStringLiteral("\nnext"));
-        const Shown continued = shownBy(f.display);
+        display->appendData(QStringLiteral("\nnext"));
+        const Shown continued = shownBy(display);
 
         // The same file loaded whole and cut to the line limit, on the same display.
-        f.display->setDisplayText(QString::fromLatin1(bytes));
-        f.window.TrimDisplayLines();
-        const Shown whole = shownBy(f.display);
+        display->setDisplayText(QString::fromLatin1(bytes));
+        f.window().TrimDisplayLines();
+        const Shown whole = shownBy(display);
         QVERIFY2(loaded == whole, qPrintable(name));
-        f.display->appendData(QStringLiteral("\nnext"));
-        QVERIFY2(continued == shownBy(f.display), qPrintable(name));
+        display->appendData(QStringLiteral("\nnext"));
+        QVERIFY2(continued == shownBy(display), qPrintable(name));
     }
 }
 
@@ -261,19 +229,22 @@ void TestBigFiles::oddFilesAreSent()
 {
     QFETCH(int, format);
     QFETCH(QByteArray, content);
-    Fixture f(format);
-    f.window.COM_BitBtnClick();
-    QVERIFY(f.window.portOpen());
-    f.startSending(f.fileWith(QStringLiteral("odd.bin"), content));
-    QVERIFY(PtyDevice::waitUntil([&] { return f.downloadPanel->isHidden(); }, 20000));
+    WindowFixture f(Device::Pty);
+    f.showWithDisplayFormat(format);
+    kirt::ReceiveDisplay* display = f.display();
+    QWidget* downloadPanel = f.find<QWidget>("DownloadPanel");
+    auto* gauge = f.find<QProgressBar>("DownloadCGauge");
+    QVERIFY(f.openPort());
+    startSending(f, f.fileWith(QStringLiteral("odd.bin"), content));
+    QVERIFY(PtyDevice::waitUntil([&] { return downloadPanel->isHidden(); }, 20000));
     QVERIFY(f.answers.errors.isEmpty());
     const QByteArray wire = expectedWire(content);
-    QCOMPARE(f.device.receive(int(wire.size()) + 1, 500), wire);
-    QCOMPARE(f.gauge->maximum(), int(wire.count("\r\n")) - 1);
-    QCOMPARE(f.gauge->value(), f.gauge->maximum());
+    QCOMPARE(f.device().receive(int(wire.size()) + 1, 500), wire);
+    QCOMPARE(gauge->maximum(), int(wire.count("\r\n")) - 1);
+    QCOMPARE(gauge->value(), gauge->maximum());
 
     // The echo is what went out: in HEX every byte, in ASC every byte but zero.
-    const Shown echoed = shownBy(f.display);
+    const Shown echoed = shownBy(display);
     QString expected;
     for (const char b : wire) {
         if (format == 0)
@@ -281,42 +252,48 @@ void TestBigFiles::oddFilesAreSent()
         else if (b != 0)
             expected += QChar(quint8(b));
     }
-    f.display->clearDisplay();
-    f.display->appendData(expected);
-    f.window.TrimDisplayLines();
-    QVERIFY(echoed == shownBy(f.display));
+    display->clearDisplay();
+    display->appendData(expected);
+    f.window().TrimDisplayLines();
+    QVERIFY(echoed == shownBy(display));
 }
 
 void TestBigFiles::longLineTransmitStartsWithoutHoldingTheLine()
 {
-    Fixture f(1);
-    f.window.COM_BitBtnClick();
-    QVERIFY(f.window.portOpen());
+    WindowFixture f(Device::Pty);
+    f.showWithDisplayFormat(1);
+    kirt::ReceiveDisplay* display = f.display();
+    QWidget* downloadPanel = f.find<QWidget>("DownloadPanel");
+    auto* gauge = f.find<QProgressBar>("DownloadCGauge");
+    QVERIFY(f.openPort());
     const QByteArray line = QByteArray(1 << 20, 'q') + "\r\n";
     const QString path = f.fileWith(QStringLiteral("line.txt"), line);
-    f.startSending(path);
-    QVERIFY(!f.downloadPanel->isHidden());
+    startSending(f, path);
+    QVERIFY(!downloadPanel->isHidden());
     const int pieces = ((1 << 20) + 197) / 198;
-    QCOMPARE(f.gauge->maximum(), pieces);
+    QCOMPARE(gauge->maximum(), pieces);
     const QByteArray piece = QByteArray(198, 'q') + "\r\n";
-    QCOMPARE(f.device.receive(3 * 200, 3000).left(3 * 200), piece + piece + piece);
+    QCOMPARE(f.device().receive(3 * 200, 3000).left(3 * 200), piece + piece + piece);
     // The window is served between ticks, and the display keeps its rows only.
     bool served = false;
-    QTimer::singleShot(0, &f.window, [&] { served = true; });
+    QTimer::singleShot(0, &f.window(), [&] { served = true; });
     QVERIFY(PtyDevice::waitUntil([&] { return served; }, 200));
-    QVERIFY(f.display->rowCount() <= f.window.displayLineLimit());
+    QVERIFY(display->rowCount() <= f.window().displayLineLimit());
 
     // The port closes: the transmit ends at the next tick.
-    f.window.COM_BitBtnClick();
-    QVERIFY(PtyDevice::waitUntil([&] { return f.downloadPanel->isHidden(); }, 1000));
-    QVERIFY(f.gauge->value() < pieces);
+    f.click("COM_BitBtn");
+    QVERIFY(PtyDevice::waitUntil([&] { return downloadPanel->isHidden(); }, 1000));
+    QVERIFY(gauge->value() < pieces);
 }
 
 void TestBigFiles::fileChangesUnderARunningTransmit()
 {
-    Fixture f(1);
-    f.window.COM_BitBtnClick();
-    QVERIFY(f.window.portOpen());
+    WindowFixture f(Device::Pty);
+    f.showWithDisplayFormat(1);
+    kirt::ReceiveDisplay* display = f.display();
+    QWidget* downloadPanel = f.find<QWidget>("DownloadPanel");
+    auto* gauge = f.find<QProgressBar>("DownloadCGauge");
+    QVERIFY(f.openPort());
     QByteArray text;
     for (int i = 0; i < 120; ++i)
         text += "sent " + QByteArray::number(i).rightJustified(3, '0') + QByteArray(90, '-') + "\n";
@@ -326,63 +303,65 @@ void TestBigFiles::fileChangesUnderARunningTransmit()
         return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
     };
     const auto sendUntil = [&](const char* shown) {
-        f.startSending(path);
-        return PtyDevice::waitUntil([&] { return f.display->displayText().contains(shown); });
+        startSending(f, path);
+        return PtyDevice::waitUntil([&] { return display->displayText().contains(shown); });
     };
 
     // Save writes the display into the file being sent, and an Open that fails leaves the
     // transmit alone: it still sends the file as it was.
     QVERIFY(sendUntil("sent 003"));
-    f.window.FileSaveClick();
+    f.triggerAction("FileSave");
     QVERIFY(contents() != text);
-    f.startSending(f.dir.filePath(QStringLiteral("missing")));
+    startSending(f, f.file(QStringLiteral("missing")));
     QCOMPARE(f.answers.errors.size(), 1);
-    QVERIFY(PtyDevice::waitUntil([&] { return f.downloadPanel->isHidden(); }, 8000));
-    QCOMPARE(f.device.receive(100000, 300), expectedWire(text));
+    QVERIFY(PtyDevice::waitUntil([&] { return downloadPanel->isHidden(); }, 8000));
+    QCOMPARE(f.device().receive(100000, 300), expectedWire(text));
 
     // So does a real-time log started on it, which empties it.
     QVERIFY(writeAll(path, text));
     QVERIFY(sendUntil("sent 003"));
     f.answers.answers.push_back(true);
     f.answers.paths.push_back(path);
-    f.window.RunTimeSave1Click();
-    QVERIFY(f.window.realTimeSaveOn());
-    QVERIFY(PtyDevice::waitUntil([&] { return f.downloadPanel->isHidden(); }, 8000));
-    QCOMPARE(f.device.receive(100000, 300), expectedWire(text));
+    f.triggerAction("RunTimeSave1");
+    QVERIFY(f.window().realTimeSaveOn());
+    QVERIFY(PtyDevice::waitUntil([&] { return downloadPanel->isHidden(); }, 8000));
+    QCOMPARE(f.device().receive(100000, 300), expectedWire(text));
     QCOMPARE(contents(), QByteArray());
     f.answers.answers.push_back(true);
-    f.window.RunTimeSave1Click();
+    f.triggerAction("RunTimeSave1");
 
     // Cut short by someone else: what was read goes out, then the closing CR LF, and the
     // transmit ends with the gauge full.
     QVERIFY(writeAll(path, text));
     QVERIFY(sendUntil("sent 002"));
     QVERIFY(QFile::resize(path, 0));
-    QVERIFY(PtyDevice::waitUntil([&] { return f.downloadPanel->isHidden(); }, 8000));
-    const QByteArray wire = f.device.receive(100000, 300);
+    QVERIFY(PtyDevice::waitUntil([&] { return downloadPanel->isHidden(); }, 8000));
+    const QByteArray wire = f.device().receive(100000, 300);
     QVERIFY(wire.startsWith(expectedWire(text.left(text.indexOf("sent 003"))).chopped(2)));
     QVERIFY(wire.size() < expectedWire(text).size());
     QVERIFY(wire.endsWith("\r\n\r\n"));
-    QCOMPARE(f.gauge->value(), 120);
-    QVERIFY(!f.window.findChild<QTimer*>(QStringLiteral("FileTransmitTimer"))->isActive());
+    QCOMPARE(gauge->value(), 120);
+    QVERIFY(!f.find<QTimer>("FileTransmitTimer")->isActive());
 }
 
 void TestBigFiles::onlyRegularFilesAreOpened()
 {
-    Fixture f(1);
-    f.display->appendData(QStringLiteral("kept"));
-    const QString fifo = f.dir.filePath(QStringLiteral("fifo"));
+    WindowFixture f(Device::Pty);
+    f.showWithDisplayFormat(1);
+    kirt::ReceiveDisplay* display = f.display();
+    QWidget* downloadPanel = f.find<QWidget>("DownloadPanel");
+    display->appendData(QStringLiteral("kept"));
+    const QString fifo = f.file(QStringLiteral("fifo"));
     QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
     // A pipe would block the window until a writer came; a device may never end.
-    const QStringList paths = {fifo, f.dir.path(), QStringLiteral("/dev/zero")};
+    const QStringList paths = {fifo, QFileInfo(fifo).path(), QStringLiteral("/dev/zero")};
     for (const QString& path : paths) {
-        f.load(path);
-        QCOMPARE(f.display->displayText(), QStringLiteral("kept"));
+        load(f, path);
+        QCOMPARE(display->displayText(), QStringLiteral("kept"));
     }
-    f.window.COM_BitBtnClick();
-    QVERIFY(f.window.portOpen());
-    f.startSending(QStringLiteral("/dev/zero"));
-    QVERIFY(f.downloadPanel->isHidden());
+    QVERIFY(f.openPort());
+    startSending(f, QStringLiteral("/dev/zero"));
+    QVERIFY(downloadPanel->isHidden());
     QCOMPARE(f.answers.errors.size(), 4);
     for (qsizetype i = 0; i < 4; ++i) {
         QVERIFY(f.answers.errors[i].startsWith(QStringLiteral("Cannot open file")));

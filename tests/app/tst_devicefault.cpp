@@ -1,20 +1,15 @@
 // The device goes away while the port is open: nothing crashes, nothing spins, and the
 // terminal recovers once the device is back.
-#include "app/Umain.h"
-#include "tests/support/dialoganswerer.h"
-#include "tests/support/ptydevice.h"
-#include "tests/support/tempsettings.h"
+#include "tests/support/windowfixture.h"
 #include "ui/receivedisplay.h"
 
-#include <QComboBox>
 #include <QPushButton>
 #include <QtTest>
 
 #include <sys/resource.h>
 
 using kirt::PtyDevice;
-using kirt::test::DialogAnswerer;
-using kirt::test::TempSettings;
+using kirt::test::WindowFixture;
 
 namespace {
 
@@ -38,17 +33,12 @@ private slots:
 
 void TestDeviceFault::deviceDisappearsDuringAStream()
 {
-    TempSettings settings;
-    DialogAnswerer answers;
-    PtyDevice device(1);
-    TFmain w;
-    w.show();
-    auto* display = w.findChild<kirt::ReceiveDisplay*>(QStringLiteral("mMessage"));
-    auto* format = w.findChild<QComboBox*>(QStringLiteral("DisplayFormatComboBox"));
-    format->setCurrentIndex(1);
-    emit format->activated(1);
-    w.COM_BitBtnClick();
-    QVERIFY(w.portOpen());
+    WindowFixture f(WindowFixture::Device::Pty);
+    PtyDevice& device = f.device();
+    f.window().show();
+    kirt::ReceiveDisplay* display = f.display();
+    f.choose("DisplayFormatComboBox", 1);
+    QVERIFY(f.openPort());
     QVERIFY(device.send(QByteArray("before the fault\r\n")));
     QTimer stream;
     QObject::connect(&stream, &QTimer::timeout, [&] {
@@ -75,18 +65,16 @@ void TestDeviceFault::deviceDisappearsDuringAStream()
     qInfo("CPU while the device is gone: %.1f%% of one core", share * 100.0);
     QVERIFY2(share < 0.5, qPrintable(QString::number(share)));
     QCOMPARE(display->displayText(), kept);
-    QVERIFY(answers.errors.isEmpty());
+    QVERIFY(f.answers.errors.isEmpty());
 
     // The COM button closes the port; once the device is back it opens and works again.
-    w.COM_BitBtnClick();
-    QVERIFY(!w.portOpen());
-    QCOMPARE(w.findChild<QPushButton*>(QStringLiteral("COM_BitBtn"))->text(),
-             QStringLiteral("COM OPEN"));
+    f.click("COM_BitBtn");
+    QVERIFY(!f.window().portOpen());
+    QCOMPARE(f.find<QPushButton>("COM_BitBtn")->text(), QStringLiteral("COM OPEN"));
     QVERIFY(device.reopen());
-    w.COM_BitBtnClick();
-    QVERIFY(w.portOpen());
+    QVERIFY(f.openPort());
     QVERIFY(device.send(QByteArray("back again")));
-    QVERIFY(PtyDevice::waitUntil([&] { return display->displayText() == "back again"; }));
+    QVERIFY(f.waitForText(QStringLiteral("back again")));
 }
 
 QTEST_MAIN(TestDeviceFault)

@@ -1,9 +1,5 @@
 // Small behaviours found by using the program as a user or a device would.
-#include "app/Umain.h"
-#include "tests/support/controls.h"
-#include "tests/support/dialoganswerer.h"
-#include "tests/support/ptydevice.h"
-#include "tests/support/tempsettings.h"
+#include "tests/support/windowfixture.h"
 #include "ui/datalineedit.h"
 #include "ui/receivedisplay.h"
 
@@ -16,11 +12,7 @@
 #include <QScrollBar>
 #include <QtTest>
 
-using kirt::PtyDevice;
-using kirt::test::choose;
-using kirt::test::DialogAnswerer;
-using kirt::test::find;
-using kirt::test::TempSettings;
+using kirt::test::WindowFixture;
 
 namespace {
 
@@ -74,33 +66,27 @@ private slots:
 
 void TestFidelity::storedNewLineTextIsKeptWhole()
 {
-    TempSettings settings;
-    DialogAnswerer answers;
-    settings.write(settingsWith("NewLineChar", "0D0A"));
-    {
-        TFmain w;
-        w.show();
-        auto* edit = find<QLineEdit>(&w, "NewLineCharEdit");
-        QCOMPARE(edit->text(), QStringLiteral("0D0A"));
-        QVERIFY(!w.newLineEnabled());
-        // Typing still stops at two characters.
-        edit->setFocus();
-        edit->setCursorPosition(4);
-        QTest::keyClicks(edit, "1");
-        QCOMPARE(edit->text(), QStringLiteral("0D0A"));
-        QVERIFY(w.close());
-    }
-    QVERIFY(settings.read().contains("NewLineChar=0D0A"));
-    QVERIFY(answers.errors.isEmpty());
+    WindowFixture f;
+    f.settings.write(settingsWith("NewLineChar", "0D0A"));
+    f.window().show();
+    auto* edit = f.find<QLineEdit>("NewLineCharEdit");
+    QCOMPARE(edit->text(), QStringLiteral("0D0A"));
+    QVERIFY(!f.window().newLineEnabled());
+    // Typing still stops at two characters.
+    edit->setFocus();
+    edit->setCursorPosition(4);
+    QTest::keyClicks(edit, "1");
+    QCOMPARE(edit->text(), QStringLiteral("0D0A"));
+    QVERIFY(f.window().close());
+    QVERIFY(f.settings.read().contains("NewLineChar=0D0A"));
+    QVERIFY(f.answers.errors.isEmpty());
 }
 
 void TestFidelity::windowFrameIsCentred()
 {
-    TempSettings settings;
-    DialogAnswerer answers;
-    TFmain w;
-    w.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    WindowFixture f;
+    TFmain& w = f.window();
+    QVERIFY(f.showActive());
     const QRect available = w.screen()->availableGeometry();
     const QRect frame = w.frameGeometry();
     const QString where = QStringLiteral("frame %1,%2 %3x%4 on %5x%6")
@@ -147,15 +133,12 @@ void TestFidelity::deleteAndBackspaceEditEveryDataField()
     QFETCH(QString, field);
     QFETCH(QString, formatBox);
     QFETCH(int, format);
-    TempSettings settings;
-    DialogAnswerer answers;
-    TFmain w;
-    w.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&w));
-    find<QPushButton>(&w, qPrintable(view))->click();
+    WindowFixture f;
+    QVERIFY(f.showActive());
+    f.click(view);
     if (!formatBox.isEmpty())
-        choose(&w, qPrintable(formatBox), format);
-    auto* widget = find<QWidget>(&w, qPrintable(field));
+        f.choose(formatBox, format);
+    auto* widget = f.find<QWidget>(field);
     widget->setFocus();
     QTRY_VERIFY(widget->hasFocus());
     const auto text = [&] {
@@ -176,34 +159,27 @@ void TestFidelity::deleteAndBackspaceEditEveryDataField()
 
 void TestFidelity::deleteNeverBecomesData()
 {
-    TempSettings settings;
-    DialogAnswerer answers;
-    PtyDevice device(1);
-    TFmain w;
-    w.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&w));
-    find<QPushButton>(&w, "COM_BitBtn")->click();
-    QVERIFY(w.portOpen());
-    find<QPushButton>(&w, "TransmitDataView_BitBtn")->click();
-    choose(&w, "TransmitFormatComboBox1", 1);
-    auto* line = find<kirt::DataLineEdit>(&w, "TransmitEdit1");
+    WindowFixture f(WindowFixture::Device::Pty);
+    QVERIFY(f.showActive());
+    QVERIFY(f.openPort());
+    f.click("TransmitDataView_BitBtn");
+    f.choose("TransmitFormatComboBox1", 1);
+    auto* line = f.find<kirt::DataLineEdit>("TransmitEdit1");
     line->setFocus();
     QTest::keyClicks(line, "AB");
     QTest::keyClick(line, Qt::Key_Home);
     pressToFocus(Qt::Key_Delete, QStringLiteral("\x7f"));
     QTest::keyClick(line, Qt::Key_1, Qt::AltModifier);
-    QCOMPARE(device.receive(1, 500), QByteArray("B"));
+    QCOMPARE(f.device().receive(1, 500), QByteArray("B"));
 }
 
 void TestFidelity::inputMethodTextFollowsTheKeyRules()
 {
-    TempSettings settings;
-    DialogAnswerer answers;
-    TFmain w;
-    w.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&w));
-    find<QPushButton>(&w, "TransmitDataView_BitBtn")->click();
-    auto* hex = find<kirt::DataLineEdit>(&w, "TransmitEdit1");
+    WindowFixture f;
+    TFmain& w = f.window();
+    QVERIFY(f.showActive());
+    f.click("TransmitDataView_BitBtn");
+    auto* hex = f.find<kirt::DataLineEdit>("TransmitEdit1");
     hex->setFocus();
     commit(hex, QStringLiteral("\u00e9a1"));
     QCOMPARE(hex->fieldText(), QStringLiteral("A1"));
@@ -211,17 +187,17 @@ void TestFidelity::inputMethodTextFollowsTheKeyRules()
     QCOMPARE(hex->fieldText().size(), 1000);
 
     // The new-line field filters as the last selected line does: HEX here.
-    find<QPushButton>(&w, "OPTION_BitBtn")->click();
-    auto* newLine = find<QLineEdit>(&w, "NewLineCharEdit");
+    f.click("OPTION_BitBtn");
+    auto* newLine = f.find<QLineEdit>("NewLineCharEdit");
     newLine->clear();
     newLine->setFocus();
     commit(newLine, QStringLiteral("g0d\u00e9A"));
     QCOMPARE(newLine->text(), QStringLiteral("0D"));
     QCOMPARE(w.newLineChar(), std::uint8_t{0x0D});
 
-    find<QPushButton>(&w, "TransmitDataView_BitBtn")->click();
-    choose(&w, "TransmitFormatComboBox2", 1);
-    auto* asc = find<kirt::DataLineEdit>(&w, "TransmitEdit2");
+    f.click("TransmitDataView_BitBtn");
+    f.choose("TransmitFormatComboBox2", 1);
+    auto* asc = f.find<kirt::DataLineEdit>("TransmitEdit2");
     asc->setFocus();
     QTRY_VERIFY(asc->hasFocus());
     commit(asc, QString(600, u'x'));
@@ -240,29 +216,24 @@ void TestFidelity::lineSettingWithoutSelectionFailsTheOpen_data()
 void TestFidelity::lineSettingWithoutSelectionFailsTheOpen()
 {
     QFETCH(QByteArray, setting);
-    TempSettings settings;
-    DialogAnswerer answers;
-    PtyDevice device(1);
-    settings.write(settingsWith(setting.constData(), "-1"));
-    TFmain w;
+    WindowFixture f(WindowFixture::Device::Pty);
+    f.settings.write(settingsWith(setting.constData(), "-1"));
+    TFmain& w = f.window();
     w.show();
-    find<QPushButton>(&w, "COM_BitBtn")->click();
+    f.click("COM_BitBtn");
     QVERIFY(!w.portOpen());
-    QCOMPARE(answers.messages, QStringList{QStringLiteral("Set ComPort Status ERROR!")});
-    QCOMPARE(find<QPushButton>(&w, "COM_BitBtn")->text(), QStringLiteral("COM OPEN"));
+    QCOMPARE(f.answers.messages, QStringList{QStringLiteral("Set ComPort Status ERROR!")});
+    QCOMPARE(f.find<QPushButton>("COM_BitBtn")->text(), QStringLiteral("COM OPEN"));
 }
 
 void TestFidelity::verticalScrollBarShowsAtOnce()
 {
-    TempSettings settings;
-    DialogAnswerer answers;
-    TFmain w;
-    w.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&w));
-    find<QPushButton>(&w, "OPTION_BitBtn")->click();
-    choose(&w, "ScrollBarComboBox", 1);
-    find<QPushButton>(&w, "ReceiveView_BitBtn")->click();
-    auto* display = find<kirt::ReceiveDisplay>(&w, "mMessage");
+    WindowFixture f;
+    QVERIFY(f.showActive());
+    f.click("OPTION_BitBtn");
+    f.choose("ScrollBarComboBox", 1);
+    f.click("ReceiveView_BitBtn");
+    auto* display = f.find<kirt::ReceiveDisplay>("mMessage");
     QTRY_VERIFY(display->verticalScrollBar()->isVisible());
 }
 

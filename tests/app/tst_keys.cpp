@@ -1,10 +1,6 @@
 // The keyboard, the command buttons and the menu, driven through the real window: every key
 // goes to whatever control has the focus, as a user's key would.
-#include "app/Umain.h"
-#include "tests/support/controls.h"
-#include "tests/support/dialoganswerer.h"
-#include "tests/support/ptydevice.h"
-#include "tests/support/tempsettings.h"
+#include "tests/support/windowfixture.h"
 #include "ui/datalineedit.h"
 #include "ui/receivedisplay.h"
 
@@ -16,10 +12,8 @@
 #include <QtTest>
 
 using kirt::PtyDevice;
-using kirt::test::choose;
-using kirt::test::DialogAnswerer;
-using kirt::test::find;
-using kirt::test::TempSettings;
+using kirt::test::WindowFixture;
+using Device = WindowFixture::Device;
 
 namespace {
 
@@ -59,46 +53,27 @@ const QString HelpText =
     }
         .join(u'\n');
 
-// The window on screen and active, with COM1 mapped to a pseudo-terminal that is not open yet.
-struct Keyboard
+bool shown(WindowFixture& f, const char* name)
 {
-    TempSettings settings;
-    DialogAnswerer answers;
-    PtyDevice device{1};
-    TFmain window;
-    kirt::ReceiveDisplay* display = find<kirt::ReceiveDisplay>(&window, "mMessage");
+    return !f.find<QWidget>(name)->isHidden();
+}
 
-    bool start()
-    {
-        window.show();
-        window.activateWindow();
-        return QTest::qWaitForWindowActive(&window);
-    }
-    QWidget* focused()
-    {
-        QWidget* f = QApplication::focusWidget();
-        return f ? f : &window;
-    }
-    void press(Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier)
-    {
-        QTest::keyClick(focused(), key, modifiers);
-    }
-    void type(const char* text) { QTest::keyClicks(focused(), QLatin1String(text)); }
-    template <typename T> T* control(const char* name) { return find<T>(&window, name); }
-    bool shown(const char* name) { return !control<QWidget>(name)->isHidden(); }
-    // The view in front, by the one button with a blue caption.
-    QString blueButton()
-    {
-        QString blue;
-        for (const char* name : {"ReceiveView_BitBtn", "OPTION_BitBtn", "TransmitDataView_BitBtn",
-                                 "ProtocolData_BitBtn"})
-            if (control<QWidget>(name)->palette().color(QPalette::ButtonText) == Qt::blue)
-                blue += QLatin1String(name);
-        return blue;
-    }
-    // Nothing more arrives on the wire within a short wait.
-    bool quietWire() { return device.receive(1, 300).isEmpty(); }
-};
+// The view in front, by the one button with a blue caption.
+QString blueButton(WindowFixture& f)
+{
+    QString blue;
+    for (const char* name :
+         {"ReceiveView_BitBtn", "OPTION_BitBtn", "TransmitDataView_BitBtn", "ProtocolData_BitBtn"})
+        if (f.find<QWidget>(name)->palette().color(QPalette::ButtonText) == Qt::blue)
+            blue += QLatin1String(name);
+    return blue;
+}
+
+// Nothing more arrives on the wire within a short wait.
+bool quietWire(WindowFixture& f)
+{
+    return f.device().receive(1, 300).isEmpty();
+}
 
 } // namespace
 
@@ -129,273 +104,271 @@ private slots:
 
 void TestKeys::viewKeys()
 {
-    Keyboard k;
-    QVERIFY(k.start());
-    k.display->appendData(QStringLiteral("old"));
+    WindowFixture f(Device::Pty);
+    QVERIFY(f.showActive());
+    f.display()->appendData(QStringLiteral("old"));
 
-    k.press(Qt::Key_F5);
-    QVERIFY(k.shown("OptionPageControl"));
-    QVERIFY(!k.shown("mMessage"));
-    QCOMPARE(k.blueButton(), QStringLiteral("OPTION_BitBtn"));
+    f.press(Qt::Key_F5);
+    QVERIFY(shown(f, "OptionPageControl"));
+    QVERIFY(!shown(f, "mMessage"));
+    QCOMPARE(blueButton(f), QStringLiteral("OPTION_BitBtn"));
 
-    k.press(Qt::Key_Escape);
-    QVERIFY(k.shown("mMessage") && k.shown("InfoPanel1") && !k.shown("OptionPageControl"));
-    QCOMPARE(k.blueButton(), QStringLiteral("ReceiveView_BitBtn"));
-    QCOMPARE(QApplication::focusWidget(), k.display);
+    f.press(Qt::Key_Escape);
+    QVERIFY(shown(f, "mMessage") && shown(f, "InfoPanel1") && !shown(f, "OptionPageControl"));
+    QCOMPARE(blueButton(f), QStringLiteral("ReceiveView_BitBtn"));
+    QCOMPARE(QApplication::focusWidget(), f.display());
 
-    k.control<QPushButton>("TransmitDataView_BitBtn")->click();
-    QCOMPARE(QApplication::focusWidget(), k.control<QWidget>("TransmitEdit1"));
-    k.press(Qt::Key_F4);
-    QVERIFY(k.shown("mMessage") && !k.shown("BoardPanel1"));
-    QCOMPARE(QApplication::focusWidget(), k.display);
+    f.click("TransmitDataView_BitBtn");
+    QCOMPARE(QApplication::focusWidget(), f.find<QWidget>("TransmitEdit1"));
+    f.press(Qt::Key_F4);
+    QVERIFY(shown(f, "mMessage") && !shown(f, "BoardPanel1"));
+    QCOMPARE(QApplication::focusWidget(), f.display());
     // The keys that only command do not type into the display.
-    QCOMPARE(k.display->displayText(), QStringLiteral("old"));
+    QCOMPARE(f.display()->displayText(), QStringLiteral("old"));
 
-    k.press(Qt::Key_F3);
-    QVERIFY(k.display->isEmpty());
+    f.press(Qt::Key_F3);
+    QVERIFY(f.display()->isEmpty());
 
     // A key that hid its control does not go on to it: F4 would open a box's list.
-    k.press(Qt::Key_F5);
-    auto* baud = k.control<QComboBox>("BaudRateComboBox");
+    f.press(Qt::Key_F5);
+    auto* baud = f.find<QComboBox>("BaudRateComboBox");
     baud->setFocus();
-    k.press(Qt::Key_F4);
-    QVERIFY(k.shown("mMessage"));
+    f.press(Qt::Key_F4);
+    QVERIFY(shown(f, "mMessage"));
     QVERIFY(!baud->view()->isVisible());
     QCOMPARE(QApplication::activePopupWidget(), nullptr);
 
     // Help, from a board: the text waits behind it.
-    k.control<QPushButton>("ProtocolData_BitBtn")->click();
-    QCOMPARE(QApplication::focusWidget(), k.control<QWidget>("RxEdit1"));
-    k.press(Qt::Key_F1);
-    QVERIFY(k.shown("BoardPanel2") && !k.shown("mMessage"));
-    QCOMPARE(k.display->displayText(), HelpText);
-    QCOMPARE(k.control<kirt::DataLineEdit>("RxEdit1")->toPlainText(), QString());
+    f.click("ProtocolData_BitBtn");
+    QCOMPARE(QApplication::focusWidget(), f.find<QWidget>("RxEdit1"));
+    f.press(Qt::Key_F1);
+    QVERIFY(shown(f, "BoardPanel2") && !shown(f, "mMessage"));
+    QCOMPARE(f.display()->displayText(), HelpText);
+    QCOMPARE(f.find<kirt::DataLineEdit>("RxEdit1")->toPlainText(), QString());
 }
 
 void TestKeys::unboundFunctionKeysDoNothing()
 {
-    Keyboard k;
-    QVERIFY(k.start());
-    k.display->appendData(QStringLiteral("kept"));
+    WindowFixture f(Device::Pty);
+    QVERIFY(f.showActive());
+    f.display()->appendData(QStringLiteral("kept"));
     for (const Qt::Key key : {Qt::Key_F8, Qt::Key_F9, Qt::Key_F11, Qt::Key_F12}) {
-        k.press(key);
-        k.press(key, Qt::AltModifier);
+        f.press(key);
+        f.press(key, Qt::AltModifier);
     }
     // Alt with any other key, and the digits without Alt, do nothing either.
-    k.press(Qt::Key_Q, Qt::AltModifier);
-    k.press(Qt::Key_5, Qt::ControlModifier);
-    QVERIFY(k.window.isVisible());
-    QVERIFY(k.shown("mMessage"));
-    QCOMPARE(k.display->displayText(), QStringLiteral("kept"));
-    QCOMPARE(k.answers.errors, QStringList());
-    QVERIFY(!k.window.portOpen());
+    f.press(Qt::Key_Q, Qt::AltModifier);
+    f.press(Qt::Key_5, Qt::ControlModifier);
+    QVERIFY(f.window().isVisible());
+    QVERIFY(shown(f, "mMessage"));
+    QCOMPARE(f.display()->displayText(), QStringLiteral("kept"));
+    QCOMPARE(f.answers.errors, QStringList());
+    QVERIFY(!f.window().portOpen());
 }
 
 void TestKeys::portKeyActsOncePerPress()
 {
-    Keyboard k;
-    QVERIFY(k.start());
-    k.press(Qt::Key_F2);
-    QVERIFY(k.window.portOpen());
-    QCOMPARE(k.control<QPushButton>("COM_BitBtn")->text(), QStringLiteral("COM CLOSE"));
-    k.press(Qt::Key_F2);
-    QVERIFY(!k.window.portOpen());
+    WindowFixture f(Device::Pty);
+    QVERIFY(f.showActive());
+    f.press(Qt::Key_F2);
+    QVERIFY(f.window().portOpen());
+    QCOMPARE(f.find<QPushButton>("COM_BitBtn")->text(), QStringLiteral("COM CLOSE"));
+    f.press(Qt::Key_F2);
+    QVERIFY(!f.window().portOpen());
     // Step 1 looks at the key alone: Ctrl+F2 is F2 too.
-    k.press(Qt::Key_F2, Qt::ControlModifier);
-    QVERIFY(k.window.portOpen());
-    QCOMPARE(k.answers.errors, QStringList());
+    f.press(Qt::Key_F2, Qt::ControlModifier);
+    QVERIFY(f.window().portOpen());
+    QCOMPARE(f.answers.errors, QStringList());
 }
 
 void TestKeys::autoTransmitKeys()
 {
-    Keyboard k;
-    QVERIFY(k.start());
-    auto* timer = k.window.findChild<QTimer*>(QStringLiteral("AutoTransIntervalTimer"));
+    WindowFixture f(Device::Pty);
+    QVERIFY(f.showActive());
+    auto* timer = f.window().findChild<QTimer*>(QStringLiteral("AutoTransIntervalTimer"));
     QVERIFY(timer);
-    k.control<kirt::DataLineEdit>("TransmitEdit1")->setPlainText(QStringLiteral("55"));
-    choose(&k.window, "TransmitAutoComboBox1", 1);
-    k.window.COM_BitBtnClick();
-    QVERIFY(k.window.portOpen());
+    f.find<kirt::DataLineEdit>("TransmitEdit1")->setPlainText(QStringLiteral("55"));
+    f.choose("TransmitAutoComboBox1", 1);
+    QVERIFY(f.openPort());
 
-    k.press(Qt::Key_F6);
+    f.press(Qt::Key_F6);
     QVERIFY(timer->isActive());
-    QCOMPARE(k.device.receive(1, 3000), QByteArray("\x55"));
-    k.press(Qt::Key_F7);
+    QCOMPARE(f.device().receive(1, 3000), QByteArray("\x55"));
+    f.press(Qt::Key_F7);
     QVERIFY(!timer->isActive());
 }
 
 void TestKeys::altDigitSendsFromEveryViewAndControl()
 {
-    Keyboard k;
-    QVERIFY(k.start());
-    auto* line5 = k.control<kirt::DataLineEdit>("TransmitEdit5");
+    WindowFixture f(Device::Pty);
+    QVERIFY(f.showActive());
+    auto* line5 = f.find<kirt::DataLineEdit>("TransmitEdit5");
     line5->setPlainText(QStringLiteral("4142"));
-    k.window.COM_BitBtnClick();
-    QVERIFY(k.window.portOpen());
+    QVERIFY(f.openPort());
 
     // The display in front, focus on it.
-    QCOMPARE(QApplication::focusWidget(), k.display);
-    k.press(Qt::Key_5, Qt::AltModifier);
-    QCOMPARE(k.device.receive(2), QByteArray("AB"));
-    QVERIFY(k.display->isEmpty());
+    QCOMPARE(QApplication::focusWidget(), f.display());
+    f.press(Qt::Key_5, Qt::AltModifier);
+    QCOMPARE(f.device().receive(2), QByteArray("AB"));
+    QVERIFY(f.display()->isEmpty());
 
     // Settings in front, focus on a box there.
-    k.press(Qt::Key_F5);
-    k.control<QComboBox>("BaudRateComboBox")->setFocus();
-    QCOMPARE(QApplication::focusWidget(), k.control<QWidget>("BaudRateComboBox"));
-    const int baud = k.control<QComboBox>("BaudRateComboBox")->currentIndex();
-    k.press(Qt::Key_5, Qt::AltModifier);
-    QCOMPARE(k.device.receive(2), QByteArray("AB"));
-    QCOMPARE(k.control<QComboBox>("BaudRateComboBox")->currentIndex(), baud);
+    f.press(Qt::Key_F5);
+    f.find<QComboBox>("BaudRateComboBox")->setFocus();
+    QCOMPARE(QApplication::focusWidget(), f.find<QWidget>("BaudRateComboBox"));
+    const int baud = f.find<QComboBox>("BaudRateComboBox")->currentIndex();
+    f.press(Qt::Key_5, Qt::AltModifier);
+    QCOMPARE(f.device().receive(2), QByteArray("AB"));
+    QCOMPARE(f.find<QComboBox>("BaudRateComboBox")->currentIndex(), baud);
 
     // The transmit board, focus in line 5 itself: the digit is not typed into it.
-    k.control<QPushButton>("TransmitDataView_BitBtn")->click();
+    f.click("TransmitDataView_BitBtn");
     line5->setFocus();
     QTextCursor end = line5->textCursor();
     end.movePosition(QTextCursor::End);
     line5->setTextCursor(end);
-    k.press(Qt::Key_5, Qt::AltModifier);
-    QCOMPARE(k.device.receive(2), QByteArray("AB"));
+    f.press(Qt::Key_5, Qt::AltModifier);
+    QCOMPARE(f.device().receive(2), QByteArray("AB"));
     QCOMPARE(line5->toPlainText(), QStringLiteral("4142"));
 
     // The protocol board, focus in a rule's field.
-    k.control<QPushButton>("ProtocolData_BitBtn")->click();
-    k.press(Qt::Key_5, Qt::AltModifier);
-    QCOMPARE(k.device.receive(2), QByteArray("AB"));
-    QCOMPARE(k.control<kirt::DataLineEdit>("RxEdit1")->toPlainText(), QString());
+    f.click("ProtocolData_BitBtn");
+    f.press(Qt::Key_5, Qt::AltModifier);
+    QCOMPARE(f.device().receive(2), QByteArray("AB"));
+    QCOMPARE(f.find<kirt::DataLineEdit>("RxEdit1")->toPlainText(), QString());
 
     // The keypad's 5 is not bound; nothing else goes out.
-    k.press(Qt::Key_5, Qt::AltModifier | Qt::KeypadModifier);
-    QVERIFY(k.quietWire());
+    f.press(Qt::Key_5, Qt::AltModifier | Qt::KeypadModifier);
+    QVERIFY(quietWire(f));
 }
 
 void TestKeys::altDigitIsConsumedWithThePortClosed()
 {
-    Keyboard k;
-    QVERIFY(k.start());
-    k.control<QPushButton>("TransmitDataView_BitBtn")->click();
-    auto* line1 = k.control<kirt::DataLineEdit>("TransmitEdit1");
+    WindowFixture f(Device::Pty);
+    QVERIFY(f.showActive());
+    f.click("TransmitDataView_BitBtn");
+    auto* line1 = f.find<kirt::DataLineEdit>("TransmitEdit1");
     QCOMPARE(QApplication::focusWidget(), line1);
     line1->setPlainText(QStringLiteral("01"));
     line1->moveCursor(QTextCursor::End);
     for (const Qt::Key digit : {Qt::Key_1, Qt::Key_2, Qt::Key_9})
-        k.press(digit, Qt::AltModifier);
+        f.press(digit, Qt::AltModifier);
     QCOMPARE(line1->toPlainText(), QStringLiteral("01"));
     // Without Alt the same digit is typed as usual.
-    k.press(Qt::Key_2);
+    f.press(Qt::Key_2);
     QCOMPARE(line1->toPlainText(), QStringLiteral("012"));
-    QVERIFY(k.quietWire());
-    QCOMPARE(k.answers.errors, QStringList());
+    QVERIFY(quietWire(f));
+    QCOMPARE(f.answers.errors, QStringList());
 }
 
 void TestKeys::editingKeysDeadOnDisplayAliveOnBoard()
 {
-    Keyboard k;
-    QVERIFY(k.start());
+    WindowFixture f(Device::Pty);
+    QVERIFY(f.showActive());
     // In HEX a Backspace types nothing either, so only its editing action is in question.
-    choose(&k.window, "DisplayFormatComboBox", 0);
-    k.display->appendData(QStringLiteral("41 42 \n43 44 "));
-    k.display->setFocus();
-    k.display->moveCursor(QTextCursor::End);
-    const int end = k.display->textCursor().position();
+    f.choose("DisplayFormatComboBox", 0);
+    f.display()->appendData(QStringLiteral("41 42 \n43 44 "));
+    f.display()->setFocus();
+    f.display()->moveCursor(QTextCursor::End);
+    const int end = f.display()->textCursor().position();
     const Qt::Key keys[] = {Qt::Key_Backspace, Qt::Key_End,   Qt::Key_Home, Qt::Key_Left,
                             Qt::Key_Up,        Qt::Key_Right, Qt::Key_Down, Qt::Key_Delete};
     for (const Qt::KeyboardModifiers mods :
          {Qt::KeyboardModifiers(), Qt::KeyboardModifiers(Qt::ShiftModifier),
           Qt::KeyboardModifiers(Qt::ControlModifier)}) {
         for (const Qt::Key key : keys) {
-            k.press(key, mods);
-            QCOMPARE(k.display->textCursor().position(), end);
-            QVERIFY(!k.display->textCursor().hasSelection());
+            f.press(key, mods);
+            QCOMPARE(f.display()->textCursor().position(), end);
+            QVERIFY(!f.display()->textCursor().hasSelection());
         }
     }
-    QCOMPARE(k.display->displayText(), QStringLiteral("41 42 \n43 44 "));
+    QCOMPARE(f.display()->displayText(), QStringLiteral("41 42 \n43 44 "));
 
     // With a board in front the same keys edit the focused line (an ASC line, where
     // Backspace is no discarded character).
-    k.control<QPushButton>("TransmitDataView_BitBtn")->click();
-    choose(&k.window, "TransmitFormatComboBox1", 1);
-    auto* line1 = k.control<kirt::DataLineEdit>("TransmitEdit1");
+    f.click("TransmitDataView_BitBtn");
+    f.choose("TransmitFormatComboBox1", 1);
+    auto* line1 = f.find<kirt::DataLineEdit>("TransmitEdit1");
     line1->setFocus();
     line1->setPlainText(QStringLiteral("ABCD"));
     line1->moveCursor(QTextCursor::End);
-    k.press(Qt::Key_Backspace);
+    f.press(Qt::Key_Backspace);
     QCOMPARE(line1->toPlainText(), QStringLiteral("ABC"));
-    k.press(Qt::Key_Left);
-    k.press(Qt::Key_Delete);
+    f.press(Qt::Key_Left);
+    f.press(Qt::Key_Delete);
     QCOMPARE(line1->toPlainText(), QStringLiteral("AB"));
-    k.press(Qt::Key_Home);
-    k.press(Qt::Key_Delete);
+    f.press(Qt::Key_Home);
+    f.press(Qt::Key_Delete);
     QCOMPARE(line1->toPlainText(), QStringLiteral("B"));
-    k.press(Qt::Key_End, Qt::ShiftModifier);
+    f.press(Qt::Key_End, Qt::ShiftModifier);
     QCOMPARE(line1->textCursor().selectedText(), QStringLiteral("B"));
 }
 
 void TestKeys::settingsKeyKeepsTheChosenPage()
 {
-    Keyboard k;
-    QVERIFY(k.start());
-    auto* pages = k.control<QTabWidget>("OptionPageControl");
-    k.press(Qt::Key_F5);
+    WindowFixture f(Device::Pty);
+    QVERIFY(f.showActive());
+    auto* pages = f.find<QTabWidget>("OptionPageControl");
+    f.press(Qt::Key_F5);
     QCOMPARE(pages->currentIndex(), 0);
     QCOMPARE(pages->tabText(0), QStringLiteral("Serial Port Setting"));
     const int echo = 2;
     QCOMPARE(pages->tabText(echo), QStringLiteral("Echo"));
     pages->setCurrentIndex(echo);
-    k.press(Qt::Key_F5);
+    f.press(Qt::Key_F5);
     QCOMPARE(pages->currentIndex(), echo);
-    k.control<QPushButton>("OPTION_BitBtn")->click();
+    f.click("OPTION_BitBtn");
     QCOMPARE(pages->currentIndex(), echo);
 
     // From another view the first page comes back.
-    k.control<QPushButton>("TransmitDataView_BitBtn")->click();
-    k.press(Qt::Key_F5);
+    f.click("TransmitDataView_BitBtn");
+    f.press(Qt::Key_F5);
     QCOMPARE(pages->currentIndex(), 0);
-    QCOMPARE(k.blueButton(), QStringLiteral("OPTION_BitBtn"));
-    QVERIFY(k.shown("InfoPanel1"));
+    QCOMPARE(blueButton(f), QStringLiteral("OPTION_BitBtn"));
+    QVERIFY(shown(f, "InfoPanel1"));
 }
 
 void TestKeys::boardButtonsPressedTwiceOnlyMoveTheFocus()
 {
-    Keyboard k;
-    QVERIFY(k.start());
-    auto* dataTbl = k.control<QPushButton>("TransmitDataView_BitBtn");
+    WindowFixture f(Device::Pty);
+    QVERIFY(f.showActive());
+    auto* dataTbl = f.find<QPushButton>("TransmitDataView_BitBtn");
     QTest::mouseClick(dataTbl, Qt::LeftButton);
-    QVERIFY(k.shown("BoardPanel1") && !k.shown("InfoPanel1") && !k.shown("mMessage"));
-    QCOMPARE(k.blueButton(), QStringLiteral("TransmitDataView_BitBtn"));
-    k.control<QWidget>("TransmitEdit3")->setFocus();
+    QVERIFY(shown(f, "BoardPanel1") && !shown(f, "InfoPanel1") && !shown(f, "mMessage"));
+    QCOMPARE(blueButton(f), QStringLiteral("TransmitDataView_BitBtn"));
+    f.find<QWidget>("TransmitEdit3")->setFocus();
     QTest::mouseClick(dataTbl, Qt::LeftButton);
-    QCOMPARE(QApplication::focusWidget(), k.control<QWidget>("TransmitEdit1"));
-    QVERIFY(k.shown("BoardPanel1") && !k.shown("InfoPanel1"));
-    QCOMPARE(k.blueButton(), QStringLiteral("TransmitDataView_BitBtn"));
+    QCOMPARE(QApplication::focusWidget(), f.find<QWidget>("TransmitEdit1"));
+    QVERIFY(shown(f, "BoardPanel1") && !shown(f, "InfoPanel1"));
+    QCOMPARE(blueButton(f), QStringLiteral("TransmitDataView_BitBtn"));
 
-    auto* program = k.control<QPushButton>("ProtocolData_BitBtn");
+    auto* program = f.find<QPushButton>("ProtocolData_BitBtn");
     QTest::mouseClick(program, Qt::LeftButton);
-    QVERIFY(k.shown("BoardPanel2") && !k.shown("BoardPanel1") && !k.shown("InfoPanel1"));
-    k.control<QWidget>("TxEdit4")->setFocus();
+    QVERIFY(shown(f, "BoardPanel2") && !shown(f, "BoardPanel1") && !shown(f, "InfoPanel1"));
+    f.find<QWidget>("TxEdit4")->setFocus();
     QTest::mouseClick(program, Qt::LeftButton);
-    QCOMPARE(QApplication::focusWidget(), k.control<QWidget>("RxEdit1"));
-    QCOMPARE(k.blueButton(), QStringLiteral("ProtocolData_BitBtn"));
+    QCOMPARE(QApplication::focusWidget(), f.find<QWidget>("RxEdit1"));
+    QCOMPARE(blueButton(f), QStringLiteral("ProtocolData_BitBtn"));
 }
 
 void TestKeys::exitWithThePortClosed()
 {
     // F10, Alt+X, the EXIT button and the menu's Ctrl+X all close at once, asking nothing.
-    const std::function<void(Keyboard&)> ways[] = {
-        [](Keyboard& k) { k.press(Qt::Key_F10); },
-        [](Keyboard& k) { k.press(Qt::Key_X, Qt::AltModifier); },
-        [](Keyboard& k) {
-            QTest::mouseClick(k.control<QPushButton>("EXIT_BitBtn"), Qt::LeftButton);
+    const std::function<void(WindowFixture&)> ways[] = {
+        [](WindowFixture& f) { f.press(Qt::Key_F10); },
+        [](WindowFixture& f) { f.press(Qt::Key_X, Qt::AltModifier); },
+        [](WindowFixture& f) {
+            QTest::mouseClick(f.find<QPushButton>("EXIT_BitBtn"), Qt::LeftButton);
         },
-        [](Keyboard& k) { k.press(Qt::Key_X, Qt::ControlModifier); },
+        [](WindowFixture& f) { f.press(Qt::Key_X, Qt::ControlModifier); },
     };
     for (const auto& exit : ways) {
-        Keyboard k;
-        QVERIFY(k.start());
-        exit(k);
-        QVERIFY(!k.window.isVisible());
-        QCOMPARE(k.answers.questions, QStringList());
-        QVERIFY(k.settings.exists());
+        WindowFixture f(Device::Pty);
+        QVERIFY(f.showActive());
+        exit(f);
+        QVERIFY(!f.window().isVisible());
+        QCOMPARE(f.answers.questions, QStringList());
+        QVERIFY(f.settings.exists());
     }
 }
 
@@ -409,194 +382,190 @@ void TestKeys::exitWithThePortOpen_data()
 void TestKeys::exitWithThePortOpen()
 {
     QFETCH(bool, yes);
-    Keyboard k;
-    QVERIFY(k.start());
-    k.window.COM_BitBtnClick();
-    QVERIFY(k.window.portOpen());
-    k.display->appendData(QStringLiteral("data"));
-    k.answers.answers.push_back(yes);
-    k.press(Qt::Key_F10);
-    QCOMPARE(k.answers.questions, QStringList{QStringLiteral("OK to exit from Kirt ?")});
+    WindowFixture f(Device::Pty);
+    QVERIFY(f.showActive());
+    QVERIFY(f.openPort());
+    f.display()->appendData(QStringLiteral("data"));
+    f.answers.answers.push_back(yes);
+    f.press(Qt::Key_F10);
+    QCOMPARE(f.answers.questions, QStringList{QStringLiteral("OK to exit from Kirt ?")});
     if (!yes) {
-        QVERIFY(k.window.isVisible());
-        QVERIFY(k.window.portOpen());
-        QCOMPARE(k.display->displayText(), QStringLiteral("data"));
+        QVERIFY(f.window().isVisible());
+        QVERIFY(f.window().portOpen());
+        QCOMPARE(f.display()->displayText(), QStringLiteral("data"));
         // The port still works.
-        QVERIFY(k.device.send("Z"));
-        QVERIFY(PtyDevice::waitUntil([&] { return k.display->displayText() == "dataZ"; }));
+        QVERIFY(f.device().send("Z"));
+        QVERIFY(f.waitForText(QStringLiteral("dataZ")));
         return;
     }
-    QVERIFY(!k.window.portOpen());
-    QVERIFY(!k.window.isVisible());
-    QCOMPARE(k.control<QPushButton>("COM_BitBtn")->text(), QStringLiteral("COM OPEN"));
-    QVERIFY(k.settings.exists());
+    QVERIFY(!f.window().portOpen());
+    QVERIFY(!f.window().isVisible());
+    QCOMPARE(f.find<QPushButton>("COM_BitBtn")->text(), QStringLiteral("COM OPEN"));
+    QVERIFY(f.settings.exists());
 }
 
 void TestKeys::menuShortcutBeatsTheEditControl()
 {
-    Keyboard k;
-    QVERIFY(k.start());
-    k.control<QPushButton>("TransmitDataView_BitBtn")->click();
-    auto* line2 = k.control<kirt::DataLineEdit>("TransmitEdit2");
+    WindowFixture f(Device::Pty);
+    QVERIFY(f.showActive());
+    f.click("TransmitDataView_BitBtn");
+    auto* line2 = f.find<kirt::DataLineEdit>("TransmitEdit2");
     line2->setFocus();
     line2->setPlainText(QStringLiteral("0102"));
-    k.press(Qt::Key_A, Qt::ControlModifier);
-    QCOMPARE(k.answers.fileDialogs, QStringList{QStringLiteral("save")});
+    f.press(Qt::Key_A, Qt::ControlModifier);
+    QCOMPARE(f.answers.fileDialogs, QStringList{QStringLiteral("save")});
     QVERIFY(!line2->textCursor().hasSelection());
 
     // In the settings' new-line field (a one-line edit) too.
-    k.press(Qt::Key_F5);
-    k.control<QTabWidget>("OptionPageControl")->setCurrentIndex(1);
-    auto* newLine = k.control<QWidget>("NewLineCharEdit");
+    f.press(Qt::Key_F5);
+    f.find<QTabWidget>("OptionPageControl")->setCurrentIndex(1);
+    auto* newLine = f.find<QWidget>("NewLineCharEdit");
     newLine->setFocus();
     QCOMPARE(QApplication::focusWidget(), newLine);
-    k.press(Qt::Key_A, Qt::ControlModifier);
-    QCOMPARE(k.answers.fileDialogs.size(), 2);
+    f.press(Qt::Key_A, Qt::ControlModifier);
+    QCOMPARE(f.answers.fileDialogs.size(), 2);
 }
 
 void TestKeys::altF4RefusesOnlyTheCloseThatFollows()
 {
-    Keyboard k;
-    QVERIFY(k.start());
-    k.control<QPushButton>("TransmitDataView_BitBtn")->click();
-    k.press(Qt::Key_F4, Qt::AltModifier);
-    QVERIFY(k.shown("mMessage") && !k.shown("BoardPanel1"));
+    WindowFixture f(Device::Pty);
+    QVERIFY(f.showActive());
+    f.click("TransmitDataView_BitBtn");
+    f.press(Qt::Key_F4, Qt::AltModifier);
+    QVERIFY(shown(f, "mMessage") && !shown(f, "BoardPanel1"));
     // The close that comes with the key is refused, and the settings are still written.
-    QVERIFY(!k.window.close());
-    QVERIFY(k.window.isVisible());
-    QVERIFY(k.settings.exists());
+    QVERIFY(!f.window().close());
+    QVERIFY(f.window().isVisible());
+    QVERIFY(f.settings.exists());
 
     // A key press that no close followed leaves nothing behind once it is handled.
-    k.press(Qt::Key_F4, Qt::AltModifier);
+    f.press(Qt::Key_F4, Qt::AltModifier);
     PtyDevice::serveEvents(20);
     QVERIFY(!RefuseNextClose);
-    QTest::mouseClick(k.control<QPushButton>("EXIT_BitBtn"), Qt::LeftButton);
-    QVERIFY(!k.window.isVisible());
+    QTest::mouseClick(f.find<QPushButton>("EXIT_BitBtn"), Qt::LeftButton);
+    QVERIFY(!f.window().isVisible());
 }
 
 void TestKeys::keyHelp()
 {
-    Keyboard k;
-    QVERIFY(k.start());
-    k.window.COM_BitBtnClick();
-    QVERIFY(k.window.portOpen());
-    k.display->appendData(QStringLiteral("received\r\nbytes"));
-    k.press(Qt::Key_F1);
-    QCOMPARE(k.display->displayText(), HelpText);
-    QCOMPARE(k.display->rowCount(), 23u);
-    k.press(Qt::Key_F1);
-    QCOMPARE(k.display->displayText(), HelpText);
+    WindowFixture f(Device::Pty);
+    QVERIFY(f.showActive());
+    QVERIFY(f.openPort());
+    f.display()->appendData(QStringLiteral("received\r\nbytes"));
+    f.press(Qt::Key_F1);
+    QCOMPARE(f.display()->displayText(), HelpText);
+    QCOMPARE(f.display()->rowCount(), 23u);
+    f.press(Qt::Key_F1);
+    QCOMPARE(f.display()->displayText(), HelpText);
     // The display types Ctrl with a letter, but a menu shortcut is the menu's.
-    k.press(Qt::Key_H, Qt::ControlModifier);
-    QCOMPARE(k.display->displayText(), HelpText);
-    QVERIFY(k.quietWire());
+    f.press(Qt::Key_H, Qt::ControlModifier);
+    QCOMPARE(f.display()->displayText(), HelpText);
+    QVERIFY(quietWire(f));
     // Received bytes go below it, on the empty last line.
-    QVERIFY(k.device.send("OK"));
-    QVERIFY(PtyDevice::waitUntil([&] { return k.display->displayText() == HelpText + "OK"; }));
+    QVERIFY(f.device().send("OK"));
+    QVERIFY(f.waitForText(HelpText + "OK"));
 }
 
 void TestKeys::typingInHex()
 {
-    Keyboard k;
-    QVERIFY(k.start());
-    choose(&k.window, "DisplayFormatComboBox", 0);
-    k.window.COM_BitBtnClick();
-    QVERIFY(k.window.portOpen());
-    QCOMPARE(QApplication::focusWidget(), k.display);
+    WindowFixture f(Device::Pty);
+    QVERIFY(f.showActive());
+    f.choose("DisplayFormatComboBox", 0);
+    QVERIFY(f.openPort());
+    QCOMPARE(QApplication::focusWidget(), f.display());
 
-    k.type("4");
-    QVERIFY(k.quietWire());
-    QVERIFY(k.display->isEmpty());
-    k.type("1");
-    QCOMPARE(k.device.receive(1), QByteArray("\x41"));
-    QCOMPARE(k.display->displayText(), QStringLiteral("41 "));
-    k.type("af");
-    QCOMPARE(k.device.receive(1), QByteArray("\xaf"));
-    QCOMPARE(k.display->displayText(), QStringLiteral("41 AF "));
+    f.type("4");
+    QVERIFY(quietWire(f));
+    QVERIFY(f.display()->isEmpty());
+    f.type("1");
+    QCOMPARE(f.device().receive(1), QByteArray("\x41"));
+    QCOMPARE(f.display()->displayText(), QStringLiteral("41 "));
+    f.type("af");
+    QCOMPARE(f.device().receive(1), QByteArray("\xaf"));
+    QCOMPARE(f.display()->displayText(), QStringLiteral("41 AF "));
 
     // Keys that are no hexadecimal digit do nothing, and do not break a pair either.
-    k.type("0");
-    k.type("g ");
-    k.press(Qt::Key_Backspace);
-    k.press(Qt::Key_Return);
-    QVERIFY(k.quietWire());
-    k.type("D");
-    QCOMPARE(k.device.receive(1), QByteArray("\x0d"));
-    QCOMPARE(k.display->displayText(), QStringLiteral("41 AF 0D "));
+    f.type("0");
+    f.type("g ");
+    f.press(Qt::Key_Backspace);
+    f.press(Qt::Key_Return);
+    QVERIFY(quietWire(f));
+    f.type("D");
+    QCOMPARE(f.device().receive(1), QByteArray("\x0d"));
+    QCOMPARE(f.display()->displayText(), QStringLiteral("41 AF 0D "));
 
     // A half pair is forgotten by CLEAR and by a change of format.
-    k.type("7");
-    k.press(Qt::Key_F3);
-    k.type("42");
-    QCOMPARE(k.device.receive(1), QByteArray("\x42"));
-    QCOMPARE(k.display->displayText(), QStringLiteral("42 "));
-    k.type("7");
-    choose(&k.window, "DisplayFormatComboBox", 1);
-    choose(&k.window, "DisplayFormatComboBox", 0);
-    k.display->setFocus();
-    k.type("43");
-    QCOMPARE(k.device.receive(1), QByteArray("\x43"));
-    QCOMPARE(k.display->displayText(), QStringLiteral("43 "));
+    f.type("7");
+    f.press(Qt::Key_F3);
+    f.type("42");
+    QCOMPARE(f.device().receive(1), QByteArray("\x42"));
+    QCOMPARE(f.display()->displayText(), QStringLiteral("42 "));
+    f.type("7");
+    f.choose("DisplayFormatComboBox", 1);
+    f.choose("DisplayFormatComboBox", 0);
+    f.display()->setFocus();
+    f.type("43");
+    QCOMPARE(f.device().receive(1), QByteArray("\x43"));
+    QCOMPARE(f.display()->displayText(), QStringLiteral("43 "));
 }
 
 void TestKeys::typingInAsc()
 {
-    Keyboard k;
-    QVERIFY(k.start());
-    k.window.COM_BitBtnClick();
-    QVERIFY(k.window.portOpen());
+    WindowFixture f(Device::Pty);
+    QVERIFY(f.showActive());
+    QVERIFY(f.openPort());
     // Typed data is not echoed; echo is for received bytes only.
-    choose(&k.window, "EchoOnOffComboBox", 1);
-    k.display->setFocus();
+    f.choose("EchoOnOffComboBox", 1);
+    f.display()->setFocus();
 
-    k.type("A");
-    QCOMPARE(k.device.receive(1), QByteArray("A"));
-    QCOMPARE(k.display->displayText(), QStringLiteral("A"));
-    k.press(Qt::Key_Return);
-    QCOMPARE(k.device.receive(1), QByteArray("\r"));
-    QCOMPARE(k.display->displayText(), QStringLiteral("A"));
+    f.type("A");
+    QCOMPARE(f.device().receive(1), QByteArray("A"));
+    QCOMPARE(f.display()->displayText(), QStringLiteral("A"));
+    f.press(Qt::Key_Return);
+    QCOMPARE(f.device().receive(1), QByteArray("\r"));
+    QCOMPARE(f.display()->displayText(), QStringLiteral("A"));
     // Control characters are shown and sent as they are.
-    k.press(Qt::Key_Backspace);
-    QCOMPARE(k.device.receive(1), QByteArray("\x08"));
-    k.press(Qt::Key_B, Qt::ControlModifier);
-    QCOMPARE(k.device.receive(1), QByteArray("\x02"));
-    QCOMPARE(k.display->displayText(), QStringLiteral("A\x08\x02"));
+    f.press(Qt::Key_Backspace);
+    QCOMPARE(f.device().receive(1), QByteArray("\x08"));
+    f.press(Qt::Key_B, Qt::ControlModifier);
+    QCOMPARE(f.device().receive(1), QByteArray("\x02"));
+    QCOMPARE(f.display()->displayText(), QStringLiteral("A\x08\x02"));
     // Latin-1 goes out as one byte; a character beyond it is not typed at all.
-    typeText(k.focused(), QStringLiteral("\u00e9"));
-    QCOMPARE(k.device.receive(1), QByteArray("\xe9"));
-    typeText(k.focused(), QStringLiteral("\u20ac"));
-    QVERIFY(k.quietWire());
-    QCOMPARE(k.display->displayText(), QStringLiteral("A\x08\x02\u00e9"));
+    typeText(f.focused(), QStringLiteral("\u00e9"));
+    QCOMPARE(f.device().receive(1), QByteArray("\xe9"));
+    typeText(f.focused(), QStringLiteral("\u20ac"));
+    QVERIFY(quietWire(f));
+    QCOMPARE(f.display()->displayText(), QStringLiteral("A\x08\x02\u00e9"));
     // Alt chords are commands, not characters.
-    k.press(Qt::Key_Q, Qt::AltModifier);
-    QVERIFY(k.quietWire());
+    f.press(Qt::Key_Q, Qt::AltModifier);
+    QVERIFY(quietWire(f));
 
     // Received data lands after what was typed; typed data was not echoed back.
-    QVERIFY(k.device.send("r"));
-    QCOMPARE(k.device.receive(1), QByteArray("r"));
-    QVERIFY(PtyDevice::waitUntil([&] { return k.display->displayText().endsWith(u'r'); }));
-    QVERIFY(k.quietWire());
+    QVERIFY(f.device().send("r"));
+    QCOMPARE(f.device().receive(1), QByteArray("r"));
+    QVERIFY(PtyDevice::waitUntil([&] { return f.display()->displayText().endsWith(u'r'); }));
+    QVERIFY(quietWire(f));
 
     // Tab leaves the display instead of being typed.
-    k.press(Qt::Key_Tab);
-    QVERIFY(QApplication::focusWidget() != k.display);
-    QVERIFY(k.quietWire());
+    f.press(Qt::Key_Tab);
+    QVERIFY(QApplication::focusWidget() != f.display());
+    QVERIFY(quietWire(f));
 }
 
 void TestKeys::typingWithThePortClosedStillShows()
 {
-    Keyboard k;
-    QVERIFY(k.start());
-    k.display->setFocus();
-    k.type("hi");
-    k.press(Qt::Key_Return);
-    QCOMPARE(k.display->displayText(), QStringLiteral("hi"));
-    choose(&k.window, "DisplayFormatComboBox", 0);
-    k.display->setFocus();
-    k.type("7e");
-    QCOMPARE(k.display->displayText(), QStringLiteral("7E "));
-    QCOMPARE(k.answers.errors, QStringList());
-    QCOMPARE(k.answers.messages, QStringList());
+    WindowFixture f(Device::Pty);
+    QVERIFY(f.showActive());
+    f.display()->setFocus();
+    f.type("hi");
+    f.press(Qt::Key_Return);
+    QCOMPARE(f.display()->displayText(), QStringLiteral("hi"));
+    f.choose("DisplayFormatComboBox", 0);
+    f.display()->setFocus();
+    f.type("7e");
+    QCOMPARE(f.display()->displayText(), QStringLiteral("7E "));
+    QCOMPARE(f.answers.errors, QStringList());
+    QCOMPARE(f.answers.messages, QStringList());
 }
 
 QTEST_MAIN(TestKeys)

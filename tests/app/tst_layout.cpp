@@ -1,5 +1,6 @@
 // The two Designer forms: names, classes, captions, items, defaults, and that every view fits
 // the window at its minimum size.
+#include "tests/support/windowfixture.h"
 #include "ui_Uabout.h"
 #include "ui_Umain.h"
 
@@ -92,10 +93,7 @@ private slots:
 private:
     template <typename T = QObject> T* control(const QString& name)
     {
-        auto* o = m_window->findChild<T*>(name);
-        if (!o)
-            qFatal("no control %s", qPrintable(name));
-        return o;
+        return kirt::test::find<T>(m_window.get(), name);
     }
 
     std::unique_ptr<QMainWindow> m_window;

@@ -1,13 +1,8 @@
 // The receive terminal end to end: a pseudo-terminal plays the device behind COM1.
-#include "app/Umain.h"
 #include "display/traffic.h"
-#include "tests/support/controls.h"
-#include "tests/support/dialoganswerer.h"
-#include "tests/support/ptydevice.h"
-#include "tests/support/tempsettings.h"
+#include "tests/support/windowfixture.h"
 #include "ui/receivedisplay.h"
 
-#include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -16,40 +11,8 @@
 #include <unistd.h>
 
 using kirt::PtyDevice;
-using kirt::test::choose;
-using kirt::test::DialogAnswerer;
-using kirt::test::find;
-using kirt::test::TempSettings;
-
-namespace {
-
-// A window with COM1 mapped to a fresh pseudo-terminal, opened, display in the given format.
-struct Terminal
-{
-    TempSettings settings;
-    DialogAnswerer answers;
-    PtyDevice device{1};
-    TFmain window;
-    kirt::ReceiveDisplay* display = nullptr;
-
-    explicit Terminal(int format)
-    {
-        display = find<kirt::ReceiveDisplay>(&window, "mMessage");
-        choose(&window, "DisplayFormatComboBox", format);
-        window.show();
-    }
-    bool open()
-    {
-        window.COM_BitBtnClick();
-        return window.portOpen();
-    }
-    bool waitText(const QString& text, int ms = 5000)
-    {
-        return PtyDevice::waitUntil([&] { return display->displayText() == text; }, ms);
-    }
-};
-
-} // namespace
+using kirt::test::WindowFixture;
+using Device = WindowFixture::Device;
 
 class TestReceive : public QObject
 {
@@ -86,70 +49,77 @@ void TestReceive::bytesArriveInHexAndAsc()
     QFETCH(int, format);
     QFETCH(QByteArray, bytes);
     QFETCH(QString, shown);
-    Terminal t(format);
-    QVERIFY(t.open());
-    QCOMPARE(find<QPushButton>(&t.window, "COM_BitBtn")->text(), QStringLiteral("COM CLOSE"));
-    QVERIFY(t.device.send(bytes));
-    QVERIFY2(t.waitText(shown), qPrintable(t.display->displayText()));
+    WindowFixture f(Device::Pty);
+    f.showWithDisplayFormat(format);
+    kirt::ReceiveDisplay* display = f.display();
+    QVERIFY(f.openPort());
+    QCOMPARE(f.find<QPushButton>("COM_BitBtn")->text(), QStringLiteral("COM CLOSE"));
+    QVERIFY(f.device().send(bytes));
+    QVERIFY2(f.waitForText(shown), qPrintable(display->displayText()));
 }
 
 void TestReceive::newLineCharacter()
 {
-    Terminal t(0);
-    find<QLineEdit>(&t.window, "NewLineCharEdit")->setText(QStringLiteral("0D"));
-    QVERIFY(t.window.newLineEnabled());
-    QVERIFY(t.open());
+    WindowFixture f(Device::Pty);
+    f.showWithDisplayFormat(0);
+    kirt::ReceiveDisplay* display = f.display();
+    f.find<QLineEdit>("NewLineCharEdit")->setText(QStringLiteral("0D"));
+    QVERIFY(f.window().newLineEnabled());
+    QVERIFY(f.openPort());
     // The very first byte is the new-line character: the display is empty, so no break.
-    QVERIFY(t.device.send(QByteArray("\x0d\x41\x0d\x0a", 4)));
-    QVERIFY2(t.waitText(QStringLiteral("0D 41 \n0D 0A ")), qPrintable(t.display->displayText()));
-    QCOMPARE(t.display->rowCount(), 2u);
+    QVERIFY(f.device().send(QByteArray("\x0d\x41\x0d\x0a", 4)));
+    QVERIFY2(f.waitForText(QStringLiteral("0D 41 \n0D 0A ")), qPrintable(display->displayText()));
+    QCOMPARE(display->rowCount(), 2u);
 
     // Edited to a single digit: the handling stops.
-    find<QLineEdit>(&t.window, "NewLineCharEdit")->setText(QStringLiteral("0"));
-    QVERIFY(!t.window.newLineEnabled());
-    QVERIFY(t.device.send(QByteArray("\x0d", 1)));
-    QVERIFY(t.waitText(QStringLiteral("0D 41 \n0D 0A 0D ")));
+    f.find<QLineEdit>("NewLineCharEdit")->setText(QStringLiteral("0"));
+    QVERIFY(!f.window().newLineEnabled());
+    QVERIFY(f.device().send(QByteArray("\x0d", 1)));
+    QVERIFY(f.waitForText(QStringLiteral("0D 41 \n0D 0A 0D ")));
 }
 
 void TestReceive::echoGoesBackInDisplayOrder()
 {
-    Terminal t(1);
-    choose(&t.window, "EchoOnOffComboBox", 1);
-    QVERIFY(t.open());
+    WindowFixture f(Device::Pty);
+    f.showWithDisplayFormat(1);
+    f.choose("EchoOnOffComboBox", 1);
+    QVERIFY(f.openPort());
     QByteArray sent;
     for (int i = 0; i < 600; ++i)
         sent.append(static_cast<char>('A' + i % 26));
-    QVERIFY(t.device.send(sent));
-    QCOMPARE(t.device.receive(int(sent.size()), 10000), sent);
-    QVERIFY(t.waitText(QString::fromLatin1(sent)));
+    QVERIFY(f.device().send(sent));
+    QCOMPARE(f.device().receive(int(sent.size()), 10000), sent);
+    QVERIFY(f.waitForText(QString::fromLatin1(sent)));
 }
 
 void TestReceive::lineLimitCountsWrappedRows()
 {
-    Terminal t(0);
-    choose(&t.window, "ScrollBarComboBox", 1);
-    choose(&t.window, "LineLimitComboBox", 1);
-    QCOMPARE(t.window.displayLineLimit(), 50u);
-    QVERIFY(QTest::qWaitForWindowExposed(&t.window));
-    const int columns = t.display->columns();
+    WindowFixture f(Device::Pty);
+    f.showWithDisplayFormat(0);
+    kirt::ReceiveDisplay* display = f.display();
+    f.choose("ScrollBarComboBox", 1);
+    f.choose("LineLimitComboBox", 1);
+    QCOMPARE(f.window().displayLineLimit(), 50u);
+    QVERIFY(QTest::qWaitForWindowExposed(&f.window()));
+    const int columns = display->columns();
     QVERIFY(columns > 10);
-    QVERIFY(t.open());
+    QVERIFY(f.openPort());
     // HEX without a new-line character is one long line: only its wrap makes rows.
     const int bytesPerRow = columns / 3 + 1;
     QByteArray data;
     for (int i = 0; i < bytesPerRow * 60; ++i)
         data.append(static_cast<char>(i));
-    QVERIFY(t.device.send(data));
+    QVERIFY(f.device().send(data));
     const QString last = kirt::HexByte(static_cast<std::uint8_t>(data.back())) + u' ';
     QVERIFY(PtyDevice::waitUntil(
         [&] {
-            return t.device.pendingForProgram() == 0 && !t.window.rxMemory().pending() &&
-                   t.display->displayText().endsWith(last);
+            return f.device().pendingForProgram() == 0 && !f.window().rxMemory().pending() &&
+                   display->displayText().endsWith(last);
         },
         20000));
-    QCOMPARE(t.display->rowCount(), 50u);
+    QCOMPARE(display->rowCount(), 50u);
     // The newest bytes remain, the oldest went.
-    const QString text = t.display->displayText();
+    const QString text = display->displayText();
     QVERIFY(!text.startsWith(QStringLiteral("00 01 02 ")));
     QCOMPARE(text.size() % 3, 0);
 }
@@ -164,23 +134,24 @@ void TestReceive::trafficCaption()
 
 void TestReceive::fullBufferDropsAndShowsThePanel()
 {
-    Terminal t(0);
+    WindowFixture f(Device::Pty);
+    f.showWithDisplayFormat(0);
+    kirt::ReceiveDisplay* display = f.display();
     // While a file goes out nothing is displayed, so the buffer only fills.
-    find<QWidget>(&t.window, "DownloadPanel")->show();
-    QVERIFY(t.open());
-    auto* panel = find<QLabel>(&t.window, "RxMemoryFull");
+    f.find<QWidget>("DownloadPanel")->show();
+    QVERIFY(f.openPort());
+    auto* panel = f.find<QLabel>("RxMemoryFull");
     QVERIFY(panel->isHidden());
-    QVERIFY(t.device.send(QByteArray(kirt::RxRingBuffer::Size + 64, 'x')));
+    QVERIFY(f.device().send(QByteArray(kirt::RxRingBuffer::Size + 64, 'x')));
     QVERIFY(PtyDevice::waitUntil([&] { return !panel->isHidden(); }, 20000));
-    QVERIFY(t.window.rxMemory().RxFull());
-    QCOMPARE(t.window.rxMemory().backlog(), kirt::RxRingBuffer::Size);
-    QCOMPARE(find<QLabel>(&t.window, "TrafficPanel")->text(),
-             QStringLiteral(" Display Traffic : 100%"));
-    QVERIFY(t.display->isEmpty());
+    QVERIFY(f.window().rxMemory().RxFull());
+    QCOMPARE(f.window().rxMemory().backlog(), kirt::RxRingBuffer::Size);
+    QCOMPARE(f.find<QLabel>("TrafficPanel")->text(), QStringLiteral(" Display Traffic : 100%"));
+    QVERIFY(display->isEmpty());
     // The COM button empties the buffer.
-    t.window.COM_BitBtnClick();
-    QVERIFY(!t.window.rxMemory().pending());
-    QVERIFY(!t.window.rxMemory().RxFull());
+    f.click("COM_BitBtn");
+    QVERIFY(!f.window().rxMemory().pending());
+    QVERIFY(!f.window().rxMemory().RxFull());
 }
 
 void TestReceive::openFailures_data()
@@ -201,86 +172,87 @@ void TestReceive::openFailures()
     QFETCH(int, dataBitsIndex);
     QFETCH(QString, error);
     QFETCH(QString, message);
-    Terminal t(1);
+    WindowFixture f(Device::Pty);
+    f.showWithDisplayFormat(1);
+    kirt::ReceiveDisplay* display = f.display();
     if (!device.isEmpty())
         qputenv("KIRT_COM1", device.toLocal8Bit());
-    choose(&t.window, "DataBitsComboBox", dataBitsIndex);
-    t.display->appendData(QStringLiteral("old text"));
-    QVERIFY(!t.open());
-    QCOMPARE(t.answers.errors, error.isEmpty() ? QStringList() : QStringList{error});
-    QCOMPARE(t.answers.messages, message.isEmpty() ? QStringList() : QStringList{message});
+    f.choose("DataBitsComboBox", dataBitsIndex);
+    display->appendData(QStringLiteral("old text"));
+    QVERIFY(!f.openPort());
+    QCOMPARE(f.answers.errors, error.isEmpty() ? QStringList() : QStringList{error});
+    QCOMPARE(f.answers.messages, message.isEmpty() ? QStringList() : QStringList{message});
     if (!error.isEmpty())
-        QVERIFY(!t.answers.details.first().isEmpty()); // the system's reason goes with it
-    QVERIFY(t.display->isEmpty());
-    QCOMPARE(find<QPushButton>(&t.window, "COM_BitBtn")->text(), QStringLiteral("COM OPEN"));
+        QVERIFY(!f.answers.details.first().isEmpty()); // the system's reason goes with it
+    QVERIFY(display->isEmpty());
+    QCOMPARE(f.find<QPushButton>("COM_BitBtn")->text(), QStringLiteral("COM OPEN"));
     // Nothing is left that could be written to.
     const std::uint8_t byte = 0x55;
-    QCOMPARE(t.window.WriteComBytes(&byte, 1), 1u);
+    QCOMPARE(f.window().WriteComBytes(&byte, 1), 1u);
 }
 
 void TestReceive::closeDuringStreamAndReopen()
 {
-    Terminal t(0);
-    QVERIFY(t.open());
+    WindowFixture f(Device::Pty);
+    f.showWithDisplayFormat(0);
+    kirt::ReceiveDisplay* display = f.display();
+    QVERIFY(f.openPort());
     QTimer stream;
     int chunks = 0;
     QObject::connect(&stream, &QTimer::timeout, [&] {
         const QByteArray chunk(64, 'S');
-        if (::write(t.device.masterFd(), chunk.constData(), size_t(chunk.size())) > 0)
+        if (::write(f.device().masterFd(), chunk.constData(), size_t(chunk.size())) > 0)
             ++chunks;
     });
     stream.start(1);
-    QVERIFY(PtyDevice::waitUntil([&] { return t.display->rowCount() > 3; }, 5000));
+    QVERIFY(PtyDevice::waitUntil([&] { return display->rowCount() > 3; }, 5000));
     for (int round = 0; round < 5; ++round) {
-        t.window.COM_BitBtnClick(); // close in the middle of the stream
-        QVERIFY(!t.window.portOpen());
-        QVERIFY(t.open()); // and at once again
-        t.device.serveEvents(30);
+        f.click("COM_BitBtn"); // close in the middle of the stream
+        QVERIFY(!f.window().portOpen());
+        QVERIFY(f.openPort()); // and at once again
+        f.device().serveEvents(30);
     }
     stream.stop();
     QVERIFY(chunks > 0);
-    QVERIFY(t.answers.errors.isEmpty());
+    QVERIFY(f.answers.errors.isEmpty());
     // Still a working terminal after all that.
-    t.window.COM_BitBtnClick();
-    QVERIFY(t.open());
-    t.device.serveEvents(50);
-    t.window.CLEAR_BitBtnClick();
-    QVERIFY(t.device.send(QByteArray("\x7e", 1)));
-    QVERIFY(PtyDevice::waitUntil([&] { return t.display->displayText().endsWith("7E "); }));
+    f.click("COM_BitBtn");
+    QVERIFY(f.openPort());
+    f.device().serveEvents(50);
+    f.click("CLEAR_BitBtn");
+    QVERIFY(f.device().send(QByteArray("\x7e", 1)));
+    QVERIFY(PtyDevice::waitUntil([&] { return display->displayText().endsWith("7E "); }));
 }
 
 void TestReceive::windowClosesWhileStreaming()
 {
-    TempSettings settings;
-    DialogAnswerer answers;
-    PtyDevice device(1);
-    auto* window = new TFmain;
-    window->show();
-    window->COM_BitBtnClick();
-    QVERIFY(window->portOpen());
+    WindowFixture f(Device::Pty);
+    f.window().show();
+    QVERIFY(f.openPort());
     QTimer stream;
     QObject::connect(&stream, &QTimer::timeout, [&] {
         const QByteArray chunk(128, 'W');
         [[maybe_unused]] const auto written =
-            ::write(device.masterFd(), chunk.constData(), size_t(chunk.size()));
+            ::write(f.device().masterFd(), chunk.constData(), size_t(chunk.size()));
     });
     stream.start(1);
     PtyDevice::serveEvents(200);
-    QVERIFY(window->close());
-    delete window; // must end the receive thread without hanging
+    QVERIFY(f.window().close());
+    f.destroyWindow(); // must end the receive thread without hanging
     stream.stop();
-    QVERIFY(settings.exists());
+    QVERIFY(f.settings.exists());
 }
 
 void TestReceive::writesWithThePortClosedAreDiscarded()
 {
-    Terminal t(0);
+    WindowFixture f(Device::Pty);
+    f.showWithDisplayFormat(0);
     const std::uint8_t bytes[5] = {1, 2, 3, 4, 5};
-    QCOMPARE(t.window.WriteComBytes(bytes, 5), 5u);
-    QVERIFY(t.open());
-    t.window.COM_BitBtnClick();
-    QCOMPARE(t.window.WriteComBytes(bytes, 5), 5u);
-    QCOMPARE(t.device.receive(1, 200), QByteArray());
+    QCOMPARE(f.window().WriteComBytes(bytes, 5), 5u);
+    QVERIFY(f.openPort());
+    f.click("COM_BitBtn");
+    QCOMPARE(f.window().WriteComBytes(bytes, 5), 5u);
+    QCOMPARE(f.device().receive(1, 200), QByteArray());
 }
 
 QTEST_MAIN(TestReceive)

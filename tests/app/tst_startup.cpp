@@ -1,9 +1,6 @@
 // Start-up, the settings kept between runs, the status line and closing.
-#include "app/Umain.h"
 #include "display/displaytables.h"
-#include "tests/support/controls.h"
-#include "tests/support/dialoganswerer.h"
-#include "tests/support/tempsettings.h"
+#include "tests/support/windowfixture.h"
 #include "ui/datalineedit.h"
 
 #include <QComboBox>
@@ -15,10 +12,7 @@
 #include <QSlider>
 #include <QtTest>
 
-using kirt::test::choose;
-using kirt::test::DialogAnswerer;
-using kirt::test::find;
-using kirt::test::TempSettings;
+using kirt::test::WindowFixture;
 
 namespace {
 
@@ -44,11 +38,11 @@ QByteArray settingsFile(const QMap<QString, QString>& overrides = {})
     return text;
 }
 
-QStringList statusPanels(QWidget* window)
+QStringList statusPanels(WindowFixture& f)
 {
     QStringList texts;
     for (int i = 0; i < 5; ++i)
-        texts << find<QLabel>(window, qPrintable(QStringLiteral("StatusPanel%1").arg(i)))->text();
+        texts << f.find<QLabel>(QStringLiteral("StatusPanel%1").arg(i))->text();
     return texts;
 }
 
@@ -73,91 +67,87 @@ private slots:
 
 void TestStartup::firstRunState()
 {
-    TempSettings settings;
-    DialogAnswerer answers;
-    TFmain w;
+    WindowFixture f;
+    TFmain& w = f.window();
 
     QCOMPARE(w.windowTitle(), QStringLiteral("Kirt - Untitled"));
     QCOMPARE(w.size(), QSize(800, 602));
     QCOMPARE(w.minimumSize(), QSize(800, 600));
-    QCOMPARE(find<QComboBox>(&w, "DisplayFormatComboBox")->currentText(), QStringLiteral("ASC"));
-    QCOMPARE(find<QLineEdit>(&w, "NewLineCharEdit")->text(), QStringLiteral("00"));
-    QCOMPARE(find<QSlider>(&w, "TrackBar1")->value(), 6);
-    QCOMPARE(find<QLabel>(&w, "AutoTimeValue")->text(), QStringLiteral("500ms"));
-    QVERIFY(!find<QComboBox>(&w, "LineLimitComboBox")->isEnabled());
-    QCOMPARE(find<QComboBox>(&w, "TimeOutComboBox")->currentText(), QStringLiteral("2ms"));
+    QCOMPARE(f.find<QComboBox>("DisplayFormatComboBox")->currentText(), QStringLiteral("ASC"));
+    QCOMPARE(f.find<QLineEdit>("NewLineCharEdit")->text(), QStringLiteral("00"));
+    QCOMPARE(f.find<QSlider>("TrackBar1")->value(), 6);
+    QCOMPARE(f.find<QLabel>("AutoTimeValue")->text(), QStringLiteral("500ms"));
+    QVERIFY(!f.find<QComboBox>("LineLimitComboBox")->isEnabled());
+    QCOMPARE(f.find<QComboBox>("TimeOutComboBox")->currentText(), QStringLiteral("2ms"));
     QCOMPARE(w.comSettings().readTimeoutMs, 2u);
     QCOMPARE(w.comSettings().baudRate, 9600u);
     QCOMPARE(w.comSettings().dataBits, 8);
 
     // White text on black.
-    const QPalette p = find<QPlainTextEdit>(&w, "mMessage")->palette();
+    const QPalette p = f.find<QPlainTextEdit>("mMessage")->palette();
     QCOMPARE(p.color(QPalette::Base), QColor(Qt::black));
     QCOMPARE(p.color(QPalette::Text), QColor(Qt::white));
 
-    QCOMPARE(statusPanels(&w),
+    QCOMPARE(statusPanels(f),
              QStringList({"PORT : COM1, 9600, 8, 1, NONE", "Display Format : ASC",
                           "New Line Char : OFF", "Echo : OFF", "Auto Interval : 500ms STOP"}));
 
     // Receive display in front, everything else behind it.
-    QVERIFY(!find<QWidget>(&w, "mMessage")->isHidden());
-    QVERIFY(!find<QWidget>(&w, "InfoPanel1")->isHidden());
+    QVERIFY(!f.find<QWidget>("mMessage")->isHidden());
+    QVERIFY(!f.find<QWidget>("InfoPanel1")->isHidden());
     for (const char* hidden : {"BoardPanel1", "BoardPanel2", "OptionPageControl", "TempEdit",
                                "DownloadPanel", "RxMemoryFull"})
-        QVERIFY2(find<QWidget>(&w, hidden)->isHidden(), hidden);
-    QVERIFY(answers.errors.isEmpty());
-    QVERIFY(!settings.exists());
+        QVERIFY2(f.find<QWidget>(hidden)->isHidden(), hidden);
+    QVERIFY(f.answers.errors.isEmpty());
+    QVERIFY(!f.settings.exists());
 
     w.close();
-    QVERIFY(settings.exists());
-    QSettings stored(settings.settingsFile(), QSettings::IniFormat);
+    QVERIFY(f.settings.exists());
+    QSettings stored(f.settings.settingsFile(), QSettings::IniFormat);
     stored.beginGroup(QStringLiteral("Kirt"));
     QCOMPARE(stored.childKeys().size(), 12);
     for (const QString& name : SettingNames)
         QVERIFY2(stored.contains(name), qPrintable(name));
     // Integers are written as plain integers, the new-line character as text.
-    QVERIFY(settings.read().contains("DisplayFormat=1\n"));
-    QVERIFY(settings.read().contains("AutoIntervalTime=6\n"));
-    QVERIFY(settings.read().contains("NewLineChar=00\n"));
+    QVERIFY(f.settings.read().contains("DisplayFormat=1\n"));
+    QVERIFY(f.settings.read().contains("AutoIntervalTime=6\n"));
+    QVERIFY(f.settings.read().contains("NewLineChar=00\n"));
 }
 
 void TestStartup::closingWritesAllTwelveAndSecondStartRestores()
 {
-    TempSettings settings;
-    DialogAnswerer answers;
-    {
-        TFmain w;
-        find<QComboBox>(&w, "SerialPortComboBox")->setCurrentIndex(11);
-        find<QComboBox>(&w, "BaudRateComboBox")->setCurrentIndex(17);
-        find<QComboBox>(&w, "DataBitsComboBox")->setCurrentIndex(3);
-        find<QComboBox>(&w, "StopBitsComboBox")->setCurrentIndex(2);
-        find<QComboBox>(&w, "ParityBitsComboBox")->setCurrentIndex(2);
-        find<QComboBox>(&w, "DisplayFormatComboBox")->setCurrentIndex(0);
-        find<QLineEdit>(&w, "NewLineCharEdit")->setText(QStringLiteral("0D"));
-        find<QComboBox>(&w, "EchoOnOffComboBox")->setCurrentIndex(1);
-        find<QComboBox>(&w, "ScrollBarComboBox")->setCurrentIndex(1);
-        find<QComboBox>(&w, "LineLimitComboBox")->setCurrentIndex(15);
-        find<QComboBox>(&w, "ColorComboBox")->setCurrentIndex(0);
-        find<QSlider>(&w, "TrackBar1")->setValue(0);
-        find<QComboBox>(&w, "TimeOutComboBox")->setCurrentIndex(22);
-        w.close();
-    }
-    TFmain w;
-    QCOMPARE(answers.errors, QStringList());
-    QCOMPARE(find<QComboBox>(&w, "LineLimitComboBox")->currentIndex(), 15);
-    QVERIFY(find<QComboBox>(&w, "LineLimitComboBox")->isEnabled());
+    WindowFixture f;
+    f.find<QComboBox>("SerialPortComboBox")->setCurrentIndex(11);
+    f.find<QComboBox>("BaudRateComboBox")->setCurrentIndex(17);
+    f.find<QComboBox>("DataBitsComboBox")->setCurrentIndex(3);
+    f.find<QComboBox>("StopBitsComboBox")->setCurrentIndex(2);
+    f.find<QComboBox>("ParityBitsComboBox")->setCurrentIndex(2);
+    f.find<QComboBox>("DisplayFormatComboBox")->setCurrentIndex(0);
+    f.find<QLineEdit>("NewLineCharEdit")->setText(QStringLiteral("0D"));
+    f.find<QComboBox>("EchoOnOffComboBox")->setCurrentIndex(1);
+    f.find<QComboBox>("ScrollBarComboBox")->setCurrentIndex(1);
+    f.find<QComboBox>("LineLimitComboBox")->setCurrentIndex(15);
+    f.find<QComboBox>("ColorComboBox")->setCurrentIndex(0);
+    f.find<QSlider>("TrackBar1")->setValue(0);
+    f.find<QComboBox>("TimeOutComboBox")->setCurrentIndex(22);
+    f.window().close();
+    f.destroyWindow();
+    TFmain& w = f.window();
+    QCOMPARE(f.answers.errors, QStringList());
+    QCOMPARE(f.find<QComboBox>("LineLimitComboBox")->currentIndex(), 15);
+    QVERIFY(f.find<QComboBox>("LineLimitComboBox")->isEnabled());
     QCOMPARE(w.displayLineLimit(), 5000u);
     QCOMPARE(w.comSettings().baudRate, 115200u);
     QCOMPARE(w.comSettings().dataBits, 7);
     QCOMPARE(w.comSettings().stopBits, 2);
     QCOMPARE(w.comSettings().parity, 2);
     QCOMPARE(w.newLineChar(), 0x0D);
-    QCOMPARE(find<QComboBox>(&w, "ColorComboBox")->currentIndex(), 0);
-    const QPalette p = find<QPlainTextEdit>(&w, "mMessage")->palette();
+    QCOMPARE(f.find<QComboBox>("ColorComboBox")->currentIndex(), 0);
+    const QPalette p = f.find<QPlainTextEdit>("mMessage")->palette();
     QCOMPARE(p.color(QPalette::Base), QColor(Qt::white));
     // The read time-out is never kept.
-    QCOMPARE(find<QComboBox>(&w, "TimeOutComboBox")->currentIndex(), 1);
-    QCOMPARE(statusPanels(&w),
+    QCOMPARE(f.find<QComboBox>("TimeOutComboBox")->currentIndex(), 1);
+    QCOMPARE(statusPanels(f),
              QStringList({"PORT : COM12, 115200, 7, 2, EVEN", "Display Format : HEX",
                           "New Line Char : ON", "Echo : ON", "Auto Interval : 20ms STOP"}));
 }
@@ -204,12 +194,11 @@ void TestStartup::restoreRanges()
     QFETCH(QString, stored);
     QFETCH(QString, control);
     QFETCH(int, expected);
-    TempSettings settings;
-    settings.write(settingsFile({{name, stored}}));
-    DialogAnswerer answers;
-    TFmain w;
-    QVERIFY(answers.errors.isEmpty());
-    QWidget* c = find<QWidget>(&w, qPrintable(control));
+    WindowFixture f;
+    f.settings.write(settingsFile({{name, stored}}));
+    f.window(); // start-up reads the file
+    QVERIFY(f.answers.errors.isEmpty());
+    QWidget* c = f.find<QWidget>(control);
     if (auto* slider = qobject_cast<QSlider*>(c))
         QCOMPARE(slider->value(), expected);
     else
@@ -241,57 +230,51 @@ void TestStartup::readFailuresAreReportedAndStartupFinishes()
     QFETCH(QString, name);
     QFETCH(QString, stored);
     QFETCH(QString, message);
-    TempSettings settings;
+    WindowFixture f;
     // Values after the failing one are not read: the interval stays at its layout position.
-    settings.write(settingsFile({{name, stored}, {"AutoIntervalTime", "15"}}));
-    DialogAnswerer answers;
-    TFmain w;
-    QCOMPARE(answers.errors, QStringList{message});
-    QCOMPARE(find<QSlider>(&w, "TrackBar1")->value(), 6);
+    f.settings.write(settingsFile({{name, stored}, {"AutoIntervalTime", "15"}}));
+    f.window(); // start-up reads the file
+    QCOMPARE(f.answers.errors, QStringList{message});
+    QCOMPARE(f.find<QSlider>("TrackBar1")->value(), 6);
     // The rest of start-up ran: status line composed, limits set, display in front.
-    QVERIFY(find<QLabel>(&w, "StatusPanel0")->text().startsWith(QStringLiteral("PORT : ")));
-    QCOMPARE(find<QLineEdit>(&w, "NewLineCharEdit")->maxLength(), 2);
-    QCOMPARE(find<kirt::DataLineEdit>(&w, "TransmitEdit1")->maxLength(), 1000);
-    QVERIFY(!find<QWidget>(&w, "mMessage")->isHidden());
+    QVERIFY(f.find<QLabel>("StatusPanel0")->text().startsWith(QStringLiteral("PORT : ")));
+    QCOMPARE(f.find<QLineEdit>("NewLineCharEdit")->maxLength(), 2);
+    QCOMPARE(f.find<kirt::DataLineEdit>("TransmitEdit1")->maxLength(), 1000);
+    QVERIFY(!f.find<QWidget>("mMessage")->isHidden());
 }
 
 void TestStartup::absentNewLineCharIsNoError()
 {
-    TempSettings settings;
-    settings.write(settingsFile({{"NewLineChar", "<absent>"}, {"EchoOnOff", "1"}}));
-    DialogAnswerer answers;
-    TFmain w;
-    QVERIFY(answers.errors.isEmpty());
-    QCOMPARE(find<QLineEdit>(&w, "NewLineCharEdit")->text(), QString());
+    WindowFixture f;
+    f.settings.write(settingsFile({{"NewLineChar", "<absent>"}, {"EchoOnOff", "1"}}));
+    TFmain& w = f.window();
+    QVERIFY(f.answers.errors.isEmpty());
+    QCOMPARE(f.find<QLineEdit>("NewLineCharEdit")->text(), QString());
     QVERIFY(!w.newLineEnabled());
     // Reading went on past it.
-    QCOMPARE(find<QComboBox>(&w, "EchoOnOffComboBox")->currentIndex(), 1);
+    QCOMPARE(f.find<QComboBox>("EchoOnOffComboBox")->currentIndex(), 1);
 }
 
 void TestStartup::rowsAndRulesStartEmptyWhateverWasThere()
 {
-    TempSettings settings;
-    DialogAnswerer answers;
-    TFmain w;
+    WindowFixture f;
+    TFmain& w = f.window();
     for (int n = 1; n <= 9; ++n) {
         const QString num = QString::number(n);
-        QVERIFY(find<kirt::DataLineEdit>(&w, qPrintable("TransmitEdit" + num))
-                    ->toPlainText()
-                    .isEmpty());
-        QCOMPARE(find<QComboBox>(&w, qPrintable("TransmitFormatComboBox" + num))->currentText(),
+        QVERIFY(f.find<kirt::DataLineEdit>("TransmitEdit" + num)->toPlainText().isEmpty());
+        QCOMPARE(f.find<QComboBox>("TransmitFormatComboBox" + num)->currentText(),
                  QStringLiteral("HEX"));
-        QCOMPARE(find<QComboBox>(&w, qPrintable("TransmitAutoComboBox" + num))->currentText(),
+        QCOMPARE(f.find<QComboBox>("TransmitAutoComboBox" + num)->currentText(),
                  QStringLiteral("OFF"));
-        QCOMPARE(find<QComboBox>(&w, qPrintable("CRLFComboBox" + num))->currentText(),
-                 QStringLiteral("OFF"));
+        QCOMPARE(f.find<QComboBox>("CRLFComboBox" + num)->currentText(), QStringLiteral("OFF"));
     }
     for (int n = 1; n <= 4; ++n) {
         const QString num = QString::number(n);
-        QVERIFY(find<kirt::DataLineEdit>(&w, qPrintable("RxEdit" + num))->toPlainText().isEmpty());
-        QCOMPARE(find<kirt::DataLineEdit>(&w, qPrintable("TxEdit" + num))->maxLength(), 1000);
-        QCOMPARE(find<QComboBox>(&w, qPrintable("ProtocolFormatComboBox" + num))->currentText(),
+        QVERIFY(f.find<kirt::DataLineEdit>("RxEdit" + num)->toPlainText().isEmpty());
+        QCOMPARE(f.find<kirt::DataLineEdit>("TxEdit" + num)->maxLength(), 1000);
+        QCOMPARE(f.find<QComboBox>("ProtocolFormatComboBox" + num)->currentText(),
                  QStringLiteral("HEX"));
-        QCOMPARE(find<QComboBox>(&w, qPrintable("ProtocolEnableComboBox" + num))->currentText(),
+        QCOMPARE(f.find<QComboBox>("ProtocolEnableComboBox" + num)->currentText(),
                  QStringLiteral("OFF"));
         QCOMPARE(w.protocolRule(n).responseCount(), 0u);
     }
@@ -303,12 +286,11 @@ void TestStartup::lineLimitFollowsDisplayHeight()
     QCOMPARE(kirt::LineLimitForHeight(459), 27u);
     QCOMPARE(kirt::LineLimitForHeight(228), 13u);
 
-    TempSettings settings;
-    DialogAnswerer answers;
-    TFmain w;
+    WindowFixture f;
+    TFmain& w = f.window();
     w.show();
     QVERIFY(QTest::qWaitForWindowExposed(&w));
-    auto* display = find<QWidget>(&w, "mMessage");
+    auto* display = f.find<QWidget>("mMessage");
     w.resize(800, 900);
     QTRY_COMPARE(w.displayLineLimit(), kirt::LineLimitForHeight(display->height()));
     const std::uint32_t tall = w.displayLineLimit();
@@ -317,9 +299,7 @@ void TestStartup::lineLimitFollowsDisplayHeight()
     QVERIFY(w.displayLineLimit() < tall);
 
     // With a scroll bar the limit is the chosen one and resizing leaves it alone.
-    auto* scroll = find<QComboBox>(&w, "ScrollBarComboBox");
-    scroll->setCurrentIndex(1);
-    w.ScrollBarComboBoxClick();
+    f.choose("ScrollBarComboBox", 1);
     QCOMPARE(w.displayLineLimit(), 27u);
     w.resize(800, 900);
     QTest::qWait(50);
@@ -328,15 +308,14 @@ void TestStartup::lineLimitFollowsDisplayHeight()
 
 void TestStartup::refusedCloseStillSaves()
 {
-    TempSettings settings;
-    DialogAnswerer answers;
-    TFmain w;
+    WindowFixture f;
+    TFmain& w = f.window();
     w.show();
     RefuseNextClose = true;
     QVERIFY(!w.close());
     QVERIFY(w.isVisible());
     QVERIFY(!RefuseNextClose);
-    QVERIFY(settings.exists());
+    QVERIFY(f.settings.exists());
     // The refusal lasts for one close only.
     QVERIFY(w.close());
 }

@@ -1,21 +1,22 @@
 #pragma once
 
 #include <QComboBox>
-#include <QWidget>
+#include <QObject>
+#include <QString>
 
 namespace kirt::test {
 
-// A control of the window by its name; a missing one ends the test run at once.
-template <typename T> T* find(QWidget* window, const char* name)
+// A control by its name below parent; a missing one ends the test run at once.
+template <typename T> T* find(const QObject* parent, const QString& name)
 {
-    auto* control = window->findChild<T*>(QLatin1String(name));
+    auto* control = parent->findChild<T*>(name);
     if (!control)
-        qFatal("no control %s", name);
+        qFatal("no control %s", qPrintable(name));
     return control;
 }
 
 // Picks an item of a drop-down list as the user does, running the box's click handler.
-inline void choose(QWidget* window, const char* box, int index)
+inline void choose(const QObject* window, const QString& box, int index)
 {
     auto* combo = find<QComboBox>(window, box);
     combo->setCurrentIndex(index);

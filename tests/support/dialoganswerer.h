@@ -16,11 +16,11 @@ namespace kirt::test {
 // cancel); the open dialog's read-only box ends as `openReadOnly`. The print set-up takes its
 // answers from `printFiles`: a path confirms it and sends the job to that PDF file, an empty
 // string or an empty queue cancels.
-class DialogAnswerer final : public UserDialogs
+class DialogAnswerer final : public kirt::UserDialogs
 {
 public:
-    DialogAnswerer() { setDialogs(this); }
-    ~DialogAnswerer() override { setDialogs(nullptr); }
+    DialogAnswerer() { kirt::setDialogs(this); }
+    ~DialogAnswerer() override { kirt::setDialogs(nullptr); }
     DialogAnswerer(const DialogAnswerer&) = delete;
     DialogAnswerer& operator=(const DialogAnswerer&) = delete;
 
@@ -44,7 +44,7 @@ public:
         return yes;
     }
 
-    QString openFile(QWidget*, const QList<FileFilter>& filters, int selected,
+    QString openFile(QWidget*, const QList<kirt::FileFilter>& filters, int selected,
                      bool* readOnly) override
     {
         fileDialogs << QStringLiteral("open");
@@ -54,7 +54,7 @@ public:
             *readOnly = openReadOnly;
         return nextPath();
     }
-    QString saveFile(QWidget*, const QList<FileFilter>& filters, int selected,
+    QString saveFile(QWidget*, const QList<kirt::FileFilter>& filters, int selected,
                      const QString& defaultSuffix) override
     {
         fileDialogs << QStringLiteral("save");
@@ -94,10 +94,10 @@ public:
     std::deque<QString> printFiles;
 
 private:
-    void record(const QList<FileFilter>& filters, int selected)
+    void record(const QList<kirt::FileFilter>& filters, int selected)
     {
         QStringList names;
-        for (const FileFilter& f : filters)
+        for (const kirt::FileFilter& f : filters)
             names << f.description;
         filterLists << names.join(u'|');
         selectedFilters << (selected >= 0 && selected < filters.size() ? names[selected]
