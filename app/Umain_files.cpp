@@ -2,6 +2,7 @@
 #include "app/Umain.h"
 
 #include "app/dialogs.h"
+#include "display/bytetext.h"
 #include "display/displaytail.h"
 #include "display/logfile.h"
 #include "display/logformat.h"
@@ -260,17 +261,8 @@ void TFmain::FileTransmitTimerTimer()
     WriteComBytes(reinterpret_cast<const std::uint8_t*>(bytes.constData()),
                   static_cast<std::uint32_t>(bytes.size()));
 
-    QString echo;
-    if (m_ui->DisplayFormatComboBox->currentIndex() == 0) {
-        for (const char b : bytes)
-            echo += kirt::HexByte(static_cast<std::uint8_t>(b)) + u' ';
-    } else {
-        // As in the receive display, a zero byte adds nothing.
-        for (const char b : bytes)
-            if (b != 0)
-                echo += QChar(static_cast<std::uint8_t>(b));
-    }
-    m_display->appendData(echo);
+    m_display->appendData(kirt::BytesText(
+        kirt::dataFormatFromIndex(m_ui->DisplayFormatComboBox->currentIndex()), bytes));
     TrimDisplayLines();
 
     m_ui->DownloadCGauge->setValue(gaugeUnits(transmit.lineIndex()));
