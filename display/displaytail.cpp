@@ -1,5 +1,7 @@
 #include "display/displaytail.h"
 
+#include "display/rowsplitter.h"
+
 #include <QByteArray>
 #include <QIODevice>
 
@@ -12,7 +14,7 @@ namespace {
 
 bool isBreak(char c)
 {
-    return c == '\r' || c == '\n';
+    return RowSplitter::isBreak(static_cast<unsigned char>(c));
 }
 
 // Bytes of a device read from the end towards the start, a chunk at a time.
@@ -129,7 +131,7 @@ std::optional<qint64> DisplayTailStart(QIODevice& device, qint64 size, int colum
         if (bytes.failed())
             break;
         const qint64 start = previousBreak + 1;
-        const qint64 lineRows = std::max<qint64>(1, (end - start + width - 1) / width);
+        const qint64 lineRows = RowSplitter::rowsOfLine(end - start, columns);
         if (counted + lineRows >= wanted) {
             // The rows of this line that are not wanted are its first ones.
             return start + (lineRows - (wanted - counted)) * width;

@@ -9,9 +9,9 @@ class QIODevice;
 
 namespace kirt {
 
-// The display's rows as a text lays them out: CR, LF and CR LF each end a line; an empty line
-// is a row; a line longer than a row wraps every `columns` characters counted from the line's
-// start; the break at the very end of the text starts no row.
+// The display's rows as RowSplitter lays a text out: a line longer than a row wraps every
+// `columns` characters counted from the line's start; the break at the very end of the text
+// starts no row.
 
 // Where a text must start so that showing it from there gives exactly its last `rows` rows
 // (at least one), the same as showing all of it and cutting the oldest rows. The start is
