@@ -3,7 +3,7 @@
 #include "display/rowsplitter.h"
 
 #include <QByteArray>
-#include <QIODevice>
+#include <QFile>
 
 #include <algorithm>
 #include <cstring>
@@ -142,6 +142,23 @@ std::optional<qint64> DisplayTailStart(QIODevice& device, qint64 size, int colum
         end = bytes.breakBegin(previousBreak);
     }
     return std::nullopt;
+}
+
+FileResult ReadDisplayTail(QFile& file, int columns, std::uint32_t rows)
+{
+    const qint64 size = file.size();
+    const std::optional<qint64> start = DisplayTailStart(file, size, columns, rows);
+    QByteArray bytes;
+    if (start && file.seek(*start))
+        bytes = file.read(size - *start);
+    FileResult result;
+    if (!start || bytes.size() != size - *start) {
+        result.failure = FileFailure::Read;
+        result.reason = file.errorString();
+        return result;
+    }
+    result.text = QString::fromLatin1(bytes);
+    return result;
 }
 
 } // namespace kirt

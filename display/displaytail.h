@@ -1,10 +1,13 @@
 #pragma once
 
+#include "transmit/fileaccess.h"
+
 #include <QtGlobal>
 
 #include <cstdint>
 #include <optional>
 
+class QFile;
 class QIODevice;
 
 namespace kirt {
@@ -20,5 +23,9 @@ namespace kirt {
 // nullopt when a read fails or comes up short.
 std::optional<qint64> DisplayTailStart(QIODevice& device, qint64 size, int columns,
                                        std::uint32_t rows, qint64 chunkSize = 64 * 1024);
+
+// The text of an open file that the display keeps: the rows that would survive the line limit,
+// and no more, so a file of any size costs what the display holds. A failure is a Read one.
+FileResult ReadDisplayTail(QFile& file, int columns, std::uint32_t rows);
 
 } // namespace kirt
