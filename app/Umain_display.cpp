@@ -1,6 +1,7 @@
 // The receive display: one received byte at a time, and what is typed into it.
 #include "app/Umain.h"
 
+#include "display/bytetext.h"
 #include "ui/receivedisplay.h"
 #include "ui_Umain.h"
 
@@ -27,10 +28,8 @@ void TFmain::DisplayRxByte()
         if (m_realTimeSaveOn)
             LogLineBreak();
     }
-    if (m_ui->DisplayFormatComboBox->currentIndex() == 0)
-        m_display->appendData(kirt::HexByte(ch) + u' ');
-    else if (ch != 0)
-        m_display->appendData(QString(QChar(ch)));
+    m_display->appendData(
+        kirt::ByteText(kirt::dataFormatFromIndex(m_ui->DisplayFormatComboBox->currentIndex()), ch));
     // The cut to the line limit follows at the end of the hand-over (RxDisplayStepsDone).
     if (m_realTimeSaveOn)
         LogRxByte(ch);

@@ -2,15 +2,16 @@
 #include "app/Umain.h"
 
 #include "app/dialogs.h"
+#include "display/bytetext.h"
 #include "display/displaytail.h"
 #include "display/logfile.h"
 #include "display/logformat.h"
+#include "transmit/fileaccess.h"
 #include "transmit/textfile.h"
 #include "ui/receivedisplay.h"
 #include "ui_Umain.h"
 
 #include <QFile>
-#include <QFileInfo>
 #include <QPrinter>
 #include <QTextCursor>
 #include <QTextDocument>
@@ -19,9 +20,6 @@
 #include <algorithm>
 #include <limits>
 #include <memory>
-#include <optional>
-
-#include <sys/stat.h>
 
 namespace {
 
@@ -47,69 +45,31 @@ QList<kirt::FileFilter> saveFilters()
 constexpr int HexFilter = 0;
 constexpr int ExcelFilter = 3;
 
-struct FileResult
+// The box's text for what a file operation could not do.
+QString fileErrorText(kirt::FileFailure failure, const QString& path)
 {
-    bool ok = false;
-    QString text;  // what a read returned
-    QString error; // the box's text
-    QString detail;
-};
-
-// Only a regular file: a pipe or a device may never end, or block the window while it waits.
-FileResult openTextFile(QFile& file)
-{
-    FileResult result;
-    const QFileInfo info(file.fileName());
-    if (info.exists() && !info.isFile()) {
-        result.error = QStringLiteral("Cannot open file \"%1\".").arg(file.fileName());
-        result.detail = QStringLiteral("Not a regular file");
-        return result;
+    switch (failure) {
+    case kirt::FileFailure::Open:
+        return QStringLiteral("Cannot open file \"%1\".").arg(path);
+    case kirt::FileFailure::Read:
+        return QStringLiteral("Cannot read file \"%1\".").arg(path);
+    case kirt::FileFailure::Create:
+        return QStringLiteral("Cannot create file \"%1\".").arg(path);
+    case kirt::FileFailure::Write:
+        return QStringLiteral("Cannot write file \"%1\".").arg(path);
+    case kirt::FileFailure::None:
+        break;
     }
-    // Unbuffered: the readers take their own chunks, and a transmit sees a change to the
-    // file after the chunk it holds.
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
-        result.error = QStringLiteral("Cannot open file \"%1\".").arg(file.fileName());
-        result.detail = file.errorString();
-        return result;
-    }
-    result.ok = true;
-    return result;
+    return QString();
 }
 
-FileResult cannotRead(const QString& path, const QString& reason)
+// Shows a failure; true when there was none.
+bool reportFile(QWidget* window, const kirt::FileResult& result, const QString& path)
 {
-    FileResult result;
-    result.error = QStringLiteral("Cannot read file \"%1\".").arg(path);
-    result.detail = reason;
-    return result;
-}
-
-// The end of a file that the display keeps: the rows that would survive the line limit, and
-// no more, so a file of any size costs what the display holds.
-FileResult readDisplayTail(QFile& file, int columns, std::uint32_t rows)
-{
-    const qint64 size = file.size();
-    const std::optional<qint64> start = kirt::DisplayTailStart(file, size, columns, rows);
-    QByteArray bytes;
-    if (start && file.seek(*start))
-        bytes = file.read(size - *start);
-    if (!start || bytes.size() != size - *start)
-        return cannotRead(file.fileName(), file.errorString());
-    FileResult result;
-    result.text = QString::fromLatin1(bytes);
-    result.ok = true;
-    return result;
-}
-
-// Whether path names the file that is open as device, whatever name it was opened by.
-bool isSameFile(const QIODevice* device, const QString& path)
-{
-    const auto* file = qobject_cast<const QFile*>(device);
-    struct stat opened = {};
-    struct stat named = {};
-    return file && file->handle() >= 0 && ::fstat(file->handle(), &opened) == 0 &&
-           ::stat(QFile::encodeName(path).constData(), &named) == 0 &&
-           opened.st_dev == named.st_dev && opened.st_ino == named.st_ino;
+    if (result.ok())
+        return true;
+    kirt::dialogs().error(window, fileErrorText(result.failure, path), result.reason);
+    return false;
 }
 
 // The gauge counts in int; a file of more lines than that would only fill it early.
@@ -118,35 +78,13 @@ int gaugeUnits(qint64 lines)
     return static_cast<int>(std::min<qint64>(lines, std::numeric_limits<int>::max()));
 }
 
-FileResult writeTextFile(const QString& path, const QString& text)
-{
-    FileResult result;
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-        result.error = QStringLiteral("Cannot create file \"%1\".").arg(path);
-        result.detail = file.errorString();
-        return result;
-    }
-    const QByteArray bytes = kirt::TextFileBytes(text);
-    // A full disk may only show when the data leave the buffer, so the close is checked too.
-    const bool written = file.write(bytes) == bytes.size() && file.flush();
-    file.close();
-    if (!written || file.error() != QFileDevice::NoError) {
-        result.error = QStringLiteral("Cannot write file \"%1\".").arg(path);
-        result.detail = file.errorString();
-        return result;
-    }
-    result.ok = true;
-    return result;
-}
-
 } // namespace
 
 // A file about to be saved over or made the log may be the one being sent; the transmit
 // still sends the file as it was when it started, as it did when it held all of it.
 void TFmain::beforeRewriting(const QString& path)
 {
-    if (m_fileTransmit.active() && isSameFile(m_fileTransmit.source(), path))
+    if (m_fileTransmit.active() && kirt::IsSameFile(m_fileTransmit.source(), path))
         m_fileTransmit.keepContent();
 }
 
@@ -185,17 +123,14 @@ void TFmain::FileOpenClick()
     // Read before anything changes, so a file that cannot be read costs the display and a
     // running transmit nothing.
     auto file = std::make_unique<QFile>(path);
-    const FileResult opened = openTextFile(*file);
-    if (!opened.ok) {
-        kirt::dialogs().error(this, opened.error, opened.detail);
+    if (!reportFile(this, kirt::OpenTextFile(*file), file->fileName()))
         return;
-    }
     if (send) {
         // A transmit still running is replaced: its remaining lines are dropped.
         kirt::FileTransmit& transmit = m_fileTransmit;
         if (!transmit.start(std::move(file))) {
-            const FileResult failed = cannotRead(path, transmit.errorString());
-            kirt::dialogs().error(this, failed.error, failed.detail);
+            kirt::dialogs().error(this, fileErrorText(kirt::FileFailure::Read, path),
+                            transmit.errorString());
             return;
         }
         m_ui->DownloadCGauge->setRange(0, gaugeUnits(transmit.lineCount()));
@@ -203,11 +138,10 @@ void TFmain::FileOpenClick()
         m_ui->DownloadPanel->show();
         m_fileTransmitTimer->start();
     } else {
-        const FileResult tail = readDisplayTail(*file, m_display->columns(), m_displayLineLimit);
-        if (!tail.ok) {
-            kirt::dialogs().error(this, tail.error, tail.detail);
+        const kirt::FileResult tail =
+            kirt::ReadDisplayTail(*file, m_display->columns(), m_displayLineLimit);
+        if (!reportFile(this, tail, file->fileName()))
             return;
-        }
         m_display->setDisplayText(tail.text);
         TrimDisplayLines();
         m_display->setFocus();
@@ -228,17 +162,8 @@ void TFmain::FileTransmitTimerTimer()
     WriteComBytes(reinterpret_cast<const std::uint8_t*>(bytes.constData()),
                   static_cast<std::uint32_t>(bytes.size()));
 
-    QString echo;
-    if (m_ui->DisplayFormatComboBox->currentIndex() == 0) {
-        for (const char b : bytes)
-            echo += kirt::HexByte(static_cast<std::uint8_t>(b)) + u' ';
-    } else {
-        // As in the receive display, a zero byte adds nothing.
-        for (const char b : bytes)
-            if (b != 0)
-                echo += QChar(static_cast<std::uint8_t>(b));
-    }
-    m_display->appendData(echo);
+    m_display->appendData(kirt::BytesText(
+        kirt::dataFormatFromIndex(m_ui->DisplayFormatComboBox->currentIndex()), bytes));
     TrimDisplayLines();
 
     m_ui->DownloadCGauge->setValue(gaugeUnits(transmit.lineIndex()));
@@ -259,11 +184,9 @@ void TFmain::FileSaveClick()
         return;
     }
     beforeRewriting(m_currentFileName);
-    const FileResult result = writeTextFile(m_currentFileName, m_display->displayText());
-    if (!result.ok) {
-        kirt::dialogs().error(this, result.error, result.detail);
+    if (!reportFile(this, kirt::WriteTextFile(m_currentFileName, m_display->displayText()),
+                    m_currentFileName))
         return;
-    }
     m_display->document()->setModified(false);
 }
 
@@ -276,11 +199,8 @@ void TFmain::FileSaveAsClick()
         return;
     path = kirt::WithDefaultSuffix(path, DefaultSuffix);
     beforeRewriting(path);
-    const FileResult result = writeTextFile(path, m_display->displayText());
-    if (!result.ok) {
-        kirt::dialogs().error(this, result.error, result.detail);
+    if (!reportFile(this, kirt::WriteTextFile(path, m_display->displayText()), path))
         return;
-    }
     SetCurrentFileName(path);
     m_display->document()->setModified(false);
 }
@@ -331,8 +251,8 @@ void TFmain::RunTimeSave1Click()
     // The file starts empty, also when it existed.
     beforeRewriting(path);
     if (!m_log.start(path)) {
-        kirt::dialogs().error(this, QStringLiteral("Cannot create file \"%1\".").arg(path),
-                              m_log.errorString());
+        kirt::dialogs().error(this, fileErrorText(kirt::FileFailure::Create, path),
+                        m_log.errorString());
         return;
     }
     SetCurrentFileName(path);

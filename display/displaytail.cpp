@@ -1,7 +1,9 @@
 #include "display/displaytail.h"
 
+#include "display/rowsplitter.h"
+
 #include <QByteArray>
-#include <QIODevice>
+#include <QFile>
 
 #include <algorithm>
 #include <cstring>
@@ -12,7 +14,7 @@ namespace {
 
 bool isBreak(char c)
 {
-    return c == '\r' || c == '\n';
+    return RowSplitter::isBreak(static_cast<unsigned char>(c));
 }
 
 // Bytes of a device read from the end towards the start, a chunk at a time.
@@ -129,7 +131,7 @@ std::optional<qint64> DisplayTailStart(QIODevice& device, qint64 size, int colum
         if (bytes.failed())
             break;
         const qint64 start = previousBreak + 1;
-        const qint64 lineRows = std::max<qint64>(1, (end - start + width - 1) / width);
+        const qint64 lineRows = RowSplitter::rowsOfLine(end - start, columns);
         if (counted + lineRows >= wanted) {
             // The rows of this line that are not wanted are its first ones.
             return start + (lineRows - (wanted - counted)) * width;
@@ -140,6 +142,23 @@ std::optional<qint64> DisplayTailStart(QIODevice& device, qint64 size, int colum
         end = bytes.breakBegin(previousBreak);
     }
     return std::nullopt;
+}
+
+FileResult ReadDisplayTail(QFile& file, int columns, std::uint32_t rows)
+{
+    const qint64 size = file.size();
+    const std::optional<qint64> start = DisplayTailStart(file, size, columns, rows);
+    QByteArray bytes;
+    if (start && file.seek(*start))
+        bytes = file.read(size - *start);
+    FileResult result;
+    if (!start || bytes.size() != size - *start) {
+        result.failure = FileFailure::Read;
+        result.reason = file.errorString();
+        return result;
+    }
+    result.text = QString::fromLatin1(bytes);
+    return result;
 }
 
 } // namespace kirt

@@ -1,6 +1,6 @@
 #include "display/logformat.h"
 
-#include "transmit/codec.h"
+#include "display/bytetext.h"
 
 namespace kirt {
 
@@ -8,11 +8,6 @@ namespace {
 
 constexpr std::uint8_t Cr = 0x0D;
 constexpr std::uint8_t Lf = 0x0A;
-
-QString byteChar(std::uint8_t ch)
-{
-    return ch == 0 ? QString() : QString(QChar(ch));
-}
 
 } // namespace
 
@@ -34,7 +29,7 @@ QString LogEntry(const LogLayout& layout, std::uint8_t ch, const QString& stamp)
 {
     QString text;
     if (layout.hex) {
-        text = HexByte(ch) + u' ';
+        text = ByteText(DataFormat::Hex, ch);
         if (layout.condition == LogCondition::EveryByte) {
             if (layout.timeLog)
                 text += QStringLiteral("  ") + stamp;
@@ -43,7 +38,7 @@ QString LogEntry(const LogLayout& layout, std::uint8_t ch, const QString& stamp)
         return text;
     }
     if (layout.condition == LogCondition::EveryByte) {
-        text = byteChar(ch);
+        text = ByteText(DataFormat::Asc, ch);
         if (layout.timeLog)
             text += QStringLiteral("   ") + stamp;
         return text + LogLineBreakText();
@@ -51,7 +46,7 @@ QString LogEntry(const LogLayout& layout, std::uint8_t ch, const QString& stamp)
     // Rows follow the data: CR and LF alike.
     if (layout.timeLog && (ch == Cr || ch == Lf))
         return QStringLiteral("   ") + stamp + QChar(ch);
-    text = byteChar(ch);
+    text = ByteText(DataFormat::Asc, ch);
     if (ch == Lf)
         text += LogLineBreakText();
     return text;

@@ -11,19 +11,12 @@ std::uint32_t ProtocolRule::parse(const QString& text)
     // response goes out in.
     const QByteArray bytes =
         ConvertText(text.left(static_cast<qsizetype>(PacketCapacity)), DataFormat::Asc);
-    const std::size_t n = std::min(static_cast<std::size_t>(bytes.size()), PacketCapacity);
+    std::size_t n = std::min(static_cast<std::size_t>(bytes.size()), PacketCapacity);
     std::memcpy(m_packet.data(), bytes.constData(), n);
 
-    if (m_format == DataFormat::Asc) {
-        m_length = static_cast<std::uint32_t>(n);
-    } else {
-        const std::size_t count = n / 2;
-        // Byte k is written at k, never ahead of the pair 2k, 2k + 1 still to be read.
-        for (std::size_t k = 0; k < count; ++k)
-            m_packet[k] = DecodeHexPair(static_cast<char16_t>(m_packet[2 * k]),
-                                        static_cast<char16_t>(m_packet[2 * k + 1]));
-        m_length = static_cast<std::uint32_t>(count);
-    }
+    if (m_format == DataFormat::Hex)
+        n = DecodeHexText(m_packet.data(), n, m_packet.data());
+    m_length = static_cast<std::uint32_t>(n);
 
     if (m_progress >= m_length)
         m_progress = 0;

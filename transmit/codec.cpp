@@ -37,6 +37,14 @@ std::uint8_t DecodeHexPair(const char* text)
                          static_cast<char16_t>(static_cast<unsigned char>(text[1])));
 }
 
+std::size_t DecodeHexText(const std::uint8_t* text, std::size_t size, std::uint8_t* out)
+{
+    const std::size_t count = size / 2;
+    for (std::size_t i = 0; i < count; ++i)
+        out[i] = DecodeHexPair(text[2 * i], text[2 * i + 1]);
+    return count;
+}
+
 void LoadTransmitText(TransmitBuffer& buffer, const QString& text)
 {
     const QByteArray bytes = text.toLatin1();
@@ -53,27 +61,20 @@ std::uint32_t ConvertTransmitText(TransmitBuffer& buffer, DataFormat format)
         ++n;
     if (format == DataFormat::Asc)
         return static_cast<std::uint32_t>(n);
-    const std::size_t count = n / 2;
-    for (std::size_t i = 0; i < count; ++i) {
-        // Pair i lies at 2i and 2i + 1, never behind the byte written, so in place is safe.
-        const char pair[2] = {static_cast<char>(buffer[2 * i]),
-                              static_cast<char>(buffer[2 * i + 1])};
-        buffer[i] = DecodeHexPair(pair);
-    }
-    return static_cast<std::uint32_t>(count);
+    return static_cast<std::uint32_t>(DecodeHexText(buffer.data(), n, buffer.data()));
 }
 
 QByteArray ConvertText(const QString& text, DataFormat format)
 {
+    // A character beyond ISO-8859-1 becomes '?', a non-digit like any other, so it counts as 0
+    // and keeps its place in the pair.
+    QByteArray bytes = text.toLatin1();
     if (format == DataFormat::Asc)
-        return text.toLatin1();
-    QByteArray out;
-    const qsizetype count = text.size() / 2;
-    out.reserve(count);
-    for (qsizetype i = 0; i < count; ++i)
-        out.append(
-            static_cast<char>(DecodeHexPair(text[2 * i].unicode(), text[2 * i + 1].unicode())));
-    return out;
+        return bytes;
+    auto* data = reinterpret_cast<std::uint8_t*>(bytes.data());
+    bytes.truncate(
+        static_cast<qsizetype>(DecodeHexText(data, static_cast<std::size_t>(bytes.size()), data)));
+    return bytes;
 }
 
 QString HexByte(std::uint8_t byte)

@@ -35,6 +35,11 @@ std::uint8_t HexDigitValue(char16_t ch);
 std::uint8_t DecodeHexPair(const char* text);
 std::uint8_t DecodeHexPair(char16_t high, char16_t low);
 
+// The one HEX text decoder: characters pair strictly by position, pair i (text[2i], text[2i+1])
+// giving out[i]; an odd last digit is ignored. out may be text itself, since byte i is written
+// behind the pair it comes from. Returns the number of bytes.
+std::size_t DecodeHexText(const std::uint8_t* text, std::size_t size, std::uint8_t* out);
+
 // The shared buffer every sender of typed data converts into.
 inline constexpr std::size_t TransmitBufferSize = 1024;
 // Longest text that still leaves room for CR LF (or the terminating zero) in the buffer.

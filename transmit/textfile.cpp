@@ -4,25 +4,30 @@
 #include <QTemporaryFile>
 
 #include <algorithm>
-#include <cstring>
+#include <limits>
+#include <utility>
 
 namespace kirt {
 
 QStringList SplitTextLines(const QString& text)
 {
+    // Lines are rows too wide ever to wrap.
+    RowSplitter rows(std::numeric_limits<int>::max());
     QStringList lines;
-    qsizetype start = 0;
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        const QChar c = text[i];
-        if (c != u'\r' && c != u'\n')
-            continue;
-        lines << text.mid(start, i - start);
-        if (c == u'\r' && i + 1 < text.size() && text[i + 1] == u'\n')
-            ++i;
-        start = i + 1;
+    QString line;
+    bool open = false;
+    for (qsizetype pos = 0; pos < text.size();) {
+        const RowSplitter::Piece piece = rows.next(text.constData() + pos, text.size() - pos);
+        line += QStringView(text).mid(pos, piece.length);
+        open = open || piece.length > 0;
+        pos += piece.consumed;
+        if (piece.end == RowSplitter::End::Line) {
+            lines << std::exchange(line, QString());
+            open = false;
+        }
     }
-    if (start < text.size())
-        lines << text.mid(start);
+    if (open)
+        lines << line;
     return lines;
 }
 
@@ -49,7 +54,7 @@ QString WithDefaultSuffix(const QString& path, const QString& suffix)
 // TextRowReader
 
 TextRowReader::TextRowReader(QIODevice& device, int width, qsizetype chunkSize)
-    : m_device(&device), m_width(std::max(width, 1)), m_chunkSize(std::max<qsizetype>(chunkSize, 1))
+    : m_device(&device), m_rows(width), m_chunkSize(std::max<qsizetype>(chunkSize, 1))
 {
 }
 
@@ -68,57 +73,27 @@ bool TextRowReader::available()
     return got > 0;
 }
 
-bool TextRowReader::takeBreak()
-{
-    const char c = m_chunk[m_pos];
-    if (c != '\r' && c != '\n')
-        return false;
-    ++m_pos;
-    m_pendingCr = c == '\r';
-    return true;
-}
-
 bool TextRowReader::next(QByteArray* row)
 {
     if (row)
         row->clear();
-    if (!available())
-        return false;
-    if (m_pendingCr) {
-        m_pendingCr = false;
-        if (m_chunk[m_pos] == '\n') {
-            ++m_pos;
-            if (!available())
-                return false;
-        }
-    }
-    qsizetype taken = 0;
+    // Each call gives a whole row, so the next one starts empty even where the text ended.
+    m_rows.setRowLength(0);
+    bool started = false;
     while (available()) {
         const char* from = m_chunk.constData() + m_pos;
-        const auto span =
-            static_cast<std::size_t>(std::min(m_width - taken, m_chunk.size() - m_pos));
-        // The nearer of the two break characters ends the row.
-        const void* lf = std::memchr(from, '\n', span);
-        const auto* cr = static_cast<const char*>(std::memchr(from, '\r', span));
-        const char* end = static_cast<const char*>(lf);
-        if (!end || (cr && cr < end))
-            end = cr;
-        const qsizetype length = end ? end - from : static_cast<qsizetype>(span);
-        if (row)
-            row->append(from, length);
-        m_pos += length;
-        taken += length;
-        if (end)
-            return takeBreak();
-        if (taken == m_width) {
-            // A break right after a full piece ends the line, not a further empty row.
-            if (available())
-                takeBreak();
+        const RowSplitter::Piece piece = m_rows.next(from, m_chunk.size() - m_pos);
+        if (piece.end == RowSplitter::End::Wrap)
             return true;
-        }
+        if (row)
+            row->append(from, piece.length);
+        m_pos += piece.consumed;
+        if (piece.end == RowSplitter::End::Line)
+            return true;
+        started = started || piece.length > 0;
     }
     // The text ends inside this row (or could not be read further: failed() tells).
-    return true;
+    return started;
 }
 
 std::optional<qint64> CountTextRows(QIODevice& device, int width)

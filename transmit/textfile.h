@@ -1,5 +1,7 @@
 #pragma once
 
+#include "display/rowsplitter.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
@@ -14,8 +16,8 @@ namespace kirt {
 // Text files as the program reads and writes them: one byte is one character of ISO-8859-1,
 // whatever the file holds.
 
-// The lines of a text: CR LF, a lone LF and a lone CR each end a line; a line break at the
-// very end starts no further line, so an empty text has no lines.
+// The lines of a text, ended as RowSplitter ends rows (CR LF, a lone LF and a lone CR); a line
+// break at the very end starts no further line, so an empty text has no lines.
 QStringList SplitTextLines(const QString& text);
 
 // A text written as a file: every line, the last one included, ends in CR LF.
@@ -24,9 +26,8 @@ QByteArray TextFileBytes(const QString& text);
 // A name typed without an extension gets the default one ("HEX" gives "name.HEX").
 QString WithDefaultSuffix(const QString& path, const QString& suffix);
 
-// Reads a text from a device one row at a time, holding one chunk of it: a row is a line as
-// SplitTextLines finds it, or, of a line longer than `width`, a piece of `width` characters
-// (the last piece may be shorter).
+// Reads a text from a device one row at a time, holding one chunk of it: a row as RowSplitter
+// lays it out `width` characters wide, a line or a piece of one.
 class TextRowReader
 {
 public:
@@ -41,15 +42,12 @@ public:
 
 private:
     bool available();
-    // Takes the line break at the reading position, when there is one.
-    bool takeBreak();
 
     QIODevice* m_device;
-    qsizetype m_width;
+    RowSplitter m_rows;
     qsizetype m_chunkSize;
     QByteArray m_chunk;
     qsizetype m_pos = 0;
-    bool m_pendingCr = false; // a CR ended the last row; an LF right after it is part of it
     bool m_failed = false;
 };
 

@@ -18,6 +18,40 @@ constexpr int WrappedRow = 1;
 // Marks a line break in the collected text; the display only ever holds ISO-8859-1.
 constexpr char16_t ForcedBreak = u'\u2028';
 
+using kirt::RowSplitter;
+
+// Lays text out in rows, giving each piece of a row and how the piece ends to visit.
+template <typename Visit> void layOut(QStringView text, RowSplitter& rows, Visit&& visit)
+{
+    qsizetype pos = 0;
+    while (pos < text.size()) {
+        if (text[pos] == QChar(ForcedBreak)) {
+            rows.endRow();
+            visit(QStringView(), RowSplitter::End::Line);
+            ++pos;
+            continue;
+        }
+        qsizetype stop = text.indexOf(QChar(ForcedBreak), pos);
+        if (stop < 0)
+            stop = text.size();
+        while (pos < stop) {
+            const RowSplitter::Piece piece = rows.next(text.data() + pos, stop - pos);
+            visit(text.mid(pos, piece.length), piece.end);
+            pos += piece.consumed;
+        }
+    }
+}
+
+void insertPiece(QTextCursor& cursor, QStringView row, RowSplitter::End end)
+{
+    if (!row.isEmpty())
+        cursor.insertText(row.toString());
+    if (end == RowSplitter::End::Wrap)
+        cursor.block().setUserState(WrappedRow);
+    if (end != RowSplitter::End::Open)
+        cursor.insertBlock();
+}
+
 } // namespace
 
 ReceiveDisplay::ReceiveDisplay(QWidget* parent) : QPlainTextEdit(parent)
@@ -41,23 +75,6 @@ int ReceiveDisplay::columnsForWidth() const
     return std::max(1, usable / charWidth);
 }
 
-void ReceiveDisplay::insertWrapped(QTextCursor& cursor, const QString& text)
-{
-    // The cursor stands at the end of the document, in its last block.
-    qsizetype from = 0;
-    while (from < text.size()) {
-        const int used = cursor.block().length() - 1;
-        if (used >= m_columns) {
-            cursor.block().setUserState(WrappedRow);
-            cursor.insertBlock();
-            continue;
-        }
-        const qsizetype take = std::min<qsizetype>(m_columns - used, text.size() - from);
-        cursor.insertText(text.mid(from, take));
-        from += take;
-    }
-}
-
 void ReceiveDisplay::holdRepaint()
 {
     // While data flows the view is painted by the refresh tick, not after every byte.
@@ -69,6 +86,8 @@ void ReceiveDisplay::holdRepaint()
 
 void ReceiveDisplay::appendData(const QString& text)
 {
+    if (text.isEmpty())
+        return;
     holdRepaint();
     m_pending += text;
 }
@@ -79,58 +98,26 @@ void ReceiveDisplay::appendLineBreak()
     m_pending += QChar(ForcedBreak);
 }
 
+RowSplitter ReceiveDisplay::rowsAtEnd() const
+{
+    RowSplitter rows = m_rows;
+    rows.setColumns(m_columns);
+    rows.setRowLength(document()->lastBlock().length() - 1);
+    return rows;
+}
+
 void ReceiveDisplay::flushPending()
 {
     if (m_pending.isEmpty())
         return;
     const QString pending = std::exchange(m_pending, QString());
-    qsizetype start = 0;
-    for (qsizetype i = 0; i <= pending.size(); ++i) {
-        if (i < pending.size() && pending[i] != QChar(ForcedBreak))
-            continue;
-        if (i > start)
-            insertData(pending.mid(start, i - start));
-        if (i < pending.size())
-            insertLineBreak();
-        start = i + 1;
-    }
-}
-
-void ReceiveDisplay::insertData(const QString& text)
-{
+    m_rows = rowsAtEnd();
     QTextCursor cursor(document());
     cursor.movePosition(QTextCursor::End);
     cursor.beginEditBlock();
-    qsizetype start = 0;
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        const QChar c = text[i];
-        if (c != u'\r' && c != u'\n')
-            continue;
-        if (i > start) {
-            insertWrapped(cursor, text.mid(start, i - start));
-            m_pendingCr = false;
-        }
-        start = i + 1;
-        if (c == u'\n' && m_pendingCr) {
-            m_pendingCr = false;
-            continue;
-        }
-        cursor.insertBlock();
-        m_pendingCr = c == u'\r';
-    }
-    if (start < text.size()) {
-        insertWrapped(cursor, text.mid(start));
-        m_pendingCr = false;
-    }
+    layOut(pending, m_rows,
+           [&cursor](QStringView row, RowSplitter::End end) { insertPiece(cursor, row, end); });
     cursor.endEditBlock();
-}
-
-void ReceiveDisplay::insertLineBreak()
-{
-    QTextCursor cursor(document());
-    cursor.movePosition(QTextCursor::End);
-    cursor.insertBlock();
-    m_pendingCr = false;
 }
 
 void ReceiveDisplay::setDisplayText(const QString& text)
@@ -144,7 +131,7 @@ void ReceiveDisplay::clearDisplay()
     m_pending.clear();
     flushScroll();
     clear();
-    m_pendingCr = false;
+    m_rows.endRow();
 }
 
 bool ReceiveDisplay::isEmpty() const
@@ -154,26 +141,37 @@ bool ReceiveDisplay::isEmpty() const
 
 QString ReceiveDisplay::displayText() const
 {
-    // Reading the display includes what was appended but not yet laid out.
-    const_cast<ReceiveDisplay*>(this)->flushPending();
     QString text;
     for (QTextBlock b = document()->begin(); b.isValid(); b = b.next()) {
         text += b.text();
         if (b.next().isValid() && b.userState() != WrappedRow)
             text += u'\n';
     }
+    // Text not laid out yet reads as it will be: a row that ends in a line break ends a line.
+    RowSplitter rows = rowsAtEnd();
+    layOut(m_pending, rows, [&text](QStringView row, RowSplitter::End end) {
+        text += row;
+        if (end == RowSplitter::End::Line)
+            text += u'\n';
+    });
     return text;
 }
 
 std::uint32_t ReceiveDisplay::rowCount() const
 {
-    // Reading the display includes what was appended but not yet laid out.
-    const_cast<ReceiveDisplay*>(this)->flushPending();
     const QTextDocument* doc = document();
-    if (doc->isEmpty())
-        return 0;
+    bool empty = doc->isEmpty();
     auto rows = static_cast<std::uint32_t>(doc->blockCount());
-    if (rows > 1 && doc->lastBlock().length() <= 1)
+    // Text not laid out yet counts with the rows it will make.
+    RowSplitter layout = rowsAtEnd();
+    layOut(m_pending, layout, [&](QStringView row, RowSplitter::End end) {
+        empty = empty && row.isEmpty() && end == RowSplitter::End::Open;
+        if (end != RowSplitter::End::Open)
+            ++rows;
+    });
+    if (empty)
+        return 0;
+    if (rows > 1 && layout.rowLength() == 0)
         --rows;
     return rows;
 }
@@ -222,18 +220,13 @@ void ReceiveDisplay::flushScroll()
 void ReceiveDisplay::reflow()
 {
     const QString text = displayText();
-    const bool pendingCr = m_pendingCr;
     clear();
+    RowSplitter rows(m_columns);
     QTextCursor cursor(document());
     cursor.beginEditBlock();
-    const QStringList lines = text.split(u'\n');
-    for (qsizetype i = 0; i < lines.size(); ++i) {
-        if (i > 0)
-            cursor.insertBlock();
-        insertWrapped(cursor, lines[i]);
-    }
+    layOut(text, rows,
+           [&cursor](QStringView row, RowSplitter::End end) { insertPiece(cursor, row, end); });
     cursor.endEditBlock();
-    m_pendingCr = pendingCr;
 }
 
 void ReceiveDisplay::showEvent(QShowEvent* event)
@@ -259,8 +252,6 @@ void ReceiveDisplay::resizeEvent(QResizeEvent* event)
 
 QMimeData* ReceiveDisplay::createMimeDataFromSelection() const
 {
-    // Reading the display includes what was appended but not yet laid out.
-    const_cast<ReceiveDisplay*>(this)->flushPending();
     // Copy what was received: rows that only wrapped are joined again.
     const QTextCursor selection = textCursor();
     QString text;

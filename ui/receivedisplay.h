@@ -1,5 +1,7 @@
 #pragma once
 
+#include "display/rowsplitter.h"
+
 #include <QPlainTextEdit>
 
 #include <cstdint>
@@ -8,10 +10,10 @@ class QTimer;
 
 namespace kirt {
 
-// The receive display. Each displayed row is one block of the document: text that runs past
-// the right edge is split into further blocks marked as wrapped, so appending and cutting
-// rows stay cheap however long a line grows, and the row count is the block count. The text
-// of the display (for saving, printing and copying) joins wrapped rows again.
+// The receive display. Each displayed row, as RowSplitter lays the text out, is one block of the
+// document, a wrapped one marked as such, so appending and cutting rows stay cheap however
+// long a line grows, and the row count is the block count. The text of the display (for
+// saving, printing and copying) joins wrapped rows again.
 class ReceiveDisplay : public QPlainTextEdit
 {
     Q_OBJECT
@@ -20,8 +22,9 @@ public:
     explicit ReceiveDisplay(QWidget* parent = nullptr);
 
     // Appends text at the end; "\r", "\n" and "\r\n" end the line. The text is collected
-    // and put into the document in one edit when the display is next read or flushed, since
-    // an edit of the document costs far more than a byte.
+    // and put into the document in one edit when the display is next flushed (a cut to the
+    // line limit, the refresh tick), since an edit of the document costs far more than a byte;
+    // until then the readers below count it as laid out.
     void appendData(const QString& text);
     // Appends one line break.
     void appendLineBreak();
@@ -64,14 +67,13 @@ private:
     void holdRepaint();
     int columnsForWidth() const;
     void reflow();
-    void insertWrapped(QTextCursor& cursor, const QString& text);
-    void insertData(const QString& text);
-    void insertLineBreak();
+    // The row rule as it stands at the end of the document.
+    kirt::RowSplitter rowsAtEnd() const;
 
     int m_columns = 80;
-    QString m_pending; // appended text not yet in the document; ForcedBreak marks a break
+    QString m_pending;        // appended text not yet in the document; ForcedBreak marks a break
+    kirt::RowSplitter m_rows; // keeps a CR that ended the last row, for an LF that follows
     bool m_scrollPending = false;
-    bool m_pendingCr = false; // a CR ended the last line; an LF right after it adds nothing
     QTimer* m_scrollTimer = nullptr;
 };
 

@@ -3,6 +3,7 @@
 #include "display/displaytail.h"
 
 #include <QBuffer>
+#include <QTemporaryFile>
 #include <QtTest>
 
 using kirt::DisplayTailStart;
@@ -29,6 +30,7 @@ private slots:
     void startsAtTheLastRows();
     void longLineCostsOneChunk();
     void failedReads();
+    void readsTheTailOfAFile();
 };
 
 void TestDisplayTail::startsAtTheLastRows_data()
@@ -106,6 +108,24 @@ void TestDisplayTail::failedReads()
     QBuffer closed;
     QTest::ignoreMessage(QtWarningMsg, "QIODevice::seek (QBuffer): The device is not open");
     QCOMPARE(DisplayTailStart(closed, 10, 80, 27), std::nullopt);
+}
+
+void TestDisplayTail::readsTheTailOfAFile()
+{
+    QTemporaryFile file;
+    QVERIFY(file.open());
+    file.write("one\r\ntwo\r\nthr\xE9\r\n");
+    QVERIFY(file.seek(0));
+    const kirt::FileResult tail = kirt::ReadDisplayTail(file, 80, 2);
+    QVERIFY(tail.ok());
+    QCOMPARE(tail.text, QStringLiteral("two\r\nthr\u00E9\r\n"));
+
+    // A file that is not open cannot be read, whatever its size.
+    file.close();
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression("seek.*not open"));
+    const kirt::FileResult closed = kirt::ReadDisplayTail(file, 80, 2);
+    QCOMPARE(closed.failure, kirt::FileFailure::Read);
+    QVERIFY(closed.text.isEmpty());
 }
 
 QTEST_GUILESS_MAIN(TestDisplayTail)
