@@ -154,7 +154,7 @@ void TFmain::AboutClick()
 
 char16_t TFmain::EditKeyPress(char16_t key) const
 {
-    return kirt::FilterProtocolKey(m_activeTransmitFormat, key);
+    return kirt::FilterDataKey(m_activeTransmitFormat, key);
 }
 
 char16_t TFmain::ComboBoxKeyPress(char16_t)

@@ -51,7 +51,7 @@ void TFmain::EnableProtocolRule(int n)
 
 char16_t TFmain::FilterProtocolKey(int n, char16_t key) const
 {
-    return kirt::FilterProtocolKey(
+    return kirt::FilterDataKey(
         kirt::dataFormatFromIndex(m_ruleRows.row(n).format->currentIndex()), key);
 }
 

@@ -52,15 +52,6 @@ QByteArrayView ProtocolRule::packet() const
     return QByteArrayView(m_packet.data(), static_cast<qsizetype>(m_length));
 }
 
-char16_t FilterProtocolKey(DataFormat format, char16_t key)
-{
-    if (key == u'\r')
-        return 0;
-    if (format == DataFormat::Hex)
-        return FilterHexDigitKey(key);
-    return key;
-}
-
 QString responseCountCaption(int ruleNumber, std::uint32_t count)
 {
     return QStringLiteral("Protocol No.") + QString::number(ruleNumber) +

@@ -11,8 +11,6 @@
 
 namespace kirt {
 
-inline constexpr int ProtocolRuleCount = 4;
-
 // One auto-response rule: the receive packet and the matcher's state. Whether the rule is
 // switched on and its response text stay with the window's controls; the window calls
 // match() only for rules that are on.
@@ -31,7 +29,7 @@ public:
     // Feeds one received byte. A mismatch drops a partial match without trying the byte as a
     // new start. Returns true when the byte completes the packet: progress is then back at 0
     // and responseCount already counts this match, so the caller sends the response and then
-    // shows countCaption(). A rule without a packet never completes.
+    // shows responseCountCaption(). A rule without a packet never completes.
     bool match(std::uint8_t byte);
 
     // Records the format picked in the rule's format box; true when it differs from the one
@@ -54,9 +52,6 @@ private:
     std::uint32_t m_responseCount = 0;
     DataFormat m_format = DataFormat::Hex;
 };
-
-// The key to insert into either packet edit of a rule in this format, or 0 to discard it.
-char16_t FilterProtocolKey(DataFormat format, char16_t key);
 
 // "Protocol No.<rule> Response Count : <count>"
 QString responseCountCaption(int ruleNumber, std::uint32_t count);

@@ -42,17 +42,4 @@ std::optional<int> AutoTransmitCycle::currentLine() const
     return m_lines[m_position < m_count ? m_position : 0];
 }
 
-QString autoIntervalPanelText(int sliderPosition, bool running, const AutoTransmitCycle& cycle)
-{
-    QString text = QStringLiteral("Auto Interval : ") +
-                   QString::number(autoIntervalMs(sliderPosition)) + QStringLiteral("ms ");
-    // The timer never runs with an empty list; should it, there is no line to name.
-    const std::optional<int> line = cycle.currentLine();
-    if (running && line)
-        text += QStringLiteral("Group [") + QString::number(*line) + u']';
-    else
-        text += QStringLiteral("STOP");
-    return text;
-}
-
 } // namespace kirt

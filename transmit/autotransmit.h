@@ -45,7 +45,6 @@ public:
 
     bool isEmpty() const { return m_count == 0; }
     int count() const { return static_cast<int>(m_count); }
-    int lineAt(int index) const { return m_lines.at(static_cast<std::size_t>(index)); }
     int position() const { return static_cast<int>(m_position); }
 
 private:
@@ -53,9 +52,5 @@ private:
     std::size_t m_count = 0;
     std::size_t m_position = 0;
 };
-
-// Status panel 4: "Auto Interval : <ms>ms " then "Group [<line>]" while the timer runs, or
-// "STOP" while it does not.
-QString autoIntervalPanelText(int sliderPosition, bool running, const AutoTransmitCycle& cycle);
 
 } // namespace kirt

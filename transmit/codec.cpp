@@ -14,6 +14,15 @@ char16_t FilterHexDigitKey(char16_t key)
     return 0;
 }
 
+char16_t FilterDataKey(DataFormat format, char16_t key)
+{
+    if (key == u'\r')
+        return 0;
+    if (format == DataFormat::Hex)
+        return FilterHexDigitKey(key);
+    return key;
+}
+
 std::uint8_t HexDigitValue(char16_t ch)
 {
     if (ch >= u'0' && ch <= u'9')

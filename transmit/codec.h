@@ -28,6 +28,10 @@ inline int fieldLimit(DataFormat format)
 // "0"-"9" and "A"-"F" pass, "a"-"f" become upper case, everything else becomes 0 (discarded).
 char16_t FilterHexDigitKey(char16_t key);
 
+// The typed-key rule of every data field: Enter is discarded, HEX passes FilterHexDigitKey,
+// ASC takes the key as it is. Returns the key to insert, or 0.
+char16_t FilterDataKey(DataFormat format, char16_t key);
+
 // Value of one hexadecimal digit; a character that is not a digit counts as 0.
 std::uint8_t HexDigitValue(char16_t ch);
 

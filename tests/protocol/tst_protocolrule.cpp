@@ -263,7 +263,7 @@ void TestProtocolRule::keyFilter()
     QFETCH(int, format);
     QFETCH(char16_t, key);
     QFETCH(char16_t, result);
-    QCOMPARE(FilterProtocolKey(dataFormatFromIndex(format), key), result);
+    QCOMPARE(FilterDataKey(dataFormatFromIndex(format), key), result);
 }
 
 void TestProtocolRule::countCaption_data()
