@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <deque>
 
 namespace kirt {
 
@@ -110,6 +111,45 @@ private:
     bool m_failed = false;
 };
 
+// Where the last `keep` rows of the line [start, end) begin, read forward as the display lays
+// the line out (words do not split at the edge), and how many rows the line makes.
+struct LineRows
+{
+    qint64 count = 0;
+    std::deque<qint64> lastStarts;
+};
+
+std::optional<LineRows> rowsOfLongLine(QIODevice& device, qint64 start, qint64 end, int columns,
+                                       qint64 keep, qint64 chunkSize)
+{
+    LineRows rows;
+    const auto note = [&](qint64 rowStart) {
+        ++rows.count;
+        rows.lastStarts.push_back(rowStart);
+        if (static_cast<qint64>(rows.lastStarts.size()) > keep)
+            rows.lastStarts.pop_front();
+    };
+    note(start);
+    RowSplitter splitter(columns);
+    QByteArray chunk;
+    for (qint64 pos = start; pos < end;) {
+        const qint64 length = std::min(chunkSize, end - pos);
+        chunk.resize(static_cast<qsizetype>(length));
+        if (!device.seek(pos) || device.read(chunk.data(), length) != length)
+            return std::nullopt;
+        qsizetype at = 0;
+        while (at < chunk.size()) {
+            const RowSplitter::Piece piece =
+                splitter.next(chunk.constData() + at, chunk.size() - at);
+            if (piece.end == RowSplitter::End::Wrap)
+                note(pos + at - piece.carried);
+            at += piece.consumed;
+        }
+        pos += length;
+    }
+    return rows;
+}
+
 } // namespace
 
 std::optional<qint64> DisplayTailStart(QIODevice& device, qint64 size, int columns,
@@ -131,12 +171,19 @@ std::optional<qint64> DisplayTailStart(QIODevice& device, qint64 size, int colum
         if (bytes.failed())
             break;
         const qint64 start = previousBreak + 1;
-        const qint64 lineRows = RowSplitter::rowsOfLine(end - start, columns);
-        if (counted + lineRows >= wanted) {
-            // The rows of this line that are not wanted are its first ones.
-            return start + (lineRows - (wanted - counted)) * width;
+        if (end - start <= width) {
+            if (++counted >= wanted)
+                return start;
+        } else {
+            // A long line: its rows depend on where its words fall.
+            const auto line = rowsOfLongLine(device, start, end, columns, wanted - counted,
+                                             std::max<qint64>(chunkSize, 1));
+            if (!line)
+                return std::nullopt;
+            if (counted + line->count >= wanted)
+                return line->lastStarts.front(); // its first rows are the ones not wanted
+            counted += line->count;
         }
-        counted += lineRows;
         if (previousBreak < 0)
             return 0;
         end = bytes.breakBegin(previousBreak);

@@ -56,6 +56,8 @@ QString WithDefaultSuffix(const QString& path, const QString& suffix)
 TextRowReader::TextRowReader(QIODevice& device, int width, qsizetype chunkSize)
     : m_device(&device), m_rows(width), m_chunkSize(std::max<qsizetype>(chunkSize, 1))
 {
+    // These rows are the pieces that go on the wire, each a fixed width whatever the text.
+    m_rows.setWordWrap(false);
 }
 
 bool TextRowReader::available()

@@ -27,7 +27,7 @@ template <typename Visit> void layOut(QStringView text, RowSplitter& rows, Visit
     while (pos < text.size()) {
         if (text[pos] == QChar(ForcedBreak)) {
             rows.endRow();
-            visit(QStringView(), RowSplitter::End::Line);
+            visit(QStringView(), RowSplitter::Piece{0, 1, RowSplitter::End::Line, 0});
             ++pos;
             continue;
         }
@@ -36,20 +36,31 @@ template <typename Visit> void layOut(QStringView text, RowSplitter& rows, Visit
             stop = text.size();
         while (pos < stop) {
             const RowSplitter::Piece piece = rows.next(text.data() + pos, stop - pos);
-            visit(text.mid(pos, piece.length), piece.end);
+            visit(text.mid(pos, piece.length), piece);
             pos += piece.consumed;
         }
     }
 }
 
-void insertPiece(QTextCursor& cursor, QStringView row, RowSplitter::End end)
+void insertPiece(QTextCursor& cursor, QStringView row, const RowSplitter::Piece& piece)
 {
     if (!row.isEmpty())
         cursor.insertText(row.toString());
-    if (end == RowSplitter::End::Wrap)
+    QString carried;
+    if (piece.end == RowSplitter::End::Wrap) {
+        // The start of a word that did not fit leaves the full row for the new one.
+        if (piece.carried > 0) {
+            cursor.movePosition(QTextCursor::Left, QTextCursor::KeepAnchor,
+                                static_cast<int>(piece.carried));
+            carried = cursor.selectedText();
+            cursor.removeSelectedText();
+        }
         cursor.block().setUserState(WrappedRow);
-    if (end != RowSplitter::End::Open)
+    }
+    if (piece.end != RowSplitter::End::Open)
         cursor.insertBlock();
+    if (!carried.isEmpty())
+        cursor.insertText(carried);
 }
 
 } // namespace
@@ -102,7 +113,8 @@ RowSplitter ReceiveDisplay::rowsAtEnd() const
 {
     RowSplitter rows = m_rows;
     rows.setColumns(m_columns);
-    rows.setRowLength(document()->lastBlock().length() - 1);
+    const QString row = document()->lastBlock().text();
+    rows.resumeRow(row.constData(), row.size());
     return rows;
 }
 
@@ -115,8 +127,9 @@ void ReceiveDisplay::flushPending()
     QTextCursor cursor(document());
     cursor.movePosition(QTextCursor::End);
     cursor.beginEditBlock();
-    layOut(pending, m_rows,
-           [&cursor](QStringView row, RowSplitter::End end) { insertPiece(cursor, row, end); });
+    layOut(pending, m_rows, [&cursor](QStringView row, const RowSplitter::Piece& piece) {
+        insertPiece(cursor, row, piece);
+    });
     cursor.endEditBlock();
 }
 
@@ -149,9 +162,9 @@ QString ReceiveDisplay::displayText() const
     }
     // Text not laid out yet reads as it will be: a row that ends in a line break ends a line.
     RowSplitter rows = rowsAtEnd();
-    layOut(m_pending, rows, [&text](QStringView row, RowSplitter::End end) {
+    layOut(m_pending, rows, [&text](QStringView row, const RowSplitter::Piece& piece) {
         text += row;
-        if (end == RowSplitter::End::Line)
+        if (piece.end == RowSplitter::End::Line)
             text += u'\n';
     });
     return text;
@@ -164,9 +177,9 @@ std::uint32_t ReceiveDisplay::rowCount() const
     auto rows = static_cast<std::uint32_t>(doc->blockCount());
     // Text not laid out yet counts with the rows it will make.
     RowSplitter layout = rowsAtEnd();
-    layOut(m_pending, layout, [&](QStringView row, RowSplitter::End end) {
-        empty = empty && row.isEmpty() && end == RowSplitter::End::Open;
-        if (end != RowSplitter::End::Open)
+    layOut(m_pending, layout, [&](QStringView row, const RowSplitter::Piece& piece) {
+        empty = empty && row.isEmpty() && piece.end == RowSplitter::End::Open;
+        if (piece.end != RowSplitter::End::Open)
             ++rows;
     });
     if (empty)
@@ -224,8 +237,9 @@ void ReceiveDisplay::reflow()
     RowSplitter rows(m_columns);
     QTextCursor cursor(document());
     cursor.beginEditBlock();
-    layOut(text, rows,
-           [&cursor](QStringView row, RowSplitter::End end) { insertPiece(cursor, row, end); });
+    layOut(text, rows, [&cursor](QStringView row, const RowSplitter::Piece& piece) {
+        insertPiece(cursor, row, piece);
+    });
     cursor.endEditBlock();
 }
 

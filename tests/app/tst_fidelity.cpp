@@ -8,8 +8,10 @@
 #include <QInputMethodEvent>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QScreen>
 #include <QScrollBar>
+#include <QTextBlock>
 #include <QtTest>
 
 using kirt::test::WindowFixture;
@@ -62,6 +64,7 @@ private slots:
     void lineSettingWithoutSelectionFailsTheOpen_data();
     void lineSettingWithoutSelectionFailsTheOpen();
     void verticalScrollBarShowsAtOnce();
+    void hexRowsWrapAtBlanks();
 };
 
 void TestFidelity::storedNewLineTextIsKeptWhole()
@@ -235,6 +238,21 @@ void TestFidelity::verticalScrollBarShowsAtOnce()
     f.click("ReceiveView_BitBtn");
     auto* display = f.find<kirt::ReceiveDisplay>("mMessage");
     QTRY_VERIFY(display->verticalScrollBar()->isVisible());
+}
+
+void TestFidelity::hexRowsWrapAtBlanks()
+{
+    WindowFixture f(WindowFixture::Device::Pty);
+    f.showWithDisplayFormat(0);
+    QVERIFY(f.openPort());
+    QVERIFY(f.device().send(QByteArray(100, 0x77)));
+    QVERIFY(f.waitForText(QStringLiteral("77 ").repeated(100)));
+    kirt::PtyDevice::serveEvents(100);
+    const QTextDocument* document = f.display()->document();
+    QVERIFY(document->blockCount() > 1);
+    for (QTextBlock b = document->begin(); b.isValid(); b = b.next())
+        QVERIFY2(QRegularExpression(QStringLiteral("^(77 )*(77)?$")).match(b.text()).hasMatch(),
+                 qPrintable(b.text()));
 }
 
 QTEST_MAIN(TestFidelity)

@@ -8,7 +8,7 @@ using kirt::RowSplitter;
 namespace {
 
 // The rows of text fed in pieces of `step` characters: "|" where a line break ends a row,
-// "~" where a full row wraps.
+// "~" where a full row wraps (before the start of a word that moved to the next row).
 QString rowsOf(const QString& text, int columns, qsizetype step)
 {
     RowSplitter rows(columns);
@@ -21,7 +21,7 @@ QString rowsOf(const QString& text, int columns, qsizetype step)
             if (piece.end == RowSplitter::End::Line)
                 out += u'|';
             else if (piece.end == RowSplitter::End::Wrap)
-                out += u'~';
+                out.insert(out.size() - piece.carried, u'~');
             pos += piece.consumed;
         }
     }
@@ -54,6 +54,12 @@ void TestRowSplitter::rows_data()
     QTest::newRow("break after a full row adds no empty row") << "ABC\r\nD" << 3 << "ABC|D";
     QTest::newRow("full row at the end does not wrap") << "ABC" << 3 << "ABC";
     QTest::newRow("one column") << "AB\n\n" << 1 << "A~B||";
+    QTest::newRow("HEX pairs stay whole, the blank at the edge stays up")
+        << "77 77 77 77 77" << 8 << "77 77 77 ~77 77";
+    QTest::newRow("a word that does not fit moves down") << "ab cdefg" << 5 << "ab ~cdefg";
+    QTest::newRow("a word longer than a row breaks anywhere")
+        << "abcdefgh ij" << 3 << "abc~def~gh ~ij";
+    QTest::newRow("blanks past the edge, then a break") << "abc   \nd" << 3 << "abc   |d";
     QTest::newRow("break characters only, no others")
         << QString::fromLatin1("\x0B\x0C\x85") << 2 << QString::fromLatin1("\x0B\x0C~\x85");
 }
