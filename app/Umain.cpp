@@ -288,12 +288,19 @@ void TFmain::showEvent(QShowEvent* event)
         return;
     m_centredWhenShown = true;
     centreOnScreen();
-    // A window manager reports its frame a moment after the window appears.
-    QTimer::singleShot(0, this, [this] {
-        if (frameGeometry().size() != m_centredFrame)
-            centreOnScreen();
-    });
     m_centredFrame = frameGeometry().size();
+    // A window manager reports its frame a moment after the window appears: until then, a
+    // frame that turns out larger is centred again.
+    m_centringWindow.setRemainingTime(1000);
+}
+
+void TFmain::moveEvent(QMoveEvent* event)
+{
+    QMainWindow::moveEvent(event);
+    if (!m_centringWindow.hasExpired() && frameGeometry().size() != m_centredFrame) {
+        m_centredFrame = frameGeometry().size();
+        centreOnScreen();
+    }
 }
 
 void TFmain::FormCreate()

@@ -10,6 +10,7 @@
 #include "transmit/textfile.h"
 
 #include <QDateTime>
+#include <QDeadlineTimer>
 #include <QMainWindow>
 #include <QPointer>
 
@@ -166,6 +167,7 @@ public:
 protected:
     void closeEvent(QCloseEvent* event) override;
     void showEvent(QShowEvent* event) override;
+    void moveEvent(QMoveEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
@@ -260,6 +262,7 @@ private:
     QString m_currentFileName;
     bool m_centredWhenShown = false;
     QSize m_centredFrame;
+    QDeadlineTimer m_centringWindow{0};
 
     // The port and the receive path.
     kirt::ComSettings m_comSettings;

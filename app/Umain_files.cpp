@@ -130,7 +130,7 @@ void TFmain::FileOpenClick()
         kirt::FileTransmit& transmit = m_fileTransmit;
         if (!transmit.start(std::move(file))) {
             kirt::dialogs().error(this, fileErrorText(kirt::FileFailure::Read, path),
-                            transmit.errorString());
+                                  transmit.errorString());
             return;
         }
         m_ui->DownloadCGauge->setRange(0, gaugeUnits(transmit.lineCount()));
@@ -252,7 +252,7 @@ void TFmain::RunTimeSave1Click()
     beforeRewriting(path);
     if (!m_log.start(path)) {
         kirt::dialogs().error(this, fileErrorText(kirt::FileFailure::Create, path),
-                        m_log.errorString());
+                              m_log.errorString());
         return;
     }
     SetCurrentFileName(path);

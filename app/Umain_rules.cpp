@@ -51,8 +51,8 @@ void TFmain::EnableProtocolRule(int n)
 
 char16_t TFmain::FilterProtocolKey(int n, char16_t key) const
 {
-    return kirt::FilterDataKey(
-        kirt::dataFormatFromIndex(m_ruleRows.row(n).format->currentIndex()), key);
+    return kirt::FilterDataKey(kirt::dataFormatFromIndex(m_ruleRows.row(n).format->currentIndex()),
+                               key);
 }
 
 void TFmain::MatchProtocolByte(int n, std::uint8_t byte)
