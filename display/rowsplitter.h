@@ -121,10 +121,12 @@ template <typename Char> RowSplitter::Piece RowSplitter::next(const Char* text, 
         m_used = m_word = 0;
         return {at, at + 1, End::Line, 0};
     }
-    qsizetype word = 0;
-    while (word < span && !isBlank(unit(text[span - word - 1])))
-        ++word;
-    m_word = word < span ? word : m_word + span;
+    if (m_wordWrap) {
+        qsizetype word = 0;
+        while (word < span && !isBlank(unit(text[span - word - 1])))
+            ++word;
+        m_word = word < span ? word : m_word + span;
+    }
     m_used += span;
     if (m_wordWrap && span < size && isBlank(unit(text[span]))) {
         // Blanks at the edge stay in the row they end, as a text edit lets them hang.
