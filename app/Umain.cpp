@@ -54,6 +54,10 @@ TFmain::TFmain(QWidget* parent) : QMainWindow(parent), m_ui(std::make_unique<Ui:
     // a gap shorter than the interval chosen.
     m_autoTransIntervalTimer->setTimerType(Qt::PreciseTimer);
     m_fileTransmitTimer = makeTimer(this, "FileTransmitTimer", 10);
+    m_breakTimer = makeTimer(this, "BreakTimer", BreakMs);
+    m_breakTimer->setSingleShot(true);
+    m_breakTimer->setTimerType(Qt::PreciseTimer);
+    m_modemStatusTimer = makeTimer(this, "ModemStatusTimer", ModemStatusPollMs);
 
     m_currentFileName.clear();
     SetCurrentFileName(QStringLiteral("Untitled"));
@@ -116,10 +120,11 @@ void TFmain::connectSignals()
 
     const std::pair<QComboBox*, Handler> boxes[] = {
         {ui->SerialPortComboBox, &TFmain::SerialPortComboBoxClick},
-        {ui->BaudRateComboBox, &TFmain::BaudRateComboBoxClick},
+        {ui->BaudRateComboBox, &TFmain::PickBaudRate},
         {ui->DataBitsComboBox, &TFmain::DataBitsComboBoxClick},
         {ui->StopBitsComboBox, &TFmain::StopBitsComboBoxClick},
         {ui->ParityBitsComboBox, &TFmain::ParityBitsComboBoxClick},
+        {ui->FlowControlComboBox, &TFmain::FlowControlComboBoxClick},
         {ui->TimeOutComboBox, &TFmain::TimeOutComboBoxClick},
         {ui->DisplayFormatComboBox, &TFmain::DisplayFormatComboBoxClick},
         {ui->ScrollBarComboBox, &TFmain::ScrollBarComboBoxClick},
@@ -142,6 +147,9 @@ void TFmain::connectSignals()
         {ui->SendStartBtn, &TFmain::SendStartBtnClick},
         {ui->SendStopBtn, &TFmain::SendStopBtnClick},
         {ui->EXIT_BitBtn, &TFmain::EXIT_BitBtnClick},
+        {ui->DTRButton, &TFmain::DTRButtonClick},
+        {ui->RTSButton, &TFmain::RTSButtonClick},
+        {ui->BreakButton, &TFmain::BreakButtonClick},
     };
     for (const auto& [button, handler] : buttons)
         connect(button, &QAbstractButton::clicked, this, handler);
@@ -164,6 +172,11 @@ void TFmain::connectSignals()
     connect(m_timer1, &QTimer::timeout, this, &TFmain::Timer1Timer);
     connect(m_autoTransIntervalTimer, &QTimer::timeout, this, &TFmain::AutoTransIntervalTimerTimer);
     connect(m_fileTransmitTimer, &QTimer::timeout, this, &TFmain::FileTransmitTimerTimer);
+    connect(m_modemStatusTimer, &QTimer::timeout, this, &TFmain::ModemStatusTimerTimer);
+    connect(m_breakTimer, &QTimer::timeout, this, [this] {
+        if (m_port)
+            m_port->setBreak(false);
+    });
 
     for (int n = 1; n <= TransmitRows; ++n) {
         const TransmitRow& row = m_transmitRows.row(n);
@@ -332,6 +345,7 @@ void TFmain::FormCreate()
     DataBitsComboBoxClick();
     StopBitsComboBoxClick();
     ParityBitsComboBoxClick();
+    FlowControlComboBoxClick();
     UpdateStatusLine();
     m_portOpen = false;
     m_newLineTypingLimit = 2;
@@ -367,11 +381,13 @@ void TFmain::FormCreate()
     setFont(courier);
     m_ui->mMessage->setFont(courier);
     m_ui->TempEdit->setFont(courier);
+    stopLineControl();
     m_timer1->start();
 }
 
-// The twelve stored settings in their stored order; each is one control's state.
-std::array<TFmain::StoredSetting, 12> TFmain::storedSettings() const
+// The stored settings in their stored order: the twelve of the first version, then the
+// optional ones added since.
+std::array<TFmain::StoredSetting, 16> TFmain::storedSettings()
 {
     const Ui::TFmain* ui = m_ui.get();
     return {{
@@ -387,6 +403,10 @@ std::array<TFmain::StoredSetting, 12> TFmain::storedSettings() const
         {"LineLimit", ui->LineLimitComboBox},
         {"Color", ui->ColorComboBox},
         {"AutoIntervalTime", nullptr, nullptr, ui->TrackBar1},
+        {.name = "CustomBaudRate", .number = &m_customBaudRate, .optional = true},
+        {.name = "FlowControl", .box = ui->FlowControlComboBox, .optional = true},
+        {.name = "DtrOn", .check = ui->DTRButton, .optional = true},
+        {.name = "RtsOn", .check = ui->RTSButton, .optional = true},
     }};
 }
 
@@ -418,6 +438,8 @@ bool TFmain::restoreSetting(kirt::SettingsStore& store, const StoredSetting& set
         return true;
     }
     int v = 0;
+    if (setting.optional && store.readInt(name, v) == kirt::SettingsStore::ReadStatus::Absent)
+        return true;
     if (!restoreInt(store, name, v))
         return false;
     if (setting.box && v >= -1 && v < setting.box->count()) {
@@ -426,6 +448,10 @@ bool TFmain::restoreSetting(kirt::SettingsStore& store, const StoredSetting& set
         // The start-up sequence applies the position itself, later and once.
         const QSignalBlocker blocker(setting.slider);
         setting.slider->setValue(std::max(v, 0));
+    } else if (setting.check && (v == 0 || v == 1)) {
+        setting.check->setChecked(v == 1);
+    } else if (setting.number && kirt::customBaudAllowed(v)) {
+        *setting.number = static_cast<std::uint32_t>(v);
     }
     return true;
 }
@@ -458,6 +484,7 @@ void TFmain::RestoreSettings()
         if (!restoreSetting(store, setting))
             break;
     store.close();
+    showCustomBaudRate();
 }
 
 void TFmain::SaveSettings()
@@ -471,6 +498,10 @@ void TFmain::SaveSettings()
             store.writeString(name, setting.text->text());
         else if (setting.box)
             store.writeInt(name, setting.box->currentIndex());
+        else if (setting.check)
+            store.writeInt(name, setting.check->isChecked() ? 1 : 0);
+        else if (setting.number)
+            store.writeInt(name, static_cast<int>(*setting.number));
         else
             store.writeInt(name, setting.slider->value());
     }

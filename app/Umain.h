@@ -16,8 +16,10 @@
 
 #include <array>
 #include <atomic>
+#include <functional>
 #include <memory>
 
+class QAbstractButton;
 class QComboBox;
 class QInputMethodEvent;
 class QLabel;
@@ -43,7 +45,8 @@ extern bool RefuseNextClose;
 // app/Umain_*.cpp holds one concern: start-up and settings (Umain.cpp), the views and display
 // settings (Umain_view), the port (Umain_serial), the receive display (Umain_display), the
 // transmit lines (Umain_transmit), the protocol rules (Umain_rules), keys and commands
-// (Umain_keys), files and the log (Umain_files).
+// (Umain_keys), files and the log (Umain_files), flow control, the modem lines and break
+// (Umain_linecontrol).
 class TFmain : public QMainWindow, public kirt::RxSink
 {
     Q_OBJECT
@@ -97,6 +100,20 @@ public:
     const kirt::ComSettings& comSettings() const { return m_comSettings; }
     bool portOpen() const { return m_portOpen; }
     const kirt::RxRingBuffer& rxMemory() const { return m_rxMemory; }
+
+    // Line control: the custom rate, flow control, DTR and RTS, break and the modem lamps.
+    void PickBaudRate(); // the user chose a baud item; "Custom..." asks for the rate
+    void FlowControlComboBoxClick();
+    void DTRButtonClick();
+    void RTSButtonClick();
+    void BreakButtonClick();
+    void ModemStatusTimerTimer();
+    std::uint32_t customBaudRate() const { return m_customBaudRate; }
+    static constexpr int BreakMs = 250;
+    static constexpr int ModemStatusPollMs = 20;
+    // Makes the port objects the window opens (the termios backend unless replaced).
+    using PortMaker = std::function<std::shared_ptr<kirt::SerialPort>()>;
+    void setPortMaker(PortMaker maker) { m_portMaker = std::move(maker); }
 
     // Calls from the receive thread, served on this thread.
     void StoreRxChunk(const std::uint8_t* bytes, std::uint32_t count) override;
@@ -211,13 +228,18 @@ private:
         std::size_t count = 0;
     };
 
-    // One stored setting and the control that holds it: a box's item, a text or a position.
+    // One stored setting and what holds it: a box's item, a text, a position, a check
+    // button (0/1) or a number of the window's own. An optional setting may be absent (files
+    // of earlier versions lack it) and then keeps its default without a word.
     struct StoredSetting
     {
         const char* name;
         QComboBox* box = nullptr;
         QLineEdit* text = nullptr;
         QSlider* slider = nullptr;
+        QAbstractButton* check = nullptr;
+        std::uint32_t* number = nullptr;
+        bool optional = false;
     };
 
     // Start-up and wiring (Umain.cpp).
@@ -225,7 +247,7 @@ private:
     void connectSignals();
     void installKeyFilters();
     void centreOnScreen();
-    std::array<StoredSetting, 12> storedSettings() const;
+    std::array<StoredSetting, 16> storedSettings();
     bool restoreInt(kirt::SettingsStore& store, const QString& name, int& value);
     bool restoreSetting(kirt::SettingsStore& store, const StoredSetting& setting);
 
@@ -240,6 +262,14 @@ private:
     kirt::SerialStatus applyLineSettings(kirt::SerialPort& port);
     void resetReceiveBuffer();
     void showPortDevice();
+
+    // Line control (Umain_linecontrol.cpp).
+    void showCustomBaudRate();
+    kirt::SerialStatus assertModemLines(kirt::SerialPort& port);
+    void setModemLine(kirt::ModemLine line, bool on);
+    void startLineControl();
+    void stopLineControl();
+    void showModemStatus(const kirt::ModemStatus& status, const QString& toolTip = {});
 
     // Receive display (Umain_display.cpp).
     void clearDisplay();
@@ -271,6 +301,14 @@ private:
     std::shared_ptr<kirt::SerialPort> m_port;
     QPointer<TReceiveComThread> m_receiveThread;
     kirt::RxRingBuffer m_rxMemory;
+    PortMaker m_portMaker;
+
+    // Line control.
+    std::uint32_t m_customBaudRate = 0; // 0 until the user gives one
+    int m_baudIndexBeforePick = 12;
+    QTimer* m_breakTimer = nullptr;
+    QTimer* m_modemStatusTimer = nullptr;
+    kirt::ModemStatus m_modemStatus;
 
     // The receive display.
     kirt::ReceiveDisplay* m_display = nullptr;

@@ -41,8 +41,12 @@ void TFmain::SerialPortComboBoxClick()
 
 void TFmain::BaudRateComboBoxClick()
 {
-    kirt::tableEntry(kirt::BaudRateTable, m_ui->BaudRateComboBox->currentIndex(),
-                     m_comSettings.baudRate);
+    const int index = m_ui->BaudRateComboBox->currentIndex();
+    if (index == kirt::CustomBaudIndex && kirt::customBaudAllowed(m_customBaudRate))
+        m_comSettings.baudRate = m_customBaudRate;
+    else
+        kirt::tableEntry(kirt::BaudRateTable, index, m_comSettings.baudRate);
+    m_baudIndexBeforePick = index;
 }
 
 void TFmain::DataBitsComboBoxClick()
@@ -90,6 +94,7 @@ void TFmain::COM_BitBtnClick()
             button->setPalette(p);
             button->setText(QStringLiteral("COM CLOSE"));
             m_rxEnabled = true;
+            startLineControl();
         }
         clearDisplay();
     } else {
@@ -107,7 +112,8 @@ void TFmain::COM_BitBtnClick()
 bool TFmain::OpenComPort(const QString& portName)
 {
     const auto resolution = kirt::resolvePort(portName);
-    auto port = std::make_shared<kirt::TermiosPort>();
+    std::shared_ptr<kirt::SerialPort> port =
+        m_portMaker ? m_portMaker() : std::make_shared<kirt::TermiosPort>();
     kirt::SerialStatus status;
     if (resolution) {
         status = port->open(resolution->devicePath);
@@ -129,6 +135,8 @@ bool TFmain::OpenComPort(const QString& portName)
         return false;
     }
     status = applyLineSettings(*port);
+    if (status.ok())
+        status = assertModemLines(*port);
     if (!status.ok()) {
         port->close();
         kirt::dialogs().message(this, QStringLiteral("Set ComPort Status ERROR!"), status.reason);
@@ -149,6 +157,7 @@ kirt::SerialStatus TFmain::applyLineSettings(kirt::SerialPort& port)
         {m_ui->StopBitsComboBox, "number of stop bits"},
         {m_ui->ParityBitsComboBox, "parity"},
         {m_ui->TimeOutComboBox, "read time-out"},
+        {m_ui->FlowControlComboBox, "flow control"},
     };
     for (const auto& [box, what] : boxes) {
         if (box->currentIndex() < 0) {
@@ -168,6 +177,7 @@ void TFmain::CloseComPort()
             SendStopBtnClick();
         if (m_receiveThread)
             m_receiveThread->requestInterruption();
+        stopLineControl();
         PurgeComPort();
         // The thread holds its own reference: a read in progress never sees a reused descriptor.
         if (m_port)

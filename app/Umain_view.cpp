@@ -51,7 +51,10 @@ void TFmain::UpdateStatusLine()
     Ui::TFmain* ui = m_ui.get();
     kirt::StatusLineState s;
     s.port = ui->SerialPortComboBox->currentText();
-    s.baudRate = ui->BaudRateComboBox->currentText();
+    // The custom item's text is a caption; the panel shows the rate as it shows any other.
+    s.baudRate = ui->BaudRateComboBox->currentIndex() == kirt::CustomBaudIndex
+                     ? QString::number(m_comSettings.baudRate)
+                     : ui->BaudRateComboBox->currentText();
     s.dataBits = ui->DataBitsComboBox->currentText();
     s.stopBits = ui->StopBitsComboBox->currentText();
     s.parity = ui->ParityBitsComboBox->currentText();

@@ -4,6 +4,7 @@
 #include <QCheckBox>
 #include <QFileDialog>
 #include <QGridLayout>
+#include <QInputDialog>
 #include <QMessageBox>
 #include <QPrintDialog>
 #include <QPrinter>
@@ -91,6 +92,16 @@ public:
         if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
             return {};
         return dialog.selectedFiles().constFirst();
+    }
+
+    std::optional<int> askInteger(QWidget* parent, const QString& title, const QString& label,
+                                  int value, int min, int max) override
+    {
+        bool ok = false;
+        const int answer = QInputDialog::getInt(parent, title, label, value, min, max, 1, &ok);
+        if (!ok)
+            return std::nullopt;
+        return answer;
     }
 
     bool print(QWidget* parent, QPrinter& printer) override

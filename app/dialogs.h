@@ -3,6 +3,8 @@
 #include <QList>
 #include <QString>
 
+#include <optional>
+
 class QPrinter;
 class QWidget;
 
@@ -37,6 +39,10 @@ public:
     // Empty when cancelled.
     virtual QString saveFile(QWidget* parent, const QList<FileFilter>& filters, int selected,
                              const QString& defaultSuffix) = 0;
+    // A whole number between min and max, value offered first. Nothing when cancelled.
+    virtual std::optional<int> askInteger(QWidget* parent, const QString& title,
+                                          const QString& label, int value, int min, int max) = 0;
+
     // The print set-up for printer; true when the user confirmed it.
     virtual bool print(QWidget* parent, QPrinter& printer) = 0;
 };

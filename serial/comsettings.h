@@ -7,6 +7,12 @@
 
 namespace kirt {
 
+enum class FlowControl : std::uint8_t {
+    None,     // the device's own input flow setting stays as it was
+    Hardware, // RTS/CTS
+    Software  // XON/XOFF: DC1 and DC3 are taken out of the data
+};
+
 // Line settings chosen on the settings page; read when the port is opened.
 struct ComSettings
 {
@@ -16,11 +22,23 @@ struct ComSettings
     std::uint8_t stopBits = 0; // 0 one, 1 one and a half, 2 two
     std::uint8_t parity = 0;   // 0 none, 1 odd, 2 even, 3 mark, 4 space
     std::uint32_t readTimeoutMs = 2;
+    FlowControl flowControl = FlowControl::None;
 };
 
-inline constexpr std::array<std::uint32_t, 18> BaudRateTable{
-    75,   135,  150,  300,  600,   1200,  1800,  2000,  2400,
-    3600, 4800, 7200, 9600, 19200, 38400, 56000, 57600, 115200};
+inline constexpr std::array<std::uint32_t, 31> BaudRateTable{
+    75,     135,     150,     300,     600,     1200,    1800,    2000,    2400,   3600,   4800,
+    7200,   9600,    19200,   38400,   56000,   57600,   115200,  230400,  460800, 500000, 576000,
+    921600, 1000000, 1152000, 1500000, 2000000, 2500000, 3000000, 3500000, 4000000};
+
+// The baud box's last item stands for a rate the user types in, within these bounds.
+inline constexpr int CustomBaudIndex = static_cast<int>(BaudRateTable.size());
+inline constexpr std::uint32_t MinCustomBaud = 50;
+inline constexpr std::uint32_t MaxCustomBaud = 12'000'000;
+
+inline constexpr bool customBaudAllowed(std::int64_t rate)
+{
+    return rate >= MinCustomBaud && rate <= MaxCustomBaud;
+}
 
 inline constexpr std::array<std::uint32_t, 23> ReadTimeoutTable{
     1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 20, 30, 40, 50, 60, 70, 80, 90, 100, 200, 300, 400, 500};

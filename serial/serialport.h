@@ -20,6 +20,21 @@ enum class SerialError {
     Other
 };
 
+enum class ModemLine { Dtr, Rts };
+
+// The input lines of the modem interface. A device without them (a pseudo-terminal) reports
+// available = false; that is not an error.
+struct ModemStatus
+{
+    bool available = false;
+    bool cts = false;
+    bool dsr = false;
+    bool dcd = false;
+    bool ri = false;
+
+    bool operator==(const ModemStatus&) const = default;
+};
+
 // Outcome of a port step: what went wrong, the system's own reason, and what the user can do.
 struct SerialStatus
 {
@@ -43,6 +58,7 @@ public:
 
     virtual SerialStatus open(const QString& devicePath) = 0;
     virtual SerialStatus readState() = 0;
+    // Applies the line settings and leaves DTR and RTS cleared.
     virtual SerialStatus applyState(const ComSettings& settings) = 0;
 
     // Reads up to capacity bytes. Returns as soon as at least one byte is there, or 0 when
@@ -61,6 +77,13 @@ public:
 
     // The read time-out set by the last applyState, in milliseconds.
     virtual std::uint32_t readTimeoutMs() const = 0;
+
+    // Asserts or clears an output line. A device without modem lines takes it as done.
+    virtual SerialStatus setModemLine(ModemLine line, bool on) = 0;
+    // Starts or ends a break (the line held at space). The caller times it.
+    virtual SerialStatus setBreak(bool on) = 0;
+    // The input lines as they are now; cheap enough to be asked many times a second.
+    virtual ModemStatus modemStatus() = 0;
 };
 
 } // namespace kirt

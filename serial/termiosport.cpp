@@ -172,13 +172,15 @@ bool baudRateSupported(std::uint32_t baudRate)
     return baudRate != 0 && arbitrarySpeedAvailable();
 }
 
-TermiosBuild buildTermios(const termios& current, const ComSettings& settings)
-{
-    TermiosBuild build;
-    build.baudRate = settings.baudRate;
+namespace {
 
+// Each helper below owns one concern of the line state: it clears its own bits, sets what
+// the settings ask for, and says why when it cannot.
+
+bool setDataBits(termios& state, std::uint8_t dataBits, QString& refusal)
+{
     tcflag_t size = 0;
-    switch (settings.dataBits) {
+    switch (dataBits) {
     case 5:
         size = CS5;
         break;
@@ -192,28 +194,37 @@ TermiosBuild buildTermios(const termios& current, const ComSettings& settings)
         size = CS8;
         break;
     default:
-        build.refusal = QStringLiteral("%1 data bits are not available on this system")
-                            .arg(int{settings.dataBits});
-        return build;
+        refusal =
+            QStringLiteral("%1 data bits are not available on this system").arg(int{dataBits});
+        return false;
     }
+    state.c_cflag &= ~CSIZE;
+    state.c_cflag |= size;
+    return true;
+}
 
-    tcflag_t stop = 0;
-    switch (settings.stopBits) {
+bool setStopBits(termios& state, std::uint8_t stopBits, QString& refusal)
+{
+    switch (stopBits) {
     case 0:
-        break;
+        state.c_cflag &= ~CSTOPB;
+        return true;
     case 2:
-        stop = CSTOPB;
-        break;
+        state.c_cflag |= CSTOPB;
+        return true;
     case 1:
-        build.refusal = QStringLiteral("1.5 stop bits are not available on this system");
-        return build;
+        refusal = QStringLiteral("1.5 stop bits are not available on this system");
+        return false;
     default:
-        build.refusal = QStringLiteral("unknown stop bits setting %1").arg(int{settings.stopBits});
-        return build;
+        refusal = QStringLiteral("unknown stop bits setting %1").arg(int{stopBits});
+        return false;
     }
+}
 
+bool setParity(termios& state, std::uint8_t parityChoice, QString& refusal)
+{
     tcflag_t parity = 0;
-    switch (settings.parity) {
+    switch (parityChoice) {
     case 0:
         break;
     case 1:
@@ -229,30 +240,73 @@ TermiosBuild buildTermios(const termios& current, const ComSettings& settings)
         parity = PARENB | CMSPAR;
         break;
     default:
-        build.refusal = QStringLiteral("unknown parity setting %1").arg(int{settings.parity});
-        return build;
+        refusal = QStringLiteral("unknown parity setting %1").arg(int{parityChoice});
+        return false;
     }
+    state.c_cflag &= ~(PARENB | PARODD | CMSPAR);
+    state.c_cflag |= parity;
+    return true;
+}
+
+bool setFlowControl(termios& state, FlowControl flow, QString& refusal)
+{
+    state.c_cflag &= ~CRTSCTS;
+    state.c_iflag &= ~IXON;
+    switch (flow) {
+    case FlowControl::None:
+        // Input flow control stays as the device had it.
+        return true;
+    case FlowControl::Hardware:
+        state.c_cflag |= CRTSCTS;
+        state.c_iflag &= ~IXOFF;
+        return true;
+    case FlowControl::Software:
+        state.c_iflag |= IXON | IXOFF;
+        state.c_iflag &= ~IXANY;
+        state.c_cc[VSTART] = 0x11; // DC1
+        state.c_cc[VSTOP] = 0x13;  // DC3
+        return true;
+    }
+    refusal = QStringLiteral("unknown flow control setting %1").arg(static_cast<int>(flow));
+    return false;
+}
+
+// True when the rate has a speed constant; otherwise the speed bits stay as they were and
+// the rate is set afterwards.
+bool setSpeedCode(termios& state, std::uint32_t baudRate)
+{
+    speed_t code = 0;
+    if (!speedCode(baudRate, code))
+        return false;
+    ::cfsetispeed(&state, code);
+    ::cfsetospeed(&state, code);
+    return true;
+}
+
+} // namespace
+
+TermiosBuild buildTermios(const termios& current, const ComSettings& settings)
+{
+    TermiosBuild build;
+    build.baudRate = settings.baudRate;
+
+    termios state = current;
+    ::cfmakeraw(&state);
+    state.c_cflag |= CLOCAL | CREAD;
+    state.c_cc[VMIN] = 1;
+    state.c_cc[VTIME] = 0;
+    if (!setDataBits(state, settings.dataBits, build.refusal) ||
+        !setStopBits(state, settings.stopBits, build.refusal) ||
+        !setParity(state, settings.parity, build.refusal) ||
+        !setFlowControl(state, settings.flowControl, build.refusal))
+        return build;
 
     if (!baudRateSupported(settings.baudRate)) {
         build.refusal =
             QStringLiteral("%1 baud is not available on this system").arg(settings.baudRate);
         return build;
     }
-
-    termios state = current;
-    ::cfmakeraw(&state);
-    state.c_cflag &= ~(CSIZE | CSTOPB | PARENB | PARODD | CMSPAR | CRTSCTS);
-    state.c_cflag |= size | stop | parity | CLOCAL | CREAD;
-    state.c_cc[VMIN] = 1;
-    state.c_cc[VTIME] = 0;
-
-    speed_t code = 0;
-    if (speedCode(settings.baudRate, code)) {
-        ::cfsetispeed(&state, code);
-        ::cfsetospeed(&state, code);
-    } else {
-        build.customBaud = true;
-    }
+    build.customBaud = !setSpeedCode(state, settings.baudRate);
 
     build.state = state;
     build.ok = true;
@@ -364,10 +418,11 @@ SerialStatus TermiosPort::verify(const TermiosBuild& wanted)
         return systemFailure(Step::SetState, errno);
 
     const termios& asked = wanted.state;
-    tcflag_t lineMask = CSIZE | CSTOPB | PARENB | CRTSCTS;
+    tcflag_t lineMask = CSIZE | CSTOPB | PARENB;
     if ((asked.c_cflag & PARENB) != 0)
         lineMask |= PARODD | CMSPAR;
-    const tcflag_t inputMask = IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON;
+    const tcflag_t inputMask =
+        IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON | IXOFF;
     const tcflag_t localMask = ECHO | ECHONL | ICANON | ISIG | IEXTEN;
     const bool sameLine = (actual.c_cflag & lineMask) == (asked.c_cflag & lineMask) &&
                           (actual.c_iflag & inputMask) == (asked.c_iflag & inputMask) &&
@@ -379,6 +434,13 @@ SerialStatus TermiosPort::verify(const TermiosBuild& wanted)
         return refused(SerialError::SetStateFailed,
                        QStringLiteral("the device did not take the requested data bits, "
                                       "parity or stop bits"));
+    const bool sameFlow = (actual.c_cflag & CRTSCTS) == (asked.c_cflag & CRTSCTS) &&
+                          (actual.c_iflag & (IXON | IXOFF)) == (asked.c_iflag & (IXON | IXOFF)) &&
+                          actual.c_cc[VSTART] == asked.c_cc[VSTART] &&
+                          actual.c_cc[VSTOP] == asked.c_cc[VSTOP];
+    if (!sameFlow)
+        return refused(SerialError::SetStateFailed,
+                       QStringLiteral("the device did not take the requested flow control"));
 
     bool sameSpeed = true;
     if (!wanted.customBaud) {
@@ -470,6 +532,40 @@ bool TermiosPort::writeByte(std::uint8_t byte)
     }
 }
 
+SerialStatus TermiosPort::setModemLine(ModemLine line, bool on)
+{
+    if (!isOpen())
+        return failure(SerialError::NotOpen, EBADF);
+    int bits = line == ModemLine::Dtr ? TIOCM_DTR : TIOCM_RTS;
+    if (::ioctl(m_fd, on ? TIOCMBIS : TIOCMBIC, &bits) != 0 && !unsupportedRequest(errno))
+        return systemFailure(Step::SetState, errno);
+    return {};
+}
+
+SerialStatus TermiosPort::setBreak(bool on)
+{
+    if (!isOpen())
+        return failure(SerialError::NotOpen, EBADF);
+    if (::ioctl(m_fd, on ? TIOCSBRK : TIOCCBRK) != 0)
+        return systemFailure(Step::SetState, errno);
+    m_breakOn = on;
+    return {};
+}
+
+ModemStatus TermiosPort::modemStatus()
+{
+    ModemStatus status;
+    int bits = 0;
+    if (!isOpen() || ::ioctl(m_fd, TIOCMGET, &bits) != 0)
+        return status;
+    status.available = true;
+    status.cts = (bits & TIOCM_CTS) != 0;
+    status.dsr = (bits & TIOCM_DSR) != 0;
+    status.dcd = (bits & TIOCM_CAR) != 0;
+    status.ri = (bits & TIOCM_RNG) != 0;
+    return status;
+}
+
 void TermiosPort::purge()
 {
     if (!isOpen())
@@ -494,6 +590,10 @@ void TermiosPort::close()
     wakeReader();
 
     const std::lock_guard lock(m_ioMutex);
+    // A break left on would hold the line at space after the program let go of it.
+    if (m_breakOn)
+        ::ioctl(m_fd, TIOCCBRK);
+    m_breakOn = false;
     if (m_haveSaved)
         ::tcsetattr(m_fd, TCSANOW, &m_saved);
     ::ioctl(m_fd, TIOCNXCL);

@@ -22,8 +22,9 @@ struct TermiosBuild
 };
 
 // Raw mode, baud rate, CS5..CS8, CSTOPB, PARENB/PARODD (with CMSPAR for mark and space),
-// no hardware flow control, modem lines ignored, reads of at least one byte. Everything
-// else keeps the device's value. Refuses 4 data bits and 1.5 stop bits, which Linux has not.
+// flow control (CRTSCTS, or IXON and IXOFF with DC1/DC3), modem lines ignored, reads of at
+// least one byte. Everything else keeps the device's value. Refuses 4 data bits and 1.5 stop bits,
+// which Linux has not.
 TermiosBuild buildTermios(const termios& current, const ComSettings& settings);
 
 // Whether the rate can be set on this platform, as a speed constant or as an arbitrary rate.
@@ -49,6 +50,9 @@ public:
     void close() override;
     bool isOpen() const override;
     std::uint32_t readTimeoutMs() const override;
+    SerialStatus setModemLine(ModemLine line, bool on) override;
+    SerialStatus setBreak(bool on) override;
+    ModemStatus modemStatus() override;
 
     // How long writeByte waits for room in the output queue before giving the byte up.
     static constexpr int WriteWaitMs = 2000;
@@ -71,6 +75,7 @@ private:
     bool m_haveSaved = false;
     termios m_current{};
     bool m_haveCurrent = false;
+    bool m_breakOn = false;
 };
 
 } // namespace kirt

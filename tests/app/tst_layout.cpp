@@ -147,9 +147,14 @@ void TestLayout::controlClasses_data()
     QTest::newRow("panels") << numbered("StatusPanel%1", 0, 4) +
                                    numbered("ResponseCountText%1", 1, 4) +
                                    numbered("TransmitLabel%1", 1, 9) +
-                                   QStringList{"LengthDisplay", "CheckSumDisplay", "AutoTimeValue",
-                                               "RxMemoryFull", "TrafficPanel"}
+                                   QStringList{"LengthDisplay", "CheckSumDisplay",
+                                               "AutoTimeValue", "RxMemoryFull",
+                                               "TrafficPanel",  "CTSLamp",
+                                               "DSRLamp",       "DCDLamp",
+                                               "RILamp",        "FlowControlLabel"}
                             << "QLabel";
+    QTest::newRow("line buttons") << QStringList{"DTRButton", "RTSButton", "BreakButton"}
+                                  << "QToolButton";
     QTest::newRow("gauge") << QStringList{"DownloadCGauge"} << "QProgressBar";
     QTest::newRow("slider") << QStringList{"TrackBar1"} << "QSlider";
     QTest::newRow("new line char") << QStringList{"NewLineCharEdit"} << "QLineEdit";
@@ -263,10 +268,16 @@ void TestLayout::comboBoxes_data()
 
     QTest::newRow("port") << "SerialPortComboBox" << numbered("COM%1", 1, 30) << -1 << true;
     QTest::newRow("baud") << "BaudRateComboBox"
-                          << QStringList{"75",   "135",   "150",   "300",   "600",   "1200",
-                                         "1800", "2000",  "2400",  "3600",  "4800",  "7200",
-                                         "9600", "19200", "38400", "56000", "57600", "115200"}
+                          << QStringList{"75",      "135",      "150",     "300",     "600",
+                                         "1200",    "1800",     "2000",    "2400",    "3600",
+                                         "4800",    "7200",     "9600",    "19200",   "38400",
+                                         "56000",   "57600",    "115200",  "230400",  "460800",
+                                         "500000",  "576000",   "921600",  "1000000", "1152000",
+                                         "1500000", "2000000",  "2500000", "3000000", "3500000",
+                                         "4000000", "Custom..."}
                           << 12 << true;
+    QTest::newRow("flow control") << "FlowControlComboBox"
+                                  << QStringList{"NONE", "RTS/CTS", "XON/XOFF"} << 0 << true;
     QTest::newRow("data bits") << "DataBitsComboBox" << QStringList{"4", "5", "6", "7", "8"} << 4
                                << true;
     QTest::newRow("stop bits") << "StopBitsComboBox" << QStringList{"1", "1.5", "2"} << 0 << true;
@@ -475,6 +486,8 @@ void TestLayout::viewsFitMinimumWindow_data()
     QTest::newRow("protocol board") << "BoardPanel2" << false << 0;
     for (int page = 0; page < 5; ++page)
         QTest::addRow("settings page %d", page + 1) << "OptionPageControl" << true << page;
+    // With every label of the bar showing at once, the line controls still fit at its right.
+    QTest::newRow("information bar") << "InfoPanel1" << true << 0;
 }
 
 void TestLayout::viewsFitMinimumWindow()
@@ -517,7 +530,12 @@ void TestLayout::viewsFitMinimumWindow()
         QVERIFY2(area.contains(r), qPrintable(w->objectName() + " runs out of its view"));
         const QSize need = w->minimumSizeHint();
         QVERIFY2(w->width() >= need.width() && w->height() >= need.height(),
-                 qPrintable(w->objectName() + " is squeezed"));
+                 qPrintable(w->objectName() + " is squeezed" +
+                            QStringLiteral(" %1x%2 < %3x%4")
+                                .arg(w->width())
+                                .arg(w->height())
+                                .arg(need.width())
+                                .arg(need.height())));
     }
     for (int i = 0; i < controls.size(); ++i) {
         for (int j = i + 1; j < controls.size(); ++j) {

@@ -105,8 +105,10 @@ void TestStartup::firstRunState()
     QVERIFY(f.settings.exists());
     QSettings stored(f.settings.settingsFile(), QSettings::IniFormat);
     stored.beginGroup(QStringLiteral("Kirt"));
-    QCOMPARE(stored.childKeys().size(), 12);
-    for (const QString& name : SettingNames)
+    // The twelve, then the four of line control.
+    QCOMPARE(stored.childKeys().size(), 16);
+    for (const QString& name :
+         SettingNames + QStringList{"CustomBaudRate", "FlowControl", "DtrOn", "RtsOn"})
         QVERIFY2(stored.contains(name), qPrintable(name));
     // Integers are written as plain integers, the new-line character as text.
     QVERIFY(f.settings.read().contains("DisplayFormat=1\n"));
@@ -177,8 +179,11 @@ void TestStartup::restoreRanges_data()
     QTest::newRow("baud -1 selects nothing") << "BaudRate"
                                              << "-1"
                                              << "BaudRateComboBox" << -1;
-    QTest::newRow("baud 18 keeps layout") << "BaudRate"
-                                          << "18"
+    QTest::newRow("baud 30") << "BaudRate"
+                             << "30"
+                             << "BaudRateComboBox" << 30;
+    QTest::newRow("baud 32 keeps layout") << "BaudRate"
+                                          << "32"
                                           << "BaudRateComboBox" << 12;
     QTest::newRow("port 29") << "SerialPort"
                              << "29"

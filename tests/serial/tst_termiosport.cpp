@@ -1,3 +1,4 @@
+#include "serial/setspeed.h"
 #include "serial/termiosport.h"
 #include "tests/support/ptydevice.h"
 
@@ -21,6 +22,7 @@ using kirt::SerialError;
 using kirt::TermiosPort;
 
 Q_DECLARE_METATYPE(kirt::SerialError)
+Q_DECLARE_METATYPE(kirt::FlowControl)
 
 namespace {
 
@@ -68,6 +70,12 @@ private slots:
     void rawModeKeepsUnrelatedFlags();
     void baudRates_data();
     void baudRates();
+    void flowControlFlags_data();
+    void flowControlFlags();
+    void flowControlReachesTheDevice_data();
+    void flowControlReachesTheDevice();
+    void customRateReadBack();
+    void noModemLinesOnAPty();
 
     // Over a pseudo-terminal.
     void readReturnsWhenBytesAreThere();
@@ -185,9 +193,13 @@ void TestTermiosPort::baudRates_data()
     QTest::addColumn<uint>("code"); // 0: no speed constant, set as an arbitrary rate
 
     const std::pair<std::uint32_t, speed_t> constants[] = {
-        {75, B75},       {150, B150},     {300, B300},      {600, B600},   {1200, B1200},
-        {1800, B1800},   {2400, B2400},   {4800, B4800},    {9600, B9600}, {19200, B19200},
-        {38400, B38400}, {57600, B57600}, {115200, B115200}};
+        {75, B75},           {150, B150},         {300, B300},         {600, B600},
+        {1200, B1200},       {1800, B1800},       {2400, B2400},       {4800, B4800},
+        {9600, B9600},       {19200, B19200},     {38400, B38400},     {57600, B57600},
+        {115200, B115200},   {230400, B230400},   {460800, B460800},   {500000, B500000},
+        {576000, B576000},   {921600, B921600},   {1000000, B1000000}, {1152000, B1152000},
+        {1500000, B1500000}, {2000000, B2000000}, {2500000, B2500000}, {3000000, B3000000},
+        {3500000, B3500000}, {4000000, B4000000}};
     for (const std::uint32_t rate : kirt::BaudRateTable) {
         uint code = 0;
         for (const auto& [known, constant] : constants)
@@ -212,6 +224,108 @@ void TestTermiosPort::baudRates()
     const speed_t expected = code != 0 ? code : ::cfgetospeed(&current);
     QCOMPARE(uint{::cfgetospeed(&build.state)}, uint{expected});
     QCOMPARE(uint{::cfgetispeed(&build.state)}, uint{expected});
+}
+
+void TestTermiosPort::flowControlFlags_data()
+{
+    QTest::addColumn<kirt::FlowControl>("flow");
+    QTest::addColumn<bool>("rtsCts");
+    QTest::addColumn<uint>("input"); // expected within IXON | IXOFF
+
+    // The device reported IXOFF: with no flow control of ours it stays as the device had it.
+    QTest::newRow("none") << kirt::FlowControl::None << false << uint{IXOFF};
+    QTest::newRow("rts/cts") << kirt::FlowControl::Hardware << true << 0u;
+    QTest::newRow("xon/xoff") << kirt::FlowControl::Software << false << uint{IXON | IXOFF};
+}
+
+void TestTermiosPort::flowControlFlags()
+{
+    QFETCH(kirt::FlowControl, flow);
+    QFETCH(bool, rtsCts);
+    QFETCH(uint, input);
+    ComSettings settings = settings8N1();
+    settings.flowControl = flow;
+    termios current = cookedState(); // CRTSCTS, IXON and IXOFF all set
+    current.c_iflag |= IXANY;
+    current.c_cc[VSTART] = 0;
+    current.c_cc[VSTOP] = 0;
+    const kirt::TermiosBuild build = kirt::buildTermios(current, settings);
+    QVERIFY(build.ok);
+    QCOMPARE((build.state.c_cflag & CRTSCTS) != 0, rtsCts);
+    QCOMPARE(uint{build.state.c_iflag & (IXON | IXOFF)}, input);
+    if (flow == kirt::FlowControl::Software) {
+        QCOMPARE(build.state.c_cc[VSTART], cc_t{0x11});
+        QCOMPARE(build.state.c_cc[VSTOP], cc_t{0x13});
+        QCOMPARE(build.state.c_iflag & IXANY, tcflag_t{0});
+    }
+}
+
+void TestTermiosPort::flowControlReachesTheDevice_data()
+{
+    flowControlFlags_data();
+}
+
+void TestTermiosPort::flowControlReachesTheDevice()
+{
+    QFETCH(kirt::FlowControl, flow);
+    QFETCH(bool, rtsCts);
+    PtyDevice device;
+    TermiosPort port;
+    ComSettings settings = settings8N1();
+    settings.flowControl = flow;
+    QVERIFY(port.open(device.slavePath()).ok());
+    QVERIFY(port.readState().ok());
+    const kirt::SerialStatus status = port.applyState(settings);
+    QVERIFY2(status.ok(), qPrintable(status.reason));
+    termios actual{};
+    QVERIFY(::tcgetattr(device.masterFd(), &actual) == 0);
+    QCOMPARE((actual.c_cflag & CRTSCTS) != 0, rtsCts);
+    QCOMPARE((actual.c_iflag & IXON) != 0, flow == kirt::FlowControl::Software);
+    if (flow == kirt::FlowControl::Software) {
+        QVERIFY((actual.c_iflag & IXOFF) != 0);
+        QCOMPARE(actual.c_cc[VSTART], cc_t{0x11});
+        QCOMPARE(actual.c_cc[VSTOP], cc_t{0x13});
+    }
+}
+
+void TestTermiosPort::customRateReadBack()
+{
+    if (!kirt::arbitrarySpeedAvailable())
+        QSKIP("no arbitrary rates on this platform");
+    PtyDevice device;
+    for (const std::uint32_t rate : {250000u, 12000000u, 50u}) {
+        TermiosPort port;
+        ComSettings settings = settings8N1();
+        settings.baudRate = rate;
+        QVERIFY(port.open(device.slavePath()).ok());
+        QVERIFY(port.readState().ok());
+        const kirt::SerialStatus status = port.applyState(settings);
+        QVERIFY2(status.ok(), qPrintable(status.reason));
+        std::uint32_t actual = 0;
+        QVERIFY(kirt::readArbitrarySpeed(device.masterFd(), actual));
+        QCOMPARE(actual, rate);
+        port.close();
+    }
+}
+
+void TestTermiosPort::noModemLinesOnAPty()
+{
+    PtyDevice device;
+    TermiosPort port;
+    QVERIFY(!port.modemStatus().available);
+    QCOMPARE(port.setModemLine(kirt::ModemLine::Dtr, true).error, SerialError::NotOpen);
+    QCOMPARE(port.setBreak(true).error, SerialError::NotOpen);
+
+    QVERIFY(port.open(device.slavePath()).ok());
+    QVERIFY(port.readState().ok());
+    QVERIFY(port.applyState(settings8N1()).ok());
+    QCOMPARE(port.modemStatus(), kirt::ModemStatus{});
+    // Lines a device does not have are no error; a break works on a pty as on a port.
+    QVERIFY(port.setModemLine(kirt::ModemLine::Dtr, true).ok());
+    QVERIFY(port.setModemLine(kirt::ModemLine::Rts, false).ok());
+    QVERIFY(port.setBreak(true).ok());
+    QVERIFY(port.setBreak(false).ok());
+    port.close();
 }
 
 namespace {

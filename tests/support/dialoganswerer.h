@@ -6,6 +6,8 @@
 #include <QStringList>
 
 #include <deque>
+#include <optional>
+#include <utility>
 
 namespace kirt::test {
 
@@ -13,7 +15,8 @@ namespace kirt::test {
 // questions from a queue (No when the queue is empty).
 //
 // File dialogs take their answers from `paths` (an empty string, or an empty queue, is a
-// cancel); the open dialog's read-only box ends as `openReadOnly`. The print set-up takes its
+// cancel); the open dialog's read-only box ends as `openReadOnly`. Number questions take their
+// answers from `integers` (nothing, or an empty queue, is a cancel). The print set-up takes its
 // answers from `printFiles`: a path confirms it and sends the job to that PDF file, an empty
 // string or an empty queue cancels.
 class DialogAnswerer final : public kirt::UserDialogs
@@ -62,6 +65,20 @@ public:
         suffixes << defaultSuffix;
         return nextPath();
     }
+    std::optional<int> askInteger(QWidget*, const QString&, const QString& label, int, int min,
+                                  int max) override
+    {
+        integerQuestions << label;
+        integerRanges << std::pair{min, max};
+        if (integers.empty())
+            return std::nullopt;
+        const std::optional<int> answer = integers.front();
+        integers.pop_front();
+        // The real dialog cannot give a number outside its range.
+        if (answer && (*answer < min || *answer > max))
+            return std::nullopt;
+        return answer;
+    }
     bool print(QWidget*, QPrinter& printer) override
     {
         printJobNames << printer.docName();
@@ -89,6 +106,10 @@ public:
     bool readOnlyOffered = false;
     std::deque<QString> paths;
     bool openReadOnly = false;
+
+    QStringList integerQuestions;
+    QList<std::pair<int, int>> integerRanges;
+    std::deque<std::optional<int>> integers;
 
     QStringList printJobNames;
     std::deque<QString> printFiles;

@@ -1,0 +1,165 @@
+// Line control as the window sees it: the custom rate, flow control, DTR and RTS, break and
+// the modem status lamps.
+#include "app/Umain.h"
+
+#include "app/dialogs.h"
+#include "ui_Umain.h"
+
+#include <QStyle>
+#include <QTimer>
+
+namespace {
+
+const QString NoModemLines = QStringLiteral("no modem lines on this device");
+
+void lightLamp(QLabel* lamp, bool lit, bool enabled, const QString& toolTip)
+{
+    lamp->setEnabled(enabled);
+    lamp->setToolTip(toolTip);
+    if (lamp->property("lit").toBool() == lit)
+        return;
+    lamp->setProperty("lit", lit);
+    // The style sheet picks the lit look from the property; it is read again only on a polish.
+    lamp->style()->unpolish(lamp);
+    lamp->style()->polish(lamp);
+}
+
+} // namespace
+
+void TFmain::PickBaudRate()
+{
+    QComboBox* box = m_ui->BaudRateComboBox;
+    if (box->currentIndex() == kirt::CustomBaudIndex) {
+        const std::uint32_t offered =
+            kirt::customBaudAllowed(m_customBaudRate) ? m_customBaudRate : m_comSettings.baudRate;
+        const std::optional<int> rate = kirt::dialogs().askInteger(
+            this, QStringLiteral("Custom Baud Rate"),
+            QStringLiteral("Baud rate (%1 .. %2):")
+                .arg(kirt::MinCustomBaud)
+                .arg(kirt::MaxCustomBaud),
+            static_cast<int>(offered), static_cast<int>(kirt::MinCustomBaud),
+            static_cast<int>(kirt::MaxCustomBaud));
+        if (!rate || !kirt::customBaudAllowed(*rate)) {
+            box->setCurrentIndex(m_baudIndexBeforePick);
+            return;
+        }
+        m_customBaudRate = static_cast<std::uint32_t>(*rate);
+        showCustomBaudRate();
+    }
+    BaudRateComboBoxClick();
+}
+
+void TFmain::showCustomBaudRate()
+{
+    QComboBox* box = m_ui->BaudRateComboBox;
+    const bool known = kirt::customBaudAllowed(m_customBaudRate);
+    box->setItemText(kirt::CustomBaudIndex,
+                     known ? QStringLiteral("Custom (%1)").arg(m_customBaudRate)
+                           : QStringLiteral("Custom..."));
+    // The custom item without a rate has nothing to run at: the layout's rate instead.
+    if (box->currentIndex() == kirt::CustomBaudIndex && !known)
+        box->setCurrentIndex(12);
+}
+
+void TFmain::FlowControlComboBoxClick()
+{
+    const int index = m_ui->FlowControlComboBox->currentIndex();
+    if (index >= 0)
+        m_comSettings.flowControl = static_cast<kirt::FlowControl>(index);
+}
+
+kirt::SerialStatus TFmain::assertModemLines(kirt::SerialPort& port)
+{
+    // The line state leaves both lines cleared; only the ones switched on are raised again.
+    if (m_ui->DTRButton->isChecked()) {
+        const kirt::SerialStatus status = port.setModemLine(kirt::ModemLine::Dtr, true);
+        if (!status.ok())
+            return status;
+    }
+    if (m_ui->RTSButton->isChecked())
+        return port.setModemLine(kirt::ModemLine::Rts, true);
+    return {};
+}
+
+void TFmain::setModemLine(kirt::ModemLine line, bool on)
+{
+    if (!m_portOpen || !m_port)
+        return;
+    const kirt::SerialStatus status = m_port->setModemLine(line, on);
+    if (!status.ok())
+        kirt::dialogs().message(this, QStringLiteral("Set ComPort Status ERROR!"), status.reason);
+}
+
+void TFmain::DTRButtonClick()
+{
+    setModemLine(kirt::ModemLine::Dtr, m_ui->DTRButton->isChecked());
+}
+
+void TFmain::RTSButtonClick()
+{
+    setModemLine(kirt::ModemLine::Rts, m_ui->RTSButton->isChecked());
+}
+
+void TFmain::BreakButtonClick()
+{
+    if (!m_portOpen || !m_port || m_breakTimer->isActive())
+        return;
+    const kirt::SerialStatus status = m_port->setBreak(true);
+    if (!status.ok()) {
+        kirt::dialogs().message(this, QStringLiteral("Set ComPort Status ERROR!"), status.reason);
+        return;
+    }
+    // Timed here rather than slept in the backend, so the window keeps serving the receive
+    // thread while the line is held.
+    m_breakTimer->start();
+}
+
+void TFmain::startLineControl()
+{
+    if (!m_portOpen || !m_port) {
+        showModemStatus({});
+        return;
+    }
+    // One question a poll: far cheaper than a thread blocked in the driver, and quick enough
+    // for a lamp. A device that cannot answer it has no lines to watch.
+    const kirt::ModemStatus status = m_port->modemStatus();
+    showModemStatus(status, status.available ? QString() : NoModemLines);
+    if (status.available)
+        m_modemStatusTimer->start();
+}
+
+void TFmain::stopLineControl()
+{
+    if (m_breakTimer->isActive()) {
+        m_breakTimer->stop();
+        if (m_port)
+            m_port->setBreak(false);
+    }
+    m_modemStatusTimer->stop();
+    showModemStatus({});
+}
+
+void TFmain::ModemStatusTimerTimer()
+{
+    if (!m_port) {
+        m_modemStatusTimer->stop();
+        return;
+    }
+    const kirt::ModemStatus status = m_port->modemStatus();
+    if (status == m_modemStatus)
+        return;
+    if (!status.available)
+        m_modemStatusTimer->stop();
+    showModemStatus(status, status.available ? QString() : NoModemLines);
+}
+
+void TFmain::showModemStatus(const kirt::ModemStatus& status, const QString& toolTip)
+{
+    m_modemStatus = status;
+    const std::pair<QLabel*, bool> lamps[] = {{m_ui->CTSLamp, status.cts},
+                                              {m_ui->DSRLamp, status.dsr},
+                                              {m_ui->DCDLamp, status.dcd},
+                                              {m_ui->RILamp, status.ri}};
+    for (const auto& [lamp, on] : lamps)
+        lightLamp(lamp, status.available && on, status.available, toolTip);
+}
