@@ -16,6 +16,7 @@
 #include <array>
 #include <atomic>
 #include <memory>
+#include <vector>
 
 class QComboBox;
 class QInputMethodEvent;
@@ -98,9 +99,11 @@ public:
     const kirt::RxRingBuffer& rxMemory() const { return m_rxMemory; }
 
     // Calls from the receive thread, served on this thread.
+    void RxHandOverBegins() override;
     void StoreRxChunk(const std::uint8_t* bytes, std::uint32_t count) override;
     void RxDisplayStep() override;
     void RxDisplayStepsDone() override;
+    bool RxPending() const override;
 
     // The receive display.
     void DisplayRxByte();
@@ -238,6 +241,7 @@ private:
     kirt::SerialStatus applyLineSettings(kirt::SerialPort& port);
     void resetReceiveBuffer();
     void showPortDevice();
+    void flushRxWrites();
 
     // Receive display (Umain_display.cpp).
     void clearDisplay();
@@ -254,6 +258,7 @@ private:
     void LogLineBreak();
     void LogRxByte(std::uint8_t ch);
     void appendToLog(const QString& text);
+    void flushLog();
     void beforeRewriting(const QString& path);
 
     std::unique_ptr<Ui::TFmain> m_ui;
@@ -268,10 +273,16 @@ private:
     std::shared_ptr<kirt::SerialPort> m_port;
     QPointer<TReceiveComThread> m_receiveThread;
     kirt::RxRingBuffer m_rxMemory;
+    // Within a hand-over, writes wait here and leave together when it ends.
+    bool m_inRxHandOver = false;
+    std::vector<std::uint8_t> m_rxWrites;
 
     // The receive display.
     kirt::ReceiveDisplay* m_display = nullptr;
     QDateTime m_rxTime;
+    mutable QString m_rxTimeText; // m_rxTime as the log writes it, made when first needed
+    // Received text went into the display in this hand-over: the line limit applies again.
+    bool m_rxDisplayChanged = false;
     std::uint32_t m_displayLineLimit = 27;
     std::uint8_t m_newLineChar = 0;
     bool m_newLineEnabled = false;

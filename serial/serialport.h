@@ -50,8 +50,12 @@ public:
     // when the read failed or the port is closed or being closed.
     virtual int readChunk(std::uint8_t* buffer, std::size_t capacity) = 0;
 
+    // Writes the bytes in order, in as few system calls as the device allows. Returns how
+    // many went out: fewer than count when the port is closed, the write failed, or the
+    // device took nothing for a while; the rest of the bytes are then given up.
+    virtual std::size_t writeBytes(const std::uint8_t* bytes, std::size_t count) = 0;
     // One byte, as the device takes it. False when the byte was not written.
-    virtual bool writeByte(std::uint8_t byte) = 0;
+    bool writeByte(std::uint8_t byte) { return writeBytes(&byte, 1) == 1; }
 
     // Discards both queues of the device and ends a pending read.
     virtual void purge() = 0;

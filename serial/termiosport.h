@@ -44,13 +44,13 @@ public:
     SerialStatus readState() override;
     SerialStatus applyState(const ComSettings& settings) override;
     int readChunk(std::uint8_t* buffer, std::size_t capacity) override;
-    bool writeByte(std::uint8_t byte) override;
+    std::size_t writeBytes(const std::uint8_t* bytes, std::size_t count) override;
     void purge() override;
     void close() override;
     bool isOpen() const override;
     std::uint32_t readTimeoutMs() const override;
 
-    // How long writeByte waits for room in the output queue before giving the byte up.
+    // How long a write waits for room in the output queue before giving the rest up.
     static constexpr int WriteWaitMs = 2000;
 
 private:

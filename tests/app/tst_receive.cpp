@@ -24,6 +24,7 @@ private slots:
     void newLineCharacter();
     void echoGoesBackInDisplayOrder();
     void lineLimitCountsWrappedRows();
+    void newLineLimitWaitsForNewText();
     void trafficCaption();
     void fullBufferDropsAndShowsThePanel();
     void openFailures_data();
@@ -122,6 +123,34 @@ void TestReceive::lineLimitCountsWrappedRows()
     const QString text = display->displayText();
     QVERIFY(!text.startsWith(QStringLiteral("00 01 02 ")));
     QCOMPARE(text.size() % 3, 0);
+}
+
+void TestReceive::newLineLimitWaitsForNewText()
+{
+    WindowFixture f(Device::Pty);
+    f.showWithDisplayFormat(0);
+    kirt::ReceiveDisplay* display = f.display();
+    f.find<QLineEdit>("NewLineCharEdit")->setText(QStringLiteral("0D"));
+    f.choose("ScrollBarComboBox", 1);
+    f.choose("LineLimitComboBox", 2);
+    QCOMPARE(f.window().displayLineLimit(), 100u);
+    QVERIFY(f.openPort());
+    // Each 0D after the first starts a row of its own.
+    QVERIFY(f.device().send(QByteArray(80, '\x0d')));
+    QVERIFY(PtyDevice::waitUntil([&] { return display->rowCount() == 80; }));
+
+    f.choose("LineLimitComboBox", 1);
+    QCOMPARE(f.window().displayLineLimit(), 50u);
+    PtyDevice::serveEvents(200);
+    QCOMPARE(display->rowCount(), 80u);
+    // Nor does a change of width cut anything by itself.
+    f.window().resize(f.window().width() - 40, f.window().height());
+    PtyDevice::serveEvents(100);
+    QVERIFY(display->rowCount() >= 80u);
+
+    QVERIFY(f.device().send(QByteArray("\x41", 1)));
+    QVERIFY(PtyDevice::waitUntil([&] { return display->displayText().endsWith("41 "); }));
+    QCOMPARE(display->rowCount(), 50u);
 }
 
 void TestReceive::trafficCaption()
