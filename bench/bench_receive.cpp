@@ -2,7 +2,7 @@
 // pseudo-terminal that is displayed and echoed with no byte lost, plain and with the log on and
 // two rules tried on every byte; a 1 MiB burst; CPU on a quiet line; resident memory. Prints its
 // figures; asserts nothing.
-//   bench_receive [seconds-per-rate]     (default 5)
+//   bench_receive [seconds-per-rate [idle]]     (default 5; "idle": the quiet line only)
 #include "app/Umain.h"
 #include "tests/support/controls.h"
 #include "tests/support/dialoganswerer.h"
@@ -13,6 +13,7 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
@@ -24,6 +25,7 @@
 #include <chrono>
 #include <cstdio>
 #include <random>
+#include <span>
 #include <thread>
 #include <vector>
 
@@ -214,6 +216,28 @@ double processCpuSeconds()
     return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
 }
 
+// CPU ticks of each thread of the process, by name.
+std::vector<std::pair<QByteArray, long long>> threadTicks()
+{
+    std::vector<std::pair<QByteArray, long long>> ticks;
+    const QDir tasks(QStringLiteral("/proc/self/task"));
+    for (const QString& tid : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile stat(tasks.filePath(tid + QStringLiteral("/stat")));
+        if (!stat.open(QIODevice::ReadOnly))
+            continue;
+        const QByteArray line = stat.readAll();
+        const qsizetype open = line.indexOf('(');
+        const qsizetype close = line.lastIndexOf(')');
+        const QList<QByteArray> fields = line.mid(close + 2).split(' ');
+        if (open < 0 || close < 0 || fields.size() < 13)
+            continue;
+        // Fields 14 and 15 of the line: user and system time.
+        ticks.emplace_back(tid.toLatin1() + ' ' + line.mid(open + 1, close - open - 1),
+                           fields[11].toLongLong() + fields[12].toLongLong());
+    }
+    return ticks;
+}
+
 // The process's resident and peak resident memory, in KiB, as the kernel reports them.
 void printMemory()
 {
@@ -234,13 +258,14 @@ int main(int argc, char* argv[])
     const int seconds = argc > 1 ? std::max(1, atoi(argv[1])) : 5;
     kirt::test::TempSettings settings;
     kirt::test::DialogAnswerer answers;
+    const bool idleOnly = argc > 2 && QByteArray(argv[2]) == "idle";
 
     std::printf("Display step, median microseconds per byte (hand-over + display):\n");
     const Config configs[] = {{"HEX, Default", 0, false},
                               {"ASC, Default", 1, false},
                               {"HEX, 5000 rows, vertical", 0, true},
                               {"ASC, 5000 rows, vertical", 1, true}};
-    for (const Config& c : configs) {
+    for (const Config& c : idleOnly ? std::span<const Config>() : std::span(configs)) {
         TFmain window;
         window.show();
         choose(&window, "DisplayFormatComboBox", c.format);
@@ -269,10 +294,11 @@ int main(int argc, char* argv[])
         std::printf("  could not open the pseudo-terminal\n");
         return 1;
     }
-    ladder(window, device, seconds);
+    if (!idleOnly)
+        ladder(window, device, seconds);
 
     constexpr long long Burst = 1 << 20;
-    const RunResult burst = pacedRun(window, device, 0, Burst);
+    const RunResult burst = pacedRun(window, device, 0, idleOnly ? 1 : Burst);
     std::printf("\n1 MiB written as fast as the device takes it, until all displayed and echoed: "
                 "%.3f s (%s)\n",
                 burst.seconds, burst.allEchoed && burst.inOrder ? "all echoed in order" : "LOSSY");
@@ -281,6 +307,7 @@ int main(int argc, char* argv[])
     QEventLoop settle;
     QTimer::singleShot(1000, &settle, &QEventLoop::quit);
     settle.exec();
+    const auto ticksBefore = threadTicks();
     const double cpuBefore = processCpuSeconds();
     QElapsedTimer wall;
     wall.start();
@@ -291,7 +318,18 @@ int main(int argc, char* argv[])
     std::printf("\nQuiet line, port open, 10 s: %.3f %% of one core (%.1f ms CPU in %.1f s)\n",
                 100.0 * cpu / (static_cast<double>(wall.nsecsElapsed()) / 1e9), cpu * 1000.0,
                 static_cast<double>(wall.nsecsElapsed()) / 1e9);
+    for (const auto& [name, ticks] : threadTicks()) {
+        long long before = 0;
+        for (const auto& [n, t] : ticksBefore)
+            if (n == name)
+                before = t;
+        if (ticks != before)
+            std::printf("  thread %-28s %lld ticks of %ld per second\n", name.constData(),
+                        ticks - before, ::sysconf(_SC_CLK_TCK));
+    }
 
+    if (idleOnly)
+        return 0;
     std::printf("\nThe same ladder with the real-time log on and two rules tried on every byte:\n");
     // Requests the ramp of the stream never holds, so every byte is tried and none answered.
     const char* rules[2][2] = {{"A55A", "01"}, {"C33C", "02"}};

@@ -38,6 +38,7 @@ void TReceiveComThread::Execute()
         if (read)
             ReadRxChunk();
         // A quiet line with nothing left to display costs no hand-over.
+        m_quiet = m_chunkReady && m_chunkCount == 0 && !m_sinkPending;
         if (m_chunkCount != 0 || m_sinkPending)
             DispatchRxDisplay();
         else if (!read)
@@ -49,7 +50,10 @@ void TReceiveComThread::Execute()
 
 void TReceiveComThread::ReadRxChunk()
 {
-    const int got = m_port->readChunk(m_chunk.data(), m_chunk.size());
+    // A first empty read still ends after the read time-out; after it the thread sleeps in
+    // the read until a byte arrives, so a quiet line costs a few wake-ups a second.
+    const int got = m_quiet ? m_port->readChunkWithin(m_chunk.data(), m_chunk.size(), QuietWaitMs)
+                            : m_port->readChunk(m_chunk.data(), m_chunk.size());
     if (got < 0) {
         // An unplugged adapter fails every read at once; without a pause the loop would
         // spin and flood the main thread with display calls.

@@ -78,6 +78,9 @@ public:
     // is waiting, so at slow rates reads still carry one or a few bytes.
     static constexpr std::uint32_t ReadSize = 4096;
     static constexpr std::uint32_t IdleDisplaySteps = 20;
+    // How long a read waits on a quiet line with nothing left to display: nothing is handed
+    // over when it ends empty, so only a stop request needs it to end at all.
+    static constexpr std::uint32_t QuietWaitMs = 250;
 
 protected:
     void run() override;
@@ -99,6 +102,7 @@ private:
     std::uint32_t m_chunkCount = 0;
     bool m_chunkReady = false; // the last read succeeded (also with 0 bytes): store it
     bool m_sinkPending = true; // the sink held undisplayed bytes after the last hand-over
+    bool m_quiet = false;      // the last read was empty and nothing waited to be displayed
 
     std::atomic<std::uint64_t> m_failedReads{0};
     std::atomic<std::uint64_t> m_passes{0};

@@ -48,7 +48,13 @@ public:
     // Reads up to capacity bytes. Returns as soon as at least one byte is there, or 0 when
     // nothing arrived within 4 + read time-out milliseconds (or purge woke the read); -1
     // when the read failed or the port is closed or being closed.
-    virtual int readChunk(std::uint8_t* buffer, std::size_t capacity) = 0;
+    int readChunk(std::uint8_t* buffer, std::size_t capacity)
+    {
+        return readChunkWithin(buffer, capacity, 4 + readTimeoutMs());
+    }
+    // The same with a wait of its own instead of the read time-out.
+    virtual int readChunkWithin(std::uint8_t* buffer, std::size_t capacity,
+                                std::uint32_t waitMs) = 0;
 
     // Writes the bytes in order, in as few system calls as the device allows. Returns how
     // many went out: fewer than count when the port is closed, the write failed, or the

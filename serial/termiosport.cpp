@@ -400,12 +400,11 @@ SerialStatus TermiosPort::verify(const TermiosBuild& wanted)
     return {};
 }
 
-int TermiosPort::readChunk(std::uint8_t* buffer, std::size_t capacity)
+int TermiosPort::readChunkWithin(std::uint8_t* buffer, std::size_t capacity, std::uint32_t waitMs)
 {
     if (buffer == nullptr || capacity == 0)
         return -1;
-    const Clock::time_point deadline =
-        Clock::now() + std::chrono::milliseconds(4 + m_readTimeoutMs.load());
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(waitMs);
 
     for (;;) {
         const std::unique_lock lock(m_ioMutex);

@@ -43,7 +43,7 @@ public:
     SerialStatus open(const QString& devicePath) override;
     SerialStatus readState() override;
     SerialStatus applyState(const ComSettings& settings) override;
-    int readChunk(std::uint8_t* buffer, std::size_t capacity) override;
+    int readChunkWithin(std::uint8_t* buffer, std::size_t capacity, std::uint32_t waitMs) override;
     std::size_t writeBytes(const std::uint8_t* bytes, std::size_t count) override;
     void purge() override;
     void close() override;
