@@ -168,7 +168,6 @@ void TFmain::connectSignals()
 
     connect(ui->NewLineCharEdit, &QLineEdit::textChanged, this, &TFmain::NewLineCharEditChange);
     connect(ui->TrackBar1, &QSlider::valueChanged, this, &TFmain::TrackBar1Change);
-    connect(m_display, &kirt::ReceiveDisplay::rowsReflowed, this, &TFmain::TrimDisplayLines);
     connect(m_timer1, &QTimer::timeout, this, &TFmain::Timer1Timer);
     connect(m_autoTransIntervalTimer, &QTimer::timeout, this, &TFmain::AutoTransIntervalTimerTimer);
     connect(m_fileTransmitTimer, &QTimer::timeout, this, &TFmain::FileTransmitTimerTimer);

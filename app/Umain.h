@@ -18,6 +18,7 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <vector>
 
 class QAbstractButton;
 class QComboBox;
@@ -116,9 +117,11 @@ public:
     void setPortMaker(PortMaker maker) { m_portMaker = std::move(maker); }
 
     // Calls from the receive thread, served on this thread.
+    void RxHandOverBegins() override;
     void StoreRxChunk(const std::uint8_t* bytes, std::uint32_t count) override;
     void RxDisplayStep() override;
     void RxDisplayStepsDone() override;
+    bool RxPending() const override;
 
     // The receive display.
     void DisplayRxByte();
@@ -262,6 +265,7 @@ private:
     kirt::SerialStatus applyLineSettings(kirt::SerialPort& port);
     void resetReceiveBuffer();
     void showPortDevice();
+    void flushRxWrites();
 
     // Line control (Umain_linecontrol.cpp).
     void showCustomBaudRate();
@@ -286,6 +290,7 @@ private:
     void LogLineBreak();
     void LogRxByte(std::uint8_t ch);
     void appendToLog(const QString& text);
+    void flushLog();
     void beforeRewriting(const QString& path);
 
     std::unique_ptr<Ui::TFmain> m_ui;
@@ -310,9 +315,16 @@ private:
     QTimer* m_modemStatusTimer = nullptr;
     kirt::ModemStatus m_modemStatus;
 
+    // Within a hand-over, writes wait here and leave together when it ends.
+    bool m_inRxHandOver = false;
+    std::vector<std::uint8_t> m_rxWrites;
+
     // The receive display.
     kirt::ReceiveDisplay* m_display = nullptr;
     QDateTime m_rxTime;
+    mutable QString m_rxTimeText; // m_rxTime as the log writes it, made when first needed
+    // Received text went into the display in this hand-over: the line limit applies again.
+    bool m_rxDisplayChanged = false;
     std::uint32_t m_displayLineLimit = 27;
     std::uint8_t m_newLineChar = 0;
     bool m_newLineEnabled = false;

@@ -10,7 +10,11 @@
 
 void TFmain::DisplayRxByte()
 {
-    m_rxTime = QDateTime::currentDateTime();
+    // A byte displayed outside a hand-over has a time of its own.
+    if (!m_inRxHandOver) {
+        m_rxTime = QDateTime::currentDateTime();
+        m_rxTimeText.clear();
+    }
     // While a file goes out, received bytes wait in the buffer.
     if (!m_ui->DownloadPanel->isHidden())
         return;
@@ -30,6 +34,7 @@ void TFmain::DisplayRxByte()
     }
     m_display->appendData(
         kirt::ByteText(kirt::dataFormatFromIndex(m_ui->DisplayFormatComboBox->currentIndex()), ch));
+    m_rxDisplayChanged = true;
     // The cut to the line limit follows at the end of the hand-over (RxDisplayStepsDone).
     if (m_realTimeSaveOn)
         LogRxByte(ch);

@@ -90,10 +90,16 @@ void TFmain::beforeRewriting(const QString& path)
 
 void TFmain::appendToLog(const QString& text)
 {
-    if (m_log.append(text))
+    // Written at the end of the hand-over (flushLog), so a batch of bytes costs one write.
+    m_log.add(text);
+}
+
+void TFmain::flushLog()
+{
+    if (!m_realTimeSaveOn || m_log.flush())
         return;
     // The log stops at once, so the failure is reported once; the box waits until this
-    // display step has returned, so reception and display go on meanwhile.
+    // hand-over has returned, so reception and display go on meanwhile.
     const QString path = m_log.path();
     const QString reason = m_log.errorString();
     StopRealTimeSave();
@@ -273,13 +279,15 @@ void TFmain::StopRealTimeSave()
     m_ui->FileOpen->setVisible(true);
     m_ui->FileSave->setVisible(true);
     m_ui->FileSaveAs->setVisible(true);
-    // Everything logged is in the file already; closing it writes nothing more.
+    // What the last hand-over logged is in the file already; closing it writes nothing more.
     m_log.stop();
 }
 
 QString TFmain::LogTimeStamp() const
 {
-    return kirt::LogTimeStampText(m_rxTime);
+    if (m_rxTimeText.isEmpty())
+        m_rxTimeText = kirt::LogTimeStampText(m_rxTime);
+    return m_rxTimeText;
 }
 
 void TFmain::LogLineBreak()

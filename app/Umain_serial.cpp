@@ -209,11 +209,34 @@ void TFmain::ReleasePortHandle()
 
 std::uint32_t TFmain::WriteComBytes(const std::uint8_t* bytes, std::uint32_t count)
 {
-    // With no open port every byte is discarded; a failed byte is not retried.
-    if (m_port && m_port->isOpen())
-        for (std::uint32_t i = 0; i < count; ++i)
-            m_port->writeByte(bytes[i]);
+    // With no open port every byte is discarded; bytes a stuck device does not take are not
+    // retried.
+    if (!m_port || !m_port->isOpen() || count == 0)
+        return count;
+    if (m_inRxHandOver) {
+        // Echo and answers of one hand-over leave together, in order, when it ends.
+        m_rxWrites.insert(m_rxWrites.end(), bytes, bytes + count);
+        return count;
+    }
+    m_port->writeBytes(bytes, count);
     return count;
+}
+
+void TFmain::flushRxWrites()
+{
+    if (m_rxWrites.empty())
+        return;
+    if (m_port && m_port->isOpen())
+        m_port->writeBytes(m_rxWrites.data(), m_rxWrites.size());
+    m_rxWrites.clear();
+}
+
+void TFmain::RxHandOverBegins()
+{
+    m_inRxHandOver = true;
+    // One time for every byte of the batch: they arrived together.
+    m_rxTime = QDateTime::currentDateTime();
+    m_rxTimeText.clear();
 }
 
 void TFmain::StoreRxChunk(const std::uint8_t* bytes, std::uint32_t count)
@@ -227,14 +250,33 @@ void TFmain::RxDisplayStep()
 {
     if (m_rxMemory.pending())
         DisplayRxByte();
-    ShowTraffic();
+    // Within a hand-over the figure and the log are brought up to date when it ends: nothing
+    // paints or reads them in between.
+    if (!m_inRxHandOver) {
+        ShowTraffic();
+        flushLog();
+    }
 }
 
 void TFmain::RxDisplayStepsDone()
 {
+    // Answers first: the device waits for them, the display can wait a moment.
+    m_inRxHandOver = false;
+    flushRxWrites();
+    ShowTraffic();
+    flushLog();
     // The steps of one hand-over appended their text; it goes into the display in one edit
-    // and is cut back to the line limit before anything else sees the display.
+    // and is cut back to the line limit before anything else sees the display. A hand-over
+    // that displayed nothing leaves the display alone: a new limit waits for new text.
+    if (!m_rxDisplayChanged)
+        return;
+    m_rxDisplayChanged = false;
     TrimDisplayLines();
+}
+
+bool TFmain::RxPending() const
+{
+    return m_rxMemory.pending();
 }
 
 void TFmain::ShowTraffic()

@@ -1,26 +1,37 @@
-// Receive display figures: the cost of one display step, and the highest paced rate through a
-// pseudo-terminal that is displayed with no byte lost. Prints its figures; asserts nothing.
-//   bench_receive [seconds-per-rate-run]     (default 30 for the goal rate, 10 for the search)
+// Receive figures: the cost of one display step; the highest paced rate through a
+// pseudo-terminal that is displayed and echoed with no byte lost, plain and with the log on and
+// two rules tried on every byte; a 1 MiB burst; CPU on a quiet line; resident memory. Prints its
+// figures; asserts nothing.
+//   bench_receive [seconds-per-rate [idle | rate]]
+//     default 5 s; "idle": the quiet line only; a rate in bytes/s: that paced run only
 #include "app/Umain.h"
 #include "tests/support/controls.h"
 #include "tests/support/dialoganswerer.h"
 #include "tests/support/ptydevice.h"
 #include "tests/support/tempsettings.h"
+#include "ui/datalineedit.h"
 #include "ui/receivedisplay.h"
 
 #include <QApplication>
 #include <QComboBox>
+#include <QDir>
 #include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTimer>
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <random>
+#include <span>
 #include <thread>
 #include <vector>
 
 #include <poll.h>
+#include <time.h>
 #include <unistd.h>
 
 using kirt::test::choose;
@@ -84,26 +95,43 @@ double stepCost(TFmain& window, kirt::ReceiveDisplay* display, int format, bool 
     return median(samples);
 }
 
-// Streams `rate` bytes/s for `seconds` into the open port and reads the echo back. Lossless
-// when every byte comes back, in order, and the receive buffer never filled.
-bool pacedRun(TFmain& window, kirt::PtyDevice& device, int rate, int seconds, double& lagSeconds,
-              long long& behindBytes)
+// Streams `rate` bytes/s (0: as fast as the device takes them) for `total` bytes into the open
+// port and reads the echo back on a thread of its own, as a real peer would. Lossless when
+// every byte comes back, in order, the receive buffer never filled, and the writer was never
+// held back by more than a real line's 4 KB of driver buffer.
+struct RunResult
+{
+    bool allEchoed = false;
+    bool inOrder = false;
+    bool everFull = false;
+    long long behind = 0;  // most bytes the writer was held back
+    double seconds = 0;    // from the first byte written until all displayed and echoed
+    double lagSeconds = 0; // after the writer finished
+    bool lossless() const { return allEchoed && inOrder && !everFull && behind <= 4096; }
+};
+
+RunResult pacedRun(TFmain& window, kirt::PtyDevice& device, long long rate, long long total)
 {
     const int fd = device.masterFd();
-    const long long total = static_cast<long long>(rate) * seconds;
     std::atomic<long long> sent{0};
     std::atomic<bool> writerDone{false};
     std::atomic<long long> maxBehind{0};
+    QElapsedTimer clock;
+    clock.start();
     std::thread writer([&] {
         const auto start = std::chrono::steady_clock::now();
         std::uint8_t value = 0;
-        char chunk[64];
+        char chunk[4096];
         while (sent < total) {
             const auto elapsed = std::chrono::steady_clock::now() - start;
-            const long long due = std::min<long long>(
-                total,
-                static_cast<long long>(std::chrono::duration<double>(elapsed).count() * rate));
-            maxBehind = std::max<long long>(maxBehind, due - sent);
+            const long long due =
+                rate == 0 ? total
+                          : std::min<long long>(total,
+                                                static_cast<long long>(
+                                                    std::chrono::duration<double>(elapsed).count() *
+                                                    static_cast<double>(rate)));
+            if (rate != 0)
+                maxBehind = std::max<long long>(maxBehind, due - sent);
             if (sent >= due) {
                 std::this_thread::sleep_for(std::chrono::microseconds(200));
                 continue;
@@ -120,8 +148,6 @@ bool pacedRun(TFmain& window, kirt::PtyDevice& device, int rate, int seconds, do
         }
         writerDone = true;
     });
-    // The device reads the echo on its own thread, as a real peer would, so the window's
-    // thread only runs the window.
     std::atomic<long long> echoed{0};
     std::atomic<bool> inOrder{true};
     std::atomic<bool> stopReader{false};
@@ -142,27 +168,90 @@ bool pacedRun(TFmain& window, kirt::PtyDevice& device, int rate, int seconds, do
                 echoed += r;
         }
     });
-    bool everFull = false;
+    RunResult result;
     QElapsedTimer afterWriter;
     bool writerFinished = false;
+    // The window's thread sleeps between events, as in the program's own loop; the tick only
+    // wakes it to look at the figures.
+    QTimer tick;
+    tick.start(5);
     while (true) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        everFull = everFull || window.rxMemory().RxFull();
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        result.everFull = result.everFull || window.rxMemory().RxFull();
         if (writerDone && !writerFinished) {
             writerFinished = true;
             afterWriter.start();
         }
-        if (writerFinished && (echoed >= total || afterWriter.elapsed() > 60000))
+        if (writerFinished &&
+            ((echoed >= total && !window.rxMemory().pending()) || afterWriter.elapsed() > 60000))
             break;
     }
+    result.seconds = static_cast<double>(clock.nsecsElapsed()) / 1e9;
     stopReader = true;
     reader.join();
     writer.join();
-    lagSeconds = static_cast<double>(afterWriter.elapsed()) / 1000.0;
-    behindBytes = maxBehind;
-    // The pseudo-terminal holds the writer back while the reader lags; how far is printed, since
-    // on a real line more than the driver's 4 KB buffer would have been lost.
-    return echoed == total && inOrder && !everFull;
+    result.lagSeconds = static_cast<double>(afterWriter.elapsed()) / 1000.0;
+    result.behind = maxBehind;
+    result.allEchoed = echoed == total;
+    result.inOrder = inOrder;
+    return result;
+}
+
+void ladder(TFmain& window, kirt::PtyDevice& device, int seconds)
+{
+    long long best = 0;
+    for (long long rate :
+         {11520LL, 23040LL, 46080LL, 92160LL, 184320LL, 300000LL, 600000LL, 1000000LL}) {
+        const RunResult r = pacedRun(window, device, rate, rate * seconds);
+        std::printf("  %8lld bytes/s for %d s: %-10s (all echoed %s, in order %s, buffer full %s, "
+                    "writer at most %lld bytes behind; done %.2f s after the writer)\n",
+                    rate, seconds, r.lossless() ? "lossless" : "LOSSY", r.allEchoed ? "yes" : "no",
+                    r.inOrder ? "yes" : "no", r.everFull ? "yes" : "no", r.behind, r.lagSeconds);
+        if (!r.lossless())
+            break;
+        best = rate;
+    }
+    std::printf("  highest lossless rate on the ladder: %lld bytes/s\n", best);
+}
+
+double processCpuSeconds()
+{
+    timespec t{};
+    ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
+}
+
+// CPU ticks of each thread of the process, by name.
+std::vector<std::pair<QByteArray, long long>> threadTicks()
+{
+    std::vector<std::pair<QByteArray, long long>> ticks;
+    const QDir tasks(QStringLiteral("/proc/self/task"));
+    for (const QString& tid : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile stat(tasks.filePath(tid + QStringLiteral("/stat")));
+        if (!stat.open(QIODevice::ReadOnly))
+            continue;
+        const QByteArray line = stat.readAll();
+        const qsizetype open = line.indexOf('(');
+        const qsizetype close = line.lastIndexOf(')');
+        const QList<QByteArray> fields = line.mid(close + 2).split(' ');
+        if (open < 0 || close < 0 || fields.size() < 13)
+            continue;
+        // Fields 14 and 15 of the line: user and system time.
+        ticks.emplace_back(tid.toLatin1() + ' ' + line.mid(open + 1, close - open - 1),
+                           fields[11].toLongLong() + fields[12].toLongLong());
+    }
+    return ticks;
+}
+
+// The process's resident and peak resident memory, in KiB, as the kernel reports them.
+void printMemory()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return;
+    for (const QByteArray& line : status.readAll().split('\n'))
+        if (line.startsWith("VmRSS") || line.startsWith("VmHWM"))
+            std::printf("  %s\n", line.simplified().constData());
 }
 
 } // namespace
@@ -171,16 +260,19 @@ int main(int argc, char* argv[])
 {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-    const int seconds = argc > 1 ? std::max(1, atoi(argv[1])) : 30;
+    const int seconds = argc > 1 ? std::max(1, atoi(argv[1])) : 5;
     kirt::test::TempSettings settings;
     kirt::test::DialogAnswerer answers;
+    const bool idleOnly = argc > 2 && QByteArray(argv[2]) == "idle";
+    const long long oneRate = argc > 2 && !idleOnly ? QByteArray(argv[2]).toLongLong() : 0;
 
     std::printf("Display step, median microseconds per byte (hand-over + display):\n");
     const Config configs[] = {{"HEX, Default", 0, false},
                               {"ASC, Default", 1, false},
                               {"HEX, 5000 rows, vertical", 0, true},
                               {"ASC, 5000 rows, vertical", 1, true}};
-    for (const Config& c : configs) {
+    const bool stepsToo = !idleOnly && oneRate == 0;
+    for (const Config& c : stepsToo ? std::span(configs) : std::span<const Config>()) {
         TFmain window;
         window.show();
         choose(&window, "DisplayFormatComboBox", c.format);
@@ -195,7 +287,7 @@ int main(int argc, char* argv[])
                     empty, display->rowCount(), full, full / empty);
     }
 
-    std::printf("\nPaced stream through a pseudo-terminal, HEX, 5000 rows, vertical scroll bar, "
+    std::printf("\nPaced ladder through a pseudo-terminal, HEX, 5000 rows, vertical scroll bar, "
                 "echo on:\n");
     kirt::PtyDevice device(1);
     TFmain window;
@@ -209,26 +301,67 @@ int main(int argc, char* argv[])
         std::printf("  could not open the pseudo-terminal\n");
         return 1;
     }
-    double lag = 0;
-    long long behind = 0;
-    const int goal = 23040;
-    const bool goalOk = pacedRun(window, device, goal, seconds, lag, behind);
-    std::printf("  %6d bytes/s for %d s: %s (writer at most %lld bytes behind; display done %.2f s "
-                "after the writer)\n",
-                goal, seconds, goalOk ? "lossless" : "LOST BYTES", behind, lag);
-    int best = goalOk ? goal : 0;
-    const int search = std::max(1, seconds / 3);
-    for (int rate : {27000, 32000, 38000, 46080, 57600, 80000}) {
-        const bool ok = pacedRun(window, device, rate, search, lag, behind);
-        std::printf("  %6d bytes/s for %d s: %s (writer at most %lld bytes behind; done %.2f s "
-                    "after)\n",
-                    rate, search, ok ? "lossless" : "LOST BYTES", behind, lag);
-        if (!ok)
-            break;
-        best = rate;
+    if (oneRate > 0) {
+        const RunResult r = pacedRun(window, device, oneRate, oneRate * seconds);
+        std::printf("  %lld bytes/s for %d s: %s (writer at most %lld bytes behind)\n", oneRate,
+                    seconds, r.lossless() ? "lossless" : "LOSSY", r.behind);
+        return 0;
     }
-    std::printf("  highest lossless rate measured: %d bytes/s (%.1fx the goal)\n", best,
-                static_cast<double>(best) / goal);
+    if (!idleOnly)
+        ladder(window, device, seconds);
+
+    constexpr long long Burst = 1 << 20;
+    const RunResult burst = pacedRun(window, device, 0, idleOnly ? 1 : Burst);
+    std::printf("\n1 MiB written as fast as the device takes it, until all displayed and echoed: "
+                "%.3f s (%s)\n",
+                burst.seconds, burst.allEchoed && burst.inOrder ? "all echoed in order" : "LOSSY");
+
+    // A quiet line: the whole process, window and receive thread, over 10 s of its own loop.
+    QEventLoop settle;
+    QTimer::singleShot(1000, &settle, &QEventLoop::quit);
+    settle.exec();
+    const auto ticksBefore = threadTicks();
+    const double cpuBefore = processCpuSeconds();
+    QElapsedTimer wall;
+    wall.start();
+    QEventLoop quiet;
+    QTimer::singleShot(10000, &quiet, &QEventLoop::quit);
+    quiet.exec();
+    const double cpu = processCpuSeconds() - cpuBefore;
+    std::printf("\nQuiet line, port open, 10 s: %.3f %% of one core (%.1f ms CPU in %.1f s)\n",
+                100.0 * cpu / (static_cast<double>(wall.nsecsElapsed()) / 1e9), cpu * 1000.0,
+                static_cast<double>(wall.nsecsElapsed()) / 1e9);
+    for (const auto& [name, ticks] : threadTicks()) {
+        long long before = 0;
+        for (const auto& [n, t] : ticksBefore)
+            if (n == name)
+                before = t;
+        if (ticks != before)
+            std::printf("  thread %-28s %lld ticks of %ld per second\n", name.constData(),
+                        ticks - before, ::sysconf(_SC_CLK_TCK));
+    }
+
+    if (idleOnly)
+        return 0;
+    std::printf("\nThe same ladder with the real-time log on and two rules tried on every byte:\n");
+    // Requests the ramp of the stream never holds, so every byte is tried and none answered.
+    const char* rules[2][2] = {{"A55A", "01"}, {"C33C", "02"}};
+    for (int n = 1; n <= 2; ++n) {
+        window.findChild<kirt::DataLineEdit*>(QStringLiteral("RxEdit%1").arg(n))
+            ->setPlainText(QLatin1String(rules[n - 1][0]));
+        window.findChild<kirt::DataLineEdit*>(QStringLiteral("TxEdit%1").arg(n))
+            ->setPlainText(QLatin1String(rules[n - 1][1]));
+        choose(&window, QStringLiteral("ProtocolEnableComboBox%1").arg(n), 1);
+    }
+    QTemporaryDir logDir;
+    answers.answers.push_back(true);
+    answers.paths.push_back(logDir.filePath(QStringLiteral("bench.XLS")));
+    window.RunTimeSave1Click();
+    std::printf("  log %s\n", window.realTimeSaveOn() ? "on" : "DID NOT START");
+    ladder(window, device, seconds);
+
+    std::printf("\nResident memory at the end:\n");
+    printMemory();
     window.COM_BitBtnClick();
     return 0;
 }

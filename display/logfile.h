@@ -1,14 +1,18 @@
 #pragma once
 
+#include <QByteArray>
 #include <QFile>
 #include <QString>
 
 namespace kirt {
 
-// The file of the real-time log. Every entry is appended and handed to the system at once, so
-// the file is complete up to the last logged byte even if the program ends abruptly, and a
-// logged byte costs the same however long the log has grown. The file holds the log text
-// byte for byte (one character is one byte of ISO-8859-1).
+// The file of the real-time log. Entries are collected and handed to the system together at
+// each flush, so the file is complete up to the last flush even if the program ends
+// abruptly, and a logged byte costs the same however long the log has grown. The file holds
+// the log text byte for byte (one character is one byte of ISO-8859-1).
+//
+// The whole log is also kept in memory: a file removed or replaced by someone else while
+// logging is written again whole at its path, and logging goes on there.
 class LogFile
 {
 public:
@@ -18,24 +22,32 @@ public:
 
     // Creates the file or empties an existing one. False, with errorString(), on failure.
     bool start(const QString& path);
-    // False when the text could not be written whole or the file was removed meanwhile (the
-    // text would go nowhere); the file is then closed and errorString() says why.
+    // Collects text for the next flush.
+    void add(const QString& text);
+    // Writes what was collected. False when the log could not be written whole, also not
+    // again at its path; the file is then closed and errorString() says why.
+    bool flush();
+    // add, then flush.
     bool append(const QString& text);
     void stop();
 
     bool isOpen() const { return m_file.isOpen(); }
     QString path() const { return m_path; }
     QString errorString() const { return m_error; }
-    // Bytes written since start.
+    // Bytes of log text written since start.
     qint64 written() const { return m_written; }
 
 private:
     bool fail(const QString& reason);
-    bool fileRemoved() const;
+    bool fileReplaced() const;
+    bool openForAppend();
+    bool writeAgain();
 
     QFile m_file;
     QString m_path;
     QString m_error;
+    QByteArray m_log;        // everything logged since start, flushed or not
+    qsizetype m_flushed = 0; // of which this much is in the file
     qint64 m_written = 0;
 };
 

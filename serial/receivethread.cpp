@@ -34,9 +34,15 @@ void TReceiveComThread::Execute()
 {
     while (!isInterruptionRequested()) {
         m_chunkReady = false;
-        if (m_rxEnabled.load())
+        const bool read = m_rxEnabled.load();
+        if (read)
             ReadRxChunk();
-        DispatchRxDisplay();
+        // A quiet line with nothing left to display costs no hand-over.
+        m_quiet = m_chunkReady && m_chunkCount == 0 && !m_sinkPending;
+        if (m_chunkCount != 0 || m_sinkPending)
+            DispatchRxDisplay();
+        else if (!read)
+            pauseForAReadTime();
         m_chunkCount = 0;
         ++m_passes;
     }
@@ -44,7 +50,10 @@ void TReceiveComThread::Execute()
 
 void TReceiveComThread::ReadRxChunk()
 {
-    const int got = m_port->readChunk(m_chunk.data(), m_chunk.size());
+    // A first empty read still ends after the read time-out; after it the thread sleeps in
+    // the read until a byte arrives, so a quiet line costs a few wake-ups a second.
+    const int got = m_quiet ? m_port->readChunkWithin(m_chunk.data(), m_chunk.size(), QuietWaitMs)
+                            : m_port->readChunk(m_chunk.data(), m_chunk.size());
     if (got < 0) {
         // An unplugged adapter fails every read at once; without a pause the loop would
         // spin and flood the main thread with display calls.
@@ -60,15 +69,18 @@ void TReceiveComThread::DispatchRxDisplay()
 {
     // One display step per byte read keeps the display abreast of a steady stream; a quiet
     // pass drains the backlog. Storing the chunk and the steps of a pass share one hand-over,
-    // since each hand-over costs as much as several display steps.
+    // since each hand-over costs as much as many display steps.
     const std::uint32_t steps = m_chunkCount != 0 ? m_chunkCount : IdleDisplaySteps;
     const bool store = m_chunkReady;
     Synchronize([this, steps, store] {
+        m_sink.RxHandOverBegins();
         if (store)
             m_sink.StoreRxChunk(m_chunk.data(), m_chunkCount);
         for (std::uint32_t i = 0; i < steps; ++i)
             m_sink.RxDisplayStep();
         m_sink.RxDisplayStepsDone();
+        // Read here, while the receive thread waits, so the answer needs no lock.
+        m_sinkPending = m_sink.RxPending();
     });
 }
 
@@ -79,6 +91,11 @@ template <typename Function> void TReceiveComThread::Synchronize(Function&& func
 }
 
 void TReceiveComThread::pauseAfterFailedRead()
+{
+    pauseForAReadTime();
+}
+
+void TReceiveComThread::pauseForAReadTime()
 {
     using namespace std::chrono;
     // As long as a read that timed out: 4 + read time-out, in slices so a stop request is

@@ -13,19 +13,27 @@
 
 namespace kirt {
 
-// What the receive thread hands to the main thread. Both calls run on the thread of the
-// context object given to the receive thread, one at a time, while the receive thread waits.
+// What the receive thread hands to the main thread. Every call runs on the thread of the
+// context object given to the receive thread, one hand-over at a time, while the receive
+// thread waits. A hand-over is: RxHandOverBegins, StoreRxChunk (when the read succeeded), the
+// display steps, RxDisplayStepsDone, RxPending.
 class RxSink
 {
 public:
     virtual ~RxSink() = default;
-    // Every successful read, also one that delivered nothing.
+    // First call of every hand-over: what holds for the whole batch (its time) is taken here.
+    virtual void RxHandOverBegins() {}
+    // Every successful read of the hand-over, also one that delivered nothing.
     virtual void StoreRxChunk(const std::uint8_t* bytes, std::uint32_t count) = 0;
     // Displays at most one pending byte and refreshes the traffic figure.
     virtual void RxDisplayStep() = 0;
     // After the display steps of one hand-over: work that the steps may leave for the end of
-    // the batch (laying out the display) is done here, before the thread goes on.
+    // the batch (laying out the display, writing what they produced) is done here, before the
+    // thread goes on.
     virtual void RxDisplayStepsDone() {}
+    // Whether received bytes still wait to be displayed. While none do, a read that delivered
+    // nothing needs no hand-over; a sink that cannot tell gets one after every read.
+    virtual bool RxPending() const { return true; }
 };
 
 } // namespace kirt
@@ -66,8 +74,13 @@ public:
     std::uint64_t failedReads() const { return m_failedReads.load(); }
     std::uint64_t passes() const { return m_passes.load(); }
 
-    static constexpr std::uint32_t ReadSize = 4;
+    // As much as a fast adapter delivers between two hand-overs; a read returns with whatever
+    // is waiting, so at slow rates reads still carry one or a few bytes.
+    static constexpr std::uint32_t ReadSize = 4096;
     static constexpr std::uint32_t IdleDisplaySteps = 20;
+    // How long a read waits on a quiet line with nothing left to display: nothing is handed
+    // over when it ends empty, so only a stop request needs it to end at all.
+    static constexpr std::uint32_t QuietWaitMs = 250;
 
 protected:
     void run() override;
@@ -78,6 +91,7 @@ private:
     void DispatchRxDisplay();
     template <typename Function> void Synchronize(Function&& function);
     void pauseAfterFailedRead();
+    void pauseForAReadTime();
 
     std::shared_ptr<kirt::SerialPort> m_port;
     kirt::RxSink& m_sink;
@@ -87,6 +101,8 @@ private:
     std::array<std::uint8_t, ReadSize> m_chunk{};
     std::uint32_t m_chunkCount = 0;
     bool m_chunkReady = false; // the last read succeeded (also with 0 bytes): store it
+    bool m_sinkPending = true; // the sink held undisplayed bytes after the last hand-over
+    bool m_quiet = false;      // the last read was empty and nothing waited to be displayed
 
     std::atomic<std::uint64_t> m_failedReads{0};
     std::atomic<std::uint64_t> m_passes{0};

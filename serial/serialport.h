@@ -64,10 +64,20 @@ public:
     // Reads up to capacity bytes. Returns as soon as at least one byte is there, or 0 when
     // nothing arrived within 4 + read time-out milliseconds (or purge woke the read); -1
     // when the read failed or the port is closed or being closed.
-    virtual int readChunk(std::uint8_t* buffer, std::size_t capacity) = 0;
+    int readChunk(std::uint8_t* buffer, std::size_t capacity)
+    {
+        return readChunkWithin(buffer, capacity, 4 + readTimeoutMs());
+    }
+    // The same with a wait of its own instead of the read time-out.
+    virtual int readChunkWithin(std::uint8_t* buffer, std::size_t capacity,
+                                std::uint32_t waitMs) = 0;
 
+    // Writes the bytes in order, in as few system calls as the device allows. Returns how
+    // many went out: fewer than count when the port is closed, the write failed, or the
+    // device took nothing for a while; the rest of the bytes are then given up.
+    virtual std::size_t writeBytes(const std::uint8_t* bytes, std::size_t count) = 0;
     // One byte, as the device takes it. False when the byte was not written.
-    virtual bool writeByte(std::uint8_t byte) = 0;
+    bool writeByte(std::uint8_t byte) { return writeBytes(&byte, 1) == 1; }
 
     // Discards both queues of the device and ends a pending read.
     virtual void purge() = 0;

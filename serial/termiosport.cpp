@@ -462,12 +462,11 @@ SerialStatus TermiosPort::verify(const TermiosBuild& wanted)
     return {};
 }
 
-int TermiosPort::readChunk(std::uint8_t* buffer, std::size_t capacity)
+int TermiosPort::readChunkWithin(std::uint8_t* buffer, std::size_t capacity, std::uint32_t waitMs)
 {
     if (buffer == nullptr || capacity == 0)
         return -1;
-    const Clock::time_point deadline =
-        Clock::now() + std::chrono::milliseconds(4 + m_readTimeoutMs.load());
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(waitMs);
 
     for (;;) {
         const std::unique_lock lock(m_ioMutex);
@@ -506,17 +505,22 @@ int TermiosPort::readChunk(std::uint8_t* buffer, std::size_t capacity)
     }
 }
 
-bool TermiosPort::writeByte(std::uint8_t byte)
+std::size_t TermiosPort::writeBytes(const std::uint8_t* bytes, std::size_t count)
 {
-    if (!isOpen())
-        return false;
+    if (!isOpen() || bytes == nullptr)
+        return 0;
     // Writes have no time-out of their own; this bound only keeps a stuck device from
-    // freezing the window, and is far longer than one byte takes at the slowest rate.
-    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(WriteWaitMs);
-    for (;;) {
-        const ssize_t written = ::write(m_fd, &byte, 1);
-        if (written == 1)
-            return true;
+    // freezing the window. It counts from the last progress, so a long write to a slow
+    // line is never cut while the device keeps taking bytes.
+    std::size_t done = 0;
+    Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(WriteWaitMs);
+    while (done < count) {
+        const ssize_t written = ::write(m_fd, bytes + done, count - done);
+        if (written > 0) {
+            done += static_cast<std::size_t>(written);
+            deadline = Clock::now() + std::chrono::milliseconds(WriteWaitMs);
+            continue;
+        }
         if (written < 0 && errno == EINTR)
             continue;
         if (written < 0 && errno == EAGAIN) {
@@ -525,11 +529,12 @@ bool TermiosPort::writeByte(std::uint8_t byte)
             if (ready < 0 && errno == EINTR)
                 continue;
             if (ready <= 0 || (room.revents & POLLOUT) == 0)
-                return false;
+                break;
             continue;
         }
-        return false;
+        break;
     }
+    return done;
 }
 
 SerialStatus TermiosPort::setModemLine(ModemLine line, bool on)

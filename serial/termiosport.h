@@ -44,8 +44,8 @@ public:
     SerialStatus open(const QString& devicePath) override;
     SerialStatus readState() override;
     SerialStatus applyState(const ComSettings& settings) override;
-    int readChunk(std::uint8_t* buffer, std::size_t capacity) override;
-    bool writeByte(std::uint8_t byte) override;
+    int readChunkWithin(std::uint8_t* buffer, std::size_t capacity, std::uint32_t waitMs) override;
+    std::size_t writeBytes(const std::uint8_t* bytes, std::size_t count) override;
     void purge() override;
     void close() override;
     bool isOpen() const override;
@@ -54,7 +54,7 @@ public:
     SerialStatus setBreak(bool on) override;
     ModemStatus modemStatus() override;
 
-    // How long writeByte waits for room in the output queue before giving the byte up.
+    // How long a write waits for room in the output queue before giving the rest up.
     static constexpr int WriteWaitMs = 2000;
 
 private:

@@ -51,7 +51,8 @@ public:
     void flushScroll();
 
 signals:
-    // The text was re-laid out after a width change; the owner re-applies its line limit.
+    // The text was re-laid out after a width change. Rows may now exceed the line limit until
+    // the next text arrives; a reflow alone cuts nothing.
     void rowsReflowed();
 
 protected:

@@ -6,6 +6,7 @@
 
 #include <QAction>
 #include <QComboBox>
+#include <QDir>
 #include <QFile>
 #include <QLineEdit>
 #include <QProcess>
@@ -76,6 +77,7 @@ private slots:
     void realTimeLogRefusesFileCommands();
     void failedLogWriteIsReportedOnce_data();
     void failedLogWriteIsReportedOnce();
+    void removedLogFileIsWrittenAgain();
 };
 
 void TestFiles::transmitSendsEveryLineThenCrLf_data()
@@ -502,7 +504,9 @@ void TestFiles::failedLogWriteIsReportedOnce_data()
 {
     QTest::addColumn<bool>("removeFile");
     QTest::newRow("device full") << false;
-    QTest::newRow("file removed") << true;
+    // A removed file alone is written again (see removedLogFileIsWrittenAgain); with its
+    // folder gone too it cannot be.
+    QTest::newRow("file and folder removed") << true;
 }
 
 void TestFiles::failedLogWriteIsReportedOnce()
@@ -512,13 +516,14 @@ void TestFiles::failedLogWriteIsReportedOnce()
     f.showWithDisplayFormat(1);
     kirt::ReceiveDisplay* display = f.display();
     QVERIFY(f.openPort());
+    QVERIFY(QDir(f.file(QString())).mkdir(QStringLiteral("sub")));
     const QString path =
-        f.file(removeFile ? QStringLiteral("gone.XLS") : QStringLiteral("full.XLS"));
+        f.file(removeFile ? QStringLiteral("sub/gone.XLS") : QStringLiteral("full.XLS"));
     if (!removeFile)
         QVERIFY(QFile::link(QStringLiteral("/dev/full"), path));
     QVERIFY(startLog(f, path));
     if (removeFile)
-        QVERIFY(QFile::remove(path));
+        QVERIFY(QDir(f.file(QStringLiteral("sub"))).removeRecursively());
     QVERIFY(f.device().send("ABC"));
     QVERIFY(PtyDevice::waitUntil([&] { return display->displayText() == "ABC"; }));
     QVERIFY(PtyDevice::waitUntil([&] { return !f.answers.errors.isEmpty(); }));
@@ -530,6 +535,26 @@ void TestFiles::failedLogWriteIsReportedOnce()
     QVERIFY(PtyDevice::waitUntil([&] { return display->displayText() == "ABCDEF"; }));
     PtyDevice::serveEvents(50);
     QCOMPARE(f.answers.errors.size(), 1);
+}
+
+void TestFiles::removedLogFileIsWrittenAgain()
+{
+    WindowFixture f(Device::Pty);
+    f.showWithDisplayFormat(1);
+    kirt::ReceiveDisplay* display = f.display();
+    QVERIFY(f.openPort());
+    const QString path = f.file(QStringLiteral("log.XLS"));
+    QVERIFY(startLog(f, path));
+    QVERIFY(f.device().send("ABC"));
+    QVERIFY(PtyDevice::waitUntil([&] { return display->displayText() == "ABC"; }));
+    QVERIFY(QFile::remove(path));
+    QVERIFY(f.device().send("DEF"));
+    QVERIFY(PtyDevice::waitUntil([&] { return display->displayText() == "ABCDEF"; }));
+    QVERIFY(f.window().realTimeSaveOn());
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(), QByteArray("A\r\nB\r\nC\r\nD\r\nE\r\nF\r\n"));
+    QVERIFY(f.answers.errors.isEmpty());
 }
 
 QTEST_MAIN(TestFiles)

@@ -47,6 +47,7 @@ private slots:
     void matching();
     void rulesAnswerInRuleOrder();
     void echoLeavesBeforeTheResponse();
+    void echoAndAnswersOfABatchKeepTheirOrder();
     void formatChangeEmptiesOnlyThatRuleAndSwitchesItOff();
     void onWithEmptyPacketFallsBackToOff();
     void countRestartsWhenTheEnableBoxIsPicked();
@@ -107,6 +108,37 @@ void TestProtocol::echoLeavesBeforeTheResponse()
     rule(f, 1, "0A0B", "C0C1");
     QVERIFY(f.openPort());
     QCOMPARE(exchange(f, QByteArray("\x0A\x0B"), 4), QByteArray("\x0A\x0B\xC0\xC1"));
+}
+
+void TestProtocol::echoAndAnswersOfABatchKeepTheirOrder()
+{
+    WindowFixture f(Device::Pty);
+    f.choose("EchoOnOffComboBox", 1);
+    rule(f, 1, "41", "5A");
+    rule(f, 2, "4142", "7E7F");
+    QVERIFY(f.openPort());
+    // One hand-over carrying several requests: each answer follows the echo of the byte
+    // that completed it, rule 1 before rule 2.
+    const QByteArray batch("xABAyAB");
+    f.window().RxHandOverBegins();
+    f.window().StoreRxChunk(reinterpret_cast<const std::uint8_t*>(batch.constData()),
+                            static_cast<std::uint32_t>(batch.size()));
+    for (qsizetype i = 0; i < batch.size(); ++i)
+        f.window().RxDisplayStep();
+    f.window().RxDisplayStepsDone();
+    const QByteArray expected("xAZB\x7e\x7f"
+                              "AZyAZB\x7e\x7f");
+    QCOMPARE(f.device().receive(int(expected.size())), expected);
+
+    // The same through the port, many requests in reads of several KB.
+    QByteArray stream;
+    QByteArray answer;
+    for (int i = 0; i < 600; ++i) {
+        stream += "..AB.";
+        answer += "..AZB\x7e\x7f.";
+    }
+    QVERIFY(f.device().send(stream));
+    QCOMPARE(f.device().receive(int(answer.size()), 10000), answer);
 }
 
 void TestProtocol::formatChangeEmptiesOnlyThatRuleAndSwitchesItOff()

@@ -24,6 +24,7 @@ private slots:
     void newLineCharacter();
     void echoGoesBackInDisplayOrder();
     void lineLimitCountsWrappedRows();
+    void newLineLimitWaitsForNewText();
     void trafficCaption();
     void fullBufferDropsAndShowsThePanel();
     void openFailures_data();
@@ -122,6 +123,44 @@ void TestReceive::lineLimitCountsWrappedRows()
     const QString text = display->displayText();
     QVERIFY(!text.startsWith(QStringLiteral("00 01 02 ")));
     QCOMPARE(text.size() % 3, 0);
+}
+
+void TestReceive::newLineLimitWaitsForNewText()
+{
+    WindowFixture f(Device::Pty);
+    f.showWithDisplayFormat(0);
+    kirt::ReceiveDisplay* display = f.display();
+    f.find<QLineEdit>("NewLineCharEdit")->setText(QStringLiteral("0D"));
+    f.choose("ScrollBarComboBox", 1);
+    f.choose("LineLimitComboBox", 2);
+    QCOMPARE(f.window().displayLineLimit(), 100u);
+    QVERIFY(f.openPort());
+    // Each 0D after the first starts a row of its own.
+    QVERIFY(f.device().send(QByteArray(80, '\x0d')));
+    QVERIFY(PtyDevice::waitUntil([&] { return display->rowCount() == 80; }));
+
+    f.choose("LineLimitComboBox", 1);
+    QCOMPARE(f.window().displayLineLimit(), 50u);
+    PtyDevice::serveEvents(200);
+    QCOMPARE(display->rowCount(), 80u);
+    // Nor does a change of width cut anything by itself.
+    const int columns = display->columns();
+    f.window().resize(f.window().width() + 80, f.window().height());
+    PtyDevice::serveEvents(100);
+    QVERIFY(display->columns() != columns);
+    QCOMPARE(display->rowCount(), 80u);
+
+    // A byte held back while a file goes out keeps hand-overs coming, but changes nothing.
+    auto* downloadPanel = f.find<QWidget>("DownloadPanel");
+    downloadPanel->show();
+    QVERIFY(f.device().send(QByteArray("\x41", 1)));
+    QVERIFY(PtyDevice::waitUntil([&] { return f.window().rxMemory().backlog() == 1; }));
+    PtyDevice::serveEvents(200);
+    QCOMPARE(display->rowCount(), 80u);
+
+    downloadPanel->hide();
+    QVERIFY(PtyDevice::waitUntil([&] { return display->displayText().endsWith("41 "); }));
+    QCOMPARE(display->rowCount(), 50u);
 }
 
 void TestReceive::trafficCaption()

@@ -2,6 +2,7 @@
 #include "display/logfile.h"
 #include "display/logformat.h"
 
+#include <QDir>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -38,6 +39,8 @@ private slots:
     void timeStamp();
     void fileHoldsTheTextByteForByte();
     void fileFailures();
+    void removedOrReplacedFileIsWrittenAgain();
+    void batchIsWrittenAtTheFlush();
 };
 
 void TestLogFormat::layouts_data()
@@ -165,14 +168,67 @@ void TestLogFormat::fileFailures()
     QVERIFY(!log.isOpen());
     QVERIFY(!log.errorString().isEmpty());
 
-    // A removed file would swallow everything written after: that is a failure too.
-    const QString path = dir.filePath(QStringLiteral("gone"));
+    // A removed file whose folder went too cannot be written again: that is a failure.
+    QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("sub")));
+    const QString path = dir.filePath(QStringLiteral("sub/gone"));
     QVERIFY(log.start(path));
     QVERIFY(log.append(QStringLiteral("a")));
-    QVERIFY(QFile::remove(path));
+    QVERIFY(QDir(dir.filePath(QStringLiteral("sub"))).removeRecursively());
     QVERIFY(!log.append(QStringLiteral("b")));
-    QCOMPARE(log.errorString(), QStringLiteral("The log file was removed."));
+    QVERIFY(!log.isOpen());
+    QVERIFY(!log.errorString().isEmpty());
     QVERIFY(!QFile::exists(path));
+}
+
+void TestLogFormat::removedOrReplacedFileIsWrittenAgain()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("log.XLS"));
+    LogFile log;
+    QVERIFY(log.start(path));
+    QVERIFY(log.append(QStringLiteral("first ")));
+
+    QVERIFY(QFile::remove(path));
+    QVERIFY(log.append(QStringLiteral("second ")));
+    QCOMPARE(contents(path), QByteArray("first second "));
+
+    // Another file put in its place (an editor saving over it): the log takes the path back.
+    const QString other = dir.filePath(QStringLiteral("other"));
+    {
+        QFile file(other);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("someone else's");
+    }
+    QVERIFY(QFile::remove(path));
+    QVERIFY(QFile::rename(other, path));
+    QVERIFY(log.append(QString::fromLatin1("\xff\x00", 2)));
+    QCOMPARE(contents(path), QByteArray("first second \xff\x00", 15));
+    // And appending goes on to the new file.
+    QVERIFY(log.append(QStringLiteral("end")));
+    QCOMPARE(contents(path), QByteArray("first second \xff\x00"
+                                        "end",
+                                        18));
+    QCOMPARE(log.written(), 18);
+}
+
+void TestLogFormat::batchIsWrittenAtTheFlush()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("log.XLS"));
+    LogFile log;
+    QVERIFY(log.start(path));
+    QByteArray expected;
+    for (int i = 0; i < 3000; ++i) {
+        const auto ch = static_cast<std::uint8_t>(i * 7);
+        const QString entry = LogEntry(LogLayout{}, ch, QString());
+        log.add(entry);
+        expected += entry.toLatin1();
+    }
+    QCOMPARE(contents(path), QByteArray());
+    QVERIFY(log.flush());
+    QCOMPARE(contents(path), expected);
+    QVERIFY(log.flush()); // nothing new: nothing written twice
+    QCOMPARE(contents(path), expected);
 }
 
 QTEST_GUILESS_MAIN(TestLogFormat)

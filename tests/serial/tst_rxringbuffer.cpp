@@ -74,6 +74,8 @@ void TestRxRingBuffer::turnAtTheEnd_data()
     QTest::newRow("turn inside a chunk") << Size - 2 << 10u << 4u << 4u;
     QTest::newRow("turn then fill up to the reader") << Size - 100 << 300u << 399u << 3u;
     QTest::newRow("whole buffer round") << 40000u << 100u << 1000u << 4u;
+    // One read of several KB, split by the turn.
+    QTest::newRow("4 KB read across the turn") << Size - 1000 << 3500u << 4096u << 4096u;
 }
 
 void TestRxRingBuffer::turnAtTheEnd()

@@ -11,8 +11,10 @@
 #include <cerrno>
 #include <cstring>
 #include <thread>
+#include <vector>
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -83,6 +85,7 @@ private slots:
     void readTakesAtMostCapacity();
     void emptyReadReturnsZeroAfterTimeout();
     void bytesPassUnchangedBothWays();
+    void writeLargerThanTheDeviceHolds();
     void purgeWakesABlockedRead();
     void purgeDiscardsInput();
     void closeWhileAReaderIsBlocked();
@@ -660,6 +663,38 @@ void TestTermiosPort::rateWithoutSpeedConstantOverPty()
     QVERIFY2(status.ok(), qPrintable(status.reason));
     QVERIFY(port.writeByte(0x55));
     QCOMPARE(device.receive(1), QByteArray("\x55"));
+}
+
+void TestTermiosPort::writeLargerThanTheDeviceHolds()
+{
+    PtyDevice device;
+    TermiosPort port;
+    QVERIFY(openOver(port, device, settings8N1()));
+    // Far more than the pseudo-terminal buffers: the write goes out in pieces, waiting for
+    // room while the device has not read yet.
+    std::vector<std::uint8_t> sent(256 * 1024);
+    for (std::size_t i = 0; i < sent.size(); ++i)
+        sent[i] = static_cast<std::uint8_t>(i * 31 + i / 253);
+    QByteArray got;
+    std::thread reader([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        char buffer[4096];
+        while (got.size() < static_cast<qsizetype>(sent.size())) {
+            pollfd ready{device.masterFd(), POLLIN, 0};
+            if (::poll(&ready, 1, 2000) <= 0)
+                break;
+            const ssize_t n = ::read(device.masterFd(), buffer, sizeof buffer);
+            if (n > 0)
+                got.append(buffer, n);
+            else if (n < 0 && errno != EAGAIN && errno != EINTR)
+                break;
+        }
+    });
+    const std::size_t written = port.writeBytes(sent.data(), sent.size());
+    reader.join();
+    QCOMPARE(written, sent.size());
+    QCOMPARE(got, QByteArray(reinterpret_cast<const char*>(sent.data()),
+                             static_cast<qsizetype>(sent.size())));
 }
 
 void TestTermiosPort::closeRestoresTheLineState()

@@ -35,14 +35,17 @@ public:
         events << QStringLiteral("apply");
         return {};
     }
-    int readChunk(std::uint8_t*, std::size_t) override
+    int readChunkWithin(std::uint8_t*, std::size_t, std::uint32_t waitMs) override
     {
         if (!m_open)
             return -1;
-        std::this_thread::sleep_for(std::chrono::milliseconds(4 + m_readTimeoutMs.load()));
+        std::this_thread::sleep_for(std::chrono::milliseconds(waitMs));
         return m_open ? 0 : -1;
     }
-    bool writeByte(std::uint8_t) override { return m_open; }
+    std::size_t writeBytes(const std::uint8_t*, std::size_t count) override
+    {
+        return m_open ? count : 0;
+    }
     void purge() override {}
     void close() override
     {
