@@ -3,6 +3,7 @@
 #include "display/logfile.h"
 #include "protocol/protocolrule.h"
 #include "serial/comsettings.h"
+#include "serial/devicediscovery.h"
 #include "serial/receivethread.h"
 #include "serial/rxringbuffer.h"
 #include "transmit/autotransmit.h"
@@ -18,6 +19,7 @@
 #include <memory>
 
 class QComboBox;
+class QFileSystemWatcher;
 class QInputMethodEvent;
 class QLabel;
 class QLineEdit;
@@ -42,7 +44,7 @@ extern bool RefuseNextClose;
 // app/Umain_*.cpp holds one concern: start-up and settings (Umain.cpp), the views and display
 // settings (Umain_view), the port (Umain_serial), the receive display (Umain_display), the
 // transmit lines (Umain_transmit), the protocol rules (Umain_rules), keys and commands
-// (Umain_keys), files and the log (Umain_files).
+// (Umain_keys), files and the log (Umain_files), the device behind the port (Umain_device).
 class TFmain : public QMainWindow, public kirt::RxSink
 {
     Q_OBJECT
@@ -101,6 +103,11 @@ public:
     void StoreRxChunk(const std::uint8_t* bytes, std::uint32_t count) override;
     void RxDisplayStep() override;
     void RxDisplayStepsDone() override;
+    void deviceLost() override;
+
+    // The device behind the port: the list to map the port from, its loss and its return.
+    void SerialDeviceComboBoxClick();
+    bool waitingForDevice() const { return m_device.lost; }
 
     // The receive display.
     void DisplayRxByte();
@@ -237,7 +244,17 @@ private:
     void ReleasePortHandle();
     kirt::SerialStatus applyLineSettings(kirt::SerialPort& port);
     void resetReceiveBuffer();
+
+    // The device behind the port (Umain_device.cpp).
+    void setUpDeviceWatch();
+    void watchDeviceFolders();
+    void refreshDevices();
     void showPortDevice();
+    void rememberOpenedDevice(const QString& portName);
+    void loseDevice();
+    void retryLostDevice();
+    void stopWaitingForDevice();
+    void showDeviceState(const QString& text);
 
     // Receive display (Umain_display.cpp).
     void clearDisplay();
@@ -268,6 +285,22 @@ private:
     std::shared_ptr<kirt::SerialPort> m_port;
     QPointer<TReceiveComThread> m_receiveThread;
     kirt::RxRingBuffer m_rxMemory;
+
+    // The devices to choose from, and the one the open port stands on.
+    struct DeviceWatch
+    {
+        QFileSystemWatcher* folders = nullptr;
+        QTimer* refresh = nullptr;    // one refresh for a burst of changes
+        QTimer* retry = nullptr;      // reopen attempts while the device is lost
+        QTimer* stateShown = nullptr; // how long "Reconnected" stays
+        QList<kirt::SerialDevice> devices;
+        QString port;               // the port opened, "COM1"
+        QString path;               // the device it resolved to, as the user named it
+        QString node;               // that device's node, links followed
+        kirt::ComSettings settings; // the line settings it was opened with
+        bool lost = false;
+    };
+    DeviceWatch m_device;
 
     // The receive display.
     kirt::ReceiveDisplay* m_display = nullptr;

@@ -90,6 +90,11 @@ QString DeviceSource::byIdDirectory() const
     return QStringLiteral("/dev/serial/by-id");
 }
 
+QStringList DeviceSource::watchedFolders() const
+{
+    return {QStringLiteral("/dev"), QStringLiteral("/dev/serial"), byIdDirectory()};
+}
+
 DeviceSource& deviceSource()
 {
     static SystemDeviceSource system;

@@ -41,6 +41,8 @@ public:
     virtual QList<SerialDevice> systemPorts() const = 0;
     // The folder of persistent names.
     virtual QString byIdDirectory() const;
+    // The folders whose changes mean a device came or went.
+    virtual QStringList watchedFolders() const;
 };
 
 // The source in force: the system's unless a test installed its own.

@@ -45,6 +45,14 @@ void TReceiveComThread::Execute()
 void TReceiveComThread::ReadRxChunk()
 {
     const int got = m_port->readChunk(m_chunk.data(), m_chunk.size());
+    if (got < 0 && m_port->deviceLost()) {
+        // Nothing more will come from this opening: tell the window and end, rather than wait
+        // on a dead descriptor.
+        if (!isInterruptionRequested())
+            Synchronize([this] { m_sink.deviceLost(); });
+        requestInterruption();
+        return;
+    }
     if (got < 0) {
         // An unplugged adapter fails every read at once; without a pause the loop would
         // spin and flood the main thread with display calls.

@@ -26,6 +26,8 @@ public:
     // After the display steps of one hand-over: work that the steps may leave for the end of
     // the batch (laying out the display) is done here, before the thread goes on.
     virtual void RxDisplayStepsDone() {}
+    // Once, when the port found its device gone; the thread ends after it.
+    virtual void deviceLost() {}
 };
 
 } // namespace kirt

@@ -61,6 +61,10 @@ public:
 
     // The read time-out set by the last applyState, in milliseconds.
     virtual std::uint32_t readTimeoutMs() const = 0;
+
+    // A read found the device gone (hung up or removed): no read on this opening will succeed
+    // again. Any thread may ask.
+    virtual bool deviceLost() const { return false; }
 };
 
 } // namespace kirt

@@ -49,6 +49,7 @@ public:
     void close() override;
     bool isOpen() const override;
     std::uint32_t readTimeoutMs() const override;
+    bool deviceLost() const override;
 
     // How long writeByte waits for room in the output queue before giving the byte up.
     static constexpr int WriteWaitMs = 2000;
@@ -57,6 +58,7 @@ private:
     void wakeReader();
     SerialStatus verify(const TermiosBuild& wanted);
     void closeDescriptors();
+    int failedRead(int error);
 
     // The reader holds m_ioMutex only inside poll and read; the closer takes it, after
     // waking the reader, before it releases the descriptors.
@@ -65,6 +67,7 @@ private:
     int m_wakeFd = -1;
     std::atomic<bool> m_open{false};
     std::atomic<bool> m_closing{false};
+    std::atomic<bool> m_lost{false};
     std::atomic<std::uint32_t> m_readTimeoutMs{2};
 
     termios m_saved{};

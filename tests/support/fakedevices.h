@@ -20,6 +20,10 @@ public:
 
     QList<SerialDevice> systemPorts() const override { return m_ports; }
     QString byIdDirectory() const override { return m_dir.filePath(QStringLiteral("by-id")); }
+    QStringList watchedFolders() const override
+    {
+        return {m_dir.filePath(QStringLiteral("dev")), byIdDirectory()};
+    }
 
     // Adds a node named `name`; with byId, a persistent name leading to it. Returns its path.
     QString add(const QString& name, SerialDevice identity = {}, const QString& byId = {})
