@@ -297,6 +297,7 @@ private:
         QString port;               // the port opened, "COM1"
         QString path;               // the device it resolved to, as the user named it
         QString node;               // that device's node, links followed
+        bool mapped = false;        // by a variable or a link, not the kernel's own port
         kirt::ComSettings settings; // the line settings it was opened with
         bool lost = false;
     };

@@ -133,6 +133,7 @@ void TFmain::rememberOpenedDevice(const QString& portName)
     if (const auto resolution = kirt::resolvePort(portName)) {
         m_device.path = namedDevice(*resolution);
         m_device.node = QFileInfo(resolution->devicePath).canonicalFilePath();
+        m_device.mapped = resolution->source != kirt::PortSource::Default;
     }
 }
 
@@ -165,7 +166,9 @@ void TFmain::retryLostDevice()
     if (!m_device.lost || (m_receiveThread && m_receiveThread->isRunning()))
         return;
     const auto resolution = kirt::resolvePort(m_device.port);
-    if (!resolution || !QFileInfo::exists(resolution->devicePath))
+    // A mapping that went away falls back to the kernel's port, which is another device.
+    if (!resolution || !QFileInfo::exists(resolution->devicePath) ||
+        (m_device.mapped && resolution->source == kirt::PortSource::Default))
         return;
     auto port = std::make_shared<kirt::TermiosPort>();
     if (!port->open(resolution->devicePath).ok() || !port->readState().ok() ||
