@@ -158,6 +158,8 @@ void TFmain::loseDevice()
     showDeviceState(QStringLiteral(" Device lost: ") + m_device.path +
                     QStringLiteral(" - waiting for it"));
     m_device.retry->start();
+    // A pseudo-terminal comes and goes where nothing is watched: the list and label follow.
+    m_device.refresh->start();
 }
 
 void TFmain::retryLostDevice()
@@ -184,6 +186,7 @@ void TFmain::retryLostDevice()
     m_receiveThread = new TReceiveComThread(m_port, *this, *this, m_rxEnabled);
     showDeviceState(QStringLiteral(" Reconnected: ") + m_device.path);
     m_device.stateShown->start();
+    m_device.refresh->start();
 }
 
 void TFmain::stopWaitingForDevice()
