@@ -65,6 +65,7 @@ TFmain::TFmain(QWidget* parent) : QMainWindow(parent), m_ui(std::make_unique<Ui:
     buildRows();
     connectSignals();
     installKeyFilters();
+    setUpDeviceWatch();
 
     // An error inside start-up is shown and the window still comes up.
     try {

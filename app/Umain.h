@@ -3,6 +3,7 @@
 #include "display/logfile.h"
 #include "protocol/protocolrule.h"
 #include "serial/comsettings.h"
+#include "serial/devicediscovery.h"
 #include "serial/receivethread.h"
 #include "serial/rxringbuffer.h"
 #include "transmit/autotransmit.h"
@@ -22,6 +23,7 @@
 
 class QAbstractButton;
 class QComboBox;
+class QFileSystemWatcher;
 class QInputMethodEvent;
 class QLabel;
 class QLineEdit;
@@ -47,7 +49,7 @@ extern bool RefuseNextClose;
 // settings (Umain_view), the port (Umain_serial), the receive display (Umain_display), the
 // transmit lines (Umain_transmit), the protocol rules (Umain_rules), keys and commands
 // (Umain_keys), files and the log (Umain_files), flow control, the modem lines and break
-// (Umain_linecontrol).
+// (Umain_linecontrol), the device behind the port (Umain_device).
 class TFmain : public QMainWindow, public kirt::RxSink
 {
     Q_OBJECT
@@ -122,6 +124,11 @@ public:
     void RxDisplayStep() override;
     void RxDisplayStepsDone() override;
     bool RxPending() const override;
+    void deviceLost() override;
+
+    // The device behind the port: the list to map the port from, its loss and its return.
+    void SerialDeviceComboBoxClick();
+    bool waitingForDevice() const { return m_device.lost; }
 
     // The receive display.
     void DisplayRxByte();
@@ -264,6 +271,11 @@ private:
     void ReleasePortHandle();
     kirt::SerialStatus applyLineSettings(kirt::SerialPort& port);
     void resetReceiveBuffer();
+
+    // The device behind the port (Umain_device.cpp).
+    void setUpDeviceWatch();
+    void watchDeviceFolders();
+    void refreshDevices();
     void showPortDevice();
     void flushRxWrites();
 
@@ -274,6 +286,11 @@ private:
     void startLineControl();
     void stopLineControl();
     void showModemStatus(const kirt::ModemStatus& status, const QString& toolTip = {});
+    void rememberOpenedDevice(const QString& portName);
+    void loseDevice();
+    void retryLostDevice();
+    void stopWaitingForDevice();
+    void showDeviceState(const QString& text);
 
     // Receive display (Umain_display.cpp).
     void clearDisplay();
@@ -318,6 +335,23 @@ private:
     // Within a hand-over, writes wait here and leave together when it ends.
     bool m_inRxHandOver = false;
     std::vector<std::uint8_t> m_rxWrites;
+
+    // The devices to choose from, and the one the open port stands on.
+    struct DeviceWatch
+    {
+        QFileSystemWatcher* folders = nullptr;
+        QTimer* refresh = nullptr;    // one refresh for a burst of changes
+        QTimer* retry = nullptr;      // reopen attempts while the device is lost
+        QTimer* stateShown = nullptr; // how long "Reconnected" stays
+        QList<kirt::SerialDevice> devices;
+        QString port;               // the port opened, "COM1"
+        QString path;               // the device it resolved to, as the user named it
+        QString node;               // that device's node, links followed
+        bool mapped = false;        // by a variable or a link, not the kernel's own port
+        kirt::ComSettings settings; // the line settings it was opened with
+        bool lost = false;
+    };
+    DeviceWatch m_device;
 
     // The receive display.
     kirt::ReceiveDisplay* m_display = nullptr;

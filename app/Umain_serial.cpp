@@ -24,13 +24,6 @@ QString openFailureDetail(const kirt::SerialStatus& status)
 
 } // namespace
 
-void TFmain::showPortDevice()
-{
-    // A user with a USB adapter sees which device the chosen name opens, so they know what to link.
-    m_ui->SerialPortDeviceLabel->setText(
-        kirt::describePort(m_ui->SerialPortComboBox->currentText()));
-}
-
 // Line settings: recorded only; an open port keeps its state until it is opened again.
 
 void TFmain::SerialPortComboBoxClick()
@@ -143,6 +136,7 @@ bool TFmain::OpenComPort(const QString& portName)
         return false;
     }
     m_port = std::move(port);
+    rememberOpenedDevice(portName);
     // The thread starts only now, so it never sees a half-configured port.
     m_receiveThread = new TReceiveComThread(m_port, *this, *this, m_rxEnabled);
     return true;
@@ -173,6 +167,7 @@ kirt::SerialStatus TFmain::applyLineSettings(kirt::SerialPort& port)
 void TFmain::CloseComPort()
 {
     if (m_portOpen) {
+        stopWaitingForDevice();
         if (m_autoTransIntervalTimer->isActive())
             SendStopBtnClick();
         if (m_receiveThread)
@@ -199,6 +194,7 @@ void TFmain::PurgeComPort()
 void TFmain::ReleasePortHandle()
 {
     // The program is ending: the handle goes back, the thread is ended by the destructor.
+    stopWaitingForDevice();
     if (m_receiveThread)
         m_receiveThread->requestInterruption();
     if (m_port) {

@@ -54,6 +54,14 @@ void TReceiveComThread::ReadRxChunk()
     // the read until a byte arrives, so a quiet line costs a few wake-ups a second.
     const int got = m_quiet ? m_port->readChunkWithin(m_chunk.data(), m_chunk.size(), QuietWaitMs)
                             : m_port->readChunk(m_chunk.data(), m_chunk.size());
+    if (got < 0 && m_port->deviceLost()) {
+        // Nothing more will come from this opening: tell the window and end, rather than wait
+        // on a dead descriptor.
+        if (!isInterruptionRequested())
+            Synchronize([this] { m_sink.deviceLost(); });
+        requestInterruption();
+        return;
+    }
     if (got < 0) {
         // An unplugged adapter fails every read at once; without a pause the loop would
         // spin and flood the main thread with display calls.

@@ -34,6 +34,8 @@ public:
     // Whether received bytes still wait to be displayed. While none do, a read that delivered
     // nothing needs no hand-over; a sink that cannot tell gets one after every read.
     virtual bool RxPending() const { return true; }
+    // Once, when the port found its device gone; the thread ends after it.
+    virtual void deviceLost() {}
 };
 
 } // namespace kirt

@@ -94,6 +94,9 @@ public:
     virtual SerialStatus setBreak(bool on) = 0;
     // The input lines as they are now; cheap enough to be asked many times a second.
     virtual ModemStatus modemStatus() = 0;
+    // A read found the device gone (hung up or removed): no read on this opening will succeed
+    // again. Any thread may ask.
+    virtual bool deviceLost() const { return false; }
 };
 
 } // namespace kirt

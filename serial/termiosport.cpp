@@ -359,6 +359,7 @@ SerialStatus TermiosPort::open(const QString& devicePath)
     m_haveSaved = false;
     m_haveCurrent = false;
     m_closing.store(false);
+    m_lost.store(false);
     m_open.store(true);
     return {};
 }
@@ -498,11 +499,25 @@ int TermiosPort::readChunkWithin(std::uint8_t* buffer, std::size_t capacity, std
             if (got < 0 && (errno == EAGAIN || errno == EINTR))
                 continue;
             // End of file on a terminal: the line hung up.
-            return -1;
+            return failedRead(got == 0 ? EIO : errno);
         }
         if ((watched[0].revents & (POLLERR | POLLHUP | POLLNVAL)) != 0)
-            return -1;
+            return failedRead((watched[0].revents & POLLNVAL) != 0 ? EBADF : EIO);
     }
+}
+
+int TermiosPort::failedRead(int error)
+{
+    // A hang-up, or the device vanished under the open descriptor: it will not come back on
+    // this descriptor, so the reader stops instead of failing over and over.
+    if (error == EIO || error == ENXIO || error == ENODEV)
+        m_lost.store(true);
+    return -1;
+}
+
+bool TermiosPort::deviceLost() const
+{
+    return m_lost.load();
 }
 
 std::size_t TermiosPort::writeBytes(const std::uint8_t* bytes, std::size_t count)

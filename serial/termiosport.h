@@ -53,6 +53,7 @@ public:
     SerialStatus setModemLine(ModemLine line, bool on) override;
     SerialStatus setBreak(bool on) override;
     ModemStatus modemStatus() override;
+    bool deviceLost() const override;
 
     // How long a write waits for room in the output queue before giving the rest up.
     static constexpr int WriteWaitMs = 2000;
@@ -61,6 +62,7 @@ private:
     void wakeReader();
     SerialStatus verify(const TermiosBuild& wanted);
     void closeDescriptors();
+    int failedRead(int error);
 
     // The reader holds m_ioMutex only inside poll and read; the closer takes it, after
     // waking the reader, before it releases the descriptors.
@@ -69,6 +71,7 @@ private:
     int m_wakeFd = -1;
     std::atomic<bool> m_open{false};
     std::atomic<bool> m_closing{false};
+    std::atomic<bool> m_lost{false};
     std::atomic<std::uint32_t> m_readTimeoutMs{2};
 
     termios m_saved{};

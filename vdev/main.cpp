@@ -10,6 +10,8 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <memory>
+#include <optional>
 
 #include <poll.h>
 #include <sys/signalfd.h>
@@ -53,14 +55,19 @@ timespec toTimespec(Nanos span)
     return {static_cast<time_t>(ns / 1'000'000'000), static_cast<long>(ns % 1'000'000'000)};
 }
 
-// Plays the device until a stop signal comes; returns how many bytes it received.
-std::int64_t serve(PtyMaster& pty, VirtualDevice& device, OutputQueue& queue, int stopFd)
+enum class Ended { Stopped, Unplugged };
+
+// Plays the device until a stop signal comes or, when given, the time to unplug; adds what it
+// received to `received`.
+Ended serve(PtyMaster& pty, VirtualDevice& device, OutputQueue& queue, int stopFd,
+            std::optional<Nanos> unplugAt, std::int64_t& received)
 {
-    std::int64_t received = 0;
     char buffer[ReadChunk];
     const auto write = [&pty](const char* bytes, qsizetype size) { return pty.write(bytes, size); };
     for (;;) {
         Nanos now = steadyNow();
+        if (unplugAt && now >= *unplugAt)
+            return Ended::Unplugged;
         const bool open = pty.peerOpen();
         if (open && !device.isConnected()) {
             device.connect(now);
@@ -78,14 +85,16 @@ std::int64_t serve(PtyMaster& pty, VirtualDevice& device, OutputQueue& queue, in
         Nanos wait = device.nextWake(now, queue.isEmpty()) - now;
         if (!open)
             wait = std::min(wait, ClosedPortCheck);
+        if (unplugAt)
+            wait = std::min(wait, *unplugAt - now);
         pollfd fds[2] = {
             {stopFd, POLLIN, 0},
             {pty.fd(), static_cast<short>(POLLIN | (queue.isEmpty() ? 0 : POLLOUT)), 0}};
         const timespec timeout = toTimespec(wait);
         if (::ppoll(fds, open ? 2 : 1, &timeout, nullptr) < 0 && errno != EINTR)
-            return received;
+            return Ended::Stopped;
         if (fds[0].revents & POLLIN)
-            return received;
+            return Ended::Stopped;
         if (open && (fds[1].revents & POLLIN)) {
             qsizetype got;
             while ((got = pty.read(buffer, ReadChunk)) > 0) {
@@ -96,6 +105,17 @@ std::int64_t serve(PtyMaster& pty, VirtualDevice& device, OutputQueue& queue, in
             queue.flush(write);
         }
     }
+}
+
+// True when a stop signal came within the time (forever without one).
+bool stoppedWithin(int stopFd, std::optional<Nanos> span)
+{
+    pollfd stop{stopFd, POLLIN, 0};
+    const timespec timeout = toTimespec(span.value_or(Nanos::zero()));
+    int ready = 0;
+    while ((ready = ::ppoll(&stop, 1, span ? &timeout : nullptr, nullptr)) < 0 && errno == EINTR)
+        ;
+    return ready != 0;
 }
 
 } // namespace
@@ -117,16 +137,16 @@ int main(int argc, char* argv[])
         return 1;
     }
 
-    PtyMaster pty;
+    auto pty = std::make_unique<PtyMaster>();
     QString error;
-    if (!pty.open(&error)) {
+    if (!pty->open(&error)) {
         print(stderr, QStringLiteral("kirt-vdev: cannot make a pseudo-terminal: %1\n").arg(error));
         return 1;
     }
     QString note;
     const QString linkPath = portLinkDirectory() + QLatin1Char('/') + options.port;
     std::unique_ptr<PortLink> link =
-        PortLink::publish(linkPath, pty.slavePath(), options.force, &error, &note);
+        PortLink::publish(linkPath, pty->slavePath(), options.force, &error, &note);
     if (!link) {
         print(stderr, QStringLiteral("kirt-vdev: %1\n").arg(error));
         return 1;
@@ -140,11 +160,50 @@ int main(int argc, char* argv[])
                           .arg(QLatin1String(variable), qEnvironmentVariable(variable)));
 
     print(stdout, QStringLiteral("kirt-vdev: serving %1 on %2 (%3); Ctrl+C stops it\n")
-                      .arg(options.port, pty.slavePath(), describeBehaviour(options.device)));
+                      .arg(options.port, pty->slavePath(), describeBehaviour(options.device)));
 
     VirtualDevice device(options.device, steadyNow());
     OutputQueue queue;
-    const std::int64_t received = serve(pty, device, queue, stopFd);
+    std::int64_t received = 0;
+    for (;;) {
+        std::optional<Nanos> unplugAt;
+        if (options.unplugAfter)
+            unplugAt = steadyNow() + *options.unplugAfter;
+        if (serve(*pty, device, queue, stopFd, unplugAt, received) == Ended::Stopped)
+            break;
+        // Pulled out: the program sees a hang-up, and the link leads nowhere until the device
+        // is back, as an adapter's by-id link does.
+        const QString gone = pty->slavePath();
+        pty.reset();
+        device.disconnect();
+        queue.clear();
+        print(stdout,
+              QStringLiteral("kirt-vdev: unplugged %1 (%2 is gone)\n").arg(options.port, gone));
+        if (stoppedWithin(stopFd, options.replugAfter))
+            break;
+
+        auto fresh = std::make_unique<PtyMaster>();
+        if (!fresh->open(&error)) {
+            print(stderr,
+                  QStringLiteral("kirt-vdev: cannot make a pseudo-terminal: %1\n").arg(error));
+            break;
+        }
+        // The kernel may hand out the same number again: the link then leads here already.
+        // Otherwise it leads to a pseudo-terminal that is gone and is replaced as a leftover;
+        // the old link object then finds it re-pointed and leaves it.
+        if (fresh->slavePath() != link->target()) {
+            std::unique_ptr<PortLink> relinked =
+                PortLink::publish(linkPath, fresh->slavePath(), options.force, &error);
+            if (!relinked) {
+                print(stderr, QStringLiteral("kirt-vdev: %1\n").arg(error));
+                break;
+            }
+            link = std::move(relinked);
+        }
+        pty = std::move(fresh);
+        print(stdout, QStringLiteral("kirt-vdev: plugged in again: serving %1 on %2\n")
+                          .arg(options.port, pty->slavePath()));
+    }
     link->withdraw();
 
     QString summary = QStringLiteral("kirt-vdev: stopped; sent %1 bytes").arg(queue.sent());

@@ -12,6 +12,8 @@ constexpr int DefaultStatusMs = 1000;
 constexpr qint64 MinStatusMs = 10;
 constexpr qint64 MaxStatusMs = 24LL * 3600 * 1000;
 constexpr qint64 MaxRate = 10'000'000;
+constexpr double MinPlugSeconds = 0.1;
+constexpr double MaxPlugSeconds = 24.0 * 3600;
 
 const char* const Usage = R"(Usage: kirt-vdev [options]
 
@@ -50,6 +52,17 @@ Behaviours, in any combination (with none: --echo --at --status 1000):
                       9600 baud carries)
       --seed N        seed of the random stream (default 1): same seed, same bytes
 
+Unplugging:
+      --unplug-after SECONDS
+                      after SECONDS (0.1 or more, fractions allowed) close the
+                      pseudo-terminal, as a cable pulled out: a program that has
+                      the port open sees a hang-up, and the link is left leading
+                      nowhere, as a by-id link of a real adapter does
+      --replug-after SECONDS
+                      SECONDS after an unplug make a new pseudo-terminal and point
+                      the same link at it; unplug and replug then take turns until
+                      the device is stopped
+
 Other:
   -h, --help          show this help
   -v, --version       show the version
@@ -58,6 +71,7 @@ Examples:
   kirt-vdev                           COM1: echo, AT and a status line every second
   kirt-vdev --port COM2 --modbus 1    COM2: a Modbus slave at address 1
   kirt-vdev --stream text --rate 11520
+  kirt-vdev --echo --unplug-after 5 --replug-after 3
 )";
 
 ParsedOptions mistake(const QString& text)
@@ -97,9 +111,12 @@ ParsedOptions parseOptions(const QStringList& arguments)
     const QCommandLineOption rate({QStringLiteral("r"), QStringLiteral("rate")}, {},
                                   QStringLiteral("BYTES"));
     const QCommandLineOption seed(QStringLiteral("seed"), {}, QStringLiteral("N"));
+    const QCommandLineOption unplug(QStringLiteral("unplug-after"), {}, QStringLiteral("SECONDS"));
+    const QCommandLineOption replug(QStringLiteral("replug-after"), {}, QStringLiteral("SECONDS"));
     const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")}, {});
     const QCommandLineOption version({QStringLiteral("v"), QStringLiteral("version")}, {});
-    parser.addOptions({port, force, echo, at, status, modbus, stream, rate, seed, help, version});
+    parser.addOptions(
+        {port, force, echo, at, status, modbus, stream, rate, seed, unplug, replug, help, version});
 
     if (!parser.parse(arguments))
         return mistake(parser.errorText());
@@ -119,6 +136,22 @@ ParsedOptions parseOptions(const QStringList& arguments)
                 QStringLiteral("--port takes COM1..COM30, not '%1'").arg(parser.value(port)));
     }
     options.force = parser.isSet(force);
+    for (const auto& [option, target] :
+         {std::pair{&unplug, &options.unplugAfter}, std::pair{&replug, &options.replugAfter}}) {
+        if (!parser.isSet(*option))
+            continue;
+        bool ok = false;
+        const double seconds = parser.value(*option).toDouble(&ok);
+        if (!ok || seconds < MinPlugSeconds || seconds > MaxPlugSeconds)
+            return mistake(QStringLiteral("--%1 takes seconds from %2 to %3, not '%4'")
+                               .arg(option->names().constFirst())
+                               .arg(MinPlugSeconds)
+                               .arg(MaxPlugSeconds)
+                               .arg(parser.value(*option)));
+        *target = std::chrono::duration_cast<Nanos>(std::chrono::duration<double>(seconds));
+    }
+    if (options.replugAfter && !options.unplugAfter)
+        return mistake(QStringLiteral("--replug-after follows an unplug: add --unplug-after"));
 
     DeviceConfig& device = options.device;
     device.echo = parser.isSet(echo);

@@ -14,6 +14,10 @@ struct Options
     QString port = QStringLiteral("COM1");
     bool force = false;
     DeviceConfig device;
+    // Plays a cable pulled out after this long, and plugged in again (a new pseudo-terminal
+    // under the same port) after replugAfter; the two then take turns.
+    std::optional<Nanos> unplugAfter;
+    std::optional<Nanos> replugAfter;
 };
 
 // The outcome of a command line: options to run with, or a text to print and an exit code

@@ -41,6 +41,8 @@ public:
             displayed.append(static_cast<char>(ring->TakeRxByte().byte));
     }
 
+    void deviceLost() override { ++lost; }
+
     int stores() const { return m_storeCount; }
 
     struct Pass
@@ -53,6 +55,7 @@ public:
     QByteArray displayed;
     std::vector<Pass> stepsAfterStore;
     int steps = 0;
+    int lost = 0;
     bool fullPanelShown = false;
     bool calledOffMainThread = false;
 
@@ -228,27 +231,16 @@ void TestReceiveThread::deviceGoneDoesNotSpin()
     QVERIFY(link.device.send("before"));
     QVERIFY(PtyDevice::waitUntil([&] { return link.sink.displayed == "before"; }));
 
-    // The adapter is pulled out: every read fails at once from now on.
+    // The adapter is pulled out: the read finds the device gone, says so once and the thread
+    // ends, so nothing waits on the dead descriptor, let alone spins on it.
     link.device.closeMaster();
-    QVERIFY(PtyDevice::waitUntil([&] { return link.thread->failedReads() > 0; }));
-
-    const std::uint64_t failedBefore = link.thread->failedReads();
-    const std::uint64_t passesBefore = link.thread->passes();
-    QElapsedTimer clock;
-    clock.start();
+    QVERIFY(PtyDevice::waitUntil([&] { return link.sink.lost > 0 && !link.thread; }));
+    QVERIFY(link.port->deviceLost());
+    const int stepsBefore = link.sink.steps;
     PtyDevice::serveEvents(500);
-    const double seconds = static_cast<double>(clock.elapsed()) / 1000.0;
-    const double failedPerSecond =
-        static_cast<double>(link.thread->failedReads() - failedBefore) / seconds;
-    const double passesPerSecond =
-        static_cast<double>(link.thread->passes() - passesBefore) / seconds;
-    qInfo("failed reads %.0f/s, passes %.0f/s at a %u ms read time-out", failedPerSecond,
-          passesPerSecond, readTimeoutMs);
-
-    // A busy loop makes tens of thousands of passes a second.
-    QVERIFY(failedPerSecond > 0);
-    QVERIFY2(passesPerSecond < 1000, qPrintable(QString::number(passesPerSecond)));
-    QVERIFY(link.thread->isRunning());
+    QCOMPARE(link.sink.lost, 1);
+    QCOMPARE(link.sink.steps, stepsBefore);
+    qInfo("device gone at a %u ms read time-out: reported once, thread ended", readTimeoutMs);
 }
 
 void TestReceiveThread::closeDuringALongReadEndsTheThread()

@@ -129,7 +129,11 @@ int PtyDevice::pendingForProgram() const
 
 void PtyDevice::closeMaster()
 {
-    closeAll();
+    // The slave stays held: its number is not given to another pseudo-terminal (of a test
+    // running beside this one) while the program waits for its device to come back.
+    if (m_master >= 0)
+        ::close(m_master);
+    m_master = -1;
 }
 
 bool PtyDevice::reopen()

@@ -17,6 +17,7 @@ private slots:
     void mistakes_data();
     void mistakes();
     void helpAndVersion();
+    void unplugAndReplug();
 };
 
 namespace {
@@ -133,6 +134,10 @@ void TestOptions::mistakes_data()
         << QStringList{"--stream", "text", "--seed", "1"} << "--seed";
     QTest::newRow("seed not a number")
         << QStringList{"--stream", "random", "--seed", "x"} << "--seed";
+    QTest::newRow("unplug too soon") << QStringList{"--unplug-after", "0.05"} << "--unplug-after";
+    QTest::newRow("unplug not a number") << QStringList{"--unplug-after", "5s"} << "--unplug-after";
+    QTest::newRow("replug without unplug")
+        << QStringList{"--replug-after", "1"} << "--unplug-after";
 }
 
 void TestOptions::mistakes()
@@ -160,6 +165,17 @@ void TestOptions::helpAndVersion()
     QVERIFY(!version.options);
     QCOMPARE(version.exitCode, 0);
     QVERIFY(version.text.startsWith(QLatin1String("kirt-vdev ")));
+}
+
+void TestOptions::unplugAndReplug()
+{
+    const ParsedOptions both = parse({"--unplug-after", "2.5", "--replug-after", "1"});
+    QVERIFY(both.options);
+    QCOMPARE(both.options->unplugAfter, std::optional<Nanos>(2500ms));
+    QCOMPARE(both.options->replugAfter, std::optional<Nanos>(1s));
+    const ParsedOptions once = parse({"--unplug-after", "3"});
+    QVERIFY(once.options);
+    QVERIFY(!once.options->replugAfter);
 }
 
 QTEST_GUILESS_MAIN(TestOptions)

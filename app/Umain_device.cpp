@@ -1,0 +1,205 @@
+// The device behind the port: the list the port is mapped from, the label that says where the
+// port leads, and carrying on when the device of an open port goes away and comes back.
+#include "app/Umain.h"
+
+#include "app/dialogs.h"
+#include "serial/portmap.h"
+#include "serial/termiosport.h"
+#include "ui_Umain.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QFileSystemWatcher>
+#include <QSignalBlocker>
+#include <QTimer>
+
+namespace {
+
+// A device appears as a burst of changes (the node, then its by-id link a moment later).
+constexpr int SettleMs = 150;
+constexpr int RetryMs = 300;
+constexpr int ReconnectedShownMs = 3000;
+
+QTimer* makeTimer(QObject* parent, int intervalMs, bool singleShot)
+{
+    auto* timer = new QTimer(parent);
+    timer->setInterval(intervalMs);
+    timer->setSingleShot(singleShot);
+    return timer;
+}
+
+// The device as the user named it: a link's target (often a by-id name) or the variable's path.
+QString namedDevice(const kirt::PortResolution& resolution)
+{
+    return resolution.linkTarget.isEmpty() ? resolution.devicePath : resolution.linkTarget;
+}
+
+} // namespace
+
+void TFmain::setUpDeviceWatch()
+{
+    m_ui->DeviceStateLabel->hide();
+    m_device.folders = new QFileSystemWatcher(this);
+    m_device.refresh = makeTimer(this, SettleMs, true);
+    m_device.retry = makeTimer(this, RetryMs, false);
+    m_device.stateShown = makeTimer(this, ReconnectedShownMs, true);
+    connect(m_device.folders, &QFileSystemWatcher::directoryChanged, m_device.refresh,
+            qOverload<>(&QTimer::start));
+    connect(m_device.refresh, &QTimer::timeout, this, &TFmain::refreshDevices);
+    connect(m_device.retry, &QTimer::timeout, this, &TFmain::retryLostDevice);
+    connect(m_device.stateShown, &QTimer::timeout, m_ui->DeviceStateLabel, &QWidget::hide);
+    connect(m_ui->SerialDeviceComboBox, &QComboBox::activated, this,
+            &TFmain::SerialDeviceComboBoxClick);
+    // What a link says may have changed behind the program's back while the page was away.
+    connect(m_ui->OPTION_BitBtn, &QAbstractButton::clicked, this, &TFmain::showPortDevice);
+    connect(m_ui->OptionPageControl, &QTabWidget::currentChanged, this, &TFmain::showPortDevice);
+    refreshDevices();
+}
+
+void TFmain::watchDeviceFolders()
+{
+    QStringList wanted = kirt::deviceSource().watchedFolders();
+    // The ports folder may not exist yet: its parent sees it appear.
+    const QString ports = kirt::portLinkDirectory();
+    wanted << (QFileInfo::exists(ports) ? ports : QFileInfo(ports).path());
+    const QStringList watched = m_device.folders->directories();
+    for (const QString& folder : wanted)
+        if (!watched.contains(folder) && QFileInfo(folder).isDir())
+            m_device.folders->addPath(folder);
+}
+
+void TFmain::refreshDevices()
+{
+    m_device.devices = kirt::discoverDevices();
+    QComboBox* box = m_ui->SerialDeviceComboBox;
+    {
+        const QSignalBlocker quiet(box);
+        box->clear();
+        for (const kirt::SerialDevice& device : m_device.devices) {
+            box->addItem(device.itemText(), device.path);
+            box->setItemData(box->count() - 1, device.details(), Qt::ToolTipRole);
+        }
+    }
+    watchDeviceFolders();
+    showPortDevice();
+
+    if (m_device.lost)
+        retryLostDevice();
+    else if (m_portOpen && m_port && m_port->isOpen() && !QFileInfo::exists(m_device.node))
+        loseDevice(); // the node went while nothing was read
+}
+
+void TFmain::showPortDevice()
+{
+    const QString port = m_ui->SerialPortComboBox->currentText();
+    const auto resolution = kirt::resolvePort(port);
+    QString text = kirt::describePort(port);
+    if (resolution && !QFileInfo::exists(resolution->devicePath))
+        text += QStringLiteral(" - not present");
+    m_ui->SerialPortDeviceLabel->setText(text);
+    m_ui->SerialPortDeviceLabel->setToolTip(text);
+
+    QComboBox* box = m_ui->SerialDeviceComboBox;
+    const QSignalBlocker quiet(box);
+    box->setCurrentIndex(kirt::indexOfPortDevice(m_device.devices, port));
+    const bool byVariable = resolution && resolution->source == kirt::PortSource::Environment;
+    box->setEnabled(resolution && !byVariable);
+    box->setToolTip(byVariable ? QStringLiteral("%1 is set: the environment variable decides "
+                                                "which device %2 opens.")
+                                     .arg(resolution->origin, port)
+                               : QStringLiteral("The device %1 opens. Choosing one links %1 "
+                                                "to it.")
+                                     .arg(port));
+}
+
+void TFmain::SerialDeviceComboBoxClick()
+{
+    const int index = m_ui->SerialDeviceComboBox->currentIndex();
+    if (index >= 0 && index < m_device.devices.size()) {
+        const QString port = m_ui->SerialPortComboBox->currentText();
+        const kirt::MapResult result =
+            kirt::mapPortToDevice(port, m_device.devices[static_cast<qsizetype>(index)]);
+        if (!result.ok)
+            kirt::dialogs().error(this, QStringLiteral("Cannot map ") + port, result.reason);
+    }
+    // The box and the label show what holds now, also after a refusal.
+    showPortDevice();
+}
+
+void TFmain::rememberOpenedDevice(const QString& portName)
+{
+    m_device.port = portName;
+    m_device.settings = m_comSettings;
+    if (const auto resolution = kirt::resolvePort(portName)) {
+        m_device.path = namedDevice(*resolution);
+        m_device.node = QFileInfo(resolution->devicePath).canonicalFilePath();
+        m_device.mapped = resolution->source != kirt::PortSource::Default;
+    }
+}
+
+void TFmain::deviceLost()
+{
+    // A report about a port that was closed meanwhile (by COM, at exit) is stale.
+    if (m_portOpen && !m_device.lost && m_port && m_port->deviceLost())
+        loseDevice();
+}
+
+void TFmain::loseDevice()
+{
+    // The port stays open as far as the user is concerned; only the descriptor goes, so writes
+    // are discarded and nothing is read until the device is back.
+    m_device.lost = true;
+    if (m_receiveThread)
+        m_receiveThread->requestInterruption();
+    if (m_port)
+        m_port->close();
+    m_port.reset();
+    m_device.stateShown->stop();
+    showDeviceState(QStringLiteral(" Device lost: ") + m_device.path +
+                    QStringLiteral(" - waiting for it"));
+    m_device.retry->start();
+    // A pseudo-terminal comes and goes where nothing is watched: the list and label follow.
+    m_device.refresh->start();
+}
+
+void TFmain::retryLostDevice()
+{
+    // The old thread ends by itself once it sees its port closed; its successor waits for it.
+    if (!m_device.lost || (m_receiveThread && m_receiveThread->isRunning()))
+        return;
+    const auto resolution = kirt::resolvePort(m_device.port);
+    // A mapping that went away falls back to the kernel's port, which is another device.
+    if (!resolution || !QFileInfo::exists(resolution->devicePath) ||
+        (m_device.mapped && resolution->source == kirt::PortSource::Default))
+        return;
+    auto port = std::make_shared<kirt::TermiosPort>();
+    if (!port->open(resolution->devicePath).ok() || !port->readState().ok() ||
+        !port->applyState(m_device.settings).ok()) {
+        port->close(); // not ready yet (still being set up, busy): the next attempt may do
+        return;
+    }
+    m_device.lost = false;
+    m_device.retry->stop();
+    m_device.path = namedDevice(*resolution);
+    m_device.node = QFileInfo(resolution->devicePath).canonicalFilePath();
+    m_port = std::move(port);
+    m_receiveThread = new TReceiveComThread(m_port, *this, *this, m_rxEnabled);
+    showDeviceState(QStringLiteral(" Reconnected: ") + m_device.path);
+    m_device.stateShown->start();
+    m_device.refresh->start();
+}
+
+void TFmain::stopWaitingForDevice()
+{
+    m_device.lost = false;
+    m_device.retry->stop();
+    m_device.stateShown->stop();
+    m_ui->DeviceStateLabel->hide();
+}
+
+void TFmain::showDeviceState(const QString& text)
+{
+    m_ui->DeviceStateLabel->setText(text);
+    m_ui->DeviceStateLabel->setToolTip(text);
+    m_ui->DeviceStateLabel->show();
+}
