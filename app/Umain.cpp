@@ -147,10 +147,16 @@ void TFmain::connectSignals()
         connect(button, &QAbstractButton::clicked, this, handler);
 
     const std::pair<QAction*, Handler> menu[] = {
-        {ui->FileOpen, &TFmain::FileOpenClick},     {ui->FileSave, &TFmain::FileSaveClick},
-        {ui->FileSaveAs, &TFmain::FileSaveAsClick}, {ui->RunTimeSave1, &TFmain::RunTimeSave1Click},
-        {ui->FilePrint, &TFmain::FilePrintClick},   {ui->Exit, &TFmain::ExitClick},
-        {ui->UserMamual, &TFmain::UserMamualClick}, {ui->About, &TFmain::AboutClick},
+        {ui->FileOpen, &TFmain::FileOpenClick},
+        {ui->FileSave, &TFmain::FileSaveClick},
+        {ui->FileSaveAs, &TFmain::FileSaveAsClick},
+        {ui->RunTimeSave1, &TFmain::RunTimeSave1Click},
+        {ui->FilePrint, &TFmain::FilePrintClick},
+        {ui->WorkbenchOpen, &TFmain::WorkbenchOpenClick},
+        {ui->WorkbenchSave, &TFmain::WorkbenchSaveClick},
+        {ui->Exit, &TFmain::ExitClick},
+        {ui->UserMamual, &TFmain::UserMamualClick},
+        {ui->About, &TFmain::AboutClick},
     };
     QList<QAction*> menuActions;
     for (const auto& [action, handler] : menu) {

@@ -8,6 +8,7 @@
 #include "transmit/autotransmit.h"
 #include "transmit/codec.h"
 #include "transmit/textfile.h"
+#include "transmit/workbench.h"
 
 #include <QDateTime>
 #include <QDeadlineTimer>
@@ -43,7 +44,7 @@ extern bool RefuseNextClose;
 // app/Umain_*.cpp holds one concern: start-up and settings (Umain.cpp), the views and display
 // settings (Umain_view), the port (Umain_serial), the receive display (Umain_display), the
 // transmit lines (Umain_transmit), the protocol rules (Umain_rules), keys and commands
-// (Umain_keys), files and the log (Umain_files).
+// (Umain_keys), files and the log (Umain_files), workbench files (Umain_workbench).
 class TFmain : public QMainWindow, public kirt::RxSink
 {
     Q_OBJECT
@@ -161,6 +162,13 @@ public:
     void StartRealTimeSave();
     void StopRealTimeSave();
     bool realTimeSaveOn() const { return m_realTimeSaveOn; }
+    // Workbench files: the transmit lines, the rules and the auto interval (Umain_workbench).
+    void WorkbenchOpenClick();
+    void WorkbenchSaveClick();
+    // Applies the workbench file at path; false (after an error box) when it was refused.
+    bool OpenWorkbench(const QString& path);
+    bool SaveWorkbench(const QString& path);
+
     // The time stamp of the byte being logged, from the time DisplayRxByte noted.
     QString LogTimeStamp() const;
 
@@ -257,6 +265,10 @@ private:
     void LogRxByte(std::uint8_t ch);
     void appendToLog(const QString& text);
     void beforeRewriting(const QString& path);
+
+    // Workbench files (Umain_workbench.cpp).
+    kirt::Workbench currentWorkbench() const;
+    void applyWorkbench(const kirt::Workbench& bench);
 
     std::unique_ptr<Ui::TFmain> m_ui;
     QString m_currentFileName;
