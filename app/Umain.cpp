@@ -211,6 +211,22 @@ void TFmain::connectSignals()
 // The typed-key rules of the controls, and the window's own watch over resizes and focus.
 void TFmain::installKeyFilters()
 {
+    // A hex dump pasted into a HEX field loses its separators; an ASC field takes it as it is.
+    const auto pasteRule = [](kirt::DataFormat format, const QString& text) {
+        return format == kirt::DataFormat::Hex ? kirt::StripHexDumpSeparators(text) : text;
+    };
+    for (int n = 1; n <= TransmitRows; ++n)
+        m_transmitRows.row(n).edit->setPasteFilter([this, n, pasteRule](const QString& text) {
+            return pasteRule(m_transmitRows.row(n).lineFormat, text);
+        });
+    for (int n = 1; n <= ProtocolRules; ++n) {
+        const auto filter = [this, n, pasteRule](const QString& text) {
+            return pasteRule(kirt::dataFormatFromIndex(m_ruleRows.row(n).format->currentIndex()),
+                             text);
+        };
+        m_ruleRows.row(n).receivePacket->setPasteFilter(filter);
+        m_ruleRows.row(n).response->setPasteFilter(filter);
+    }
     for (TransmitRow& row : m_transmitRows) {
         row.edit->setKeyFilter([this](char16_t key) { return EditKeyPress(key); });
         row.edit->installEventFilter(this);
