@@ -141,6 +141,7 @@ void TFmain::connectSignals()
         {ui->ProtocolData_BitBtn, &TFmain::ProtocolData_BitBtnClick},
         {ui->SendStartBtn, &TFmain::SendStartBtnClick},
         {ui->SendStopBtn, &TFmain::SendStopBtnClick},
+        {ui->AppendCheckButton, &TFmain::AppendCheckButtonClick},
         {ui->EXIT_BitBtn, &TFmain::EXIT_BitBtnClick},
     };
     for (const auto& [button, handler] : buttons)

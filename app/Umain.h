@@ -1,5 +1,6 @@
 #pragma once
 
+#include "checksum/checksum.h"
 #include "display/logfile.h"
 #include "protocol/protocolrule.h"
 #include "serial/comsettings.h"
@@ -126,6 +127,7 @@ public:
     void TrackBar1Change();
     void Timer1Timer();
     void ComputeChecksum(int kind);
+    void AppendCheckButtonClick();
     int currentTransmitLine() const { return m_currentTransmitLine; }
     kirt::DataFormat transmitLineFormat(int n) const { return m_transmitRows.row(n).lineFormat; }
     kirt::DataFormat activeTransmitFormat() const { return m_activeTransmitFormat; }
@@ -307,6 +309,15 @@ private:
     // What is selected in the current transmit line, as last seen by Timer1.
     QString m_selectedTransmitText;
     std::array<QPushButton*, 8> m_checkButtons{};
+    // The result on show and the line it was computed for (0: none, or the line changed since).
+    struct ShownCheck
+    {
+        int line = 0;
+        kirt::CheckKind kind = kirt::CheckKind::Xor;
+        std::uint16_t value = 0;
+    };
+    ShownCheck m_shownCheck;
+    void forgetShownCheck();
 
     // Protocol rules.
     RowTable<RuleRow, ProtocolRules> m_ruleRows;
