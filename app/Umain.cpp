@@ -2,8 +2,10 @@
 
 #include "app/dialogs.h"
 #include "app/keypreview.h"
+#include "app/logic/commandline.h"
 #include "app/logic/settingsstore.h"
 #include "display/displaytables.h"
+#include "serial/portmap.h"
 #include "ui/datalineedit.h"
 #include "ui/receivedisplay.h"
 #include "ui_Umain.h"
@@ -498,6 +500,26 @@ void TFmain::SaveSettings()
             store.writeInt(name, setting.slider->value());
     }
     store.close();
+}
+
+void TFmain::ApplyStartOptions(const kirt::StartOptions& options)
+{
+    if (!options.port.isEmpty()) {
+        m_ui->SerialPortComboBox->setCurrentIndex(kirt::comPortNumber(options.port) - 1);
+        SerialPortComboBoxClick();
+    } else if (!options.device.isEmpty()) {
+        // The device was mapped to COM1 when no port was named.
+        m_ui->SerialPortComboBox->setCurrentIndex(0);
+        SerialPortComboBoxClick();
+    }
+    if (options.baudIndex >= 0) {
+        m_ui->BaudRateComboBox->setCurrentIndex(options.baudIndex);
+        BaudRateComboBoxClick();
+    }
+    if (!options.workbench.isEmpty())
+        OpenWorkbench(options.workbench);
+    if (options.open && !m_portOpen)
+        COM_BitBtnClick();
 }
 
 void TFmain::SetCurrentFileName(const QString& path)

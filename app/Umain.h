@@ -32,6 +32,7 @@ namespace Ui {
 class TFmain;
 }
 namespace kirt {
+struct StartOptions;
 class DataLineEdit;
 class KeyPreview;
 class ReceiveDisplay;
@@ -65,6 +66,8 @@ public:
     void RestoreSettings();
     void SaveSettings();
     void SetCurrentFileName(const QString& path);
+    // What the command line asked for, applied once the window is up.
+    void ApplyStartOptions(const kirt::StartOptions& options);
     QString currentFileName() const { return m_currentFileName; }
 
     // Views, display settings and the status line.
