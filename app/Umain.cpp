@@ -4,6 +4,7 @@
 #include "app/keypreview.h"
 #include "app/logic/commandline.h"
 #include "app/logic/settingsstore.h"
+#include "app/logic/windowfit.h"
 #include "display/displaytables.h"
 #include "serial/portmap.h"
 #include "ui/datalineedit.h"
@@ -301,6 +302,15 @@ void TFmain::centreOnScreen()
     // is not known, so the first show centres it again. A window larger than the screen gets
     // a negative position (integer division truncates toward zero).
     const QRect area = screen->availableGeometry();
+    // Never larger than the free area: with a large scale factor or a small screen the
+    // designed size would put the menu and the status bar off-screen.
+    const QSize decoration = frameGeometry().size() - size();
+    const QSize fitted = kirt::fitWindowSize(size(), decoration, area.size());
+    if (fitted != size()) {
+        // The designed minimum gives way too, or the window could not shrink to fit.
+        setMinimumSize(minimumSize().boundedTo(fitted));
+        resize(fitted);
+    }
     const QSize frame = frameGeometry().size();
     move(area.x() + (area.width() - frame.width()) / 2,
          area.y() + (area.height() - frame.height()) / 2);
