@@ -23,7 +23,9 @@ private:
 
 QString TestWorkbench::write(const QByteArray& contents)
 {
-    const QString path = m_dir.filePath(QStringLiteral("bench.kirt"));
+    // A name of its own each time: QSettings may keep a file it read, by size and time.
+    static int files = 0;
+    const QString path = m_dir.filePath(QStringLiteral("bench%1.kirt").arg(++files));
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
         qFatal("cannot write %s", qPrintable(path));
