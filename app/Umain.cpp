@@ -2,8 +2,11 @@
 
 #include "app/dialogs.h"
 #include "app/keypreview.h"
+#include "app/logic/commandline.h"
 #include "app/logic/settingsstore.h"
+#include "app/logic/windowfit.h"
 #include "display/displaytables.h"
+#include "serial/portmap.h"
 #include "ui/datalineedit.h"
 #include "ui/receivedisplay.h"
 #include "ui_Umain.h"
@@ -147,6 +150,7 @@ void TFmain::connectSignals()
         {ui->ProtocolData_BitBtn, &TFmain::ProtocolData_BitBtnClick},
         {ui->SendStartBtn, &TFmain::SendStartBtnClick},
         {ui->SendStopBtn, &TFmain::SendStopBtnClick},
+        {ui->AppendCheckButton, &TFmain::AppendCheckButtonClick},
         {ui->EXIT_BitBtn, &TFmain::EXIT_BitBtnClick},
         {ui->DTRButton, &TFmain::DTRButtonClick},
         {ui->RTSButton, &TFmain::RTSButtonClick},
@@ -156,10 +160,16 @@ void TFmain::connectSignals()
         connect(button, &QAbstractButton::clicked, this, handler);
 
     const std::pair<QAction*, Handler> menu[] = {
-        {ui->FileOpen, &TFmain::FileOpenClick},     {ui->FileSave, &TFmain::FileSaveClick},
-        {ui->FileSaveAs, &TFmain::FileSaveAsClick}, {ui->RunTimeSave1, &TFmain::RunTimeSave1Click},
-        {ui->FilePrint, &TFmain::FilePrintClick},   {ui->Exit, &TFmain::ExitClick},
-        {ui->UserMamual, &TFmain::UserMamualClick}, {ui->About, &TFmain::AboutClick},
+        {ui->FileOpen, &TFmain::FileOpenClick},
+        {ui->FileSave, &TFmain::FileSaveClick},
+        {ui->FileSaveAs, &TFmain::FileSaveAsClick},
+        {ui->RunTimeSave1, &TFmain::RunTimeSave1Click},
+        {ui->FilePrint, &TFmain::FilePrintClick},
+        {ui->WorkbenchOpen, &TFmain::WorkbenchOpenClick},
+        {ui->WorkbenchSave, &TFmain::WorkbenchSaveClick},
+        {ui->Exit, &TFmain::ExitClick},
+        {ui->UserMamual, &TFmain::UserMamualClick},
+        {ui->About, &TFmain::AboutClick},
     };
     QList<QAction*> menuActions;
     for (const auto& [action, handler] : menu) {
@@ -218,6 +228,22 @@ void TFmain::connectSignals()
 // The typed-key rules of the controls, and the window's own watch over resizes and focus.
 void TFmain::installKeyFilters()
 {
+    // A hex dump pasted into a HEX field loses its separators; an ASC field takes it as it is.
+    const auto pasteRule = [](kirt::DataFormat format, const QString& text) {
+        return format == kirt::DataFormat::Hex ? kirt::StripHexDumpSeparators(text) : text;
+    };
+    for (int n = 1; n <= TransmitRows; ++n)
+        m_transmitRows.row(n).edit->setPasteFilter([this, n, pasteRule](const QString& text) {
+            return pasteRule(m_transmitRows.row(n).lineFormat, text);
+        });
+    for (int n = 1; n <= ProtocolRules; ++n) {
+        const auto filter = [this, n, pasteRule](const QString& text) {
+            return pasteRule(kirt::dataFormatFromIndex(m_ruleRows.row(n).format->currentIndex()),
+                             text);
+        };
+        m_ruleRows.row(n).receivePacket->setPasteFilter(filter);
+        m_ruleRows.row(n).response->setPasteFilter(filter);
+    }
     for (TransmitRow& row : m_transmitRows) {
         row.edit->setKeyFilter([this](char16_t key) { return EditKeyPress(key); });
         row.edit->installEventFilter(this);
@@ -289,6 +315,15 @@ void TFmain::centreOnScreen()
     // is not known, so the first show centres it again. A window larger than the screen gets
     // a negative position (integer division truncates toward zero).
     const QRect area = screen->availableGeometry();
+    // Never larger than the free area: with a large scale factor or a small screen the
+    // designed size would put the menu and the status bar off-screen.
+    const QSize decoration = frameGeometry().size() - size();
+    const QSize fitted = kirt::fitWindowSize(size(), decoration, area.size());
+    if (fitted != size()) {
+        // The designed minimum gives way too, or the window could not shrink to fit.
+        setMinimumSize(minimumSize().boundedTo(fitted));
+        resize(fitted);
+    }
     const QSize frame = frameGeometry().size();
     move(area.x() + (area.width() - frame.width()) / 2,
          area.y() + (area.height() - frame.height()) / 2);
@@ -506,6 +541,26 @@ void TFmain::SaveSettings()
             store.writeInt(name, setting.slider->value());
     }
     store.close();
+}
+
+void TFmain::ApplyStartOptions(const kirt::StartOptions& options)
+{
+    if (!options.port.isEmpty()) {
+        m_ui->SerialPortComboBox->setCurrentIndex(kirt::comPortNumber(options.port) - 1);
+        SerialPortComboBoxClick();
+    } else if (!options.device.isEmpty()) {
+        // The device was mapped to COM1 when no port was named.
+        m_ui->SerialPortComboBox->setCurrentIndex(0);
+        SerialPortComboBoxClick();
+    }
+    if (options.baudIndex >= 0) {
+        m_ui->BaudRateComboBox->setCurrentIndex(options.baudIndex);
+        BaudRateComboBoxClick();
+    }
+    if (!options.workbench.isEmpty())
+        OpenWorkbench(options.workbench);
+    if (options.open && !m_portOpen)
+        COM_BitBtnClick();
 }
 
 void TFmain::SetCurrentFileName(const QString& path)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "checksum/checksum.h"
 #include "display/logfile.h"
 #include "protocol/protocolrule.h"
 #include "serial/comsettings.h"
@@ -9,6 +10,7 @@
 #include "transmit/autotransmit.h"
 #include "transmit/codec.h"
 #include "transmit/textfile.h"
+#include "transmit/workbench.h"
 
 #include <QDateTime>
 #include <QDeadlineTimer>
@@ -35,6 +37,7 @@ namespace Ui {
 class TFmain;
 }
 namespace kirt {
+struct StartOptions;
 class DataLineEdit;
 class KeyPreview;
 class ReceiveDisplay;
@@ -49,7 +52,8 @@ extern bool RefuseNextClose;
 // settings (Umain_view), the port (Umain_serial), the receive display (Umain_display), the
 // transmit lines (Umain_transmit), the protocol rules (Umain_rules), keys and commands
 // (Umain_keys), files and the log (Umain_files), flow control, the modem lines and break
-// (Umain_linecontrol), the device behind the port (Umain_device).
+// (Umain_linecontrol), the device behind the port (Umain_device), workbench files
+// (Umain_workbench).
 class TFmain : public QMainWindow, public kirt::RxSink
 {
     Q_OBJECT
@@ -69,6 +73,8 @@ public:
     void RestoreSettings();
     void SaveSettings();
     void SetCurrentFileName(const QString& path);
+    // What the command line asked for, applied once the window is up.
+    void ApplyStartOptions(const kirt::StartOptions& options);
     QString currentFileName() const { return m_currentFileName; }
 
     // Views, display settings and the status line.
@@ -152,6 +158,7 @@ public:
     void TrackBar1Change();
     void Timer1Timer();
     void ComputeChecksum(int kind);
+    void AppendCheckButtonClick();
     int currentTransmitLine() const { return m_currentTransmitLine; }
     kirt::DataFormat transmitLineFormat(int n) const { return m_transmitRows.row(n).lineFormat; }
     kirt::DataFormat activeTransmitFormat() const { return m_activeTransmitFormat; }
@@ -188,6 +195,13 @@ public:
     void StartRealTimeSave();
     void StopRealTimeSave();
     bool realTimeSaveOn() const { return m_realTimeSaveOn; }
+    // Workbench files: the transmit lines, the rules and the auto interval (Umain_workbench).
+    void WorkbenchOpenClick();
+    void WorkbenchSaveClick();
+    // Applies the workbench file at path; false (after an error box) when it was refused.
+    bool OpenWorkbench(const QString& path);
+    bool SaveWorkbench(const QString& path);
+
     // The time stamp of the byte being logged, from the time DisplayRxByte noted.
     QString LogTimeStamp() const;
 
@@ -310,6 +324,10 @@ private:
     void flushLog();
     void beforeRewriting(const QString& path);
 
+    // Workbench files (Umain_workbench.cpp).
+    kirt::Workbench currentWorkbench() const;
+    void applyWorkbench(const kirt::Workbench& bench);
+
     std::unique_ptr<Ui::TFmain> m_ui;
     QString m_currentFileName;
     bool m_centredWhenShown = false;
@@ -379,6 +397,15 @@ private:
     // What is selected in the current transmit line, as last seen by Timer1.
     QString m_selectedTransmitText;
     std::array<QPushButton*, 8> m_checkButtons{};
+    // The result on show and the line it was computed for (0: none, or the line changed since).
+    struct ShownCheck
+    {
+        int line = 0;
+        kirt::CheckKind kind = kirt::CheckKind::Xor;
+        std::uint16_t value = 0;
+    };
+    ShownCheck m_shownCheck;
+    void forgetShownCheck();
 
     // Protocol rules.
     RowTable<RuleRow, ProtocolRules> m_ruleRows;

@@ -8,6 +8,7 @@
 #include "ui_Umain.h"
 
 #include <QPushButton>
+#include <QTextCursor>
 #include <QTextDocument>
 #include <QThread>
 #include <QTimer>
@@ -23,6 +24,8 @@ void TFmain::SetTransmitFormat(int n)
     // previous format until the user moves in a line).
     if (row.lineFormat != m_activeTransmitFormat && !row.edit->document()->isEmpty())
         row.edit->clear();
+    if (m_shownCheck.line == n)
+        forgetShownCheck();
     UpdateStatusLine();
 }
 
@@ -40,11 +43,16 @@ void TFmain::TransmitEditSelectionChange(int n)
 void TFmain::TransmitEditEnter(int n)
 {
     m_currentTransmitLine = n;
+    if (m_shownCheck.line != n)
+        forgetShownCheck();
 }
 
 void TFmain::TransmitEditChange(int n)
 {
     m_transmitRows.row(n).edit->keepLastLine();
+    // The result belongs to the text it was computed from.
+    if (m_shownCheck.line == n)
+        forgetShownCheck();
 }
 
 void TFmain::SendButtonClick(int n)
@@ -169,4 +177,32 @@ void TFmain::ComputeChecksum(int kind)
         return;
     m_ui->LengthDisplay->setText(captions->length);
     m_ui->CheckSumDisplay->setText(captions->checksum);
+    m_shownCheck = {m_currentTransmitLine, captions->kind, captions->value};
+    m_ui->AppendCheckButton->setEnabled(true);
+}
+
+void TFmain::forgetShownCheck()
+{
+    m_shownCheck = {};
+    m_ui->AppendCheckButton->setEnabled(false);
+}
+
+void TFmain::AppendCheckButtonClick()
+{
+    const int n = m_shownCheck.line;
+    if (n <= 0 || n != m_currentTransmitLine)
+        return;
+    TransmitRow& row = m_transmitRows.row(n);
+    const std::optional<QString> text =
+        kirt::checkAppendText(m_shownCheck.kind, m_shownCheck.value, row.lineFormat);
+    // A check cut short by the limit would be a wrong check: all of it or nothing.
+    if (!text || row.edit->fieldText().size() + text->size() > kirt::fieldLimit(row.lineFormat))
+        return;
+    // Before a final line break, which would otherwise start a new line and lose the data.
+    const QString current = row.edit->fieldText();
+    QTextCursor cursor(row.edit->document());
+    cursor.setPosition(
+        static_cast<int>(current.endsWith(u'\n') ? current.size() - 1 : current.size()));
+    cursor.insertText(*text);
+    row.edit->setTextCursor(cursor);
 }

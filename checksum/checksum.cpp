@@ -126,7 +126,41 @@ std::optional<ChecksumCaptions> ComputeChecksum(int kind, const QString& selecti
     std::uint16_t value = computeCheck(*check, data);
     if (*check == CheckKind::Crc16 || *check == CheckKind::Modbus)
         value = substituteControlBytes(value);
-    return ChecksumCaptions{lengthCaption(data.size()), checkCaption(*check, value)};
+    return ChecksumCaptions{lengthCaption(data.size()), checkCaption(*check, value), *check, value};
+}
+
+QByteArray checkWireBytes(CheckKind kind, std::uint16_t value)
+{
+    const char high = static_cast<char>(highByte(value));
+    const char low = static_cast<char>(lowByte(value));
+    switch (kind) {
+    case CheckKind::Xor:
+        return QByteArray(1, low);
+    case CheckKind::Modbus:
+        return QByteArray{} + low + high;
+    case CheckKind::Add:
+    case CheckKind::Crc16:
+    case CheckKind::XModem:
+    case CheckKind::Hdlc:
+        break;
+    }
+    return QByteArray{} + high + low;
+}
+
+std::optional<QString> checkAppendText(CheckKind kind, std::uint16_t value, DataFormat format)
+{
+    const QByteArray bytes = checkWireBytes(kind, value);
+    QString text;
+    for (const char c : bytes) {
+        const auto byte = static_cast<std::uint8_t>(c);
+        if (format == DataFormat::Hex)
+            text += HexByte(byte);
+        else if (byte == 0x00 || byte == 0x0A || byte == 0x0D)
+            return std::nullopt;
+        else
+            text += QChar(byte);
+    }
+    return text;
 }
 
 } // namespace kirt

@@ -79,7 +79,18 @@ struct ChecksumCaptions
 {
     QString length;   // for LengthDisplay
     QString checksum; // for CheckSumDisplay
+    CheckKind kind = CheckKind::Xor;
+    std::uint16_t value = 0; // the shown result
 };
+
+// A shown result's bytes in the order they go on the wire: Modbus low byte first, the other
+// 16-bit kinds (ADD as its two shown bytes) high byte first, XOR its one byte.
+QByteArray checkWireBytes(CheckKind kind, std::uint16_t value);
+
+// The text that puts those bytes at the end of a field of the given format: HEX digits, or
+// the characters of the bytes. Nothing when an ASC field cannot carry one of them (a zero
+// ends the text there, CR and LF end the line).
+std::optional<QString> checkAppendText(CheckKind kind, std::uint16_t value, DataFormat format);
 
 // What check button `kind` (1..8) shows for the selection of the current transmit line.
 // Buttons 3 and 4 have no check: they give nothing and the displays keep their captions.

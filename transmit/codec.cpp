@@ -112,4 +112,31 @@ QString LastLineOf(const QString& text)
     return cut < 0 ? text : text.mid(cut + 1);
 }
 
+QString StripHexDumpSeparators(const QString& text)
+{
+    const auto separator = [](QChar ch) {
+        return ch == u' ' || ch == u'\t' || ch == u',' || ch == u':' || ch == u';';
+    };
+    QString kept;
+    kept.reserve(text.size());
+    bool valueStart = true;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar ch = text[i];
+        if (separator(ch)) {
+            valueStart = true;
+            continue;
+        }
+        // Only at the start of a value: in "A0x" the 0 is a digit of its own.
+        if (valueStart && ch == u'0' && i + 1 < text.size() &&
+            (text[i + 1] == u'x' || text[i + 1] == u'X')) {
+            ++i;
+            valueStart = false;
+            continue;
+        }
+        valueStart = ch == u'\n';
+        kept += ch;
+    }
+    return kept;
+}
+
 } // namespace kirt

@@ -61,6 +61,11 @@ std::uint32_t ConvertTransmitText(TransmitBuffer& buffer, DataFormat format);
 // Convenience for callers outside the shared buffer (checksum selections, protocol packets).
 QByteArray ConvertText(const QString& text, DataFormat format);
 
+// What a paste into a HEX field keeps of a hex dump: blanks, tabs, commas, colons and semicolons
+// go, and so does a "0x" or "0X" that starts a value. Everything else stays where it was, to
+// be paired by position as typed digits are.
+QString StripHexDumpSeparators(const QString& text);
+
 // The two-digit upper-case form of a byte.
 QString HexByte(std::uint8_t byte);
 

@@ -106,6 +106,8 @@ void DataLineEdit::insertFromMimeData(const QMimeData* source)
     QString text = source->text();
     text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
     text.replace(u'\r', u'\n');
+    if (m_pasteFilter)
+        text = m_pasteFilter(text);
     text.truncate(roomFor(selected));
     if (text.isEmpty())
         return;

@@ -21,6 +21,9 @@ public:
     void setMaxLength(int maxLength) { m_maxLength = maxLength; }
     int maxLength() const { return m_maxLength; }
     void setKeyFilter(KeyFilter filter) { m_keyFilter = std::move(filter); }
+    // Rewrites pasted or dropped text before the limit is applied (a hex dump's separators).
+    using PasteFilter = std::function<QString(const QString&)>;
+    void setPasteFilter(PasteFilter filter) { m_pasteFilter = std::move(filter); }
 
     // The characters exactly as stored, line breaks as "\n". (toPlainText() would turn a
     // no-break space into a plain one, and ASC data must go out byte for byte.)
@@ -45,6 +48,7 @@ private:
     int m_maxLength = 1000;
     bool m_trimming = false;
     KeyFilter m_keyFilter;
+    PasteFilter m_pasteFilter;
 };
 
 } // namespace kirt

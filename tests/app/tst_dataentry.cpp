@@ -37,6 +37,7 @@ private slots:
     void ascLineTakesEverythingButEnter();
     void limitsHoldForTypingAndPasting();
     void pasteOfSeveralLinesKeepsTheLast();
+    void pastedHexDumpLosesItsSeparators();
     void formatPickClearsOnlyOnChange();
     void newLineFieldFollowsTheLastSelectedLine();
     void boxesIgnoreTypedLetters();
@@ -108,6 +109,34 @@ void TestDataEntry::pasteOfSeveralLinesKeepsTheLast()
     QGuiApplication::clipboard()->setText(QStringLiteral("0102\r\n0304\r\n"));
     edit->paste();
     QCOMPARE(edit->toPlainText(), QStringLiteral("0304\n"));
+}
+
+void TestDataEntry::pastedHexDumpLosesItsSeparators()
+{
+    WindowFixture f(WindowFixture::Device::Pty);
+    QVERIFY(startOnTheBoard(f));
+    QVERIFY(f.openPort());
+    const auto paste = [&](kirt::DataLineEdit* edit, const QString& text) {
+        edit->setFocus();
+        edit->clear();
+        QGuiApplication::clipboard()->setText(text);
+        edit->paste();
+        return edit->fieldText();
+    };
+    kirt::DataLineEdit* hex = transmitEdit(f, 1);
+    QCOMPARE(paste(hex, QStringLiteral("01 03 00 00 00 0A C5 CD")), "01030000000AC5CD");
+    f.click("BitBtn9");
+    QCOMPARE(f.device().receive(8), QByteArray::fromHex("01030000000AC5CD"));
+    // Junk is no separator: it stays and pairs by position, as typed digits do.
+    QCOMPARE(paste(hex, QStringLiteral("0xG1, 2H")), "G12H");
+    f.click("BitBtn9");
+    QCOMPARE(f.device().receive(2), QByteArray("\x01\x20"));
+
+    f.choose(QStringLiteral("TransmitFormatComboBox2"), 1);
+    QCOMPARE(paste(transmitEdit(f, 2), QStringLiteral("a, b: 0x1")), "a, b: 0x1");
+    f.click("ProtocolData_BitBtn");
+    QCOMPARE(paste(f.find<kirt::DataLineEdit>("RxEdit1"), QStringLiteral("0xAA;0xBB")), "AABB");
+    QCOMPARE(paste(f.find<kirt::DataLineEdit>("TxEdit4"), QStringLiteral("55:66")), "5566");
 }
 
 void TestDataEntry::formatPickClearsOnlyOnChange()

@@ -325,13 +325,14 @@ void TestLayout::menus()
     QCOMPARE(captionOf(control("Help1")), "Help(&H)");
     QCOMPARE(menuEntries(control<QMenu>("File1")),
              (QStringList{"Open(&O)|Ctrl+O", "Save(&S)|Ctrl+S", "Save As...(&A)|Ctrl+A",
-                          "Real Time Save(&R)|Ctrl+R", "-", "Print(&P)|Ctrl+P", "-",
-                          "Exit(&X)|Ctrl+X"}));
+                          "Real Time Save(&R)|Ctrl+R", "-", "Print(&P)|Ctrl+P",
+                          "Open Workbench...|", "Save Workbench...|", "-", "Exit(&X)|Ctrl+X"}));
     QCOMPARE(menuEntries(control<QMenu>("Help1")),
              (QStringList{"Help(&H)|Ctrl+H", "About(&I)|Ctrl+I"}));
     // The handlers find their items by these names.
-    const QStringList actions{"FileOpen",  "FileSave", "FileSaveAs", "RunTimeSave1",
-                              "FilePrint", "Exit",     "UserMamual", "About"};
+    const QStringList actions{"FileOpen",   "FileSave",      "FileSaveAs",    "RunTimeSave1",
+                              "FilePrint",  "WorkbenchOpen", "WorkbenchSave", "Exit",
+                              "UserMamual", "About"};
     for (const QString& name : actions)
         QVERIFY2(m_window->findChild<QAction*>(name), qPrintable(name));
 }

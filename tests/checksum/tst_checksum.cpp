@@ -19,6 +19,8 @@ private slots:
     void selectionData_data();
     void selectionData();
     void buttonsWithoutCheck();
+    void appendText_data();
+    void appendText();
 };
 
 Q_DECLARE_METATYPE(const CrcTable*)
@@ -173,6 +175,41 @@ void TestChecksum::buttonsWithoutCheck()
     for (int button : {0, 3, 4, 9, -1})
         QVERIFY2(!ComputeChecksum(button, QStringLiteral("123456789"), DataFormat::Asc),
                  qPrintable(QString::number(button)));
+}
+
+void TestChecksum::appendText_data()
+{
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<int>("value");
+    QTest::addColumn<int>("format");
+    QTest::addColumn<QString>("text"); // "-" for nothing
+    const int hex = static_cast<int>(DataFormat::Hex);
+    const int asc = static_cast<int>(DataFormat::Asc);
+    // A Modbus frame check goes low byte first: CDC5h is sent C5 CD.
+    QTest::newRow("Modbus HEX") << 6 << 0xCDC5 << hex << "C5CD";
+    QTest::newRow("Modbus ASC") << 6 << 0x4142 << asc << "BA";
+    QTest::newRow("CRC-16 HEX") << 5 << 0xBB3D << hex << "BB3D";
+    QTest::newRow("XModem HEX") << 7 << 0x31C3 << hex << "31C3";
+    QTest::newRow("HDLC ASC") << 8 << 0x4142 << asc << "AB";
+    QTest::newRow("ADD HEX") << 2 << 0x01DD << hex << "01DD";
+    QTest::newRow("XOR HEX") << 1 << 0x0031 << hex << "31";
+    QTest::newRow("XOR ASC") << 1 << 0x00E9 << asc << "\u00e9";
+    QTest::newRow("ASC zero") << 7 << 0x0041 << asc << "-";
+    QTest::newRow("ASC LF") << 1 << 0x000A << asc << "-";
+    QTest::newRow("ASC CR") << 6 << 0x0D41 << asc << "-";
+    QTest::newRow("HEX zero") << 2 << 0x0000 << hex << "0000";
+}
+
+void TestChecksum::appendText()
+{
+    QFETCH(int, kind);
+    QFETCH(int, value);
+    QFETCH(int, format);
+    QFETCH(QString, text);
+    const auto appended =
+        checkAppendText(static_cast<CheckKind>(kind), static_cast<std::uint16_t>(value),
+                        dataFormatFromIndex(format));
+    QCOMPARE(appended.value_or(QStringLiteral("-")), text);
 }
 
 QTEST_APPLESS_MAIN(TestChecksum)

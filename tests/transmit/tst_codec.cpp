@@ -18,6 +18,8 @@ private slots:
     void bufferNeverOverflows();
     void lastLine_data();
     void lastLine();
+    void hexDumpPaste_data();
+    void hexDumpPaste();
 };
 
 void TestCodec::exactlyTwentyTwoKeysPass()
@@ -125,6 +127,33 @@ void TestCodec::lastLine()
     QFETCH(QString, text);
     QFETCH(QString, kept);
     QCOMPARE(LastLineOf(text), kept);
+}
+
+void TestCodec::hexDumpPaste_data()
+{
+    QTest::addColumn<QString>("pasted");
+    QTest::addColumn<QString>("kept");
+    QTest::newRow("blanks") << "01 03 00 00 00 0A C5 CD"
+                            << "01030000000AC5CD";
+    QTest::newRow("tabs, commas, colons, semicolons") << "01\t03,00:0A;C5"
+                                                      << "0103000AC5";
+    QTest::newRow("C array") << "0x01, 0X03,0xff"
+                             << "0103ff";
+    QTest::newRow("0x only where a value starts") << "A0x1 10X"
+                                                  << "A0x110X";
+    QTest::newRow("a line per row") << "0x01\n0x02"
+                                    << "01\n02";
+    QTest::newRow("junk stays in place") << "G1-2 zz"
+                                         << "G1-2zz";
+    QTest::newRow("nothing but separators") << " ,;: \t"
+                                            << "";
+}
+
+void TestCodec::hexDumpPaste()
+{
+    QFETCH(QString, pasted);
+    QFETCH(QString, kept);
+    QCOMPARE(StripHexDumpSeparators(pasted), kept);
 }
 
 QTEST_APPLESS_MAIN(TestCodec)

@@ -1,0 +1,95 @@
+#include "app/logic/commandline.h"
+
+#include "serial/comsettings.h"
+#include "serial/portmap.h"
+
+#include <QCommandLineParser>
+
+namespace kirt {
+
+namespace {
+
+const char Usage[] = R"(Usage: kirt [options]
+Serial-port terminal for testing devices on a COM port.
+
+  --port COMn        select the port COM1..COM30
+  --device PATH      use the device PATH for that port (or COM1) in this run only
+  --baud N           select the baud rate N, one of the rate list
+  --open             open the port at start
+  --workbench FILE   open a workbench file (.kirt) at start
+  -h, --help         print this help and exit
+  -v, --version      print the version and exit
+)";
+
+ParsedCommandLine mistake(const QString& text)
+{
+    return {std::nullopt, QStringLiteral("kirt: %1\n").arg(text) + commandLineUsage(), 2};
+}
+
+} // namespace
+
+QString commandLineUsage()
+{
+    return QString::fromLatin1(Usage);
+}
+
+QString devicePort(const StartOptions& options)
+{
+    return options.port.isEmpty() ? QStringLiteral("COM1") : options.port;
+}
+
+ParsedCommandLine parseCommandLine(const QStringList& arguments)
+{
+    QCommandLineParser parser;
+    const QCommandLineOption port(QStringLiteral("port"), {}, QStringLiteral("COMn"));
+    const QCommandLineOption device(QStringLiteral("device"), {}, QStringLiteral("PATH"));
+    const QCommandLineOption baud(QStringLiteral("baud"), {}, QStringLiteral("N"));
+    const QCommandLineOption open(QStringLiteral("open"), {});
+    const QCommandLineOption workbench(QStringLiteral("workbench"), {}, QStringLiteral("FILE"));
+    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")}, {});
+    const QCommandLineOption version({QStringLiteral("v"), QStringLiteral("version")}, {});
+    parser.addOptions({port, device, baud, open, workbench, help, version});
+
+    if (!parser.parse(arguments))
+        return mistake(parser.errorText());
+    if (!parser.positionalArguments().isEmpty())
+        return mistake(QStringLiteral("unexpected argument '%1'")
+                           .arg(parser.positionalArguments().constFirst()));
+    if (parser.isSet(help))
+        return {std::nullopt, commandLineUsage(), 0};
+    if (parser.isSet(version))
+        return {std::nullopt, QStringLiteral("kirt %1\n").arg(QLatin1String(KIRT_VERSION)), 0};
+
+    StartOptions options;
+    if (parser.isSet(port)) {
+        options.port = parser.value(port).toUpper();
+        if (comPortNumber(options.port) == 0)
+            return mistake(
+                QStringLiteral("--port takes COM1..COM30, not '%1'").arg(parser.value(port)));
+    }
+    if (parser.isSet(device)) {
+        options.device = parser.value(device);
+        if (options.device.isEmpty())
+            return mistake(QStringLiteral("--device takes a device path"));
+    }
+    if (parser.isSet(baud)) {
+        bool ok = false;
+        const uint rate = parser.value(baud).toUInt(&ok);
+        for (std::size_t i = 0; ok && i < BaudRateTable.size(); ++i)
+            if (BaudRateTable[i] == rate)
+                options.baudIndex = static_cast<int>(i);
+        if (options.baudIndex < 0)
+            return mistake(QStringLiteral("--baud takes a rate of the list (75 .. 115200), not "
+                                          "'%1'")
+                               .arg(parser.value(baud)));
+    }
+    options.open = parser.isSet(open);
+    if (parser.isSet(workbench)) {
+        options.workbench = parser.value(workbench);
+        if (options.workbench.isEmpty())
+            return mistake(QStringLiteral("--workbench takes a file name"));
+    }
+    return {options, {}, 0};
+}
+
+} // namespace kirt

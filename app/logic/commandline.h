@@ -1,0 +1,37 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+namespace kirt {
+
+// What the command line asks of a start.
+struct StartOptions
+{
+    QString port;       // "COMn", empty to keep the stored choice
+    QString device;     // a device path mapped to the port for this run, empty for none
+    int baudIndex = -1; // an index into BaudRateTable, -1 to keep the stored choice
+    bool open = false;
+    QString workbench; // a workbench file to open, empty for none
+};
+
+// The outcome of a command line: options to start with, or a text to print and an exit code
+// (help and version on standard output with 0, a mistake on standard error with 2).
+struct ParsedCommandLine
+{
+    std::optional<StartOptions> options;
+    QString text;
+    int exitCode = 0;
+};
+
+// arguments[0] is the program's name.
+ParsedCommandLine parseCommandLine(const QStringList& arguments);
+
+QString commandLineUsage();
+
+// The port a --device path is mapped to: the chosen one, else COM1.
+QString devicePort(const StartOptions& options);
+
+} // namespace kirt

@@ -1,0 +1,138 @@
+// APPEND: the shown check goes onto the end of its line, in the order it travels on the wire.
+#include "tests/support/windowfixture.h"
+#include "ui/datalineedit.h"
+
+#include <QPushButton>
+#include <QtTest>
+
+using kirt::test::WindowFixture;
+
+namespace {
+
+kirt::DataLineEdit* edit(WindowFixture& f, int n)
+{
+    return f.find<kirt::DataLineEdit>(QStringLiteral("TransmitEdit%1").arg(n));
+}
+
+QPushButton* appendButton(WindowFixture& f)
+{
+    return f.find<QPushButton>(QStringLiteral("AppendCheckButton"));
+}
+
+// The line filled and all of it selected, then the check button clicked.
+void check(WindowFixture& f, int n, int format, const QString& text, int button)
+{
+    f.choose(QStringLiteral("TransmitFormatComboBox%1").arg(n), format);
+    kirt::DataLineEdit* line = edit(f, n);
+    line->setPlainText(text);
+    line->setFocus();
+    line->selectAll();
+    // The check buttons come on at the next tick of the selection watch.
+    auto* checkButton = f.find<QPushButton>(QStringLiteral("Button%1").arg(button));
+    QVERIFY(kirt::PtyDevice::waitUntil([checkButton] { return checkButton->isEnabled(); }, 2000));
+    checkButton->click();
+}
+
+bool startOnTheBoard(WindowFixture& f)
+{
+    const bool active = f.showActive();
+    f.click("TransmitDataView_BitBtn");
+    return active;
+}
+
+} // namespace
+
+class TestAppendCheck : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void appendsInWireOrder_data();
+    void appendsInWireOrder();
+    void allOrNothingAtTheLimit();
+    void enabledOnlyForTheLineItWasComputedFor();
+};
+
+void TestAppendCheck::appendsInWireOrder_data()
+{
+    QTest::addColumn<int>("button");
+    QTest::addColumn<int>("format");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("appended");
+    const QString check = QStringLiteral("123456789");
+    const QString checkHex = QStringLiteral("313233343536373839");
+    // Modbus requests with their well-known frame checks, low byte first.
+    QTest::newRow("Modbus HEX") << 6 << 0 << "01030000000A"
+                                << "C5CD";
+    QTest::newRow("Modbus HEX 2") << 6 << 0 << "010300000001"
+                                  << "840A";
+    QTest::newRow("Modbus ASC") << 6 << 1 << check << "7K";      // 4B37h
+    QTest::newRow("CRC-16 ASC") << 5 << 1 << check << "\u00BB="; // BB3Dh
+    QTest::newRow("XModem ASC") << 7 << 1 << check << "1\u00C3"; // 31C3h
+    QTest::newRow("HDLC HEX") << 8 << 0 << checkHex << "906E";
+    QTest::newRow("ADD HEX") << 2 << 0 << checkHex << "01DD";
+    QTest::newRow("XOR HEX") << 1 << 0 << checkHex << "31";
+    QTest::newRow("XOR ASC") << 1 << 1 << check << "1";
+    QTest::newRow("after a final line break") << 1 << 1 << "12\n"
+                                              << "\t\n"; // 31h ^ 32h ^ 0Ah
+}
+
+void TestAppendCheck::appendsInWireOrder()
+{
+    QFETCH(int, button);
+    QFETCH(int, format);
+    QFETCH(QString, text);
+    QFETCH(QString, appended);
+    WindowFixture f;
+    QVERIFY(startOnTheBoard(f));
+    check(f, 3, format, text, button);
+    QVERIFY(appendButton(f)->isEnabled());
+    f.click("AppendCheckButton");
+    QCOMPARE(edit(f, 3)->fieldText(), QString(text).remove(u'\n') + appended);
+}
+
+void TestAppendCheck::allOrNothingAtTheLimit()
+{
+    WindowFixture f;
+    QVERIFY(startOnTheBoard(f));
+    const QString nearlyFull(998, u'A');
+    check(f, 1, 0, nearlyFull, 6);
+    f.click("AppendCheckButton");
+    QCOMPARE(edit(f, 1)->fieldText(), nearlyFull);
+    check(f, 1, 0, nearlyFull, 1);
+    f.click("AppendCheckButton");
+    QCOMPARE(edit(f, 1)->fieldText(), nearlyFull + "AA");
+
+    const QString ascNearlyFull(499, u'A');
+    check(f, 2, 1, ascNearlyFull, 2);
+    f.click("AppendCheckButton");
+    QCOMPARE(edit(f, 2)->fieldText(), ascNearlyFull);
+    check(f, 2, 1, ascNearlyFull, 1);
+    f.click("AppendCheckButton");
+    QCOMPARE(edit(f, 2)->fieldText(), ascNearlyFull + u'A');
+}
+
+void TestAppendCheck::enabledOnlyForTheLineItWasComputedFor()
+{
+    WindowFixture f;
+    QVERIFY(startOnTheBoard(f));
+    QVERIFY(!appendButton(f)->isEnabled());
+    check(f, 4, 0, QStringLiteral("0102"), 1);
+    QVERIFY(appendButton(f)->isEnabled());
+    edit(f, 5)->setFocus();
+    QVERIFY(!appendButton(f)->isEnabled());
+
+    check(f, 4, 0, QStringLiteral("0102"), 1);
+    QTest::keyClick(edit(f, 4), Qt::Key_End);
+    QTest::keyClick(edit(f, 4), Qt::Key_A);
+    QVERIFY(!appendButton(f)->isEnabled());
+
+    // One append per result: the line it went into is new text.
+    check(f, 4, 0, QStringLiteral("0102"), 1);
+    f.click("AppendCheckButton");
+    QVERIFY(!appendButton(f)->isEnabled());
+    QCOMPARE(edit(f, 4)->fieldText(), QStringLiteral("010203"));
+}
+
+QTEST_MAIN(TestAppendCheck)
+#include "tst_appendcheck.moc"

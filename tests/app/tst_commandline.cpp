@@ -1,0 +1,137 @@
+// The command line: the program run for what it prints, and the options applied to a window.
+#include "app/logic/commandline.h"
+#include "tests/support/windowfixture.h"
+#include "ui/datalineedit.h"
+
+#include <QProcess>
+#include <QtTest>
+
+using kirt::test::WindowFixture;
+
+namespace {
+
+struct Run
+{
+    int exitCode = -1;
+    QString out;
+    QString err;
+};
+
+// The program with no display at all: help, version and mistakes must not need one.
+Run runKirt(const QStringList& arguments)
+{
+    QProcess process;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.remove(QStringLiteral("DISPLAY"));
+    env.remove(QStringLiteral("WAYLAND_DISPLAY"));
+    env.remove(QStringLiteral("QT_QPA_PLATFORM"));
+    process.setProcessEnvironment(env);
+    process.start(QStringLiteral(KIRT_PATH), arguments);
+    if (!process.waitForFinished(10000)) {
+        process.kill();
+        process.waitForFinished();
+        return {};
+    }
+    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
+            QString::fromLocal8Bit(process.readAllStandardOutput()),
+            QString::fromLocal8Bit(process.readAllStandardError())};
+}
+
+} // namespace
+
+class TestCommandLine : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void helpAndVersion();
+    void mistakes_data();
+    void mistakes();
+    void optionsParsed();
+    void optionsApplied();
+};
+
+void TestCommandLine::helpAndVersion()
+{
+    for (const QString& help : {QStringLiteral("--help"), QStringLiteral("-h")}) {
+        const Run run = runKirt({help});
+        QCOMPARE(run.exitCode, 0);
+        QVERIFY2(run.out.startsWith(QStringLiteral("Usage: kirt")), qPrintable(run.out));
+        QVERIFY(run.out.contains(QStringLiteral("--workbench FILE")));
+        QCOMPARE(run.err, QString());
+    }
+    const Run version = runKirt({QStringLiteral("--version")});
+    QCOMPARE(version.exitCode, 0);
+    QVERIFY2(
+        QRegularExpression(QStringLiteral("^kirt \\d+\\.\\d+\\n$")).match(version.out).hasMatch(),
+        qPrintable(version.out));
+}
+
+void TestCommandLine::mistakes_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("unknown option") << QStringList{"--bogus"} << "kirt: Unknown option 'bogus'.";
+    QTest::newRow("port out of range")
+        << QStringList{"--port", "COM31"} << "kirt: --port takes COM1..COM30, not 'COM31'";
+    QTest::newRow("port not a COM")
+        << QStringList{"--port=/dev/ttyS0"} << "kirt: --port takes COM1..COM30, not '/dev/ttyS0'";
+    QTest::newRow("baud off the list")
+        << QStringList{"--baud", "9601"}
+        << "kirt: --baud takes a rate of the list (75 .. 115200), not '9601'";
+    QTest::newRow("missing value")
+        << QStringList{"--workbench"} << "kirt: Missing value after '--workbench'.";
+    QTest::newRow("stray argument")
+        << QStringList{"bench.kirt"} << "kirt: unexpected argument 'bench.kirt'";
+}
+
+void TestCommandLine::mistakes()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, message);
+    const Run run = runKirt(arguments);
+    QCOMPARE(run.exitCode, 2);
+    QCOMPARE(run.out, QString());
+    QCOMPARE(run.err, message + u'\n' + kirt::commandLineUsage());
+}
+
+void TestCommandLine::optionsParsed()
+{
+    const auto parsed = kirt::parseCommandLine({"kirt", "--port", "com7", "--device", "/dev/x",
+                                                "--baud=115200", "--open", "--workbench", "b"});
+    QVERIFY(parsed.options);
+    QCOMPARE(parsed.options->port, QStringLiteral("COM7"));
+    QCOMPARE(kirt::devicePort(*parsed.options), QStringLiteral("COM7"));
+    QCOMPARE(parsed.options->device, QStringLiteral("/dev/x"));
+    QCOMPARE(parsed.options->baudIndex, 17);
+    QVERIFY(parsed.options->open);
+    QCOMPARE(parsed.options->workbench, QStringLiteral("b"));
+
+    // Nothing asked: the start as it always was.
+    const auto none = kirt::parseCommandLine({"kirt"});
+    QVERIFY(none.options);
+    QCOMPARE(none.options->baudIndex, -1);
+    QVERIFY(!none.options->open);
+    QVERIFY(none.options->port.isEmpty() && none.options->workbench.isEmpty());
+    QCOMPARE(kirt::devicePort(*none.options), QStringLiteral("COM1"));
+}
+
+void TestCommandLine::optionsApplied()
+{
+    WindowFixture f(WindowFixture::Device::Pty);
+    kirt::Workbench bench;
+    bench.lines[0].text = QStringLiteral("0102");
+    const QString path = f.file(QStringLiteral("start.kirt"));
+    QVERIFY(kirt::writeWorkbench(path, bench));
+    const auto parsed = kirt::parseCommandLine({"kirt", "--port", f.device().portName(), "--baud",
+                                                "57600", "--open", "--workbench", path});
+    QVERIFY(parsed.options);
+    f.window().ApplyStartOptions(*parsed.options);
+    QVERIFY(f.window().portOpen());
+    QCOMPARE(f.window().comSettings().baudRate, 57600U);
+    QCOMPARE(f.window().comSettings().portName, f.device().portName());
+    QCOMPARE(f.find<kirt::DataLineEdit>("TransmitEdit1")->fieldText(), QStringLiteral("0102"));
+}
+
+QTEST_MAIN(TestCommandLine)
+#include "tst_commandline.moc"

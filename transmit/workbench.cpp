@@ -1,0 +1,189 @@
+#include "transmit/workbench.h"
+
+#include "transmit/autotransmit.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QSettings>
+
+namespace kirt {
+
+namespace {
+
+const QString Section = QStringLiteral("Workbench");
+
+bool isAsciiHexDigit(char16_t ch)
+{
+    return (ch >= u'0' && ch <= u'9') || (ch >= u'A' && ch <= u'F') || (ch >= u'a' && ch <= u'f');
+}
+
+// A value that QSettings read as a list (it had a comma) is no single value.
+bool isSingle(const QVariant& value)
+{
+    return value.isValid() && value.typeId() != QMetaType::QStringList;
+}
+
+// Texts are kept as the hex digits of their UTF-8 form, so that every byte of an ASC field,
+// control characters and line breaks included, comes back exactly and the file stays text.
+QString encodeText(const QString& text)
+{
+    return QString::fromLatin1(text.toUtf8().toHex().toUpper());
+}
+
+std::optional<QString> decodeText(const QString& stored)
+{
+    if (stored.size() % 2 != 0)
+        return std::nullopt;
+    for (const QChar ch : stored)
+        if (!isAsciiHexDigit(ch.unicode()))
+            return std::nullopt;
+    const QByteArray bytes = QByteArray::fromHex(stored.toLatin1());
+    const QString text = QString::fromUtf8(bytes);
+    if (text.toUtf8() != bytes)
+        return std::nullopt;
+    return text;
+}
+
+// Reads the values of one workbench; the first fault gives its reason.
+class Reader
+{
+public:
+    explicit Reader(QSettings& settings) : m_settings(settings) {}
+
+    QString fault() const { return m_fault; }
+
+    int integer(const QString& group, const QString& key, int min, int max)
+    {
+        if (!m_fault.isEmpty())
+            return min;
+        const QString name = group + u'/' + key;
+        const QVariant value = m_settings.value(name);
+        bool ok = false;
+        const int v = isSingle(value) ? value.toString().toInt(&ok) : 0;
+        if (!value.isValid())
+            m_fault = QStringLiteral("%1 is missing.").arg(name);
+        else if (!ok || v < min || v > max)
+            m_fault = QStringLiteral("%1 is out of range (%2 to %3).").arg(name).arg(min).arg(max);
+        return ok ? v : min;
+    }
+
+    QString text(const QString& group, const QString& key, DataFormat format)
+    {
+        if (!m_fault.isEmpty())
+            return {};
+        const QString name = group + u'/' + key;
+        const QVariant value = m_settings.value(name);
+        std::optional<QString> text;
+        if (isSingle(value))
+            text = decodeText(value.toString());
+        if (!value.isValid())
+            m_fault = QStringLiteral("%1 is missing.").arg(name);
+        else if (!text)
+            m_fault = QStringLiteral("%1 is not hex-encoded text.").arg(name);
+        else if (text->size() > fieldLimit(format))
+            m_fault = QStringLiteral("%1 is longer than %2 characters.")
+                          .arg(name)
+                          .arg(fieldLimit(format));
+        return text.value_or(QString());
+    }
+
+private:
+    QSettings& m_settings;
+    QString m_fault;
+};
+
+QString lineGroup(int n)
+{
+    return QStringLiteral("Line%1").arg(n);
+}
+
+QString ruleGroup(int n)
+{
+    return QStringLiteral("Rule%1").arg(n);
+}
+
+} // namespace
+
+WorkbenchRead readWorkbench(const QString& path)
+{
+    const QFileInfo info(path);
+    if (!info.isFile() || !info.isReadable())
+        return {std::nullopt, QStringLiteral("The file cannot be read.")};
+    QSettings settings(path, QSettings::IniFormat);
+    if (settings.status() != QSettings::NoError)
+        return {std::nullopt, QStringLiteral("The file is not a workbench.")};
+    const QVariant version = settings.value(Section + QStringLiteral("/Version"));
+    bool ok = false;
+    const int v = isSingle(version) ? version.toString().toInt(&ok) : 0;
+    if (!ok || v < 1)
+        return {std::nullopt, QStringLiteral("The file is not a workbench.")};
+    if (v > Workbench::Version)
+        return {std::nullopt,
+                QStringLiteral("The file was written by a newer version (workbench version %1).")
+                    .arg(v)};
+
+    Workbench bench;
+    Reader read(settings);
+    const int lastPosition = static_cast<int>(AutoIntervalTable.size()) - 1;
+    bench.autoIntervalPosition =
+        read.integer(Section, QStringLiteral("AutoIntervalTime"), 0, lastPosition);
+    for (int n = 1; n <= Workbench::Lines; ++n) {
+        Workbench::Line& line = bench.lines[static_cast<std::size_t>(n - 1)];
+        const QString group = lineGroup(n);
+        line.format = dataFormatFromIndex(read.integer(group, QStringLiteral("Format"), 0, 1));
+        line.text = read.text(group, QStringLiteral("Text"), line.format);
+        line.autoSend = read.integer(group, QStringLiteral("Auto"), 0, 1) == 1;
+        line.crlf = read.integer(group, QStringLiteral("CRLF"), 0, 1) == 1;
+    }
+    for (int n = 1; n <= Workbench::Rules; ++n) {
+        Workbench::Rule& rule = bench.rules[static_cast<std::size_t>(n - 1)];
+        const QString group = ruleGroup(n);
+        rule.format = dataFormatFromIndex(read.integer(group, QStringLiteral("Format"), 0, 1));
+        rule.receivePacket = read.text(group, QStringLiteral("ReceivePacket"), rule.format);
+        rule.response = read.text(group, QStringLiteral("Response"), rule.format);
+        rule.enabled = read.integer(group, QStringLiteral("Enable"), 0, 1) == 1;
+    }
+    if (!read.fault().isEmpty())
+        return {std::nullopt, read.fault()};
+    return {bench, {}};
+}
+
+bool writeWorkbench(const QString& path, const Workbench& bench, QString* reason)
+{
+    // A file written over keeps nothing of what it held before.
+    if (QFileInfo::exists(path) && !QFile::remove(path)) {
+        if (reason)
+            *reason = QStringLiteral("The file cannot be replaced.");
+        return false;
+    }
+    QSettings settings(path, QSettings::IniFormat);
+    settings.setValue(Section + QStringLiteral("/Version"), Workbench::Version);
+    settings.setValue(Section + QStringLiteral("/AutoIntervalTime"), bench.autoIntervalPosition);
+    for (int n = 1; n <= Workbench::Lines; ++n) {
+        const Workbench::Line& line = bench.lines[static_cast<std::size_t>(n - 1)];
+        settings.beginGroup(lineGroup(n));
+        settings.setValue(QStringLiteral("Text"), encodeText(line.text));
+        settings.setValue(QStringLiteral("Format"), static_cast<int>(line.format));
+        settings.setValue(QStringLiteral("Auto"), line.autoSend ? 1 : 0);
+        settings.setValue(QStringLiteral("CRLF"), line.crlf ? 1 : 0);
+        settings.endGroup();
+    }
+    for (int n = 1; n <= Workbench::Rules; ++n) {
+        const Workbench::Rule& rule = bench.rules[static_cast<std::size_t>(n - 1)];
+        settings.beginGroup(ruleGroup(n));
+        settings.setValue(QStringLiteral("ReceivePacket"), encodeText(rule.receivePacket));
+        settings.setValue(QStringLiteral("Response"), encodeText(rule.response));
+        settings.setValue(QStringLiteral("Format"), static_cast<int>(rule.format));
+        settings.setValue(QStringLiteral("Enable"), rule.enabled ? 1 : 0);
+        settings.endGroup();
+    }
+    settings.sync();
+    if (settings.status() != QSettings::NoError) {
+        if (reason)
+            *reason = QStringLiteral("The file cannot be written.");
+        return false;
+    }
+    return true;
+}
+
+} // namespace kirt

@@ -1,0 +1,59 @@
+#pragma once
+
+#include "transmit/codec.h"
+
+#include <QString>
+
+#include <array>
+#include <optional>
+
+namespace kirt {
+
+// What a user builds up on the boards and keeps between sessions: the nine transmit lines,
+// the four protocol rules and the auto-transmit interval.
+struct Workbench
+{
+    static constexpr int Version = 1;
+    static constexpr int Lines = 9;
+    static constexpr int Rules = 4;
+
+    struct Line
+    {
+        QString text;
+        DataFormat format = DataFormat::Hex;
+        bool autoSend = false;
+        bool crlf = false;
+
+        bool operator==(const Line&) const = default;
+    };
+    struct Rule
+    {
+        QString receivePacket;
+        QString response;
+        DataFormat format = DataFormat::Hex;
+        bool enabled = false;
+
+        bool operator==(const Rule&) const = default;
+    };
+
+    std::array<Line, Lines> lines{};
+    std::array<Rule, Rules> rules{};
+    int autoIntervalPosition = 0; // the slider's position, an index into AutoIntervalTable
+
+    bool operator==(const Workbench&) const = default;
+};
+
+struct WorkbenchRead
+{
+    std::optional<Workbench> workbench; // empty when the file is refused
+    QString reason;                     // why it was refused
+};
+
+// Reads a workbench file. Any fault refuses the whole file: a half-applied workbench would
+// leave lines and rules that belong to no file.
+WorkbenchRead readWorkbench(const QString& path);
+
+// Writes the workbench to path; false with a reason when the file could not be written.
+bool writeWorkbench(const QString& path, const Workbench& workbench, QString* reason = nullptr);
+
+} // namespace kirt
