@@ -16,7 +16,6 @@ RxRingBuffer::StoreResult RxRingBuffer::StoreRxChunk(const std::uint8_t* bytes, 
             if (m_readIndex == 0) {
                 // The panel appears with the next chunk that arrives.
                 m_full = true;
-                result.becameFull = true;
                 return result;
             }
             m_writeIndex = 0;
@@ -30,7 +29,6 @@ RxRingBuffer::StoreResult RxRingBuffer::StoreRxChunk(const std::uint8_t* bytes, 
 
         if (m_wrapped && m_writeIndex == m_readIndex) {
             m_full = true;
-            result.becameFull = true;
             return result;
         }
     }

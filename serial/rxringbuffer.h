@@ -17,7 +17,6 @@ public:
     {
         std::uint32_t stored = 0;   // bytes of the chunk that went into the buffer
         bool showFullPanel = false; // a chunk arrived while full: show " Rx Memory Full"
-        bool becameFull = false;    // this chunk filled the buffer
     };
 
     struct TakeResult
