@@ -240,7 +240,8 @@ bool TFmain::mMessageKeyPress(char16_t key)
             pair.count = 0;
         }
     } else {
-        // CR goes out but is not shown; every other character is shown as it is sent.
+        // CR goes out but is not shown; every other character is shown as it is sent. With
+        // sent data on show, the write shows every byte, CR as its line break.
         if (key != u'\r' && !showingSent()) {
             m_display->appendData(QString(QChar(key)));
             TrimDisplayLines();
