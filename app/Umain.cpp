@@ -422,7 +422,7 @@ void TFmain::FormCreate()
 
 // The stored settings in their stored order: the twelve of the first version, then the
 // optional ones added since.
-std::array<TFmain::StoredSetting, 16> TFmain::storedSettings()
+std::array<TFmain::StoredSetting, 17> TFmain::storedSettings()
 {
     const Ui::TFmain* ui = m_ui.get();
     return {{
@@ -442,6 +442,7 @@ std::array<TFmain::StoredSetting, 16> TFmain::storedSettings()
         {.name = "FlowControl", .box = ui->FlowControlComboBox, .optional = true},
         {.name = "DtrOn", .check = ui->DTRButton, .optional = true},
         {.name = "RtsOn", .check = ui->RTSButton, .optional = true},
+        {.name = "ShowSent", .box = ui->ShowSentComboBox, .optional = true},
     }};
 }
 

@@ -271,7 +271,7 @@ private:
     void connectSignals();
     void installKeyFilters();
     void centreOnScreen();
-    std::array<StoredSetting, 16> storedSettings();
+    std::array<StoredSetting, 17> storedSettings();
     bool restoreInt(kirt::SettingsStore& store, const QString& name, int& value);
     bool restoreSetting(kirt::SettingsStore& store, const StoredSetting& setting);
 
@@ -283,6 +283,11 @@ private:
 
     // Port (Umain_serial.cpp).
     void ReleasePortHandle();
+    // Writes without showing the bytes (the echo of received bytes).
+    void writeToPort(const std::uint8_t* bytes, std::uint32_t count);
+    // "Show Sent Data" is on and written bytes go out: WriteComBytes shows them.
+    bool showingSent() const;
+    void showSentBytes(const std::uint8_t* bytes, std::uint32_t count);
     kirt::SerialStatus applyLineSettings(kirt::SerialPort& port);
     void resetReceiveBuffer();
 

@@ -168,8 +168,10 @@ void TFmain::FileTransmitTimerTimer()
     WriteComBytes(reinterpret_cast<const std::uint8_t*>(bytes.constData()),
                   static_cast<std::uint32_t>(bytes.size()));
 
-    m_display->appendData(kirt::BytesText(
-        kirt::dataFormatFromIndex(m_ui->DisplayFormatComboBox->currentIndex()), bytes));
+    // Sent data on show has shown the bytes already, in its own colour.
+    if (!showingSent())
+        m_display->appendData(kirt::BytesText(
+            kirt::dataFormatFromIndex(m_ui->DisplayFormatComboBox->currentIndex()), bytes));
     TrimDisplayLines();
 
     m_ui->DownloadCGauge->setValue(gaugeUnits(transmit.lineIndex()));

@@ -230,15 +230,19 @@ bool TFmain::mMessageKeyPress(char16_t key)
         if (pair.count == pair.digits.size()) {
             const char16_t high = pair.digits[0];
             const char16_t low = pair.digits[1];
-            m_display->appendData(QString(QChar(high)) + QChar(low) + u' ');
-            TrimDisplayLines();
+            // With sent data on show the write shows the byte, in the sent colour.
+            if (!showingSent()) {
+                m_display->appendData(QString(QChar(high)) + QChar(low) + u' ');
+                TrimDisplayLines();
+            }
             const std::uint8_t byte = kirt::DecodeHexPair(high, low);
             WriteComBytes(&byte, 1);
             pair.count = 0;
         }
     } else {
-        // CR goes out but is not shown; every other character is shown as it is sent.
-        if (key != u'\r') {
+        // CR goes out but is not shown; every other character is shown as it is sent. With
+        // sent data on show, the write shows every byte, CR as its line break.
+        if (key != u'\r' && !showingSent()) {
             m_display->appendData(QString(QChar(key)));
             TrimDisplayLines();
         }

@@ -205,17 +205,24 @@ void TFmain::ReleasePortHandle()
 
 std::uint32_t TFmain::WriteComBytes(const std::uint8_t* bytes, std::uint32_t count)
 {
+    if (showingSent())
+        showSentBytes(bytes, count);
+    writeToPort(bytes, count);
+    return count;
+}
+
+void TFmain::writeToPort(const std::uint8_t* bytes, std::uint32_t count)
+{
     // With no open port every byte is discarded; bytes a stuck device does not take are not
     // retried.
     if (!m_port || !m_port->isOpen() || count == 0)
-        return count;
+        return;
     if (m_inRxHandOver) {
         // Echo and answers of one hand-over leave together, in order, when it ends.
         m_rxWrites.insert(m_rxWrites.end(), bytes, bytes + count);
-        return count;
+        return;
     }
     m_port->writeBytes(bytes, count);
-    return count;
 }
 
 void TFmain::flushRxWrites()

@@ -131,6 +131,8 @@ void TFmain::ColorComboBoxClick()
     p.setColor(QPalette::Base, index == 0 ? Qt::white : Qt::black);
     p.setColor(QPalette::Text, index == 0 ? Qt::black : Qt::white);
     m_ui->mMessage->setPalette(p);
+    // Sent data stands apart from received text on either background.
+    m_display->setSentColour(index == 0 ? QColor(0, 0, 192) : QColor(255, 200, 0));
 }
 
 void TFmain::CLEAR_BitBtnClick()

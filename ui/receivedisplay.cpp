@@ -4,9 +4,11 @@
 #include <QScrollBar>
 #include <QTextBlock>
 #include <QTextCursor>
+#include <QTextDocumentFragment>
 #include <QTimer>
 
 #include <utility>
+#include <vector>
 
 namespace kirt {
 
@@ -17,6 +19,9 @@ constexpr int WrappedRow = 1;
 
 // Marks a line break in the collected text; the display only ever holds ISO-8859-1.
 constexpr char16_t ForcedBreak = u'\u2028';
+
+// Marks the characters of sent text, so a new colour scheme finds them again.
+constexpr int SentProperty = QTextFormat::UserProperty + 1;
 
 using kirt::RowSplitter;
 
@@ -42,17 +47,21 @@ template <typename Visit> void layOut(QStringView text, RowSplitter& rows, Visit
     }
 }
 
-void insertPiece(QTextCursor& cursor, QStringView row, const RowSplitter::Piece& piece)
+// The format is given every time: a cursor would otherwise take on the format of the text
+// before it, and received text after sent text would come out in the sent colour.
+void insertPiece(QTextCursor& cursor, QStringView row, const RowSplitter::Piece& piece,
+                 const QTextCharFormat& format)
 {
     if (!row.isEmpty())
-        cursor.insertText(row.toString());
-    QString carried;
+        cursor.insertText(row.toString(), format);
+    QTextDocumentFragment carried;
     if (piece.end == RowSplitter::End::Wrap) {
-        // The start of a word that did not fit leaves the full row for the new one.
+        // The start of a word that did not fit leaves the full row for the new one, with the
+        // colours its characters had.
         if (piece.carried > 0) {
             cursor.movePosition(QTextCursor::Left, QTextCursor::KeepAnchor,
                                 static_cast<int>(piece.carried));
-            carried = cursor.selectedText();
+            carried = cursor.selection();
             cursor.removeSelectedText();
         }
         cursor.block().setUserState(WrappedRow);
@@ -60,7 +69,7 @@ void insertPiece(QTextCursor& cursor, QStringView row, const RowSplitter::Piece&
     if (piece.end != RowSplitter::End::Open)
         cursor.insertBlock();
     if (!carried.isEmpty())
-        cursor.insertText(carried);
+        cursor.insertFragment(carried);
 }
 
 } // namespace
@@ -76,6 +85,34 @@ ReceiveDisplay::ReceiveDisplay(QWidget* parent) : QPlainTextEdit(parent)
     m_scrollTimer->setInterval(RefreshMs);
     connect(m_scrollTimer, &QTimer::timeout, this, &ReceiveDisplay::flushScroll);
     m_columns = columnsForWidth();
+    m_sentFormat.setProperty(SentProperty, true);
+    m_sentFormat.setForeground(QColor(Qt::blue));
+}
+
+bool ReceiveDisplay::isSentFormat(const QTextCharFormat& format)
+{
+    return format.boolProperty(SentProperty);
+}
+
+void ReceiveDisplay::setSentColour(const QColor& colour)
+{
+    if (colour == sentColour())
+        return;
+    m_sentFormat.setForeground(colour);
+    flushPending();
+    QTextCursor cursor(document());
+    cursor.beginEditBlock();
+    for (QTextBlock b = document()->begin(); b.isValid(); b = b.next()) {
+        for (auto it = b.begin(); !it.atEnd(); ++it) {
+            const QTextFragment fragment = it.fragment();
+            if (!fragment.isValid() || !isSentFormat(fragment.charFormat()))
+                continue;
+            cursor.setPosition(fragment.position());
+            cursor.setPosition(fragment.position() + fragment.length(), QTextCursor::KeepAnchor);
+            cursor.mergeCharFormat(m_sentFormat);
+        }
+    }
+    cursor.endEditBlock();
 }
 
 int ReceiveDisplay::columnsForWidth() const
@@ -127,8 +164,26 @@ void ReceiveDisplay::flushPending()
     QTextCursor cursor(document());
     cursor.movePosition(QTextCursor::End);
     cursor.beginEditBlock();
-    layOut(pending, m_rows, [&cursor](QStringView row, const RowSplitter::Piece& piece) {
-        insertPiece(cursor, row, piece);
+    const QTextCharFormat received;
+    layOut(pending, m_rows, [&](QStringView row, const RowSplitter::Piece& piece) {
+        insertPiece(cursor, row, piece, received);
+    });
+    cursor.endEditBlock();
+}
+
+void ReceiveDisplay::appendSent(const QString& text)
+{
+    if (text.isEmpty())
+        return;
+    // Whatever was appended before goes in first, so the two stay in order.
+    flushPending();
+    holdRepaint();
+    m_rows = rowsAtEnd();
+    QTextCursor cursor(document());
+    cursor.movePosition(QTextCursor::End);
+    cursor.beginEditBlock();
+    layOut(text, m_rows, [&](QStringView row, const RowSplitter::Piece& piece) {
+        insertPiece(cursor, row, piece, m_sentFormat);
     });
     cursor.endEditBlock();
 }
@@ -232,14 +287,37 @@ void ReceiveDisplay::flushScroll()
 
 void ReceiveDisplay::reflow()
 {
-    const QString text = displayText();
+    // The text as displayText() gives it, in runs of one format, so sent text keeps its colour.
+    struct Run
+    {
+        QString text;
+        QTextCharFormat format;
+    };
+    std::vector<Run> runs;
+    const auto add = [&runs](const QString& text, const QTextCharFormat& format) {
+        if (!runs.empty() && runs.back().format == format)
+            runs.back().text += text;
+        else
+            runs.push_back({text, format});
+    };
+    const QTextCharFormat received;
+    for (QTextBlock b = document()->begin(); b.isValid(); b = b.next()) {
+        for (auto it = b.begin(); !it.atEnd(); ++it) {
+            const QTextFragment fragment = it.fragment();
+            if (fragment.isValid())
+                add(fragment.text(), isSentFormat(fragment.charFormat()) ? m_sentFormat : received);
+        }
+        if (b.next().isValid() && b.userState() != WrappedRow)
+            add(QStringLiteral("\n"), received);
+    }
     clear();
     RowSplitter rows(m_columns);
     QTextCursor cursor(document());
     cursor.beginEditBlock();
-    layOut(text, rows, [&cursor](QStringView row, const RowSplitter::Piece& piece) {
-        insertPiece(cursor, row, piece);
-    });
+    for (const Run& run : runs)
+        layOut(run.text, rows, [&](QStringView row, const RowSplitter::Piece& piece) {
+            insertPiece(cursor, row, piece, run.format);
+        });
     cursor.endEditBlock();
 }
 

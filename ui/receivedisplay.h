@@ -3,6 +3,7 @@
 #include "display/rowsplitter.h"
 
 #include <QPlainTextEdit>
+#include <QTextCharFormat>
 
 #include <cstdint>
 
@@ -26,6 +27,9 @@ public:
     // line limit, the refresh tick), since an edit of the document costs far more than a byte;
     // until then the readers below count it as laid out.
     void appendData(const QString& text);
+    // Appends text the program sent, in the sent colour, after everything appended so far.
+    // It goes into the document at once: sent data is rare beside received bytes.
+    void appendSent(const QString& text);
     // Appends one line break.
     void appendLineBreak();
     // Puts collected text into the document.
@@ -43,6 +47,12 @@ public:
     // Cuts the oldest rows until at most limit remain; returns how many went.
     std::uint32_t trimToRows(std::uint32_t limit);
     int columns() const { return m_columns; }
+
+    // The colour of sent text; a change recolours what is already shown.
+    void setSentColour(const QColor& colour);
+    QColor sentColour() const { return m_sentFormat.foreground().color(); }
+    // The format sent text is inserted with; received text has the default one.
+    static bool isSentFormat(const QTextCharFormat& format);
 
     // Caret to the end and into view; done at most a few dozen times a second, since a
     // scroll and repaint per byte would cost far more than the byte.
@@ -74,6 +84,7 @@ private:
     int m_columns = 80;
     QString m_pending;        // appended text not yet in the document; ForcedBreak marks a break
     kirt::RowSplitter m_rows; // keeps a CR that ended the last row, for an LF that follows
+    QTextCharFormat m_sentFormat;
     bool m_scrollPending = false;
     QTimer* m_scrollTimer = nullptr;
 };

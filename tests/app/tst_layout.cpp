@@ -220,6 +220,7 @@ void TestLayout::captions_data()
         {"LengthDisplay", ""},
         {"CheckSumDisplay", ""},
         {"NewLineCharEdit", "00"},
+        {"ShowSentLabel", "Show Sent Data"},
         {"SerialPortDeviceLabel", ""},
         {"ResponseMonitorHeader", "  Response Monitor"},
         {"TimeLogNote", "<If Display Format Code  is HEX, No Time Log>"},
@@ -286,6 +287,7 @@ void TestLayout::comboBoxes_data()
     QTest::newRow("display format") << "DisplayFormatComboBox" << formats << 0 << true;
     QTest::newRow("timeout") << "TimeOutComboBox" << timeouts << 1 << true;
     QTest::newRow("echo") << "EchoOnOffComboBox" << onOff << 0 << true;
+    QTest::newRow("show sent") << "ShowSentComboBox" << onOff << 0 << true;
     QTest::newRow("scroll bar") << "ScrollBarComboBox" << QStringList{"None", "Vertical"} << 0
                                 << true;
     QTest::newRow("line limit") << "LineLimitComboBox"
@@ -354,7 +356,7 @@ void TestLayout::settingsPages()
         {"SerialPortComboBox", 0}, {"TimeOutComboBox", 0},   {"DisplayFormatComboBox", 0},
         {"NewLineCharEdit", 1},    {"EchoOnOffComboBox", 2}, {"ScrollBarComboBox", 3},
         {"LineLimitComboBox", 3},  {"ColorComboBox", 3},     {"TimeLogComboBox", 4},
-        {"ConditionComboBox", 4}};
+        {"ConditionComboBox", 4},  {"ShowSentComboBox", 2}};
     for (const auto& [name, page] : homes)
         QVERIFY2(pages->widget(page)->isAncestorOf(control<QWidget>(name)), name);
 }

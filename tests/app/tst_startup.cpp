@@ -105,11 +105,12 @@ void TestStartup::firstRunState()
     QVERIFY(f.settings.exists());
     QSettings stored(f.settings.settingsFile(), QSettings::IniFormat);
     stored.beginGroup(QStringLiteral("Kirt"));
-    // The twelve, then the four of line control.
-    QCOMPARE(stored.childKeys().size(), 16);
+    // The twelve, the four of line control, then whether sent data is shown.
+    QCOMPARE(stored.childKeys().size(), 17);
     for (const QString& name :
-         SettingNames + QStringList{"CustomBaudRate", "FlowControl", "DtrOn", "RtsOn"})
+         SettingNames + QStringList{"CustomBaudRate", "FlowControl", "DtrOn", "RtsOn", "ShowSent"})
         QVERIFY2(stored.contains(name), qPrintable(name));
+    QVERIFY(f.settings.read().contains("ShowSent=0\n"));
     // Integers are written as plain integers, the new-line character as text.
     QVERIFY(f.settings.read().contains("DisplayFormat=1\n"));
     QVERIFY(f.settings.read().contains("AutoIntervalTime=6\n"));
