@@ -312,8 +312,7 @@ void TFmain::centreOnScreen()
     if (!screen)
         return;
     // The frame is centred on the screen's free area; before the window is shown its frame
-    // is not known, so the first show centres it again. A window larger than the screen gets
-    // a negative position (integer division truncates toward zero).
+    // is not known, so the first show centres it again.
     const QRect area = screen->availableGeometry();
     // Never larger than the free area: with a large scale factor or a small screen the
     // designed size would put the menu and the status bar off-screen.
