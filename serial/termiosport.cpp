@@ -198,7 +198,7 @@ bool setDataBits(termios& state, std::uint8_t dataBits, QString& refusal)
             QStringLiteral("%1 data bits are not available on this system").arg(int{dataBits});
         return false;
     }
-    state.c_cflag &= ~CSIZE;
+    state.c_cflag &= ~tcflag_t{CSIZE};
     state.c_cflag |= size;
     return true;
 }
@@ -207,7 +207,7 @@ bool setStopBits(termios& state, std::uint8_t stopBits, QString& refusal)
 {
     switch (stopBits) {
     case 0:
-        state.c_cflag &= ~CSTOPB;
+        state.c_cflag &= ~tcflag_t{CSTOPB};
         return true;
     case 2:
         state.c_cflag |= CSTOPB;
@@ -243,7 +243,7 @@ bool setParity(termios& state, std::uint8_t parityChoice, QString& refusal)
         refusal = QStringLiteral("unknown parity setting %1").arg(int{parityChoice});
         return false;
     }
-    state.c_cflag &= ~(PARENB | PARODD | CMSPAR);
+    state.c_cflag &= ~tcflag_t{PARENB | PARODD | CMSPAR};
     state.c_cflag |= parity;
     return true;
 }
@@ -251,18 +251,18 @@ bool setParity(termios& state, std::uint8_t parityChoice, QString& refusal)
 bool setFlowControl(termios& state, FlowControl flow, QString& refusal)
 {
     state.c_cflag &= ~CRTSCTS;
-    state.c_iflag &= ~IXON;
+    state.c_iflag &= ~tcflag_t{IXON};
     switch (flow) {
     case FlowControl::None:
         // Input flow control stays as the device had it.
         return true;
     case FlowControl::Hardware:
         state.c_cflag |= CRTSCTS;
-        state.c_iflag &= ~IXOFF;
+        state.c_iflag &= ~tcflag_t{IXOFF};
         return true;
     case FlowControl::Software:
         state.c_iflag |= IXON | IXOFF;
-        state.c_iflag &= ~IXANY;
+        state.c_iflag &= ~tcflag_t{IXANY};
         state.c_cc[VSTART] = 0x11; // DC1
         state.c_cc[VSTOP] = 0x13;  // DC3
         return true;
