@@ -1,6 +1,7 @@
 // The device behind the port: choosing it from the list, the label, and an open port whose
 // device goes away and comes back.
 #include "serial/portmap.h"
+#include "tests/support/cputime.h"
 #include "tests/support/fakedevices.h"
 #include "tests/support/windowfixture.h"
 #include "ui/receivedisplay.h"
@@ -13,17 +14,10 @@
 #include <sys/resource.h>
 
 using kirt::PtyDevice;
+using kirt::test::processCpuSeconds;
 using kirt::test::WindowFixture;
 
 namespace {
-
-double processCpuSeconds()
-{
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
 
 QString linkOf(const QString& port)
 {

@@ -1,5 +1,6 @@
 // The device goes away while the port is open: nothing crashes, nothing spins, and the
 // terminal recovers once the device is back.
+#include "tests/support/cputime.h"
 #include "tests/support/windowfixture.h"
 #include "ui/receivedisplay.h"
 
@@ -9,19 +10,8 @@
 #include <sys/resource.h>
 
 using kirt::PtyDevice;
+using kirt::test::processCpuSeconds;
 using kirt::test::WindowFixture;
-
-namespace {
-
-double processCpuSeconds()
-{
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
-} // namespace
 
 class TestDeviceFault : public QObject
 {
