@@ -7,6 +7,7 @@
 #include "app/logic/windowfit.h"
 #include "display/displaytables.h"
 #include "serial/portmap.h"
+#include "ui/caretblink.h"
 #include "ui/datalineedit.h"
 #include "ui/receivedisplay.h"
 #include "ui_Umain.h"
@@ -51,7 +52,10 @@ TFmain::TFmain(QWidget* parent) : QMainWindow(parent), m_ui(std::make_unique<Ui:
     QFont::insertSubstitution(QStringLiteral("Courier New"), QStringLiteral("Liberation Mono"));
     m_ui->setupUi(this);
     m_display = m_ui->mMessage;
+    // The selection watch ticks 50 ms after a change to what it watches rather than every
+    // 50 ms: the buttons follow as quickly, and an untouched window costs nothing.
     m_timer1 = makeTimer(this, "Timer1", 50);
+    m_timer1->setSingleShot(true);
     m_autoTransIntervalTimer = makeTimer(this, "AutoTransIntervalTimer", 500);
     // A coarse timer may tick up to 5% early; a device paced by these sends should never see
     // a gap shorter than the interval chosen.
@@ -223,6 +227,7 @@ void TFmain::connectSignals()
             [this](int& key, Qt::KeyboardModifiers modifiers) { FormKeyDown(key, modifiers); },
             [this](char16_t key) { return mMessageKeyPress(key); }});
     qApp->installEventFilter(m_keyPreview.get());
+    new kirt::CaretBlink(this);
 }
 
 // The typed-key rules of the controls, and the window's own watch over resizes and focus.
@@ -416,7 +421,6 @@ void TFmain::FormCreate()
     m_ui->mMessage->setFont(courier);
     m_ui->TempEdit->setFont(courier);
     stopLineControl();
-    m_timer1->start();
 }
 
 // The stored settings in their stored order: the twelve of the first version, then the

@@ -411,6 +411,7 @@ private:
     };
     ShownCheck m_shownCheck;
     void forgetShownCheck();
+    void watchSelection(int n);
 
     // Protocol rules.
     RowTable<RuleRow, ProtocolRules> m_ruleRows;

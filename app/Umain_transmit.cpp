@@ -33,11 +33,13 @@ void TFmain::TransmitFormatComboBoxClick(int n)
 {
     m_activeTransmitFormat = m_transmitRows.row(n).lineFormat;
     SetTransmitFormat(n);
+    watchSelection(n);
 }
 
 void TFmain::TransmitEditSelectionChange(int n)
 {
     m_activeTransmitFormat = m_transmitRows.row(n).lineFormat;
+    watchSelection(n);
 }
 
 void TFmain::TransmitEditEnter(int n)
@@ -45,10 +47,12 @@ void TFmain::TransmitEditEnter(int n)
     m_currentTransmitLine = n;
     if (m_shownCheck.line != n)
         forgetShownCheck();
+    watchSelection(n);
 }
 
 void TFmain::TransmitEditChange(int n)
 {
+    watchSelection(n);
     m_transmitRows.row(n).edit->keepLastLine();
     // The result belongs to the text it was computed from.
     if (m_shownCheck.line == n)
@@ -153,6 +157,14 @@ void TFmain::TrackBar1Change()
 }
 
 // Checksum calculator.
+
+void TFmain::watchSelection(int n)
+{
+    // Only the current line's selection feeds the buttons; one tick takes in every change
+    // made before it.
+    if (n == m_currentTransmitLine && !m_timer1->isActive())
+        m_timer1->start();
+}
 
 void TFmain::Timer1Timer()
 {

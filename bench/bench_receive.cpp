@@ -9,6 +9,7 @@
 #include "tests/support/dialoganswerer.h"
 #include "tests/support/ptydevice.h"
 #include "tests/support/tempsettings.h"
+#include "ui/caretblink.h"
 #include "ui/datalineedit.h"
 #include "ui/receivedisplay.h"
 
@@ -221,26 +222,21 @@ double processCpuSeconds()
     return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
 }
 
-// CPU ticks of each thread of the process, by name.
-std::vector<std::pair<QByteArray, long long>> threadTicks()
+// CPU nanoseconds each thread of the process has run, by name: the scheduler's own count,
+// exact where the tick counts of stat only sample.
+std::vector<std::pair<QByteArray, long long>> threadTimes()
 {
-    std::vector<std::pair<QByteArray, long long>> ticks;
+    std::vector<std::pair<QByteArray, long long>> times;
     const QDir tasks(QStringLiteral("/proc/self/task"));
     for (const QString& tid : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
-        QFile stat(tasks.filePath(tid + QStringLiteral("/stat")));
-        if (!stat.open(QIODevice::ReadOnly))
+        QFile schedstat(tasks.filePath(tid + QStringLiteral("/schedstat")));
+        QFile comm(tasks.filePath(tid + QStringLiteral("/comm")));
+        if (!schedstat.open(QIODevice::ReadOnly) || !comm.open(QIODevice::ReadOnly))
             continue;
-        const QByteArray line = stat.readAll();
-        const qsizetype open = line.indexOf('(');
-        const qsizetype close = line.lastIndexOf(')');
-        const QList<QByteArray> fields = line.mid(close + 2).split(' ');
-        if (open < 0 || close < 0 || fields.size() < 13)
-            continue;
-        // Fields 14 and 15 of the line: user and system time.
-        ticks.emplace_back(tid.toLatin1() + ' ' + line.mid(open + 1, close - open - 1),
-                           fields[11].toLongLong() + fields[12].toLongLong());
+        times.emplace_back(tid.toLatin1() + ' ' + comm.readAll().trimmed(),
+                           schedstat.readAll().split(' ').value(0).toLongLong());
     }
-    return ticks;
+    return times;
 }
 
 // The process's resident and peak resident memory, in KiB, as the kernel reports them.
@@ -252,6 +248,30 @@ void printMemory()
     for (const QByteArray& line : status.readAll().split('\n'))
         if (line.startsWith("VmRSS") || line.startsWith("VmHWM"))
             std::printf("  %s\n", line.simplified().constData());
+}
+
+void quietLine(const QByteArray& what)
+{
+    const auto timesBefore = threadTimes();
+    const double cpuBefore = processCpuSeconds();
+    QElapsedTimer wall;
+    wall.start();
+    QEventLoop quiet;
+    QTimer::singleShot(10000, &quiet, &QEventLoop::quit);
+    quiet.exec();
+    const double cpu = processCpuSeconds() - cpuBefore;
+    const double seconds = static_cast<double>(wall.nsecsElapsed()) / 1e9;
+    std::printf("\nQuiet line, port open, 10 s, %s: %.3f %% of one core (%.1f ms CPU in %.1f s)\n",
+                what.constData(), 100.0 * cpu / seconds, cpu * 1000.0, seconds);
+    for (const auto& [name, ns] : threadTimes()) {
+        long long before = 0;
+        for (const auto& [n, t] : timesBefore)
+            if (n == name)
+                before = t;
+        if (ns != before)
+            std::printf("  thread %-28s %.1f ms\n", name.constData(),
+                        static_cast<double>(ns - before) / 1e6);
+    }
 }
 
 } // namespace
@@ -316,30 +336,18 @@ int main(int argc, char* argv[])
                 "%.3f s (%s)\n",
                 burst.seconds, burst.allEchoed && burst.inOrder ? "all echoed in order" : "LOSSY");
 
-    // A quiet line: the whole process, window and receive thread, over 10 s of its own loop.
+    // A quiet line: the whole process, window and receive thread, over 10 s of its own loop;
+    // first right after a key (the caret blinks), then with nobody at the keys (it rests).
+    auto* blink = window.findChild<kirt::CaretBlink*>(QStringLiteral("CaretBlink"));
     QEventLoop settle;
     QTimer::singleShot(1000, &settle, &QEventLoop::quit);
     settle.exec();
-    const auto ticksBefore = threadTicks();
-    const double cpuBefore = processCpuSeconds();
-    QElapsedTimer wall;
-    wall.start();
-    QEventLoop quiet;
-    QTimer::singleShot(10000, &quiet, &QEventLoop::quit);
-    quiet.exec();
-    const double cpu = processCpuSeconds() - cpuBefore;
-    std::printf("\nQuiet line, port open, 10 s: %.3f %% of one core (%.1f ms CPU in %.1f s)\n",
-                100.0 * cpu / (static_cast<double>(wall.nsecsElapsed()) / 1e9), cpu * 1000.0,
-                static_cast<double>(wall.nsecsElapsed()) / 1e9);
-    for (const auto& [name, ticks] : threadTicks()) {
-        long long before = 0;
-        for (const auto& [n, t] : ticksBefore)
-            if (n == name)
-                before = t;
-        if (ticks != before)
-            std::printf("  thread %-28s %lld ticks of %ld per second\n", name.constData(),
-                        ticks - before, ::sysconf(_SC_CLK_TCK));
-    }
+    blink->wake();
+    quietLine(QByteArrayLiteral("right after a key, caret blinking"));
+    QTimer::singleShot(1000, &settle, &QEventLoop::quit);
+    settle.exec(); // the caret comes to rest 10 s after the key and is painted on once
+    quietLine(blink->resting() ? QByteArrayLiteral("nobody at the keys, caret at rest")
+                               : QByteArrayLiteral("caret STILL BLINKING"));
 
     if (idleOnly)
         return 0;

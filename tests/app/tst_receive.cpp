@@ -1,6 +1,7 @@
 // The receive terminal end to end: a pseudo-terminal plays the device behind COM1.
 #include "display/traffic.h"
 #include "tests/support/windowfixture.h"
+#include "ui/caretblink.h"
 #include "ui/receivedisplay.h"
 
 #include <QLabel>
@@ -32,6 +33,7 @@ private slots:
     void closeDuringStreamAndReopen();
     void windowClosesWhileStreaming();
     void writesWithThePortClosedAreDiscarded();
+    void quietLineLeavesTheWindowStill();
 };
 
 void TestReceive::bytesArriveInHexAndAsc_data()
@@ -292,6 +294,53 @@ void TestReceive::writesWithThePortClosedAreDiscarded()
     f.click("COM_BitBtn");
     QCOMPARE(f.window().WriteComBytes(bytes, 5), 5u);
     QCOMPARE(f.device().receive(1, 200), QByteArray());
+}
+
+void TestReceive::quietLineLeavesTheWindowStill()
+{
+    // Counts what reaches the window and its parts (the test's own wait has a timer too).
+    struct Ticks : QObject
+    {
+        QObject* window = nullptr;
+        int timers = 0;
+        int paints = 0;
+        bool eventFilter(QObject* watched, QEvent* event) override
+        {
+            QObject* o = watched;
+            while (o && o != window)
+                o = o->parent();
+            if (o) {
+                timers += event->type() == QEvent::Timer;
+                paints += event->type() == QEvent::Paint;
+            }
+            return false;
+        }
+    };
+    WindowFixture f(Device::Pty);
+    QVERIFY(f.showActive());
+    QVERIFY(f.openPort());
+    f.display()->setFocus();
+    auto* blink = f.find<kirt::CaretBlink>(QStringLiteral("CaretBlink"));
+    blink->setRestAfter(300);
+    blink->wake();
+    QVERIFY(PtyDevice::waitUntil([blink] { return blink->resting(); }, 3000));
+    PtyDevice::serveEvents(100); // the caret painted on, once, if it rested while off
+
+    // Nothing to show and nobody at the keys: no timer fires and nothing is painted.
+    Ticks ticks;
+    ticks.window = &f.window();
+    qApp->installEventFilter(&ticks);
+    PtyDevice::serveEvents(1500);
+    QCOMPARE(ticks.timers, 0);
+    QCOMPARE(ticks.paints, 0);
+
+    // A click wakes the caret, which blinks again until it rests anew.
+    QTest::mouseClick(f.display()->viewport(), Qt::LeftButton);
+    QVERIFY(!blink->resting());
+    ticks.paints = 0;
+    PtyDevice::serveEvents(150);
+    QVERIFY(PtyDevice::waitUntil([&] { return ticks.paints >= 2; }, 2000));
+    QVERIFY(PtyDevice::waitUntil([blink] { return blink->resting(); }, 3000));
 }
 
 QTEST_MAIN(TestReceive)
