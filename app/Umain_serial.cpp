@@ -275,6 +275,7 @@ void TFmain::RxDisplayStepsDone()
         return;
     m_rxDisplayChanged = false;
     TrimDisplayLines();
+    m_display->batchEnded();
 }
 
 bool TFmain::RxPending() const

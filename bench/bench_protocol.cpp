@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <thread>
@@ -73,8 +74,13 @@ Figures measure(int fd, int requests, int backgroundRate)
     const char request[2] = {'\x01', '\x03'};
     for (int i = 0; i < requests; ++i) {
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        // One write keeps the request in one piece among the background bytes.
-        if (::write(fd, request, sizeof request) != 2) {
+        // One write keeps the request in one piece among the background bytes. The master is
+        // non-blocking and a write that meets the background writer's refuses with EAGAIN:
+        // that is this harness, not the line, so it is tried again.
+        ssize_t written = 0;
+        while ((written = ::write(fd, request, sizeof request)) < 0 && errno == EAGAIN)
+            std::this_thread::yield();
+        if (written != 2) {
             ++lost;
             continue;
         }

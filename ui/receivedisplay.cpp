@@ -83,7 +83,7 @@ ReceiveDisplay::ReceiveDisplay(QWidget* parent) : QPlainTextEdit(parent)
     m_scrollTimer = new QTimer(this);
     m_scrollTimer->setSingleShot(true);
     m_scrollTimer->setInterval(RefreshMs);
-    connect(m_scrollTimer, &QTimer::timeout, this, &ReceiveDisplay::flushScroll);
+    connect(m_scrollTimer, &QTimer::timeout, this, &ReceiveDisplay::refreshTick);
     m_columns = columnsForWidth();
     m_sentFormat.setProperty(SentProperty, true);
     m_sentFormat.setForeground(QColor(Qt::blue));
@@ -162,8 +162,9 @@ void ReceiveDisplay::flushPending()
     const QString pending = std::exchange(m_pending, QString());
     m_rows = rowsAtEnd();
     QTextCursor cursor(document());
-    cursor.movePosition(QTextCursor::End);
+    // Inside an edit block a cursor move does not lay out the row to find its x position.
     cursor.beginEditBlock();
+    cursor.movePosition(QTextCursor::End);
     const QTextCharFormat received;
     layOut(pending, m_rows, [&](QStringView row, const RowSplitter::Piece& piece) {
         insertPiece(cursor, row, piece, received);
@@ -180,8 +181,9 @@ void ReceiveDisplay::appendSent(const QString& text)
     holdRepaint();
     m_rows = rowsAtEnd();
     QTextCursor cursor(document());
-    cursor.movePosition(QTextCursor::End);
+    // Inside an edit block a cursor move does not lay out the row to find its x position.
     cursor.beginEditBlock();
+    cursor.movePosition(QTextCursor::End);
     layOut(text, m_rows, [&](QStringView row, const RowSplitter::Piece& piece) {
         insertPiece(cursor, row, piece, m_sentFormat);
     });
@@ -253,13 +255,14 @@ std::uint32_t ReceiveDisplay::trimToRows(std::uint32_t limit)
     const std::uint32_t cut = rows - limit;
     holdRepaint();
     QTextCursor cursor(document());
-    cursor.movePosition(QTextCursor::Start);
+    cursor.beginEditBlock();
     const QTextBlock last = document()->findBlockByNumber(static_cast<int>(cut));
     if (last.isValid())
         cursor.setPosition(last.position(), QTextCursor::KeepAnchor);
     else
         cursor.movePosition(QTextCursor::End, QTextCursor::KeepAnchor);
     cursor.removeSelectedText();
+    cursor.endEditBlock();
     return cut;
 }
 
@@ -270,10 +273,33 @@ void ReceiveDisplay::scrollToEnd()
         m_scrollTimer->start();
 }
 
+void ReceiveDisplay::refreshTick()
+{
+    if (m_batchSeen && !m_paintOverdue) {
+        m_batchSeen = false;
+        m_paintOverdue = true;
+        m_scrollTimer->start();
+        return;
+    }
+    flushScroll();
+}
+
+void ReceiveDisplay::batchEnded()
+{
+    m_batchSeen = true;
+    if (!m_paintOverdue)
+        return;
+    m_paintOverdue = false;
+    // Queued, so the receive thread is released before the paint starts.
+    QMetaObject::invokeMethod(this, &ReceiveDisplay::flushScroll, Qt::QueuedConnection);
+}
+
 void ReceiveDisplay::flushScroll()
 {
     flushPending();
     m_scrollTimer->stop();
+    m_paintOverdue = false;
+    m_batchSeen = false;
     if (m_scrollPending) {
         m_scrollPending = false;
         moveCursor(QTextCursor::End);

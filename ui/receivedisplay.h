@@ -59,6 +59,10 @@ public:
     void scrollToEnd();
     // Runs a pending scroll and repaint now.
     void flushScroll();
+    // A batch of received bytes has been appended and answered. While batches keep coming,
+    // the repaint waits for the gap after one, so a request arriving meanwhile is not held up
+    // by a paint; it never waits more than one extra refresh period.
+    void batchEnded();
 
 signals:
     // The text was re-laid out after a width change. Rows may now exceed the line limit until
@@ -76,6 +80,7 @@ private:
     static constexpr int RefreshMs = 30;
 
     void holdRepaint();
+    void refreshTick();
     int columnsForWidth() const;
     void reflow();
     // The row rule as it stands at the end of the document.
@@ -86,6 +91,8 @@ private:
     kirt::RowSplitter m_rows; // keeps a CR that ended the last row, for an LF that follows
     QTextCharFormat m_sentFormat;
     bool m_scrollPending = false;
+    bool m_batchSeen = false;    // a batch ended since the last refresh tick
+    bool m_paintOverdue = false; // the tick came while batches flowed; the next batch paints
     QTimer* m_scrollTimer = nullptr;
 };
 

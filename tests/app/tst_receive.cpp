@@ -34,6 +34,7 @@ private slots:
     void windowClosesWhileStreaming();
     void writesWithThePortClosedAreDiscarded();
     void quietLineLeavesTheWindowStill();
+    void steadyStreamKeepsRepainting();
 };
 
 void TestReceive::bytesArriveInHexAndAsc_data()
@@ -341,6 +342,34 @@ void TestReceive::quietLineLeavesTheWindowStill()
     PtyDevice::serveEvents(150);
     QVERIFY(PtyDevice::waitUntil([&] { return ticks.paints >= 2; }, 2000));
     QVERIFY(PtyDevice::waitUntil([blink] { return blink->resting(); }, 3000));
+}
+
+void TestReceive::steadyStreamKeepsRepainting()
+{
+    // The repaint waits for a gap between batches, but a stream without gaps must not
+    // starve it: at most two refresh periods (60 ms) go by without one.
+    struct Paints : QObject
+    {
+        int count = 0;
+        bool eventFilter(QObject*, QEvent* event) override
+        {
+            count += event->type() == QEvent::Paint;
+            return false;
+        }
+    };
+    WindowFixture f(Device::Pty);
+    f.showWithDisplayFormat(0);
+    QVERIFY(f.openPort());
+    Paints paints;
+    f.display()->viewport()->installEventFilter(&paints);
+    QTimer stream;
+    QObject::connect(&stream, &QTimer::timeout, [&] {
+        [[maybe_unused]] const auto written = ::write(f.device().masterFd(), "0123", 4);
+    });
+    stream.start(2);
+    PtyDevice::serveEvents(600);
+    stream.stop();
+    QVERIFY2(paints.count >= 5, qPrintable(QString::number(paints.count)));
 }
 
 QTEST_MAIN(TestReceive)
