@@ -2,13 +2,12 @@
 // the first byte of the response, over 1000 requests at the default read time-out, on a quiet
 // line and under a background stream. Prints its figures; asserts nothing.
 #include "app/Umain.h"
+#include "tests/support/controls.h"
 #include "tests/support/dialoganswerer.h"
 #include "tests/support/ptydevice.h"
 #include "tests/support/tempsettings.h"
-#include "ui/datalineedit.h"
 
 #include <QApplication>
-#include <QComboBox>
 #include <QTimer>
 
 #include <algorithm>
@@ -25,13 +24,6 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-void choose(QWidget* window, const QString& box, int index)
-{
-    auto* combo = window->findChild<QComboBox*>(box);
-    combo->setCurrentIndex(index);
-    emit combo->activated(index);
-}
 
 struct Figures
 {
@@ -128,11 +120,7 @@ int main(int argc, char* argv[])
     kirt::PtyDevice device(1);
     TFmain window;
     window.show();
-    window.findChild<kirt::DataLineEdit*>(QStringLiteral("RxEdit1"))
-        ->setPlainText(QStringLiteral("0103"));
-    window.findChild<kirt::DataLineEdit*>(QStringLiteral("TxEdit1"))
-        ->setPlainText(QStringLiteral("5A5B"));
-    choose(&window, QStringLiteral("ProtocolEnableComboBox1"), 1);
+    kirt::test::enableRule(&window, 1, QStringLiteral("0103"), QStringLiteral("5A5B"));
     window.COM_BitBtnClick();
     if (!window.portOpen()) {
         std::printf("could not open the pseudo-terminal\n");

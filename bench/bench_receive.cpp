@@ -6,11 +6,11 @@
 //     default 5 s; "idle": the quiet line only; a rate in bytes/s: that paced run only
 #include "app/Umain.h"
 #include "tests/support/controls.h"
+#include "tests/support/cputime.h"
 #include "tests/support/dialoganswerer.h"
 #include "tests/support/ptydevice.h"
 #include "tests/support/tempsettings.h"
 #include "ui/caretblink.h"
-#include "ui/datalineedit.h"
 #include "ui/receivedisplay.h"
 
 #include <QApplication>
@@ -36,6 +36,7 @@
 #include <unistd.h>
 
 using kirt::test::choose;
+using kirt::test::processCpuSeconds;
 
 namespace {
 
@@ -215,13 +216,6 @@ void ladder(TFmain& window, kirt::PtyDevice& device, int seconds)
     std::printf("  highest lossless rate on the ladder: %lld bytes/s\n", best);
 }
 
-double processCpuSeconds()
-{
-    timespec t{};
-    ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
-    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
-}
-
 // CPU nanoseconds each thread of the process has run, by name: the scheduler's own count,
 // exact where the tick counts of stat only sample.
 std::vector<std::pair<QByteArray, long long>> threadTimes()
@@ -353,14 +347,8 @@ int main(int argc, char* argv[])
         return 0;
     std::printf("\nThe same ladder with the real-time log on and two rules tried on every byte:\n");
     // Requests the ramp of the stream never holds, so every byte is tried and none answered.
-    const char* rules[2][2] = {{"A55A", "01"}, {"C33C", "02"}};
-    for (int n = 1; n <= 2; ++n) {
-        window.findChild<kirt::DataLineEdit*>(QStringLiteral("RxEdit%1").arg(n))
-            ->setPlainText(QLatin1String(rules[n - 1][0]));
-        window.findChild<kirt::DataLineEdit*>(QStringLiteral("TxEdit%1").arg(n))
-            ->setPlainText(QLatin1String(rules[n - 1][1]));
-        choose(&window, QStringLiteral("ProtocolEnableComboBox%1").arg(n), 1);
-    }
+    kirt::test::enableRule(&window, 1, QStringLiteral("A55A"), QStringLiteral("01"));
+    kirt::test::enableRule(&window, 2, QStringLiteral("C33C"), QStringLiteral("02"));
     QTemporaryDir logDir;
     answers.answers.push_back(true);
     answers.paths.push_back(logDir.filePath(QStringLiteral("bench.XLS")));

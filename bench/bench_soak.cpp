@@ -3,13 +3,12 @@
 // resident memory at start, peak and end; exits 1 when a byte or an answer went missing.
 //   bench_soak [seconds]        (default 600; CI runs 60)
 #include "app/Umain.h"
+#include "tests/support/controls.h"
 #include "tests/support/dialoganswerer.h"
 #include "tests/support/ptydevice.h"
 #include "tests/support/tempsettings.h"
-#include "ui/datalineedit.h"
 
 #include <QApplication>
-#include <QComboBox>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
@@ -36,13 +35,6 @@ long residentKb()
         if (line.startsWith("VmRSS:"))
             return line.mid(6).trimmed().split(' ').first().toLong();
     return 0;
-}
-
-void choose(QWidget* window, const QString& box, int index)
-{
-    auto* combo = window->findChild<QComboBox*>(box);
-    combo->setCurrentIndex(index);
-    emit combo->activated(index);
 }
 
 // The stream: random bytes that never start a request, with a request of rule 1 (A5 5A) or
@@ -99,17 +91,12 @@ int main(int argc, char* argv[])
 
     TFmain window;
     window.show();
+    using kirt::test::choose;
     choose(&window, QStringLiteral("DisplayFormatComboBox"), 0);
     choose(&window, QStringLiteral("ScrollBarComboBox"), 1);
     choose(&window, QStringLiteral("LineLimitComboBox"), 15);
-    const char* rules[2][2] = {{"A55A", "01"}, {"C33C", "02"}};
-    for (int n = 1; n <= 2; ++n) {
-        window.findChild<kirt::DataLineEdit*>(QStringLiteral("RxEdit%1").arg(n))
-            ->setPlainText(QLatin1String(rules[n - 1][0]));
-        window.findChild<kirt::DataLineEdit*>(QStringLiteral("TxEdit%1").arg(n))
-            ->setPlainText(QLatin1String(rules[n - 1][1]));
-        choose(&window, QStringLiteral("ProtocolEnableComboBox%1").arg(n), 1);
-    }
+    kirt::test::enableRule(&window, 1, QStringLiteral("A55A"), QStringLiteral("01"));
+    kirt::test::enableRule(&window, 2, QStringLiteral("C33C"), QStringLiteral("02"));
     window.COM_BitBtnClick();
     answers.answers.push_back(true);
     answers.paths.push_back(logPath);

@@ -1,16 +1,15 @@
 #pragma once
 
-#include <sys/resource.h>
+#include <time.h>
 
 namespace kirt::test {
 
-// CPU seconds this process has used so far, user and system together.
+// CPU seconds this process has used so far, all threads, user and system together.
 inline double processCpuSeconds()
 {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+    timespec t{};
+    ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
 }
 
 } // namespace kirt::test
