@@ -52,6 +52,9 @@ TFmain::TFmain(QWidget* parent) : QMainWindow(parent), m_ui(std::make_unique<Ui:
     QFont::insertSubstitution(QStringLiteral("Courier New"), QStringLiteral("Liberation Mono"));
     m_ui->setupUi(this);
     m_display = m_ui->mMessage;
+    m_pipeline = std::make_unique<kirt::ReceivePipeline>(m_display,
+                                                         static_cast<kirt::ReceiveOutput&>(*this));
+    m_session = std::make_unique<kirt::PortSession>(kirt::systemPortFactory(), *m_pipeline, this);
     // The selection watch ticks 50 ms after a change to what it watches rather than every
     // 50 ms: the buttons follow as quickly, and an untouched window costs nothing.
     m_timer1 = makeTimer(this, "Timer1", 50);
@@ -64,7 +67,6 @@ TFmain::TFmain(QWidget* parent) : QMainWindow(parent), m_ui(std::make_unique<Ui:
     m_breakTimer = makeTimer(this, "BreakTimer", BreakMs);
     m_breakTimer->setSingleShot(true);
     m_breakTimer->setTimerType(Qt::PreciseTimer);
-    m_modemStatusTimer = makeTimer(this, "ModemStatusTimer", ModemStatusPollMs);
 
     m_currentFileName.clear();
     SetCurrentFileName(QStringLiteral("Untitled"));
@@ -86,9 +88,9 @@ TFmain::TFmain(QWidget* parent) : QMainWindow(parent), m_ui(std::make_unique<Ui:
 
 TFmain::~TFmain()
 {
-    // Serve the thread's last calls into this window while it winds down.
+    // Serve the thread's last calls into this window while it winds down, before the display
+    // goes.
     ReleasePortHandle();
-    TReceiveComThread::stopAndWait(m_receiveThread);
 }
 
 void TFmain::buildRows()
@@ -186,11 +188,14 @@ void TFmain::connectSignals()
     connect(m_timer1, &QTimer::timeout, this, &TFmain::Timer1Timer);
     connect(m_autoTransIntervalTimer, &QTimer::timeout, this, &TFmain::AutoTransIntervalTimerTimer);
     connect(m_fileTransmitTimer, &QTimer::timeout, this, &TFmain::FileTransmitTimerTimer);
-    connect(m_modemStatusTimer, &QTimer::timeout, this, &TFmain::ModemStatusTimerTimer);
-    connect(m_breakTimer, &QTimer::timeout, this, [this] {
-        if (m_port)
-            m_port->setBreak(false);
-    });
+    connect(m_breakTimer, &QTimer::timeout, this, [this] { m_session->setBreak(false); });
+    connect(m_session.get(), &kirt::PortSession::modemStatusChanged, this,
+            &TFmain::showModemStatus);
+    // What the receive pipeline reads for every byte follows its controls, however they
+    // change.
+    for (QComboBox* box : {ui->DisplayFormatComboBox, ui->EchoOnOffComboBox, ui->ConditionComboBox,
+                           ui->TimeLogComboBox})
+        connect(box, &QComboBox::currentIndexChanged, this, &TFmain::syncReceiveSettings);
 
     for (int n = 1; n <= TransmitRows; ++n) {
         const TransmitRow& row = m_transmitRows.row(n);
@@ -219,6 +224,10 @@ void TFmain::connectSignals()
         kirt::DataLineEdit* response = row.response;
         connect(response, &QPlainTextEdit::textChanged, this,
                 [response] { response->keepLastLine(); });
+        // After the line is kept: the rule sends what the field ends up holding.
+        connect(response, &QPlainTextEdit::textChanged, this, [this, n] { syncRule(n); });
+        for (QComboBox* box : {row.format, row.enable})
+            connect(box, &QComboBox::currentIndexChanged, this, [this, n] { syncRule(n); });
     }
 
     m_keyPreview = std::make_unique<kirt::KeyPreview>(
@@ -373,8 +382,8 @@ void TFmain::FormCreate()
     for (int n = 1; n <= ProtocolRules; ++n)
         ProtocolFormatComboBoxClick(n);
     resetProtocolState();
-    m_newLineChar = 0;
-    m_newLineEnabled = false;
+    rx().newLineChar = 0;
+    rx().newLineEnabled = false;
     resetReceiveBuffer();
 
     RestoreSettings();
@@ -386,7 +395,6 @@ void TFmain::FormCreate()
     ParityBitsComboBoxClick();
     FlowControlComboBoxClick();
     UpdateStatusLine();
-    m_portOpen = false;
     m_newLineTypingLimit = 2;
     NewLineCharEditChange();
     ScrollBarComboBoxClick();
@@ -412,7 +420,7 @@ void TFmain::FormCreate()
     // Start-up names TempEdit, so it stays in the layout; nothing reads it (the log goes
     // straight to its file).
     m_ui->TempEdit->hide();
-    m_realTimeSaveOn = false;
+    rx().logging = false;
     m_ui->RxMemoryFull->hide();
     ShowReceiveView();
     DisplayFormatComboBoxClick();
@@ -421,6 +429,10 @@ void TFmain::FormCreate()
     m_ui->mMessage->setFont(courier);
     m_ui->TempEdit->setFont(courier);
     stopLineControl();
+    showModemStatus({});
+    syncReceiveSettings();
+    for (int n = 1; n <= ProtocolRules; ++n)
+        syncRule(n);
 }
 
 // The stored settings in their stored order: the twelve of the first version, then the
@@ -563,7 +575,7 @@ void TFmain::ApplyStartOptions(const kirt::StartOptions& options)
     }
     if (!options.workbench.isEmpty())
         OpenWorkbench(options.workbench);
-    if (options.open && !m_portOpen)
+    if (options.open && !portOpen())
         COM_BitBtnClick();
 }
 
@@ -577,7 +589,7 @@ void TFmain::FormResize()
 {
     if (m_ui->ScrollBarComboBox->currentIndex() != 0)
         return;
-    m_displayLineLimit = kirt::LineLimitForHeight(m_ui->mMessage->height());
+    rx().lineLimit = kirt::LineLimitForHeight(m_ui->mMessage->height());
 }
 
 bool TFmain::FormCloseQuery()
@@ -592,7 +604,7 @@ bool TFmain::FormClose()
         RefuseNextClose = false;
         goAhead = false;
     }
-    if (goAhead && m_portOpen)
+    if (goAhead && portOpen())
         ReleasePortHandle();
     SaveSettings();
     return goAhead;

@@ -1,27 +1,24 @@
 #pragma once
 
+#include "base/codec.h"
 #include "checksum/checksum.h"
 #include "display/logfile.h"
 #include "protocol/protocolrule.h"
 #include "serial/comsettings.h"
 #include "serial/devicediscovery.h"
-#include "serial/receivethread.h"
-#include "serial/rxringbuffer.h"
+#include "serial/portfactory.h"
+#include "session/portsession.h"
+#include "session/receivepipeline.h"
 #include "transmit/autotransmit.h"
-#include "transmit/codec.h"
 #include "transmit/textfile.h"
 #include "transmit/workbench.h"
 
-#include <QDateTime>
 #include <QDeadlineTimer>
 #include <QMainWindow>
-#include <QPointer>
 
 #include <array>
-#include <atomic>
 #include <functional>
 #include <memory>
-#include <vector>
 
 class QAbstractButton;
 class QComboBox;
@@ -54,7 +51,7 @@ extern bool RefuseNextClose;
 // (Umain_keys), files and the log (Umain_files), flow control, the modem lines and break
 // (Umain_linecontrol), the device behind the port (Umain_device), workbench files
 // (Umain_workbench).
-class TFmain : public QMainWindow, public kirt::RxSink
+class TFmain : public QMainWindow, private kirt::ReceiveOutput
 {
     Q_OBJECT
 
@@ -90,9 +87,9 @@ public:
     void OPTION_BitBtnClick();
     void TransmitDataView_BitBtnClick();
     void ProtocolData_BitBtnClick();
-    std::uint32_t displayLineLimit() const { return m_displayLineLimit; }
-    std::uint8_t newLineChar() const { return m_newLineChar; }
-    bool newLineEnabled() const { return m_newLineEnabled; }
+    std::uint32_t displayLineLimit() const { return rx().lineLimit; }
+    std::uint8_t newLineChar() const { return rx().newLineChar; }
+    bool newLineEnabled() const { return rx().newLineEnabled; }
 
     // The port: line settings, open and close, the single write path.
     void SerialPortComboBoxClick();
@@ -107,8 +104,8 @@ public:
     void PurgeComPort();
     std::uint32_t WriteComBytes(const std::uint8_t* bytes, std::uint32_t count);
     const kirt::ComSettings& comSettings() const { return m_comSettings; }
-    bool portOpen() const { return m_portOpen; }
-    const kirt::RxRingBuffer& rxMemory() const { return m_rxMemory; }
+    bool portOpen() const { return m_session->isOpen(); }
+    const kirt::RxRingBuffer& rxMemory() const { return m_pipeline->rxMemory(); }
 
     // Line control: the custom rate, flow control, DTR and RTS, break and the modem lamps.
     void PickBaudRate(); // the user chose a baud item; "Custom..." asks for the rate
@@ -119,22 +116,21 @@ public:
     void ModemStatusTimerTimer();
     std::uint32_t customBaudRate() const { return m_customBaudRate; }
     static constexpr int BreakMs = 250;
-    static constexpr int ModemStatusPollMs = 20;
-    // Makes the port objects the window opens (the termios backend unless replaced).
-    using PortMaker = std::function<std::shared_ptr<kirt::SerialPort>()>;
-    void setPortMaker(PortMaker maker) { m_portMaker = std::move(maker); }
+    static constexpr int ModemStatusPollMs = kirt::PortSession::ModemStatusPollMs;
+    // Makes the port objects the window opens (the system's serial port unless replaced).
+    using PortMaker = kirt::PortFactory;
+    void setPortMaker(PortMaker maker);
 
-    // Calls from the receive thread, served on this thread.
-    void RxHandOverBegins() override;
-    void StoreRxChunk(const std::uint8_t* bytes, std::uint32_t count) override;
-    void RxDisplayStep() override;
-    void RxDisplayStepsDone() override;
-    bool RxPending() const override;
-    void deviceLost() override;
+    // The receive thread's hand-over, as it runs it; the session and the pipeline do the work.
+    void RxHandOverBegins();
+    void StoreRxChunk(const std::uint8_t* bytes, std::uint32_t count);
+    void RxDisplayStep();
+    void RxDisplayStepsDone();
+    bool RxPending() const;
 
     // The device behind the port: the list to map the port from, its loss and its return.
     void SerialDeviceComboBoxClick();
-    bool waitingForDevice() const { return m_device.lost; }
+    bool waitingForDevice() const { return m_session->waitingForDevice(); }
 
     // The receive display.
     void DisplayRxByte();
@@ -172,7 +168,7 @@ public:
     void MatchProtocolByte(int n, std::uint8_t byte);
     void SendProtocolResponse(int n);
     char16_t FilterProtocolKey(int n, char16_t key) const;
-    const kirt::ProtocolRule& protocolRule(int n) const { return m_ruleRows.row(n).rule; }
+    const kirt::ProtocolRule& protocolRule(int n) const { return m_pipeline->rule(n); }
 
     // Keys, commands, the menu, key help and About.
     void FormKeyDown(int& key, Qt::KeyboardModifiers modifiers);
@@ -194,7 +190,7 @@ public:
     void RunTimeSave1Click();
     void StartRealTimeSave();
     void StopRealTimeSave();
-    bool realTimeSaveOn() const { return m_realTimeSaveOn; }
+    bool realTimeSaveOn() const { return rx().logging; }
     // Workbench files: the transmit lines, the rules and the auto interval (Umain_workbench).
     void WorkbenchOpenClick();
     void WorkbenchSaveClick();
@@ -288,26 +284,38 @@ private:
     // "Show Sent Data" is on and written bytes go out: WriteComBytes shows them.
     bool showingSent() const;
     void showSentBytes(const std::uint8_t* bytes, std::uint32_t count);
-    kirt::SerialStatus applyLineSettings(kirt::SerialPort& port);
+    // Why the line settings cannot be applied (a box with nothing chosen), or nothing.
+    QString lineSettingsRefusal() const;
     void resetReceiveBuffer();
+
+    // What the receive pipeline hands on (Umain_display.cpp).
+    kirt::ReceiveSettings& rx() { return m_pipeline->settings(); }
+    const kirt::ReceiveSettings& rx() const { return m_pipeline->settings(); }
+    void writeEcho(const std::uint8_t* bytes, std::uint32_t count) override;
+    void writeResponse(int rule, const std::uint8_t* bytes, std::uint32_t count) override;
+    void responseCounted(int rule, std::uint32_t count) override;
+    void rxMemoryFull(bool shown) override;
+    void trafficChanged(std::uint32_t written, std::uint32_t backlog) override;
+    void logFailed(const QString& path, const QString& reason) override;
+    void handOverBegins() override;
+    // The controls the pipeline reads for every byte, into its settings.
+    void syncReceiveSettings();
+    // A rule's switch and response bytes, into the pipeline.
+    void syncRule(int n);
 
     // The device behind the port (Umain_device.cpp).
     void setUpDeviceWatch();
     void watchDeviceFolders();
     void refreshDevices();
     void showPortDevice();
-    void flushRxWrites();
 
     // Line control (Umain_linecontrol.cpp).
     void showCustomBaudRate();
-    kirt::SerialStatus assertModemLines(kirt::SerialPort& port);
     void setModemLine(kirt::ModemLine line, bool on);
-    void startLineControl();
     void stopLineControl();
-    void showModemStatus(const kirt::ModemStatus& status, const QString& toolTip = {});
-    void rememberOpenedDevice(const QString& portName);
-    void loseDevice();
-    void retryLostDevice();
+    void showModemStatus(const kirt::ModemStatus& status);
+    void showDeviceLost(const QString& devicePath);
+    void showReconnected(const QString& devicePath);
     void stopWaitingForDevice();
     void showDeviceState(const QString& text);
 
@@ -323,10 +331,6 @@ private:
     void filterNewLineCommit(QInputMethodEvent* event);
 
     // Files and the log (Umain_files.cpp).
-    void LogLineBreak();
-    void LogRxByte(std::uint8_t ch);
-    void appendToLog(const QString& text);
-    void flushLog();
     void beforeRewriting(const QString& path);
 
     // Workbench files (Umain_workbench.cpp).
@@ -339,52 +343,28 @@ private:
     QSize m_centredFrame;
     QDeadlineTimer m_centringWindow{0};
 
-    // The port and the receive path.
+    // The line settings as the controls show them; the engine: what was received, and the port.
     kirt::ComSettings m_comSettings;
-    bool m_portOpen = false;
-    std::atomic<bool> m_rxEnabled{false};
-    std::shared_ptr<kirt::SerialPort> m_port;
-    QPointer<TReceiveComThread> m_receiveThread;
-    kirt::RxRingBuffer m_rxMemory;
-    PortMaker m_portMaker;
+    std::unique_ptr<kirt::ReceivePipeline> m_pipeline;
+    std::unique_ptr<kirt::PortSession> m_session;
 
     // Line control.
     std::uint32_t m_customBaudRate = 0; // 0 until the user gives one
     int m_baudIndexBeforePick = 12;
     QTimer* m_breakTimer = nullptr;
-    QTimer* m_modemStatusTimer = nullptr;
-    kirt::ModemStatus m_modemStatus;
 
-    // Within a hand-over, writes wait here and leave together when it ends.
-    bool m_inRxHandOver = false;
-    std::vector<std::uint8_t> m_rxWrites;
-
-    // The devices to choose from, and the one the open port stands on.
+    // The devices to choose from, and how the state of the open port's device is shown.
     struct DeviceWatch
     {
         QFileSystemWatcher* folders = nullptr;
         QTimer* refresh = nullptr;    // one refresh for a burst of changes
-        QTimer* retry = nullptr;      // reopen attempts while the device is lost
         QTimer* stateShown = nullptr; // how long "Reconnected" stays
         QList<kirt::SerialDevice> devices;
-        QString port;               // the port opened, "COM1"
-        QString path;               // the device it resolved to, as the user named it
-        QString node;               // that device's node, links followed
-        bool mapped = false;        // by a variable or a link, not the kernel's own port
-        kirt::ComSettings settings; // the line settings it was opened with
-        bool lost = false;
     };
     DeviceWatch m_device;
 
     // The receive display.
     kirt::ReceiveDisplay* m_display = nullptr;
-    QDateTime m_rxTime;
-    mutable QString m_rxTimeText; // m_rxTime as the log writes it, made when first needed
-    // Received text went into the display in this hand-over: the line limit applies again.
-    bool m_rxDisplayChanged = false;
-    std::uint32_t m_displayLineLimit = 27;
-    std::uint8_t m_newLineChar = 0;
-    bool m_newLineEnabled = false;
     // How long typing may make the new-line text; set during start-up.
     int m_newLineTypingLimit = 32767;
     int m_lastDisplayFormat = 0;
@@ -423,6 +403,4 @@ private:
     // Files and the log.
     kirt::FileTransmit m_fileTransmit;
     QTimer* m_fileTransmitTimer = nullptr;
-    kirt::LogFile m_log;
-    bool m_realTimeSaveOn = false;
 };

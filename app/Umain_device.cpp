@@ -4,7 +4,6 @@
 
 #include "app/dialogs.h"
 #include "serial/portmap.h"
-#include "serial/termiosport.h"
 #include "ui_Umain.h"
 
 #include <QDir>
@@ -17,7 +16,6 @@ namespace {
 
 // A device appears as a burst of changes (the node, then its by-id link a moment later).
 constexpr int SettleMs = 150;
-constexpr int RetryMs = 300;
 constexpr int ReconnectedShownMs = 3000;
 
 QTimer* makeTimer(QObject* parent, int intervalMs, bool singleShot)
@@ -28,12 +26,6 @@ QTimer* makeTimer(QObject* parent, int intervalMs, bool singleShot)
     return timer;
 }
 
-// The device as the user named it: a link's target (often a by-id name) or the variable's path.
-QString namedDevice(const kirt::PortResolution& resolution)
-{
-    return resolution.linkTarget.isEmpty() ? resolution.devicePath : resolution.linkTarget;
-}
-
 } // namespace
 
 void TFmain::setUpDeviceWatch()
@@ -41,12 +33,12 @@ void TFmain::setUpDeviceWatch()
     m_ui->DeviceStateLabel->hide();
     m_device.folders = new QFileSystemWatcher(this);
     m_device.refresh = makeTimer(this, SettleMs, true);
-    m_device.retry = makeTimer(this, RetryMs, false);
     m_device.stateShown = makeTimer(this, ReconnectedShownMs, true);
     connect(m_device.folders, &QFileSystemWatcher::directoryChanged, m_device.refresh,
             qOverload<>(&QTimer::start));
     connect(m_device.refresh, &QTimer::timeout, this, &TFmain::refreshDevices);
-    connect(m_device.retry, &QTimer::timeout, this, &TFmain::retryLostDevice);
+    connect(m_session.get(), &kirt::PortSession::lost, this, &TFmain::showDeviceLost);
+    connect(m_session.get(), &kirt::PortSession::reconnected, this, &TFmain::showReconnected);
     connect(m_device.stateShown, &QTimer::timeout, m_ui->DeviceStateLabel, &QWidget::hide);
     connect(m_ui->SerialDeviceComboBox, &QComboBox::activated, this,
             &TFmain::SerialDeviceComboBoxClick);
@@ -83,10 +75,7 @@ void TFmain::refreshDevices()
     watchDeviceFolders();
     showPortDevice();
 
-    if (m_device.lost)
-        retryLostDevice();
-    else if (m_portOpen && m_port && m_port->isOpen() && !QFileInfo::exists(m_device.node))
-        loseDevice(); // the node went while nothing was read
+    m_session->checkDevice();
 }
 
 void TFmain::showPortDevice()
@@ -126,73 +115,26 @@ void TFmain::SerialDeviceComboBoxClick()
     showPortDevice();
 }
 
-void TFmain::rememberOpenedDevice(const QString& portName)
+void TFmain::showDeviceLost(const QString& devicePath)
 {
-    m_device.port = portName;
-    m_device.settings = m_comSettings;
-    if (const auto resolution = kirt::resolvePort(portName)) {
-        m_device.path = namedDevice(*resolution);
-        m_device.node = QFileInfo(resolution->devicePath).canonicalFilePath();
-        m_device.mapped = resolution->source != kirt::PortSource::Default;
-    }
-}
-
-void TFmain::deviceLost()
-{
-    // A report about a port that was closed meanwhile (by COM, at exit) is stale.
-    if (m_portOpen && !m_device.lost && m_port && m_port->deviceLost())
-        loseDevice();
-}
-
-void TFmain::loseDevice()
-{
-    // The port stays open as far as the user is concerned; only the descriptor goes, so writes
-    // are discarded and nothing is read until the device is back.
-    m_device.lost = true;
-    if (m_receiveThread)
-        m_receiveThread->requestInterruption();
-    if (m_port)
-        m_port->close();
-    m_port.reset();
+    // The port stays open as far as the user is concerned: settings, display, log and rules
+    // stay, writes go nowhere.
     m_device.stateShown->stop();
-    showDeviceState(QStringLiteral(" Device lost: ") + m_device.path +
+    showDeviceState(QStringLiteral(" Device lost: ") + devicePath +
                     QStringLiteral(" - waiting for it"));
-    m_device.retry->start();
     // A pseudo-terminal comes and goes where nothing is watched: the list and label follow.
     m_device.refresh->start();
 }
 
-void TFmain::retryLostDevice()
+void TFmain::showReconnected(const QString& devicePath)
 {
-    // The old thread ends by itself once it sees its port closed; its successor waits for it.
-    if (!m_device.lost || (m_receiveThread && m_receiveThread->isRunning()))
-        return;
-    const auto resolution = kirt::resolvePort(m_device.port);
-    // A mapping that went away falls back to the kernel's port, which is another device.
-    if (!resolution || !QFileInfo::exists(resolution->devicePath) ||
-        (m_device.mapped && resolution->source == kirt::PortSource::Default))
-        return;
-    auto port = std::make_shared<kirt::TermiosPort>();
-    if (!port->open(resolution->devicePath).ok() || !port->readState().ok() ||
-        !port->applyState(m_device.settings).ok()) {
-        port->close(); // not ready yet (still being set up, busy): the next attempt may do
-        return;
-    }
-    m_device.lost = false;
-    m_device.retry->stop();
-    m_device.path = namedDevice(*resolution);
-    m_device.node = QFileInfo(resolution->devicePath).canonicalFilePath();
-    m_port = std::move(port);
-    m_receiveThread = new TReceiveComThread(m_port, *this, *this, m_rxEnabled);
-    showDeviceState(QStringLiteral(" Reconnected: ") + m_device.path);
+    showDeviceState(QStringLiteral(" Reconnected: ") + devicePath);
     m_device.stateShown->start();
     m_device.refresh->start();
 }
 
 void TFmain::stopWaitingForDevice()
 {
-    m_device.lost = false;
-    m_device.retry->stop();
     m_device.stateShown->stop();
     m_ui->DeviceStateLabel->hide();
 }

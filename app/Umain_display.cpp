@@ -1,65 +1,112 @@
-// The receive display: one received byte at a time, and what is typed into it.
+// The receive display: what the receive pipeline hands on, and what is typed into it.
 #include "app/Umain.h"
 
+#include "app/dialogs.h"
 #include "display/bytetext.h"
+#include "display/traffic.h"
+#include "ui/datalineedit.h"
 #include "ui/receivedisplay.h"
 #include "ui_Umain.h"
 
-#include <QThread>
 #include <QTimer>
 
+#include <algorithm>
 #include <utility>
 
 void TFmain::DisplayRxByte()
 {
-    // A byte displayed outside a hand-over has a time of its own.
-    if (!m_inRxHandOver) {
-        m_rxTime = QDateTime::currentDateTime();
-        m_rxTimeText.clear();
-    }
-    // While a file goes out, received bytes wait in the buffer.
-    if (!m_ui->DownloadPanel->isHidden())
-        return;
-    const auto taken = m_rxMemory.TakeRxByte();
-    if (taken.pause)
-        QThread::msleep(1);
-    if (taken.hideFullPanel)
-        m_ui->RxMemoryFull->hide();
-    const std::uint8_t ch = taken.byte;
+    m_pipeline->DisplayRxByte();
+}
 
+void TFmain::syncReceiveSettings()
+{
+    kirt::ReceiveSettings& s = rx();
+    s.format = kirt::dataFormatFromIndex(m_ui->DisplayFormatComboBox->currentIndex());
+    s.echo = m_ui->EchoOnOffComboBox->currentIndex() == 1;
+    s.log.hex = m_ui->DisplayFormatComboBox->currentIndex() == 0;
+    s.log.condition =
+        static_cast<kirt::LogCondition>(std::clamp(m_ui->ConditionComboBox->currentIndex(), 0, 2));
+    s.log.timeLog = m_ui->TimeLogComboBox->currentIndex() == 1;
+    s.holdDisplay = !m_ui->DownloadPanel->isHidden();
+}
+
+void TFmain::syncRule(int n)
+{
+    const RuleRow& row = m_ruleRows.row(n);
+    m_pipeline->setRuleEnabled(n, row.enable->currentIndex() == 1);
+    kirt::LoadTransmitText(m_transmitBuffer, row.response->fieldText());
+    const std::uint32_t count = kirt::ConvertTransmitText(
+        m_transmitBuffer, kirt::dataFormatFromIndex(row.format->currentIndex()));
+    m_pipeline->setRuleResponse(n,
+                                QByteArray(reinterpret_cast<const char*>(m_transmitBuffer.data()),
+                                           static_cast<qsizetype>(count)));
+}
+
+void TFmain::handOverBegins()
+{
+    // Shown and hidden by the file transmit, and by nothing that signals it.
+    rx().holdDisplay = !m_ui->DownloadPanel->isHidden();
+}
+
+void TFmain::writeEcho(const std::uint8_t* bytes, std::uint32_t count)
+{
     // The echo is the received byte again: it is not shown a second time as sent data.
-    if (m_ui->EchoOnOffComboBox->currentIndex() == 1)
-        writeToPort(&ch, 1);
-    if (m_newLineEnabled && ch == m_newLineChar && !m_display->isEmpty()) {
-        m_display->appendLineBreak();
-        if (m_realTimeSaveOn)
-            LogLineBreak();
-    }
-    m_display->appendData(
-        kirt::ByteText(kirt::dataFormatFromIndex(m_ui->DisplayFormatComboBox->currentIndex()), ch));
-    m_rxDisplayChanged = true;
-    // The cut to the line limit follows at the end of the hand-over (RxDisplayStepsDone).
-    if (m_realTimeSaveOn)
-        LogRxByte(ch);
-    for (int n = 1; n <= ProtocolRules; ++n)
-        MatchProtocolByte(n, ch);
-    ScrollDisplayToEnd();
+    writeToPort(bytes, count);
+}
+
+void TFmain::writeResponse(int rule, const std::uint8_t* bytes, std::uint32_t count)
+{
+    Q_UNUSED(rule);
+    if (!portOpen())
+        return;
+    WriteComBytes(bytes, count);
+    UpdateStatusLine();
+}
+
+void TFmain::responseCounted(int rule, std::uint32_t count)
+{
+    m_ruleRows.row(rule).responseCount->setText(kirt::responseCountCaption(rule, count));
+}
+
+void TFmain::rxMemoryFull(bool shown)
+{
+    m_ui->RxMemoryFull->setVisible(shown);
+}
+
+void TFmain::trafficChanged(std::uint32_t written, std::uint32_t backlog)
+{
+    const QString caption = kirt::TrafficCaption(written, backlog);
+    if (m_ui->TrafficPanel->text() != caption)
+        m_ui->TrafficPanel->setText(caption);
+}
+
+void TFmain::logFailed(const QString& path, const QString& reason)
+{
+    StopRealTimeSave();
+    // The box waits until this hand-over has returned, so reception and display go on
+    // meanwhile.
+    QTimer::singleShot(0, this, [this, path, reason] {
+        kirt::dialogs().error(this,
+                              QStringLiteral("Cannot write the log file \"%1\". Real Time Save has "
+                                             "stopped.")
+                                  .arg(path),
+                              reason);
+    });
 }
 
 bool TFmain::showingSent() const
 {
-    return m_ui->ShowSentComboBox->currentIndex() == 1 && m_port && m_port->isOpen();
+    return m_ui->ShowSentComboBox->currentIndex() == 1 && m_session->deviceOpen();
 }
 
 void TFmain::showSentBytes(const std::uint8_t* bytes, std::uint32_t count)
 {
     // Shown as received bytes are, new-line character included, but not logged, not matched
     // by the rules and not in the traffic figure: none of them is about sent data.
-    const kirt::DataFormat format =
-        kirt::dataFormatFromIndex(m_ui->DisplayFormatComboBox->currentIndex());
+    const kirt::DataFormat format = rx().format;
     QString text;
     for (std::uint32_t i = 0; i < count; ++i) {
-        if (m_newLineEnabled && bytes[i] == m_newLineChar &&
+        if (rx().newLineEnabled && bytes[i] == rx().newLineChar &&
             !(m_display->isEmpty() && text.isEmpty())) {
             m_display->appendSent(std::exchange(text, QString()));
             m_display->appendLineBreak();
@@ -69,8 +116,8 @@ void TFmain::showSentBytes(const std::uint8_t* bytes, std::uint32_t count)
     m_display->appendSent(text);
     // Sent rows count against the line limit as received ones do; within a hand-over the cut
     // waits for its end, as for the received text around them.
-    if (m_inRxHandOver)
-        m_rxDisplayChanged = true;
+    if (m_pipeline->inHandOver())
+        m_pipeline->markDisplayChanged();
     else
         TrimDisplayLines();
     ScrollDisplayToEnd();
@@ -78,7 +125,7 @@ void TFmain::showSentBytes(const std::uint8_t* bytes, std::uint32_t count)
 
 void TFmain::TrimDisplayLines()
 {
-    m_display->trimToRows(m_displayLineLimit);
+    m_pipeline->TrimDisplayLines();
 }
 
 void TFmain::ScrollDisplayToEnd()

@@ -88,35 +88,11 @@ void TFmain::beforeRewriting(const QString& path)
         m_fileTransmit.keepContent();
 }
 
-void TFmain::appendToLog(const QString& text)
-{
-    // Written at the end of the hand-over (flushLog), so a batch of bytes costs one write.
-    m_log.add(text);
-}
-
-void TFmain::flushLog()
-{
-    if (!m_realTimeSaveOn || m_log.flush())
-        return;
-    // The log stops at once, so the failure is reported once; the box waits until this
-    // hand-over has returned, so reception and display go on meanwhile.
-    const QString path = m_log.path();
-    const QString reason = m_log.errorString();
-    StopRealTimeSave();
-    QTimer::singleShot(0, this, [this, path, reason] {
-        kirt::dialogs().error(this,
-                              QStringLiteral("Cannot write the log file \"%1\". Real Time Save has "
-                                             "stopped.")
-                                  .arg(path),
-                              reason);
-    });
-}
-
 // Open, save and print.
 
 void TFmain::FileOpenClick()
 {
-    if (m_realTimeSaveOn)
+    if (realTimeSaveOn())
         return;
     ReceiveView_BitBtnClick();
     bool readOnly = m_display->isReadOnly();
@@ -125,7 +101,7 @@ void TFmain::FileOpenClick()
         return;
     SetCurrentFileName(path);
     const bool send =
-        m_portOpen && kirt::dialogs().confirm(this, QStringLiteral("Starting a transmit of file?"));
+        portOpen() && kirt::dialogs().confirm(this, QStringLiteral("Starting a transmit of file?"));
     // Read before anything changes, so a file that cannot be read costs the display and a
     // running transmit nothing.
     auto file = std::make_unique<QFile>(path);
@@ -142,10 +118,11 @@ void TFmain::FileOpenClick()
         m_ui->DownloadCGauge->setRange(0, gaugeUnits(transmit.lineCount()));
         m_ui->DownloadCGauge->setValue(0);
         m_ui->DownloadPanel->show();
+        rx().holdDisplay = true;
         m_fileTransmitTimer->start();
     } else {
         const kirt::FileResult tail =
-            kirt::ReadDisplayTail(*file, m_display->columns(), m_displayLineLimit);
+            kirt::ReadDisplayTail(*file, m_display->columns(), displayLineLimit());
         if (!reportFile(this, tail, file->fileName()))
             return;
         m_display->setDisplayText(tail.text);
@@ -175,9 +152,10 @@ void TFmain::FileTransmitTimerTimer()
     TrimDisplayLines();
 
     m_ui->DownloadCGauge->setValue(gaugeUnits(transmit.lineIndex()));
-    if (!transmit.advance() || !m_portOpen) {
+    if (!transmit.advance() || !portOpen()) {
         transmit.clear();
         m_ui->DownloadPanel->hide();
+        rx().holdDisplay = false;
         m_fileTransmitTimer->stop();
     }
     ScrollDisplayToEnd();
@@ -185,7 +163,7 @@ void TFmain::FileTransmitTimerTimer()
 
 void TFmain::FileSaveClick()
 {
-    if (m_realTimeSaveOn)
+    if (realTimeSaveOn())
         return;
     if (m_currentFileName == Untitled) {
         FileSaveAsClick();
@@ -200,7 +178,7 @@ void TFmain::FileSaveClick()
 
 void TFmain::FileSaveAsClick()
 {
-    if (m_realTimeSaveOn)
+    if (realTimeSaveOn())
         return;
     QString path = kirt::dialogs().saveFile(this, saveFilters(), HexFilter, DefaultSuffix);
     if (path.isEmpty())
@@ -242,25 +220,26 @@ void TFmain::FilePrintClick()
 
 void TFmain::RunTimeSave1Click()
 {
-    if (!m_portOpen)
+    if (!portOpen())
         return;
-    if (m_realTimeSaveOn) {
+    if (realTimeSaveOn()) {
         if (kirt::dialogs().confirm(this, QStringLiteral("OK to Run Time Save Stop ?")))
             StopRealTimeSave();
         return;
     }
     if (!kirt::dialogs().confirm(this, QStringLiteral("OK to Run Time Save Run ?")))
         return;
-    m_log.stop();
+    kirt::LogFile& log = m_pipeline->log();
+    log.stop();
     QString path = kirt::dialogs().saveFile(this, saveFilters(), ExcelFilter, DefaultSuffix);
     if (path.isEmpty())
         return;
     path = kirt::WithDefaultSuffix(path, DefaultSuffix);
     // The file starts empty, also when it existed.
     beforeRewriting(path);
-    if (!m_log.start(path)) {
+    if (!log.start(path)) {
         kirt::dialogs().error(this, fileErrorText(kirt::FileFailure::Create, path),
-                              m_log.errorString());
+                              log.errorString());
         return;
     }
     SetCurrentFileName(path);
@@ -269,7 +248,7 @@ void TFmain::RunTimeSave1Click()
 
 void TFmain::StartRealTimeSave()
 {
-    m_realTimeSaveOn = true;
+    rx().logging = true;
     m_ui->FileOpen->setVisible(false);
     m_ui->FileSave->setVisible(false);
     m_ui->FileSaveAs->setVisible(false);
@@ -277,33 +256,15 @@ void TFmain::StartRealTimeSave()
 
 void TFmain::StopRealTimeSave()
 {
-    m_realTimeSaveOn = false;
+    rx().logging = false;
     m_ui->FileOpen->setVisible(true);
     m_ui->FileSave->setVisible(true);
     m_ui->FileSaveAs->setVisible(true);
     // What the last hand-over logged is in the file already; closing it writes nothing more.
-    m_log.stop();
+    m_pipeline->log().stop();
 }
 
 QString TFmain::LogTimeStamp() const
 {
-    if (m_rxTimeText.isEmpty())
-        m_rxTimeText = kirt::LogTimeStampText(m_rxTime);
-    return m_rxTimeText;
-}
-
-void TFmain::LogLineBreak()
-{
-    appendToLog(kirt::LogLineBreakText());
-}
-
-void TFmain::LogRxByte(std::uint8_t ch)
-{
-    kirt::LogLayout layout;
-    layout.hex = m_ui->DisplayFormatComboBox->currentIndex() == 0;
-    layout.condition =
-        static_cast<kirt::LogCondition>(std::clamp(m_ui->ConditionComboBox->currentIndex(), 0, 2));
-    layout.timeLog = m_ui->TimeLogComboBox->currentIndex() == 1;
-    const QString stamp = kirt::LogEntryNeedsTimeStamp(layout, ch) ? LogTimeStamp() : QString();
-    appendToLog(kirt::LogEntry(layout, ch, stamp));
+    return m_pipeline->LogTimeStamp();
 }

@@ -113,12 +113,12 @@ void TFmain::FormKeyDown(int& key, Qt::KeyboardModifiers modifiers)
 
 void TFmain::EXIT_BitBtnClick()
 {
-    if (m_portOpen) {
+    if (portOpen()) {
         if (!kirt::dialogs().confirm(this, ExitQuestion))
             return;
         // Checked again: the port may have gone while the question was open, and the COM
         // button would open it instead.
-        if (m_portOpen)
+        if (portOpen())
             COM_BitBtnClick();
     }
     close();
@@ -219,7 +219,7 @@ bool TFmain::mMessageKeyPress(char16_t key)
         return true;
 
     // A receive pass that starts meanwhile skips its read; it resumes as it was.
-    const bool rxWasEnabled = m_rxEnabled.exchange(false);
+    const bool rxWasEnabled = m_session->exchangeRxEnabled(false);
     m_display->moveCursor(QTextCursor::End);
     if (hex) {
         HexKeyPair& pair = m_hexKeyPair;
@@ -250,6 +250,6 @@ bool TFmain::mMessageKeyPress(char16_t key)
         WriteComBytes(&byte, 1);
     }
     ScrollDisplayToEnd();
-    m_rxEnabled = rxWasEnabled;
+    m_session->setRxEnabled(rxWasEnabled);
     return true;
 }

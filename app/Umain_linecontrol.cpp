@@ -68,24 +68,11 @@ void TFmain::FlowControlComboBoxClick()
         m_comSettings.flowControl = static_cast<kirt::FlowControl>(index);
 }
 
-kirt::SerialStatus TFmain::assertModemLines(kirt::SerialPort& port)
-{
-    // The line state leaves both lines cleared; only the ones switched on are raised again.
-    if (m_ui->DTRButton->isChecked()) {
-        const kirt::SerialStatus status = port.setModemLine(kirt::ModemLine::Dtr, true);
-        if (!status.ok())
-            return status;
-    }
-    if (m_ui->RTSButton->isChecked())
-        return port.setModemLine(kirt::ModemLine::Rts, true);
-    return {};
-}
-
 void TFmain::setModemLine(kirt::ModemLine line, bool on)
 {
-    if (!m_portOpen || !m_port)
+    if (!portOpen())
         return;
-    const kirt::SerialStatus status = m_port->setModemLine(line, on);
+    const kirt::SerialStatus status = m_session->setModemLine(line, on);
     if (!status.ok())
         kirt::dialogs().message(this, QStringLiteral("Set ComPort Status ERROR!"), status.reason);
 }
@@ -102,9 +89,9 @@ void TFmain::RTSButtonClick()
 
 void TFmain::BreakButtonClick()
 {
-    if (!m_portOpen || !m_port || m_breakTimer->isActive())
+    if (!m_session->deviceOpen() || m_breakTimer->isActive())
         return;
-    const kirt::SerialStatus status = m_port->setBreak(true);
+    const kirt::SerialStatus status = m_session->setBreak(true);
     if (!status.ok()) {
         kirt::dialogs().message(this, QStringLiteral("Set ComPort Status ERROR!"), status.reason);
         return;
@@ -114,48 +101,24 @@ void TFmain::BreakButtonClick()
     m_breakTimer->start();
 }
 
-void TFmain::startLineControl()
-{
-    if (!m_portOpen || !m_port) {
-        showModemStatus({});
-        return;
-    }
-    // One question a poll: far cheaper than a thread blocked in the driver, and quick enough
-    // for a lamp. A device that cannot answer it has no lines to watch.
-    const kirt::ModemStatus status = m_port->modemStatus();
-    showModemStatus(status, status.available ? QString() : NoModemLines);
-    if (status.available)
-        m_modemStatusTimer->start();
-}
-
 void TFmain::stopLineControl()
 {
     if (m_breakTimer->isActive()) {
         m_breakTimer->stop();
-        if (m_port)
-            m_port->setBreak(false);
+        m_session->setBreak(false);
     }
-    m_modemStatusTimer->stop();
-    showModemStatus({});
 }
 
 void TFmain::ModemStatusTimerTimer()
 {
-    if (!m_port) {
-        m_modemStatusTimer->stop();
-        return;
-    }
-    const kirt::ModemStatus status = m_port->modemStatus();
-    if (status == m_modemStatus)
-        return;
-    if (!status.available)
-        m_modemStatusTimer->stop();
-    showModemStatus(status, status.available ? QString() : NoModemLines);
+    m_session->pollModemStatus();
 }
 
-void TFmain::showModemStatus(const kirt::ModemStatus& status, const QString& toolTip)
+void TFmain::showModemStatus(const kirt::ModemStatus& status)
 {
-    m_modemStatus = status;
+    // Greyed while the port is closed or its device away; on a device without the lines, the
+    // tool tip says why.
+    const QString toolTip = !status.available && m_session->deviceOpen() ? NoModemLines : QString();
     const std::pair<QLabel*, bool> lamps[] = {{m_ui->CTSLamp, status.cts},
                                               {m_ui->DSRLamp, status.dsr},
                                               {m_ui->DCDLamp, status.dcd},

@@ -7,13 +7,12 @@
 
 void TFmain::resetProtocolState()
 {
-    for (RuleRow& row : m_ruleRows)
-        row.rule = kirt::ProtocolRule{};
+    m_pipeline->resetRules();
 }
 
 void TFmain::ProtocolFormatComboBoxClick(int n)
 {
-    m_ruleFormatBeforePick = m_ruleRows.row(n).rule.format();
+    m_ruleFormatBeforePick = m_pipeline->rule(n).format();
     SetProtocolFormat(n);
 }
 
@@ -21,7 +20,7 @@ void TFmain::SetProtocolFormat(int n)
 {
     RuleRow& row = m_ruleRows.row(n);
     const kirt::DataFormat format = kirt::dataFormatFromIndex(row.format->currentIndex());
-    row.rule.setFormat(format);
+    m_pipeline->rule(n).setFormat(format);
     row.receivePacket->setMaxLength(kirt::fieldLimit(format));
     row.response->setMaxLength(kirt::fieldLimit(format));
     if (format != m_ruleFormatBeforePick) {
@@ -34,7 +33,7 @@ void TFmain::SetProtocolFormat(int n)
 void TFmain::ParseReceivePacket(int n)
 {
     RuleRow& row = m_ruleRows.row(n);
-    const std::uint32_t length = row.rule.parse(row.receivePacket->fieldText());
+    const std::uint32_t length = m_pipeline->rule(n).parse(row.receivePacket->fieldText());
     if (length == 0 && row.enable->currentIndex() == 1) {
         // Off first, so the change that emptying raises finds nothing left to do.
         row.enable->setCurrentIndex(0);
@@ -46,7 +45,7 @@ void TFmain::ParseReceivePacket(int n)
 void TFmain::EnableProtocolRule(int n)
 {
     ParseReceivePacket(n);
-    m_ruleRows.row(n).rule.resetResponseCount();
+    m_pipeline->rule(n).resetResponseCount();
 }
 
 char16_t TFmain::FilterProtocolKey(int n, char16_t key) const
@@ -57,25 +56,14 @@ char16_t TFmain::FilterProtocolKey(int n, char16_t key) const
 
 void TFmain::MatchProtocolByte(int n, std::uint8_t byte)
 {
-    RuleRow& row = m_ruleRows.row(n);
-    if (row.enable->currentIndex() != 1)
-        return;
-    if (!row.rule.match(byte))
-        return;
-    SendProtocolResponse(n);
-    row.responseCount->setText(kirt::responseCountCaption(n, row.rule.responseCount()));
+    m_pipeline->MatchProtocolByte(n, byte);
 }
 
 void TFmain::SendProtocolResponse(int n)
 {
-    if (!m_portOpen)
-        return;
-    const RuleRow& row = m_ruleRows.row(n);
-    kirt::LoadTransmitText(m_transmitBuffer, row.response->fieldText());
-    const std::uint32_t count = kirt::ConvertTransmitText(
-        m_transmitBuffer, kirt::dataFormatFromIndex(row.format->currentIndex()));
-    if (count == 0)
-        return;
-    WriteComBytes(m_transmitBuffer.data(), count);
-    UpdateStatusLine();
+    syncRule(n);
+    const QByteArray& response = m_pipeline->ruleResponse(n);
+    if (!response.isEmpty())
+        writeResponse(n, reinterpret_cast<const std::uint8_t*>(response.constData()),
+                      static_cast<std::uint32_t>(response.size()));
 }

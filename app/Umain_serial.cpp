@@ -3,13 +3,9 @@
 
 #include "app/dialogs.h"
 #include "display/displaytables.h"
-#include "display/traffic.h"
-#include "serial/portmap.h"
-#include "serial/termiosport.h"
 #include "ui/receivedisplay.h"
 #include "ui_Umain.h"
 
-#include <QThread>
 #include <QTimer>
 
 namespace {
@@ -71,23 +67,26 @@ void TFmain::TimeOutComboBoxClick()
 
 void TFmain::resetReceiveBuffer()
 {
-    m_rxMemory.clear();
+    m_pipeline->rxMemory().clear();
+}
+
+void TFmain::setPortMaker(PortMaker maker)
+{
+    m_session->setPortFactory(std::move(maker));
 }
 
 void TFmain::COM_BitBtnClick()
 {
-    m_rxMemory.clear();
+    resetReceiveBuffer();
     QPushButton* button = m_ui->COM_BitBtn;
     QPalette p = button->palette();
-    if (!m_portOpen) {
+    if (!portOpen()) {
         const QString name = m_ui->SerialPortComboBox->currentText();
         if (OpenComPort(name)) {
-            m_portOpen = true;
             p.setColor(QPalette::ButtonText, Qt::red);
             button->setPalette(p);
             button->setText(QStringLiteral("COM CLOSE"));
-            m_rxEnabled = true;
-            startLineControl();
+            m_session->setRxEnabled(true);
         }
         clearDisplay();
     } else {
@@ -104,45 +103,33 @@ void TFmain::COM_BitBtnClick()
 
 bool TFmain::OpenComPort(const QString& portName)
 {
-    const auto resolution = kirt::resolvePort(portName);
-    std::shared_ptr<kirt::SerialPort> port =
-        m_portMaker ? m_portMaker() : std::make_shared<kirt::TermiosPort>();
-    kirt::SerialStatus status;
-    if (resolution) {
-        status = port->open(resolution->devicePath);
-    } else {
-        status.error = kirt::SerialError::NotFound;
-        status.reason = portName.isEmpty() ? QStringLiteral("No port is selected.")
-                                           : QStringLiteral("%1 is not a port name.").arg(portName);
-    }
-    if (!status.ok()) {
-        port->close();
+    kirt::OpenRequest request;
+    request.portName = portName;
+    request.settings = m_comSettings;
+    request.dtr = m_ui->DTRButton->isChecked();
+    request.rts = m_ui->RTSButton->isChecked();
+    request.settingsRefusal = lineSettingsRefusal();
+    const kirt::OpenResult result = m_session->open(request);
+    switch (result.failed) {
+    case kirt::OpenResult::Step::None:
+        return true;
+    case kirt::OpenResult::Step::Open:
         kirt::dialogs().error(this, QStringLiteral("Error Opening ") + portName,
-                              openFailureDetail(status));
+                              openFailureDetail(result.status));
+        return false;
+    case kirt::OpenResult::Step::ReadState:
+        kirt::dialogs().message(this, QStringLiteral("Get ComPort Status ERROR!"),
+                                result.status.reason);
+        return false;
+    case kirt::OpenResult::Step::ApplyState:
+        kirt::dialogs().message(this, QStringLiteral("Set ComPort Status ERROR!"),
+                                result.status.reason);
         return false;
     }
-    status = port->readState();
-    if (!status.ok()) {
-        port->close();
-        kirt::dialogs().message(this, QStringLiteral("Get ComPort Status ERROR!"), status.reason);
-        return false;
-    }
-    status = applyLineSettings(*port);
-    if (status.ok())
-        status = assertModemLines(*port);
-    if (!status.ok()) {
-        port->close();
-        kirt::dialogs().message(this, QStringLiteral("Set ComPort Status ERROR!"), status.reason);
-        return false;
-    }
-    m_port = std::move(port);
-    rememberOpenedDevice(portName);
-    // The thread starts only now, so it never sees a half-configured port.
-    m_receiveThread = new TReceiveComThread(m_port, *this, *this, m_rxEnabled);
-    return true;
+    return false;
 }
 
-kirt::SerialStatus TFmain::applyLineSettings(kirt::SerialPort& port)
+QString TFmain::lineSettingsRefusal() const
 {
     // A box with no item chosen has no value: the port is not opened with an older one.
     const std::pair<const QComboBox*, const char*> boxes[] = {
@@ -153,33 +140,21 @@ kirt::SerialStatus TFmain::applyLineSettings(kirt::SerialPort& port)
         {m_ui->TimeOutComboBox, "read time-out"},
         {m_ui->FlowControlComboBox, "flow control"},
     };
-    for (const auto& [box, what] : boxes) {
-        if (box->currentIndex() < 0) {
-            kirt::SerialStatus status;
-            status.error = kirt::SerialError::SetStateFailed;
-            status.reason = QStringLiteral("No %1 is chosen.").arg(QLatin1String(what));
-            return status;
-        }
-    }
-    return port.applyState(m_comSettings);
+    for (const auto& [box, what] : boxes)
+        if (box->currentIndex() < 0)
+            return QStringLiteral("No %1 is chosen.").arg(QLatin1String(what));
+    return {};
 }
 
 void TFmain::CloseComPort()
 {
-    if (m_portOpen) {
+    if (portOpen()) {
         stopWaitingForDevice();
         if (m_autoTransIntervalTimer->isActive())
             SendStopBtnClick();
-        if (m_receiveThread)
-            m_receiveThread->requestInterruption();
         stopLineControl();
-        PurgeComPort();
-        // The thread holds its own reference: a read in progress never sees a reused descriptor.
-        if (m_port)
-            m_port->close();
-        m_port.reset();
-        m_portOpen = false;
-        if (m_realTimeSaveOn)
+        m_session->close();
+        if (realTimeSaveOn())
             StopRealTimeSave();
     }
     UpdateStatusLine();
@@ -187,20 +162,14 @@ void TFmain::CloseComPort()
 
 void TFmain::PurgeComPort()
 {
-    if (m_port)
-        m_port->purge();
+    m_session->purge();
 }
 
 void TFmain::ReleasePortHandle()
 {
-    // The program is ending: the handle goes back, the thread is ended by the destructor.
+    // The program is ending: the handle goes back and the thread ends.
     stopWaitingForDevice();
-    if (m_receiveThread)
-        m_receiveThread->requestInterruption();
-    if (m_port) {
-        m_port->purge();
-        m_port->close();
-    }
+    m_session->shutdown();
 }
 
 std::uint32_t TFmain::WriteComBytes(const std::uint8_t* bytes, std::uint32_t count)
@@ -213,79 +182,37 @@ std::uint32_t TFmain::WriteComBytes(const std::uint8_t* bytes, std::uint32_t cou
 
 void TFmain::writeToPort(const std::uint8_t* bytes, std::uint32_t count)
 {
-    // With no open port every byte is discarded; bytes a stuck device does not take are not
-    // retried.
-    if (!m_port || !m_port->isOpen() || count == 0)
-        return;
-    if (m_inRxHandOver) {
-        // Echo and answers of one hand-over leave together, in order, when it ends.
-        m_rxWrites.insert(m_rxWrites.end(), bytes, bytes + count);
-        return;
-    }
-    m_port->writeBytes(bytes, count);
+    m_session->write(bytes, count);
 }
 
-void TFmain::flushRxWrites()
-{
-    if (m_rxWrites.empty())
-        return;
-    if (m_port && m_port->isOpen())
-        m_port->writeBytes(m_rxWrites.data(), m_rxWrites.size());
-    m_rxWrites.clear();
-}
+// The receive thread's hand-over, for callers that run it themselves.
 
 void TFmain::RxHandOverBegins()
 {
-    m_inRxHandOver = true;
-    // One time for every byte of the batch: they arrived together.
-    m_rxTime = QDateTime::currentDateTime();
-    m_rxTimeText.clear();
+    m_session->handOver().RxHandOverBegins();
 }
 
 void TFmain::StoreRxChunk(const std::uint8_t* bytes, std::uint32_t count)
 {
-    const auto result = m_rxMemory.StoreRxChunk(bytes, count);
-    if (result.showFullPanel)
-        m_ui->RxMemoryFull->show();
+    m_session->handOver().StoreRxChunk(bytes, count, kirt::ReadTime::now());
 }
 
 void TFmain::RxDisplayStep()
 {
-    if (m_rxMemory.pending())
-        DisplayRxByte();
-    // Within a hand-over the figure and the log are brought up to date when it ends: nothing
-    // paints or reads them in between.
-    if (!m_inRxHandOver) {
-        ShowTraffic();
-        flushLog();
-    }
+    m_session->handOver().RxDisplayStep();
 }
 
 void TFmain::RxDisplayStepsDone()
 {
-    // Answers first: the device waits for them, the display can wait a moment.
-    m_inRxHandOver = false;
-    flushRxWrites();
-    ShowTraffic();
-    flushLog();
-    // The steps of one hand-over appended their text; it goes into the display in one edit
-    // and is cut back to the line limit before anything else sees the display. A hand-over
-    // that displayed nothing leaves the display alone: a new limit waits for new text.
-    if (!m_rxDisplayChanged)
-        return;
-    m_rxDisplayChanged = false;
-    TrimDisplayLines();
-    m_display->batchEnded();
+    m_session->handOver().RxDisplayStepsDone();
 }
 
 bool TFmain::RxPending() const
 {
-    return m_rxMemory.pending();
+    return m_pipeline->RxPending();
 }
 
 void TFmain::ShowTraffic()
 {
-    const QString caption = kirt::TrafficCaption(m_rxMemory.written(), m_rxMemory.backlog());
-    if (m_ui->TrafficPanel->text() != caption)
-        m_ui->TrafficPanel->setText(caption);
+    m_pipeline->ShowTraffic();
 }

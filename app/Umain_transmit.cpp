@@ -76,7 +76,7 @@ void TFmain::FocusBeforeSend(int n)
 
 void TFmain::SendTransmitLine(int n)
 {
-    if (!m_portOpen)
+    if (!portOpen())
         return;
     const TransmitRow& row = m_transmitRows.row(n);
     kirt::LoadTransmitText(m_transmitBuffer, row.edit->fieldText());
@@ -98,7 +98,7 @@ void TFmain::SendTransmitLine(int n)
 
 void TFmain::SendStartBtnClick()
 {
-    if (!m_portOpen)
+    if (!portOpen())
         return;
     if (m_autoCycle.isEmpty()) {
         kirt::dialogs().error(this, QStringLiteral("Not. Auto Mode"));

@@ -60,7 +60,7 @@ void TFmain::UpdateStatusLine()
     s.parity = ui->ParityBitsComboBox->currentText();
     s.displayFormat = ui->DisplayFormatComboBox->currentText();
     s.echo = ui->EchoOnOffComboBox->currentText();
-    s.newLineEnabled = m_newLineEnabled;
+    s.newLineEnabled = rx().newLineEnabled;
     s.autoIntervalMs = m_autoIntervalMs;
     s.autoRunning = m_autoTransIntervalTimer->isActive();
     s.autoLine = m_autoCycle.currentLine().value_or(0);
@@ -96,9 +96,9 @@ void TFmain::NewLineCharEditChange()
     const QString text = edit->text();
     // The limit holds typing and pasting only: a longer stored text stays whole.
     edit->setMaxLength(std::max<int>(m_newLineTypingLimit, static_cast<int>(text.size())));
-    m_newLineChar = text.size() == 2 ? kirt::DecodeHexPair(text[0].unicode(), text[1].unicode())
-                                     : std::uint8_t{0};
-    m_newLineEnabled = m_newLineChar != 0;
+    rx().newLineChar = text.size() == 2 ? kirt::DecodeHexPair(text[0].unicode(), text[1].unicode())
+                                        : std::uint8_t{0};
+    rx().newLineEnabled = rx().newLineChar != 0;
     UpdateStatusLine();
 }
 
@@ -118,8 +118,7 @@ void TFmain::ScrollBarComboBoxClick()
 
 void TFmain::LineLimitComboBoxClick()
 {
-    kirt::tableEntry(kirt::LineLimitTable, m_ui->LineLimitComboBox->currentIndex(),
-                     m_displayLineLimit);
+    kirt::tableEntry(kirt::LineLimitTable, m_ui->LineLimitComboBox->currentIndex(), rx().lineLimit);
 }
 
 void TFmain::ColorComboBoxClick()

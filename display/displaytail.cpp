@@ -1,6 +1,6 @@
 #include "display/displaytail.h"
 
-#include "display/rowsplitter.h"
+#include "base/rowsplitter.h"
 
 #include <QByteArray>
 #include <QFile>

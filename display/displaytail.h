@@ -1,6 +1,6 @@
 #pragma once
 
-#include "transmit/fileaccess.h"
+#include "base/fileresult.h"
 
 #include <QtGlobal>
 

@@ -1,6 +1,6 @@
 // Any text through the data codec: nothing is written past the shared buffer and the counts
 // follow the pairing rule.
-#include "transmit/codec.h"
+#include "base/codec.h"
 
 #include <cstdlib>
 

@@ -1,6 +1,6 @@
 // The one-line rule on any text: what it keeps is the text's own tail, holds no line break
 // but a final one, and keeping it again changes nothing.
-#include "transmit/codec.h"
+#include "base/codec.h"
 
 #include <cstdlib>
 

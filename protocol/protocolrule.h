@@ -1,6 +1,6 @@
 #pragma once
 
-#include "transmit/codec.h"
+#include "base/codec.h"
 
 #include <QByteArrayView>
 #include <QString>

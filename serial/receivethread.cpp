@@ -54,6 +54,7 @@ void TReceiveComThread::ReadRxChunk()
     // the read until a byte arrives, so a quiet line costs a few wake-ups a second.
     const int got = m_quiet ? m_port->readChunkWithin(m_chunk.data(), m_chunk.size(), QuietWaitMs)
                             : m_port->readChunk(m_chunk.data(), m_chunk.size());
+    m_readAt = kirt::ReadTime::now();
     if (got < 0 && m_port->deviceLost()) {
         // Nothing more will come from this opening: tell the window and end, rather than wait
         // on a dead descriptor.
@@ -83,7 +84,7 @@ void TReceiveComThread::DispatchRxDisplay()
     Synchronize([this, steps, store] {
         m_sink.RxHandOverBegins();
         if (store)
-            m_sink.StoreRxChunk(m_chunk.data(), m_chunkCount);
+            m_sink.StoreRxChunk(m_chunk.data(), m_chunkCount, m_readAt);
         for (std::uint32_t i = 0; i < steps; ++i)
             m_sink.RxDisplayStep();
         m_sink.RxDisplayStepsDone();

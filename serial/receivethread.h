@@ -8,10 +8,24 @@
 
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 
 namespace kirt {
+
+// When a read returned, taken on the receive thread right after it: the steady clock for
+// intervals, the system clock for the calendar.
+struct ReadTime
+{
+    std::chrono::steady_clock::time_point steady;
+    std::chrono::system_clock::time_point system;
+
+    static ReadTime now()
+    {
+        return {std::chrono::steady_clock::now(), std::chrono::system_clock::now()};
+    }
+};
 
 // What the receive thread hands to the main thread. Every call runs on the thread of the
 // context object given to the receive thread, one hand-over at a time, while the receive
@@ -23,8 +37,10 @@ public:
     virtual ~RxSink() = default;
     // First call of every hand-over: what holds for the whole batch (its time) is taken here.
     virtual void RxHandOverBegins() {}
-    // Every successful read of the hand-over, also one that delivered nothing.
-    virtual void StoreRxChunk(const std::uint8_t* bytes, std::uint32_t count) = 0;
+    // Every successful read of the hand-over, also one that delivered nothing, with the time
+    // the read returned.
+    virtual void StoreRxChunk(const std::uint8_t* bytes, std::uint32_t count,
+                              const ReadTime& readAt) = 0;
     // Displays at most one pending byte and refreshes the traffic figure.
     virtual void RxDisplayStep() = 0;
     // After the display steps of one hand-over: work that the steps may leave for the end of
@@ -103,6 +119,7 @@ private:
 
     std::array<std::uint8_t, ReadSize> m_chunk{};
     std::uint32_t m_chunkCount = 0;
+    kirt::ReadTime m_readAt;
     bool m_chunkReady = false; // the last read succeeded (also with 0 bytes): store it
     bool m_sinkPending = true; // the sink held undisplayed bytes after the last hand-over
     bool m_quiet = false;      // the last read was empty and nothing waited to be displayed

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "display/rowsplitter.h"
+#include "base/rowsplitter.h"
 
 #include <QByteArray>
 #include <QString>

@@ -1,6 +1,6 @@
 #include "ui/datalineedit.h"
 
-#include "transmit/codec.h"
+#include "base/codec.h"
 
 #include <QInputMethodEvent>
 #include <QKeyEvent>

@@ -1,6 +1,7 @@
 #pragma once
 
-#include "display/rowsplitter.h"
+#include "base/rowsplitter.h"
+#include "session/receivepipeline.h"
 
 #include <QPlainTextEdit>
 #include <QTextCharFormat>
@@ -15,7 +16,7 @@ namespace kirt {
 // document, a wrapped one marked as such, so appending and cutting rows stay cheap however
 // long a line grows, and the row count is the block count. The text of the display (for
 // saving, printing and copying) joins wrapped rows again.
-class ReceiveDisplay : public QPlainTextEdit
+class ReceiveDisplay : public QPlainTextEdit, public ReceiveDisplaySink
 {
     Q_OBJECT
 
@@ -26,12 +27,12 @@ public:
     // and put into the document in one edit when the display is next flushed (a cut to the
     // line limit, the refresh tick), since an edit of the document costs far more than a byte;
     // until then the readers below count it as laid out.
-    void appendData(const QString& text);
+    void appendData(const QString& text) override;
     // Appends text the program sent, in the sent colour, after everything appended so far.
     // It goes into the document at once: sent data is rare beside received bytes.
     void appendSent(const QString& text);
     // Appends one line break.
-    void appendLineBreak();
+    void appendLineBreak() override;
     // Puts collected text into the document.
     void flushPending();
     // Replaces everything (a loaded file); its line breaks are kept.
@@ -40,12 +41,12 @@ public:
 
     // The display's text with lines joined where they only wrapped; lines end in "\n".
     QString displayText() const;
-    bool isEmpty() const;
+    bool isEmpty() const override;
 
     // Displayed rows; the empty row after a final line break does not count.
     std::uint32_t rowCount() const;
     // Cuts the oldest rows until at most limit remain; returns how many went.
-    std::uint32_t trimToRows(std::uint32_t limit);
+    std::uint32_t trimToRows(std::uint32_t limit) override;
     int columns() const { return m_columns; }
 
     // The colour of sent text; a change recolours what is already shown.
@@ -56,13 +57,13 @@ public:
 
     // Caret to the end and into view; done at most a few dozen times a second, since a
     // scroll and repaint per byte would cost far more than the byte.
-    void scrollToEnd();
+    void scrollToEnd() override;
     // Runs a pending scroll and repaint now.
     void flushScroll();
     // A batch of received bytes has been appended and answered. While batches keep coming,
     // the repaint waits for the gap after one, so a request arriving meanwhile is not held up
     // by a paint; it never waits more than one extra refresh period.
-    void batchEnded();
+    void batchEnded() override;
 
 signals:
     // The text was re-laid out after a width change. Rows may now exceed the line limit until

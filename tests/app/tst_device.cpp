@@ -96,7 +96,8 @@ void TestDevice::choosingADeviceMapsThePort()
 
 void TestDevice::lostDeviceIsWaitedForAndReopened()
 {
-    WindowFixture f(WindowFixture::Device::Pty);
+    // Plugged in again as kirt-vdev does it: a new pseudo-terminal and a new link to it.
+    WindowFixture f(WindowFixture::Device::PtyByLink);
     PtyDevice& device = f.device();
     f.showWithDisplayFormat(1);
     auto* state = f.find<QLabel>(QStringLiteral("DeviceStateLabel"));

@@ -20,7 +20,8 @@ namespace {
 class TestSink : public QObject, public kirt::RxSink
 {
 public:
-    void StoreRxChunk(const std::uint8_t* bytes, std::uint32_t count) override
+    void StoreRxChunk(const std::uint8_t* bytes, std::uint32_t count,
+                      const kirt::ReadTime&) override
     {
         noteThread();
         if (m_storeCount > 0)

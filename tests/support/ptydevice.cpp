@@ -1,7 +1,10 @@
 #include "tests/support/ptydevice.h"
 
+#include "serial/portmap.h"
+
 #include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QDir>
 #include <QEventLoop>
 #include <QFile>
 #include <QTimer>
@@ -17,18 +20,23 @@
 
 namespace kirt {
 
-PtyDevice::PtyDevice(int comNumber)
-    : m_comNumber(comNumber), m_variable("KIRT_COM" + QByteArray::number(comNumber))
+PtyDevice::PtyDevice(int comNumber, Mapping mapping)
+    : m_comNumber(comNumber), m_mapping(mapping),
+      m_variable("KIRT_COM" + QByteArray::number(comNumber))
 {
     m_hadPrevious = qEnvironmentVariableIsSet(m_variable.constData());
     if (m_hadPrevious)
         m_previousValue = qgetenv(m_variable.constData());
-    openPair();
+    if (m_mapping == Mapping::Link)
+        qunsetenv(m_variable.constData());
+    openPair(true);
 }
 
 PtyDevice::~PtyDevice()
 {
     closeAll();
+    if (m_mapping == Mapping::Link)
+        QFile::remove(kirt::portLinkDirectory() + QLatin1Char('/') + portName());
     if (m_hadPrevious)
         qputenv(m_variable.constData(), m_previousValue);
     else
@@ -40,7 +48,7 @@ QString PtyDevice::portName() const
     return QStringLiteral("COM%1").arg(m_comNumber);
 }
 
-bool PtyDevice::openPair()
+bool PtyDevice::openPair(bool remap)
 {
     const int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (master < 0)
@@ -62,8 +70,25 @@ bool PtyDevice::openPair()
     m_slaveHold = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
     m_master = master;
     m_slavePath = QFile::decodeName(name);
-    qputenv(m_variable.constData(), QFile::encodeName(m_slavePath));
+    if (remap)
+        this->remap();
     return true;
+}
+
+void PtyDevice::remap()
+{
+    if (m_mapping == Mapping::Variable) {
+        qputenv(m_variable.constData(), QFile::encodeName(m_slavePath));
+        return;
+    }
+    // A new link in one step, as kirt-vdev puts it there: the program never finds it missing.
+    const QString folder = kirt::portLinkDirectory();
+    QDir().mkpath(folder);
+    const QString link = folder + QLatin1Char('/') + portName();
+    const QString temporary = link + QStringLiteral(".new");
+    QFile::remove(temporary);
+    if (QFile::link(m_slavePath, temporary))
+        ::rename(QFile::encodeName(temporary).constData(), QFile::encodeName(link).constData());
 }
 
 void PtyDevice::closeAll()
@@ -136,10 +161,10 @@ void PtyDevice::closeMaster()
     m_master = -1;
 }
 
-bool PtyDevice::reopen()
+bool PtyDevice::reopen(bool remap)
 {
     closeAll();
-    return openPair();
+    return openPair(remap);
 }
 
 bool PtyDevice::waitUntil(const std::function<bool()>& condition, int timeoutMs)

@@ -8,7 +8,8 @@
 namespace kirt {
 
 // A pseudo-terminal playing the device behind a COM port. The program opens the slave
-// through the port map (KIRT_COMn points at it); the test talks on the master.
+// through the port map (KIRT_COMn points at it, or a link in the port-map folder); the test
+// talks on the master.
 //
 // A pseudo-terminal forces 8 data bits and no parity and has no modem lines, and the kernel
 // ignores the exclusive flag for root: test those through the pure termios step or as a
@@ -16,7 +17,8 @@ namespace kirt {
 class PtyDevice
 {
 public:
-    explicit PtyDevice(int comNumber = 1);
+    enum class Mapping { Variable, Link };
+    explicit PtyDevice(int comNumber = 1, Mapping mapping = Mapping::Variable);
     ~PtyDevice();
 
     PtyDevice(const PtyDevice&) = delete;
@@ -39,8 +41,11 @@ public:
 
     // The device disappears: the program's reads fail from now on.
     void closeMaster();
-    // A fresh pair for the same port; KIRT_COMn follows it.
-    bool reopen();
+    // A fresh pair for the same port. With remap the mapping is made anew to lead to it, as
+    // kirt-vdev does when it plugs a device in again; without, the mapping is left as it is.
+    bool reopen(bool remap = true);
+    // Makes the mapping anew: the variable set again, or a new link put in place.
+    void remap();
 
     // Serves events until the condition holds or the time is up.
     static bool waitUntil(const std::function<bool()>& condition, int timeoutMs = 5000);
@@ -49,10 +54,11 @@ public:
     static void serveEvents(int ms);
 
 private:
-    bool openPair();
+    bool openPair(bool remap);
     void closeAll();
 
     int m_comNumber;
+    Mapping m_mapping;
     QByteArray m_variable;
     QByteArray m_previousValue;
     bool m_hadPrevious = false;

@@ -14,6 +14,8 @@ WindowFixture::WindowFixture(Device device)
 {
     if (device == Device::Pty)
         m_device.emplace(1);
+    else if (device == Device::PtyByLink)
+        m_device.emplace(1, PtyDevice::Mapping::Link);
 }
 
 WindowFixture::~WindowFixture() = default;

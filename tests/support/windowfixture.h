@@ -25,7 +25,8 @@ namespace kirt::test {
 class WindowFixture
 {
 public:
-    enum class Device { None, Pty };
+    // Pty maps COM1 through KIRT_COM1, PtyByLink through a link in the port-map folder.
+    enum class Device { None, Pty, PtyByLink };
 
     explicit WindowFixture(Device device = Device::None);
     ~WindowFixture();

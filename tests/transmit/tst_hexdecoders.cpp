@@ -1,8 +1,8 @@
 // Every place that decodes HEX text gives each byte value back from its digits: the transmit
 // buffer, the text conversion and the protocol packet run the same test.
+#include "base/codec.h"
 #include "display/bytetext.h"
 #include "protocol/protocolrule.h"
-#include "transmit/codec.h"
 
 #include <QtTest>
 

@@ -1,5 +1,5 @@
 // The display's row rule: line breaks and wrapping, whatever pieces the text comes in.
-#include "display/rowsplitter.h"
+#include "base/rowsplitter.h"
 
 #include <QtTest>
 

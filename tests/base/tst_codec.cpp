@@ -1,5 +1,5 @@
 // The data codec: key filter, pair decoding, conversion into the shared buffer, one-line rule.
-#include "transmit/codec.h"
+#include "base/codec.h"
 
 #include <QtTest>
 

@@ -1,4 +1,4 @@
-#include "transmit/codec.h"
+#include "base/codec.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,0 +1,16 @@
+#pragma once
+
+#include "serial/serialport.h"
+
+#include <functional>
+#include <memory>
+
+namespace kirt {
+
+// Makes the port objects a session opens; tests and other transports give their own.
+using PortFactory = std::function<std::shared_ptr<SerialPort>()>;
+
+// The platform's own serial port.
+PortFactory systemPortFactory();
+
+} // namespace kirt

@@ -1,0 +1,348 @@
+#include "session/portsession.h"
+
+#include <QFileInfo>
+#include <QTimer>
+
+#include <utility>
+
+namespace kirt {
+
+namespace {
+
+// The device as the user named it: a link's target (often a by-id name) or the variable's path.
+QString namedDevice(const PortResolution& resolution)
+{
+    return resolution.linkTarget.isEmpty() ? resolution.devicePath : resolution.linkTarget;
+}
+
+// The by-id link may appear a moment after the node: compare what both sides know.
+bool sameIdentity(const DeviceIdentity& was, const DeviceIdentity& now)
+{
+    if (!was.byId.isEmpty() && !now.byId.isEmpty())
+        return was.byId == now.byId;
+    if (!was.usb.isEmpty() && !now.usb.isEmpty())
+        return was.usb == now.usb;
+    return false;
+}
+
+SerialStatus refusal(const QString& reason)
+{
+    SerialStatus status;
+    status.error = SerialError::SetStateFailed;
+    status.reason = reason;
+    return status;
+}
+
+} // namespace
+
+PortSession::PortSession(PortFactory factory, RxSink& receiver, QObject* parent)
+    : QObject(parent), m_factory(std::move(factory)), m_receiver(receiver),
+      m_retry(new QTimer(this)), m_modemPoll(new QTimer(this))
+{
+    m_retry->setInterval(RetryMs);
+    m_modemPoll->setInterval(ModemStatusPollMs);
+    m_modemPoll->setObjectName(QStringLiteral("ModemStatusTimer"));
+    connect(m_retry, &QTimer::timeout, this, &PortSession::retry);
+    connect(m_modemPoll, &QTimer::timeout, this, &PortSession::pollModemStatus);
+}
+
+PortSession::~PortSession()
+{
+    shutdown();
+}
+
+void PortSession::setPortFactory(PortFactory factory)
+{
+    m_factory = std::move(factory);
+}
+
+OpenResult PortSession::open(const OpenRequest& request)
+{
+    if (m_open)
+        close();
+    OpenResult result;
+    const auto resolution = resolvePort(request.portName);
+    if (!resolution) {
+        result.failed = OpenResult::Step::Open;
+        result.status.error = SerialError::NotFound;
+        result.status.reason = request.portName.isEmpty()
+                                   ? QStringLiteral("No port is selected.")
+                                   : QStringLiteral("%1 is not a port name.").arg(request.portName);
+        return result;
+    }
+    m_settings = request.settings;
+    m_dtr = request.dtr;
+    m_rts = request.rts;
+    std::shared_ptr<SerialPort> port = m_factory ? m_factory() : systemPortFactory()();
+    result = openDevice(*port, resolution->devicePath, request.settingsRefusal);
+    if (!result.ok()) {
+        port->close();
+        return result;
+    }
+    m_portName = request.portName;
+    m_mapped = resolution->source != PortSource::Default;
+    m_open = true;
+    start(std::move(port), resolution->devicePath, namedDevice(*resolution));
+    m_identity = identifyDevice(m_node);
+    return result;
+}
+
+OpenResult PortSession::openDevice(SerialPort& port, const QString& devicePath,
+                                   const QString& settingsRefusal) const
+{
+    // One sequence for the open and the reconnect: open, read the state, apply the line
+    // settings (which clears DTR and RTS), then raise the lines that are switched on.
+    SerialStatus status = port.open(devicePath);
+    if (!status.ok())
+        return {OpenResult::Step::Open, status};
+    status = port.readState();
+    if (!status.ok())
+        return {OpenResult::Step::ReadState, status};
+    if (!settingsRefusal.isEmpty())
+        return {OpenResult::Step::ApplyState, refusal(settingsRefusal)};
+    status = port.applyState(m_settings);
+    if (status.ok() && m_dtr)
+        status = port.setModemLine(ModemLine::Dtr, true);
+    if (status.ok() && m_rts)
+        status = port.setModemLine(ModemLine::Rts, true);
+    if (!status.ok())
+        return {OpenResult::Step::ApplyState, status};
+    return {};
+}
+
+void PortSession::start(std::shared_ptr<SerialPort> port, const QString& devicePath,
+                        const QString& namedPath)
+{
+    m_port = std::move(port);
+    m_devicePath = namedPath;
+    m_node = QFileInfo(devicePath).canonicalFilePath();
+    // The thread starts only now, so it never sees a half-configured port.
+    m_thread = new TReceiveComThread(m_port, *this, *this, m_rxEnabled);
+    // One question a poll: far cheaper than a thread blocked in the driver, and quick enough
+    // for a lamp. A device that cannot answer it has no lines to watch.
+    const ModemStatus status = m_port->modemStatus();
+    m_modemStatus = status;
+    emit modemStatusChanged(status);
+    if (status.available)
+        m_modemPoll->start();
+}
+
+void PortSession::stopThread()
+{
+    // The thread holds its own reference to the port, so a read in progress never sees a
+    // reused descriptor; it ends by itself once it sees the request.
+    if (m_thread)
+        m_thread->requestInterruption();
+}
+
+void PortSession::close()
+{
+    m_retry->stop();
+    m_lost = false;
+    stopThread();
+    m_modemPoll->stop();
+    if (m_port) {
+        m_port->purge();
+        m_port->close();
+    }
+    m_port.reset();
+    m_pendingWrites.clear();
+    const bool wasOpen = m_open;
+    m_open = false;
+    if (wasOpen)
+        setModemStatus({});
+}
+
+void PortSession::shutdown()
+{
+    close();
+    // Serve the thread's last calls while it winds down.
+    TReceiveComThread::stopAndWait(m_thread);
+}
+
+void PortSession::purge()
+{
+    if (m_port)
+        m_port->purge();
+}
+
+bool PortSession::deviceOpen() const
+{
+    return m_port && m_port->isOpen();
+}
+
+std::size_t PortSession::write(const std::uint8_t* bytes, std::size_t count)
+{
+    // With no open device every byte is discarded; bytes a stuck device does not take are not
+    // retried.
+    if (!deviceOpen() || count == 0)
+        return 0;
+    if (m_inHandOver) {
+        // Echo and answers of one hand-over leave together, in order, when it ends.
+        m_pendingWrites.insert(m_pendingWrites.end(), bytes, bytes + count);
+        return count;
+    }
+    writeNow(bytes, count);
+    return count;
+}
+
+void PortSession::writeNow(const std::uint8_t* bytes, std::size_t count)
+{
+    const std::size_t written = m_port->writeBytes(bytes, count);
+    if (written < count)
+        emit writeDropped(count - written);
+}
+
+SerialStatus PortSession::setModemLine(ModemLine line, bool on)
+{
+    if (!m_open)
+        return {};
+    (line == ModemLine::Dtr ? m_dtr : m_rts) = on;
+    if (!deviceOpen())
+        return {}; // raised again when the device is back
+    return m_port->setModemLine(line, on);
+}
+
+SerialStatus PortSession::setBreak(bool on)
+{
+    if (!deviceOpen())
+        return {};
+    return m_port->setBreak(on);
+}
+
+void PortSession::pollModemStatus()
+{
+    if (!deviceOpen()) {
+        m_modemPoll->stop();
+        return;
+    }
+    const ModemStatus status = m_port->modemStatus();
+    if (!status.available)
+        m_modemPoll->stop();
+    setModemStatus(status);
+}
+
+void PortSession::setModemStatus(const ModemStatus& status)
+{
+    if (status == m_modemStatus)
+        return;
+    m_modemStatus = status;
+    emit modemStatusChanged(status);
+}
+
+void PortSession::checkDevice()
+{
+    if (m_lost)
+        retry();
+    else if (deviceOpen() && !QFileInfo::exists(m_node))
+        loseDevice(); // the node went while nothing was read
+}
+
+void PortSession::loseDevice()
+{
+    // Only the descriptor goes: writes are discarded and nothing is read until the device is
+    // back.
+    m_lost = true;
+    stopThread();
+    m_modemPoll->stop();
+    if (m_port)
+        m_port->close();
+    m_port.reset();
+    m_pendingWrites.clear();
+    m_mappingAtLoss = {};
+    if (const auto resolution = resolvePort(m_portName)) {
+        m_mappingAtLoss.source = resolution->source;
+        m_mappingAtLoss.devicePath = resolution->devicePath;
+        if (resolution->source == PortSource::ConfigLink)
+            m_mappingAtLoss.link = stampOfLink(resolution->origin);
+    }
+    setModemStatus({});
+    emit lost(m_devicePath);
+    m_retry->start();
+}
+
+bool PortSession::sameDevice(const PortResolution& resolution) const
+{
+    if (m_identity.known())
+        return sameIdentity(m_identity, identifyDevice(resolution.devicePath));
+    // Nothing tells this node from the next device to get its name (a pseudo-terminal's
+    // number goes to the next program that asks): only a mapping made anew leads to it
+    // again, a link put there since the loss or a variable that now names another path.
+    switch (resolution.source) {
+    case PortSource::ConfigLink: {
+        const LinkStamp now = stampOfLink(resolution.origin);
+        return now.exists &&
+               (m_mappingAtLoss.source != PortSource::ConfigLink || now != m_mappingAtLoss.link);
+    }
+    case PortSource::Environment:
+        return m_mappingAtLoss.source != PortSource::Environment ||
+               resolution.devicePath != m_mappingAtLoss.devicePath;
+    case PortSource::Default:
+        break;
+    }
+    return false;
+}
+
+void PortSession::retry()
+{
+    // The old thread ends by itself once it sees its port closed; its successor waits for it.
+    if (!m_lost || (m_thread && m_thread->isRunning()))
+        return;
+    const auto resolution = resolvePort(m_portName);
+    // A mapping that went away falls back to the kernel's port, which is another device.
+    if (!resolution || !QFileInfo::exists(resolution->devicePath) ||
+        (m_mapped && resolution->source == PortSource::Default))
+        return;
+    if (!sameDevice(*resolution))
+        return;
+    std::shared_ptr<SerialPort> port = m_factory ? m_factory() : systemPortFactory()();
+    if (!openDevice(*port, resolution->devicePath).ok()) {
+        port->close(); // not ready yet (still being set up, busy): the next attempt may do
+        return;
+    }
+    m_lost = false;
+    m_retry->stop();
+    start(std::move(port), resolution->devicePath, namedDevice(*resolution));
+    emit reconnected(m_devicePath);
+}
+
+void PortSession::RxHandOverBegins()
+{
+    m_inHandOver = true;
+    m_receiver.RxHandOverBegins();
+}
+
+void PortSession::StoreRxChunk(const std::uint8_t* bytes, std::uint32_t count,
+                               const ReadTime& readAt)
+{
+    m_receiver.StoreRxChunk(bytes, count, readAt);
+}
+
+void PortSession::RxDisplayStep()
+{
+    m_receiver.RxDisplayStep();
+}
+
+void PortSession::RxDisplayStepsDone()
+{
+    // Answers first: the device waits for them, the display can wait a moment.
+    m_inHandOver = false;
+    if (!m_pendingWrites.empty() && deviceOpen())
+        writeNow(m_pendingWrites.data(), m_pendingWrites.size());
+    m_pendingWrites.clear();
+    m_receiver.RxDisplayStepsDone();
+}
+
+bool PortSession::RxPending() const
+{
+    return m_receiver.RxPending();
+}
+
+void PortSession::deviceLost()
+{
+    // A report about a port that was closed meanwhile (by the owner, at exit) is stale.
+    if (m_open && !m_lost && m_port && m_port->deviceLost())
+        loseDevice();
+}
+
+} // namespace kirt

@@ -1,0 +1,179 @@
+#pragma once
+
+#include "serial/comsettings.h"
+#include "serial/deviceidentity.h"
+#include "serial/portfactory.h"
+#include "serial/portmap.h"
+#include "serial/receivethread.h"
+
+#include <QObject>
+#include <QPointer>
+#include <QString>
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+class QTimer;
+
+namespace kirt {
+
+// What the owner asks an open for.
+struct OpenRequest
+{
+    QString portName; // "COM1"
+    ComSettings settings;
+    bool dtr = false; // raised after the line state has cleared both lines
+    bool rts = false;
+    // Why the settings cannot be applied (a box with nothing chosen); the open then fails at
+    // the apply step with this reason.
+    QString settingsRefusal;
+};
+
+struct OpenResult
+{
+    // The step that failed: the device could not be opened, its state not read, or the line
+    // settings and modem lines not applied.
+    enum class Step { None, Open, ReadState, ApplyState };
+    Step failed = Step::None;
+    SerialStatus status;
+
+    bool ok() const { return failed == Step::None; }
+};
+
+// One open port, from open to close: the port made by the factory, the receive thread, the
+// read switch, the single write path with its batching, the loss of the device and its return,
+// the modem lines and break. Received bytes go to the receiver given at construction, one
+// hand-over at a time on this object's thread; every write made during a hand-over leaves, in
+// order, in as few writes as the device takes, when the hand-over ends and before the receiver
+// hears of its end.
+//
+// The port stays open as far as the owner is concerned when its device goes away: writes are
+// discarded, deviceLost() is signalled, and the session reopens the device when it is back. A
+// device with an identity (a persistent by-id name, or USB ids and serial number) is taken
+// again only with the same identity; one without (a pseudo-terminal, whose number the system
+// gives to the next program that asks) only through a port-map link made anew after the loss.
+class PortSession final : public QObject, private RxSink
+{
+    Q_OBJECT
+
+public:
+    PortSession(PortFactory factory, RxSink& receiver, QObject* parent = nullptr);
+    ~PortSession() override;
+
+    PortSession(const PortSession&) = delete;
+    PortSession& operator=(const PortSession&) = delete;
+
+    void setPortFactory(PortFactory factory);
+
+    // Resolve, open, read the state, apply the line settings and flow control, clear and then
+    // raise the modem lines asked for; then the receive thread starts. A failed step leaves
+    // nothing open.
+    OpenResult open(const OpenRequest& request);
+    // Ends the waiting for a lost device, stops the thread, purges and closes the port.
+    void close();
+    // At exit: as close, then waits for the thread, serving its last hand-overs meanwhile.
+    void shutdown();
+    // Discards both queues of the device and ends a pending read.
+    void purge();
+
+    // From a successful open until close, also while the device is lost.
+    bool isOpen() const { return m_open; }
+    // The device is there and its port open: writes reach it.
+    bool deviceOpen() const;
+    // The device went away and the session waits for it.
+    bool waitingForDevice() const { return m_lost; }
+    // The device as the user named it (a link's target, or the path), and its identity.
+    QString devicePath() const { return m_devicePath; }
+    const DeviceIdentity& identity() const { return m_identity; }
+
+    // The read switch: while off, the thread skips its reads.
+    void setRxEnabled(bool on) { m_rxEnabled = on; }
+    bool exchangeRxEnabled(bool on) { return m_rxEnabled.exchange(on); }
+    bool rxEnabled() const { return m_rxEnabled; }
+
+    // The single write path. Without an open device the bytes are discarded; during a
+    // hand-over they wait for its end. Returns the bytes that went out or wait to.
+    std::size_t write(const std::uint8_t* bytes, std::size_t count);
+
+    // An output line; kept for a reopen also while the device is lost. A device without modem
+    // lines takes it as done.
+    SerialStatus setModemLine(ModemLine line, bool on);
+    SerialStatus setBreak(bool on);
+    // Asks the device for its input lines and signals a change.
+    void pollModemStatus();
+    ModemStatus modemStatus() const { return m_modemStatus; }
+
+    // The device folders changed: a device that vanished while nothing was read is lost, a
+    // lost one may be back.
+    void checkDevice();
+
+    // The receiver's hand-over as the thread runs it, for an owner that feeds bytes itself.
+    RxSink& handOver() { return *this; }
+
+    static constexpr int RetryMs = 300;
+    static constexpr int ModemStatusPollMs = 20;
+
+signals:
+    void lost(const QString& devicePath);
+    void reconnected(const QString& devicePath);
+    void modemStatusChanged(const kirt::ModemStatus& status);
+    // A write gave up bytes the device did not take.
+    void writeDropped(std::size_t count);
+
+private:
+    // RxSink, as the receive thread calls it.
+    void RxHandOverBegins() override;
+    void StoreRxChunk(const std::uint8_t* bytes, std::uint32_t count,
+                      const ReadTime& readAt) override;
+    void RxDisplayStep() override;
+    void RxDisplayStepsDone() override;
+    bool RxPending() const override;
+    void deviceLost() override;
+
+    OpenResult openDevice(SerialPort& port, const QString& devicePath,
+                          const QString& settingsRefusal = {}) const;
+    void start(std::shared_ptr<SerialPort> port, const QString& devicePath,
+               const QString& namedPath);
+    void stopThread();
+    void loseDevice();
+    void retry();
+    bool sameDevice(const PortResolution& resolution) const;
+    void writeNow(const std::uint8_t* bytes, std::size_t count);
+    void setModemStatus(const ModemStatus& status);
+
+    PortFactory m_factory;
+    RxSink& m_receiver;
+    std::shared_ptr<SerialPort> m_port;
+    QPointer<TReceiveComThread> m_thread;
+    std::atomic<bool> m_rxEnabled{false};
+
+    bool m_open = false;
+    bool m_lost = false;
+    QString m_portName;
+    ComSettings m_settings; // as opened; a reopen applies them again
+    bool m_dtr = false;
+    bool m_rts = false;
+    QString m_devicePath; // as the user named it
+    QString m_node;       // the device node, links followed
+    bool m_mapped = false;
+    DeviceIdentity m_identity;
+    // The port's mapping as it was when the device went: the variable's path, or the link.
+    struct Mapping
+    {
+        PortSource source = PortSource::Default;
+        QString devicePath;
+        LinkStamp link;
+    };
+    Mapping m_mappingAtLoss;
+
+    bool m_inHandOver = false;
+    std::vector<std::uint8_t> m_pendingWrites;
+
+    QTimer* m_retry = nullptr;
+    QTimer* m_modemPoll = nullptr;
+    ModemStatus m_modemStatus;
+};
+
+} // namespace kirt

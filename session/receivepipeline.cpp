@@ -1,0 +1,155 @@
+#include "session/receivepipeline.h"
+
+#include "display/bytetext.h"
+
+#include <QThread>
+
+#include <chrono>
+
+namespace kirt {
+
+ReceivePipeline::ReceivePipeline(ReceiveDisplaySink* display, ReceiveOutput& output)
+    : m_display(display), m_output(output)
+{
+}
+
+void ReceivePipeline::resetRules()
+{
+    for (Rule& rule : m_rules)
+        rule.rule = ProtocolRule{};
+}
+
+void ReceivePipeline::setTime(const QDateTime& time)
+{
+    m_time = time;
+    m_timeText.clear();
+}
+
+void ReceivePipeline::RxHandOverBegins()
+{
+    m_inHandOver = true;
+    m_output.handOverBegins();
+    // One time for every byte of the batch: they arrived together.
+    setTime(QDateTime::currentDateTime());
+}
+
+void ReceivePipeline::StoreRxChunk(const std::uint8_t* bytes, std::uint32_t count,
+                                   const ReadTime& readAt)
+{
+    if (count != 0) {
+        using namespace std::chrono;
+        setTime(QDateTime::fromMSecsSinceEpoch(
+            duration_cast<milliseconds>(readAt.system.time_since_epoch()).count()));
+    }
+    if (m_rxMemory.StoreRxChunk(bytes, count).showFullPanel)
+        m_output.rxMemoryFull(true);
+}
+
+void ReceivePipeline::RxDisplayStep()
+{
+    if (m_rxMemory.pending())
+        DisplayRxByte();
+    // Within a hand-over the figure and the log are brought up to date when it ends: nothing
+    // paints or reads them in between.
+    if (!m_inHandOver) {
+        ShowTraffic();
+        flushLog();
+    }
+}
+
+void ReceivePipeline::RxDisplayStepsDone()
+{
+    m_inHandOver = false;
+    ShowTraffic();
+    flushLog();
+    // The steps of one hand-over appended their text; it is cut back to the line limit before
+    // anything else sees the display. A hand-over that displayed nothing leaves the display
+    // alone: a new limit waits for new text.
+    if (!m_displayChanged)
+        return;
+    m_displayChanged = false;
+    TrimDisplayLines();
+    if (m_display)
+        m_display->batchEnded();
+}
+
+void ReceivePipeline::DisplayRxByte()
+{
+    // A byte displayed outside a hand-over has a time of its own.
+    if (!m_inHandOver)
+        setTime(QDateTime::currentDateTime());
+    // While a file goes out, received bytes wait in the buffer.
+    if (m_settings.holdDisplay)
+        return;
+    const auto taken = m_rxMemory.TakeRxByte();
+    if (taken.pause)
+        QThread::msleep(1);
+    if (taken.hideFullPanel)
+        m_output.rxMemoryFull(false);
+    const std::uint8_t ch = taken.byte;
+
+    if (m_settings.echo)
+        m_output.writeEcho(&ch, 1);
+    if (m_settings.newLineEnabled && ch == m_settings.newLineChar && m_display &&
+        !m_display->isEmpty()) {
+        m_display->appendLineBreak();
+        if (m_settings.logging)
+            m_log.add(LogLineBreakText());
+    }
+    if (m_display)
+        m_display->appendData(ByteText(m_settings.format, ch));
+    m_displayChanged = true;
+    // The cut to the line limit follows at the end of the hand-over.
+    if (m_settings.logging) {
+        const QString stamp =
+            LogEntryNeedsTimeStamp(m_settings.log, ch) ? LogTimeStamp() : QString();
+        m_log.add(LogEntry(m_settings.log, ch, stamp));
+    }
+    for (int n = 1; n <= Rules; ++n)
+        MatchProtocolByte(n, ch);
+    if (m_display)
+        m_display->scrollToEnd();
+}
+
+void ReceivePipeline::MatchProtocolByte(int n, std::uint8_t byte)
+{
+    Rule& rule = m_rules.at(index(n));
+    if (!rule.enabled || !rule.rule.match(byte))
+        return;
+    if (!rule.response.isEmpty())
+        m_output.writeResponse(n, reinterpret_cast<const std::uint8_t*>(rule.response.constData()),
+                               static_cast<std::uint32_t>(rule.response.size()));
+    m_output.responseCounted(n, rule.rule.responseCount());
+}
+
+QString ReceivePipeline::LogTimeStamp() const
+{
+    if (m_timeText.isEmpty())
+        m_timeText = LogTimeStampText(m_time);
+    return m_timeText;
+}
+
+void ReceivePipeline::TrimDisplayLines()
+{
+    if (m_display)
+        m_display->trimToRows(m_settings.lineLimit);
+}
+
+void ReceivePipeline::ShowTraffic()
+{
+    m_output.trafficChanged(m_rxMemory.written(), m_rxMemory.backlog());
+}
+
+void ReceivePipeline::flushLog()
+{
+    if (!m_settings.logging || m_log.flush())
+        return;
+    // The log stops at once, so the failure is reported once.
+    m_settings.logging = false;
+    const QString path = m_log.path();
+    const QString reason = m_log.errorString();
+    m_log.stop();
+    m_output.logFailed(path, reason);
+}
+
+} // namespace kirt
