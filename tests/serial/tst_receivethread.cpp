@@ -2,6 +2,7 @@
 #include "serial/rxringbuffer.h"
 #include "serial/termiosport.h"
 #include "tests/support/ptydevice.h"
+#include "tests/support/ptyport.h"
 
 #include <QElapsedTimer>
 #include <QPointer>
@@ -80,8 +81,7 @@ struct Link
         kirt::ComSettings settings;
         settings.baudRate = 115200;
         settings.readTimeoutMs = readTimeoutMs;
-        opened = port->open(device.slavePath()).ok() && port->readState().ok() &&
-                 port->applyState(settings).ok();
+        opened = kirt::test::openOver(*port, device, settings);
         rxEnabled = true;
         if (opened)
             thread = new TReceiveComThread(port, sink, sink, rxEnabled);

@@ -1,0 +1,219 @@
+// Opening and closing a port: failures, exclusive use, the line state given back on close.
+#include "serial/termiosport.h"
+#include "tests/support/ptyport.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <thread>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using kirt::PtyDevice;
+using kirt::SerialError;
+using kirt::TermiosPort;
+using kirt::test::openOver;
+using kirt::test::settings8N1;
+
+Q_DECLARE_METATYPE(kirt::SerialError)
+
+namespace {
+
+QString systemText(int error)
+{
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+} // namespace
+
+class TestTermiosOpen : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void openFailures_data();
+    void openFailures();
+    void secondOpenIsBusy();
+    void exclusiveAgainstPlainOpen();
+    void closeRestoresTheLineState();
+    void reopenAfterClose();
+    void closeWhileAReaderIsBlocked();
+};
+
+void TestTermiosOpen::openFailures_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<bool>("atOpen"); // fails at open, else at readState
+    QTest::addColumn<SerialError>("error");
+    QTest::addColumn<int>("osError");
+
+    QTest::newRow("missing") << "/nonexistent/ttyKIRT" << true << SerialError::NotFound << ENOENT;
+    QTest::newRow("empty path") << "" << true << SerialError::NotFound << ENOENT;
+    QTest::newRow("directory") << "/" << true << SerialError::Other << EISDIR;
+    QTest::newRow("not a terminal")
+        << "/dev/null" << false << SerialError::GetStateFailed << ENOTTY;
+    QTest::newRow("no permission") << "@private" << true << SerialError::PermissionDenied << EACCES;
+}
+
+void TestTermiosOpen::openFailures()
+{
+    QFETCH(QString, path);
+    QFETCH(bool, atOpen);
+    QFETCH(SerialError, error);
+    QFETCH(int, osError);
+
+    QTemporaryDir folder;
+    if (path == QLatin1String("@private")) {
+        if (::geteuid() == 0)
+            QSKIP("root opens any file");
+        path = folder.path() + QStringLiteral("/ttyPrivate");
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.close();
+        QVERIFY(::chmod(QFile::encodeName(path).constData(), 0) == 0);
+    }
+
+    TermiosPort port;
+    kirt::SerialStatus status = port.open(path);
+    QCOMPARE(status.ok(), !atOpen);
+    if (!atOpen) {
+        QVERIFY(port.isOpen());
+        status = port.readState();
+        port.close();
+    } else {
+        QVERIFY(!port.isOpen());
+    }
+    QCOMPARE(status.error, error);
+    QCOMPARE(status.osError, osError);
+    QCOMPARE(status.reason, systemText(osError));
+    if (error != SerialError::Other)
+        QVERIFY(!status.hint.isEmpty());
+    if (error == SerialError::PermissionDenied)
+        QVERIFY(status.hint.contains(QLatin1String("group")));
+}
+
+void TestTermiosOpen::secondOpenIsBusy()
+{
+    PtyDevice device;
+    TermiosPort first;
+    QVERIFY(openOver(first, device, settings8N1()));
+
+    TermiosPort second;
+    const kirt::SerialStatus status = second.open(device.slavePath());
+    QCOMPARE(status.error, SerialError::Busy);
+    QVERIFY(!status.reason.isEmpty());
+    QVERIFY(!status.hint.isEmpty());
+    QVERIFY(!second.isOpen());
+
+    // Released on close.
+    first.close();
+    QVERIFY(second.open(device.slavePath()).ok());
+}
+
+void TestTermiosOpen::exclusiveAgainstPlainOpen()
+{
+    if (::geteuid() == 0)
+        QSKIP("the kernel ignores the exclusive flag for root");
+    PtyDevice device;
+    TermiosPort port;
+    QVERIFY(openOver(port, device, settings8N1()));
+
+    const QByteArray path = QFile::encodeName(device.slavePath());
+    const int other = ::open(path.constData(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    const int error = errno;
+    if (other >= 0)
+        ::close(other);
+    QCOMPARE(other, -1);
+    QCOMPARE(error, EBUSY);
+
+    // The flag does not outlive the port.
+    port.close();
+    const int after = ::open(path.constData(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    QVERIFY(after >= 0);
+    ::close(after);
+}
+
+void TestTermiosOpen::closeRestoresTheLineState()
+{
+    PtyDevice device;
+    termios before{};
+    QVERIFY(::tcgetattr(device.masterFd(), &before) == 0);
+    before.c_lflag |= ICANON | ECHO;
+    before.c_oflag |= OPOST;
+    QVERIFY(::tcsetattr(device.masterFd(), TCSANOW, &before) == 0);
+
+    TermiosPort port;
+    QVERIFY(openOver(port, device, settings8N1()));
+    termios during{};
+    QVERIFY(::tcgetattr(device.masterFd(), &during) == 0);
+    QCOMPARE(during.c_lflag & (ICANON | ECHO), tcflag_t{0});
+
+    port.close();
+    termios after{};
+    QVERIFY(::tcgetattr(device.masterFd(), &after) == 0);
+    QCOMPARE(after.c_lflag & (ICANON | ECHO), tcflag_t{ICANON | ECHO});
+    QCOMPARE(after.c_oflag & OPOST, tcflag_t{OPOST});
+}
+
+void TestTermiosOpen::reopenAfterClose()
+{
+    PtyDevice device;
+    TermiosPort port;
+    for (int round = 0; round < 3; ++round) {
+        QVERIFY(openOver(port, device, settings8N1()));
+        const auto byte = static_cast<std::uint8_t>('a' + round);
+        QVERIFY(port.writeByte(byte));
+        QCOMPARE(device.receive(1), QByteArray(1, static_cast<char>(byte)));
+        QVERIFY(device.send("k"));
+        std::uint8_t buffer[4] = {};
+        int got = 0;
+        for (int reads = 0; reads < 100 && got == 0; ++reads)
+            got = port.readChunk(buffer, 4);
+        QCOMPARE(got, 1);
+        QCOMPARE(buffer[0], std::uint8_t{'k'});
+        port.close();
+        QVERIFY(!port.isOpen());
+    }
+}
+
+void TestTermiosOpen::closeWhileAReaderIsBlocked()
+{
+    PtyDevice device;
+    TermiosPort port;
+    QVERIFY(openOver(port, device, settings8N1(500)));
+
+    std::atomic<int> last{-2};
+    std::atomic<bool> started{false};
+    std::thread reader([&] {
+        std::uint8_t buffer[4];
+        // Reads on as the receive thread would, until the port is gone.
+        for (int reads = 0; reads < 50; ++reads) {
+            started = true;
+            last = port.readChunk(buffer, 4);
+            if (last < 0)
+                break;
+        }
+    });
+    while (!started)
+        std::this_thread::yield();
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    port.close();
+    reader.join();
+    QCOMPARE(last.load(), -1);
+    QVERIFY(!port.isOpen());
+
+    std::uint8_t buffer[4];
+    QCOMPARE(port.readChunk(buffer, 4), -1);
+    QVERIFY(!port.writeByte(0x41));
+    port.purge(); // harmless once closed
+}
+
+QTEST_GUILESS_MAIN(TestTermiosOpen)
+#include "tst_termiosopen.moc"
