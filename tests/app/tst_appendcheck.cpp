@@ -1,18 +1,16 @@
 // APPEND: the shown check goes onto the end of its line, in the order it travels on the wire.
+#include "tests/support/usersteps.h"
 #include "tests/support/windowfixture.h"
 #include "ui/datalineedit.h"
 
 #include <QPushButton>
 #include <QtTest>
 
+using kirt::test::startOnTheBoard;
+using kirt::test::transmitEdit;
 using kirt::test::WindowFixture;
 
 namespace {
-
-kirt::DataLineEdit* edit(WindowFixture& f, int n)
-{
-    return f.find<kirt::DataLineEdit>(QStringLiteral("TransmitEdit%1").arg(n));
-}
 
 QPushButton* appendButton(WindowFixture& f)
 {
@@ -23,7 +21,7 @@ QPushButton* appendButton(WindowFixture& f)
 void check(WindowFixture& f, int n, int format, const QString& text, int button)
 {
     f.choose(QStringLiteral("TransmitFormatComboBox%1").arg(n), format);
-    kirt::DataLineEdit* line = edit(f, n);
+    kirt::DataLineEdit* line = transmitEdit(f, n);
     line->setPlainText(text);
     line->setFocus();
     line->selectAll();
@@ -31,13 +29,6 @@ void check(WindowFixture& f, int n, int format, const QString& text, int button)
     auto* checkButton = f.find<QPushButton>(QStringLiteral("Button%1").arg(button));
     QVERIFY(kirt::PtyDevice::waitUntil([checkButton] { return checkButton->isEnabled(); }, 2000));
     checkButton->click();
-}
-
-bool startOnTheBoard(WindowFixture& f)
-{
-    const bool active = f.showActive();
-    f.click("TransmitDataView_BitBtn");
-    return active;
 }
 
 } // namespace
@@ -88,7 +79,7 @@ void TestAppendCheck::appendsInWireOrder()
     check(f, 3, format, text, button);
     QVERIFY(appendButton(f)->isEnabled());
     f.click("AppendCheckButton");
-    QCOMPARE(edit(f, 3)->fieldText(), QString(text).remove(u'\n') + appended);
+    QCOMPARE(transmitEdit(f, 3)->fieldText(), QString(text).remove(u'\n') + appended);
 }
 
 void TestAppendCheck::allOrNothingAtTheLimit()
@@ -98,18 +89,18 @@ void TestAppendCheck::allOrNothingAtTheLimit()
     const QString nearlyFull(998, u'A');
     check(f, 1, 0, nearlyFull, 6);
     f.click("AppendCheckButton");
-    QCOMPARE(edit(f, 1)->fieldText(), nearlyFull);
+    QCOMPARE(transmitEdit(f, 1)->fieldText(), nearlyFull);
     check(f, 1, 0, nearlyFull, 1);
     f.click("AppendCheckButton");
-    QCOMPARE(edit(f, 1)->fieldText(), nearlyFull + "AA");
+    QCOMPARE(transmitEdit(f, 1)->fieldText(), nearlyFull + "AA");
 
     const QString ascNearlyFull(499, u'A');
     check(f, 2, 1, ascNearlyFull, 2);
     f.click("AppendCheckButton");
-    QCOMPARE(edit(f, 2)->fieldText(), ascNearlyFull);
+    QCOMPARE(transmitEdit(f, 2)->fieldText(), ascNearlyFull);
     check(f, 2, 1, ascNearlyFull, 1);
     f.click("AppendCheckButton");
-    QCOMPARE(edit(f, 2)->fieldText(), ascNearlyFull + u'A');
+    QCOMPARE(transmitEdit(f, 2)->fieldText(), ascNearlyFull + u'A');
 }
 
 void TestAppendCheck::enabledOnlyForTheLineItWasComputedFor()
@@ -119,19 +110,19 @@ void TestAppendCheck::enabledOnlyForTheLineItWasComputedFor()
     QVERIFY(!appendButton(f)->isEnabled());
     check(f, 4, 0, QStringLiteral("0102"), 1);
     QVERIFY(appendButton(f)->isEnabled());
-    edit(f, 5)->setFocus();
+    transmitEdit(f, 5)->setFocus();
     QVERIFY(!appendButton(f)->isEnabled());
 
     check(f, 4, 0, QStringLiteral("0102"), 1);
-    QTest::keyClick(edit(f, 4), Qt::Key_End);
-    QTest::keyClick(edit(f, 4), Qt::Key_A);
+    QTest::keyClick(transmitEdit(f, 4), Qt::Key_End);
+    QTest::keyClick(transmitEdit(f, 4), Qt::Key_A);
     QVERIFY(!appendButton(f)->isEnabled());
 
     // One append per result: the line it went into is new text.
     check(f, 4, 0, QStringLiteral("0102"), 1);
     f.click("AppendCheckButton");
     QVERIFY(!appendButton(f)->isEnabled());
-    QCOMPARE(edit(f, 4)->fieldText(), QStringLiteral("010203"));
+    QCOMPARE(transmitEdit(f, 4)->fieldText(), QStringLiteral("010203"));
 }
 
 QTEST_MAIN(TestAppendCheck)

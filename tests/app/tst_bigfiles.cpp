@@ -1,5 +1,6 @@
 // Files of any size and content through "Open": loading keeps only what the display keeps,
 // sending reads the file a line at a time, and neither changes what is shown or sent.
+#include "tests/support/usersteps.h"
 #include "tests/support/windowfixture.h"
 #include "transmit/textfile.h"
 #include "ui/receivedisplay.h"
@@ -16,6 +17,7 @@
 #include <sys/stat.h>
 
 using kirt::PtyDevice;
+using kirt::test::startFileTransmit;
 using kirt::test::WindowFixture;
 using Device = WindowFixture::Device;
 
@@ -112,13 +114,6 @@ QByteArray expectedWire(const QByteArray& file)
 void load(WindowFixture& f, const QString& path)
 {
     f.answers.paths.push_back(path);
-    f.triggerAction("FileOpen");
-}
-
-void startSending(WindowFixture& f, const QString& path)
-{
-    f.answers.paths.push_back(path);
-    f.answers.answers.push_back(true);
     f.triggerAction("FileOpen");
 }
 
@@ -235,7 +230,7 @@ void TestBigFiles::oddFilesAreSent()
     QWidget* downloadPanel = f.find<QWidget>("DownloadPanel");
     auto* gauge = f.find<QProgressBar>("DownloadCGauge");
     QVERIFY(f.openPort());
-    startSending(f, f.fileWith(QStringLiteral("odd.bin"), content));
+    startFileTransmit(f, f.fileWith(QStringLiteral("odd.bin"), content));
     QVERIFY(PtyDevice::waitUntil([&] { return downloadPanel->isHidden(); }, 20000));
     QVERIFY(f.answers.errors.isEmpty());
     const QByteArray wire = expectedWire(content);
@@ -268,7 +263,7 @@ void TestBigFiles::longLineTransmitStartsWithoutHoldingTheLine()
     QVERIFY(f.openPort());
     const QByteArray line = QByteArray(1 << 20, 'q') + "\r\n";
     const QString path = f.fileWith(QStringLiteral("line.txt"), line);
-    startSending(f, path);
+    startFileTransmit(f, path);
     QVERIFY(!downloadPanel->isHidden());
     const int pieces = ((1 << 20) + 197) / 198;
     QCOMPARE(gauge->maximum(), pieces);
@@ -303,7 +298,7 @@ void TestBigFiles::fileChangesUnderARunningTransmit()
         return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
     };
     const auto sendUntil = [&](const char* shown) {
-        startSending(f, path);
+        startFileTransmit(f, path);
         return PtyDevice::waitUntil([&] { return display->displayText().contains(shown); });
     };
 
@@ -312,7 +307,7 @@ void TestBigFiles::fileChangesUnderARunningTransmit()
     QVERIFY(sendUntil("sent 003"));
     f.triggerAction("FileSave");
     QVERIFY(contents() != text);
-    startSending(f, f.file(QStringLiteral("missing")));
+    startFileTransmit(f, f.file(QStringLiteral("missing")));
     QCOMPARE(f.answers.errors.size(), 1);
     QVERIFY(PtyDevice::waitUntil([&] { return downloadPanel->isHidden(); }, 8000));
     QCOMPARE(f.device().receive(100000, 300), expectedWire(text));
@@ -320,10 +315,7 @@ void TestBigFiles::fileChangesUnderARunningTransmit()
     // So does a real-time log started on it, which empties it.
     QVERIFY(writeAll(path, text));
     QVERIFY(sendUntil("sent 003"));
-    f.answers.answers.push_back(true);
-    f.answers.paths.push_back(path);
-    f.triggerAction("RunTimeSave1");
-    QVERIFY(f.window().realTimeSaveOn());
+    QVERIFY(kirt::test::startLog(f, path));
     QVERIFY(PtyDevice::waitUntil([&] { return downloadPanel->isHidden(); }, 8000));
     QCOMPARE(f.device().receive(100000, 300), expectedWire(text));
     QCOMPARE(contents(), QByteArray());
@@ -360,7 +352,7 @@ void TestBigFiles::onlyRegularFilesAreOpened()
         QCOMPARE(display->displayText(), QStringLiteral("kept"));
     }
     QVERIFY(f.openPort());
-    startSending(f, QStringLiteral("/dev/zero"));
+    startFileTransmit(f, QStringLiteral("/dev/zero"));
     QVERIFY(downloadPanel->isHidden());
     QCOMPARE(f.answers.errors.size(), 4);
     for (qsizetype i = 0; i < 4; ++i) {

@@ -1,4 +1,5 @@
 // Typing and pasting into the data fields and boxes of the real window, and the bars.
+#include "tests/support/usersteps.h"
 #include "tests/support/windowfixture.h"
 #include "ui/datalineedit.h"
 
@@ -9,24 +10,9 @@
 #include <QTabWidget>
 #include <QtTest>
 
+using kirt::test::startOnTheBoard;
+using kirt::test::transmitEdit;
 using kirt::test::WindowFixture;
-
-namespace {
-
-// The window active with the transmit board in front.
-bool startOnTheBoard(WindowFixture& f)
-{
-    const bool active = f.showActive();
-    f.click("TransmitDataView_BitBtn");
-    return active;
-}
-
-kirt::DataLineEdit* transmitEdit(WindowFixture& f, int n)
-{
-    return f.find<kirt::DataLineEdit>(QStringLiteral("TransmitEdit%1").arg(n));
-}
-
-} // namespace
 
 class TestDataEntry : public QObject
 {

@@ -3,6 +3,7 @@
 #include "serial/portmap.h"
 #include "tests/support/cputime.h"
 #include "tests/support/fakedevices.h"
+#include "tests/support/files.h"
 #include "tests/support/windowfixture.h"
 #include "ui/receivedisplay.h"
 
@@ -14,17 +15,8 @@
 #include <sys/resource.h>
 
 using kirt::PtyDevice;
-using kirt::test::processCpuSeconds;
+using kirt::test::linkOf;
 using kirt::test::WindowFixture;
-
-namespace {
-
-QString linkOf(const QString& port)
-{
-    return kirt::portLinkDirectory() + QLatin1Char('/') + port;
-}
-
-} // namespace
 
 class TestDevice : public QObject
 {
@@ -123,12 +115,7 @@ void TestDevice::lostDeviceIsWaitedForAndReopened()
     f.click(QStringLiteral("BitBtn9")); // a write while lost goes nowhere, quietly
     QVERIFY(f.answers.errors.isEmpty() && f.answers.messages.isEmpty());
 
-    const double cpuBefore = processCpuSeconds();
-    QElapsedTimer wall;
-    wall.start();
-    QTest::qWait(1000);
-    const double share =
-        (processCpuSeconds() - cpuBefore) / (static_cast<double>(wall.elapsed()) / 1000.0);
+    const double share = kirt::test::cpuShareDuring([] { QTest::qWait(1000); });
     qInfo("CPU while waiting for the device: %.2f%% of one core", share * 100.0);
     QVERIFY2(share < 0.05, qPrintable(QString::number(share)));
 

@@ -10,7 +10,6 @@
 #include <sys/resource.h>
 
 using kirt::PtyDevice;
-using kirt::test::processCpuSeconds;
 using kirt::test::WindowFixture;
 
 class TestDeviceFault : public QObject
@@ -46,12 +45,7 @@ void TestDeviceFault::deviceDisappearsDuringAStream()
 
     // A failed read must not turn the receive loop into a spin: over one second the whole
     // process, which also serves the loop's hand-overs, stays far below one busy core.
-    const double cpuBefore = processCpuSeconds();
-    QElapsedTimer wall;
-    wall.start();
-    PtyDevice::serveEvents(1000);
-    const double share =
-        (processCpuSeconds() - cpuBefore) / (static_cast<double>(wall.elapsed()) / 1000.0);
+    const double share = kirt::test::cpuShareDuring([] { PtyDevice::serveEvents(1000); });
     qInfo("CPU while the device is gone: %.1f%% of one core", share * 100.0);
     QVERIFY2(share < 0.5, qPrintable(QString::number(share)));
     QCOMPARE(display->displayText(), kept);

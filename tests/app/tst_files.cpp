@@ -1,6 +1,8 @@
 // Files end to end: sending a text file, open, save, print and the real-time log, with a
 // pseudo-terminal playing the device behind COM1.
 #include "display/logformat.h"
+#include "tests/support/files.h"
+#include "tests/support/usersteps.h"
 #include "tests/support/windowfixture.h"
 #include "ui/receivedisplay.h"
 
@@ -17,33 +19,20 @@
 #include <QtTest>
 
 using kirt::PtyDevice;
+using kirt::test::fileContents;
+using kirt::test::startFileTransmit;
+using kirt::test::startLog;
 using kirt::test::WindowFixture;
 using Device = WindowFixture::Device;
 
 namespace {
 
-QByteArray readAll(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
-}
-
 // Opens path for sending (the port must be open) and waits until the transmit is over.
 bool send(WindowFixture& f, const QString& path, int timeoutMs = 10000)
 {
-    f.answers.paths.push_back(path);
-    f.answers.answers.push_back(true);
-    f.triggerAction("FileOpen");
+    startFileTransmit(f, path);
     QWidget* downloadPanel = f.find<QWidget>("DownloadPanel");
     return PtyDevice::waitUntil([&] { return downloadPanel->isHidden(); }, timeoutMs);
-}
-
-bool startLog(WindowFixture& f, const QString& path)
-{
-    f.answers.answers.push_back(true);
-    f.answers.paths.push_back(path);
-    f.triggerAction("RunTimeSave1");
-    return f.window().realTimeSaveOn();
 }
 
 QByteArray lines(int count, char letter)
@@ -138,9 +127,7 @@ void TestFiles::transmitHoldsReceivedBytesBack()
     kirt::ReceiveDisplay* display = f.display();
     QWidget* downloadPanel = f.find<QWidget>("DownloadPanel");
     QVERIFY(f.openPort());
-    f.answers.paths.push_back(f.fileWith(QStringLiteral("many.txt"), lines(100, 'T')));
-    f.answers.answers.push_back(true);
-    f.triggerAction("FileOpen");
+    startFileTransmit(f, f.fileWith(QStringLiteral("many.txt"), lines(100, 'T')));
     QVERIFY(!downloadPanel->isHidden());
     // Starting a log meanwhile leaves the lines being sent alone.
     QVERIFY(startLog(f, f.file(QStringLiteral("log"))));
@@ -153,7 +140,7 @@ void TestFiles::transmitHoldsReceivedBytesBack()
     QVERIFY(PtyDevice::waitUntil([&] { return display->displayText().endsWith("xyz"); }));
     QCOMPARE(f.device().receive(int(lines(100, 'T').size()) + 2), lines(100, 'T') + "\r\n");
     // The log took the held-back bytes only, once they were displayed.
-    QCOMPARE(readAll(f.file(QStringLiteral("log.HEX"))), QByteArray("x\r\ny\r\nz\r\n"));
+    QCOMPARE(fileContents(f.file(QStringLiteral("log.HEX"))), QByteArray("x\r\ny\r\nz\r\n"));
 }
 
 void TestFiles::transmitEndsWhenThePortCloses()
@@ -163,9 +150,7 @@ void TestFiles::transmitEndsWhenThePortCloses()
     kirt::ReceiveDisplay* display = f.display();
     QWidget* downloadPanel = f.find<QWidget>("DownloadPanel");
     QVERIFY(f.openPort());
-    f.answers.paths.push_back(f.fileWith(QStringLiteral("many.txt"), lines(200, 'C')));
-    f.answers.answers.push_back(true);
-    f.triggerAction("FileOpen");
+    startFileTransmit(f, f.fileWith(QStringLiteral("many.txt"), lines(200, 'C')));
     QVERIFY(PtyDevice::waitUntil([&] { return display->displayText().contains("C3\n"); }));
     f.click("COM_BitBtn");
     QVERIFY(!f.window().portOpen());
@@ -181,9 +166,7 @@ void TestFiles::newTransmitReplacesTheRunningOne()
     f.showWithDisplayFormat(1);
     kirt::ReceiveDisplay* display = f.display();
     QVERIFY(f.openPort());
-    f.answers.paths.push_back(f.fileWith(QStringLiteral("a.txt"), lines(200, 'A')));
-    f.answers.answers.push_back(true);
-    f.triggerAction("FileOpen");
+    startFileTransmit(f, f.fileWith(QStringLiteral("a.txt"), lines(200, 'A')));
     QVERIFY(PtyDevice::waitUntil([&] { return display->displayText().contains("A2\n"); }));
     QVERIFY(send(f, f.fileWith(QStringLiteral("b.txt"), "B1\r\nB2\r\n")));
     // The first file stops after a whole line; the second follows from its first line.
@@ -267,7 +250,7 @@ void TestFiles::saveAndSaveAs()
     QCOMPARE(f.answers.selectedFilters, QStringList{QStringLiteral("Hex Files(*.HEX)")});
     QCOMPARE(f.answers.suffixes, QStringList{QStringLiteral("HEX")});
     const QString saved = f.file(QStringLiteral("log1.HEX"));
-    QCOMPARE(readAll(saved), QByteArray("first\r\nsecond \xff\x01\r\n"));
+    QCOMPARE(fileContents(saved), QByteArray("first\r\nsecond \xff\x01\r\n"));
     QCOMPARE(f.window().windowTitle(), QStringLiteral("Kirt - log1.HEX"));
     QCOMPARE(f.window().currentFileName(), saved);
 
@@ -278,14 +261,14 @@ void TestFiles::saveAndSaveAs()
     QVERIFY(display->rowCount() > 3);
     f.triggerAction("FileSave");
     QCOMPARE(f.answers.fileDialogs.size(), 1);
-    QCOMPARE(readAll(saved),
+    QCOMPARE(fileContents(saved),
              QByteArray("first\r\nsecond \xff\x01\r\n") + longLine.toLatin1() + "\r\n");
 
     // Save As to a name with an extension keeps it; a cancelled dialog changes nothing.
     f.answers.paths.push_back(f.file(QStringLiteral("copy.txt")));
     f.triggerAction("FileSaveAs");
     QCOMPARE(f.window().windowTitle(), QStringLiteral("Kirt - copy.txt"));
-    QCOMPARE(readAll(f.file(QStringLiteral("copy.txt"))), readAll(saved));
+    QCOMPARE(fileContents(f.file(QStringLiteral("copy.txt"))), fileContents(saved));
     f.triggerAction("FileSaveAs");
     QCOMPARE(f.window().windowTitle(), QStringLiteral("Kirt - copy.txt"));
     QVERIFY(f.answers.errors.isEmpty());
@@ -403,7 +386,7 @@ void TestFiles::realTimeLogLayouts()
     const QRegularExpression whole(QRegularExpression::anchoredPattern(pattern));
     QString log;
     const bool complete = PtyDevice::waitUntil([&] {
-        log = QString::fromLatin1(readAll(f.file(QStringLiteral("run.XLS"))));
+        log = QString::fromLatin1(fileContents(f.file(QStringLiteral("run.XLS"))));
         return whole.match(log).hasMatch();
     });
     QVERIFY2(complete, qPrintable(log.toLatin1().toHex(' ')));
@@ -440,7 +423,7 @@ void TestFiles::realTimeLogStartAndStop()
     // An existing file is emptied at once and becomes the window's file.
     const QString path = f.fileWith(QStringLiteral("old.XLS"), "old contents");
     QVERIFY(startLog(f, path));
-    QCOMPARE(readAll(path), QByteArray());
+    QCOMPARE(fileContents(path), QByteArray());
     QCOMPARE(f.window().windowTitle(), QStringLiteral("Kirt - old.XLS"));
     QVERIFY(f.device().send("\x01\x02"));
     QVERIFY(f.waitForText("01 02 "));
@@ -454,7 +437,7 @@ void TestFiles::realTimeLogStartAndStop()
     QVERIFY(!f.window().realTimeSaveOn());
     QVERIFY(f.device().send("\x03"));
     QVERIFY(f.waitForText("01 02 03 "));
-    QCOMPARE(readAll(path), QByteArray("01 \r\n02 \r\n"));
+    QCOMPARE(fileContents(path), QByteArray("01 \r\n02 \r\n"));
 
     // Closing the port stops a running log.
     QVERIFY(startLog(f, path));
@@ -463,14 +446,14 @@ void TestFiles::realTimeLogStartAndStop()
     f.click("COM_BitBtn");
     QVERIFY(!f.window().realTimeSaveOn());
     QVERIFY(f.find<QAction>("FileOpen")->isVisible());
-    QCOMPARE(readAll(path), QByteArray("04 \r\n"));
+    QCOMPARE(fileContents(path), QByteArray("04 \r\n"));
     const auto asked = f.answers.questions.size();
     f.triggerAction("RunTimeSave1");
     QCOMPARE(f.answers.questions.size(), asked);
 
     // Save after a log writes the display into the log file.
     f.triggerAction("FileSave");
-    QCOMPARE(readAll(path), QByteArray("01 02 03 04 \r\n"));
+    QCOMPARE(fileContents(path), QByteArray("01 02 03 04 \r\n"));
 }
 
 void TestFiles::realTimeLogRefusesFileCommands()
@@ -493,7 +476,7 @@ void TestFiles::realTimeLogRefusesFileCommands()
     QCOMPARE(f.answers.fileDialogs.size(), dialogs);
     QCOMPARE(f.window().windowTitle(), QStringLiteral("Kirt - log.XLS"));
     QVERIFY(display->isEmpty());
-    QCOMPARE(readAll(f.file(QStringLiteral("log.XLS"))), QByteArray());
+    QCOMPARE(fileContents(f.file(QStringLiteral("log.XLS"))), QByteArray());
     f.answers.answers.push_back(true);
     f.triggerAction("RunTimeSave1");
     for (const QString& name : items)

@@ -13,15 +13,12 @@ using Device = WindowFixture::Device;
 
 namespace {
 
-// Packet and response text, then "ON" picked in the rule's enable box.
+// The rule's format picked first when it is not HEX, then the rule filled in and switched on.
 void rule(WindowFixture& f, int n, const QString& packet, const QString& response, int format = 0)
 {
-    const QString num = QString::number(n);
     if (format != 0)
-        f.choose("ProtocolFormatComboBox" + num, format);
-    f.find<kirt::DataLineEdit>("RxEdit" + num)->setPlainText(packet);
-    f.find<kirt::DataLineEdit>("TxEdit" + num)->setPlainText(response);
-    f.choose("ProtocolEnableComboBox" + num, 1);
+        f.choose(QStringLiteral("ProtocolFormatComboBox%1").arg(n), format);
+    kirt::test::enableRule(&f.window(), n, packet, response);
 }
 
 // Sends the bytes and returns everything the program wrote back within a short while.

@@ -1,5 +1,6 @@
 // Sent data in the receive display: in order with received text, in a colour of its own, and
 // nowhere else (log, rules).
+#include "tests/support/usersteps.h"
 #include "tests/support/windowfixture.h"
 #include "ui/datalineedit.h"
 #include "ui/receivedisplay.h"
@@ -11,6 +12,7 @@
 #include <QtTest>
 
 using kirt::PtyDevice;
+using kirt::test::enableRule;
 using kirt::test::WindowFixture;
 using Device = WindowFixture::Device;
 
@@ -54,14 +56,6 @@ void sendLine(WindowFixture& f, const QString& text)
     f.find<QPushButton>("BitBtn9")->click();
 }
 
-void rule(WindowFixture& f, int n, const QString& packet, const QString& response)
-{
-    const QString num = QString::number(n);
-    f.find<kirt::DataLineEdit>("RxEdit" + num)->setPlainText(packet);
-    f.find<kirt::DataLineEdit>("TxEdit" + num)->setPlainText(response);
-    f.choose("ProtocolEnableComboBox" + num, 1);
-}
-
 } // namespace
 
 class TestShowSent : public QObject
@@ -81,14 +75,12 @@ void TestShowSent::onShowsSentBytesInOrderInTheirColourOnly()
     f.choose("ShowSentComboBox", 1);
     // The echo goes out but is received text: it is not shown again.
     f.choose("EchoOnOffComboBox", 1);
-    rule(f, 1, QStringLiteral("5859"), QStringLiteral("21")); // "XY" would answer "!"
-    rule(f, 2, QStringLiteral("5051"), QStringLiteral("52")); // "PQ" answers "R"
+    // "XY" would answer "!", "PQ" answers "R".
+    enableRule(&f.window(), 1, QStringLiteral("5859"), QStringLiteral("21"));
+    enableRule(&f.window(), 2, QStringLiteral("5051"), QStringLiteral("52"));
     QVERIFY(f.openPort());
     const QString log = f.file(QStringLiteral("run.log"));
-    f.answers.answers.push_back(true);
-    f.answers.paths.push_back(log);
-    f.triggerAction("RunTimeSave1");
-    QVERIFY(f.window().realTimeSaveOn());
+    QVERIFY(kirt::test::startLog(f, log));
 
     QVERIFY(f.device().send("ab"));
     QVERIFY(f.waitForText(QStringLiteral("ab")));

@@ -1,5 +1,6 @@
 // Transmit lines, automatic transmission and the checksum calculator, end to end: a
 // pseudo-terminal plays the device behind COM1 and the test reads what reaches it.
+#include "tests/support/usersteps.h"
 #include "tests/support/windowfixture.h"
 #include "ui/datalineedit.h"
 #include "ui/receivedisplay.h"
@@ -14,6 +15,7 @@
 #include <QtTest>
 
 using kirt::PtyDevice;
+using kirt::test::transmitEdit;
 using kirt::test::WindowFixture;
 using Device = WindowFixture::Device;
 
@@ -28,11 +30,6 @@ constexpr int On = 1;
 // before it has arrived too, so "nothing else came" needs no waiting out a time-out.
 constexpr char Marker = '#';
 
-kirt::DataLineEdit* edit(WindowFixture& f, int n)
-{
-    return f.find<kirt::DataLineEdit>(QStringLiteral("TransmitEdit%1").arg(n));
-}
-
 QPushButton* sendButton(WindowFixture& f, int n)
 {
     return f.find<QPushButton>(QStringLiteral("BitBtn%1").arg(8 + n));
@@ -41,7 +38,7 @@ QPushButton* sendButton(WindowFixture& f, int n)
 void line(WindowFixture& f, int n, int format, const QString& text, int crlf = Off)
 {
     f.choose(QStringLiteral("TransmitFormatComboBox%1").arg(n), format);
-    edit(f, n)->setPlainText(text);
+    transmitEdit(f, n)->setPlainText(text);
     f.choose(QStringLiteral("CRLFComboBox%1").arg(n), crlf);
 }
 
@@ -198,7 +195,7 @@ void TestTransmit::lineGoesOutAsItsBytes()
     QCOMPARE(receiveUpToMarker(f), wire);
     // Sending leaves the text as it was (the raw text: the plain one turns no-break spaces into
     // spaces).
-    QCOMPARE(edit(f, n)->document()->toRawText(), text);
+    QCOMPARE(transmitEdit(f, n)->document()->toRawText(), text);
 }
 
 void TestTransmit::statusLineRecomposedOnlyAfterBytesWent()
@@ -241,7 +238,7 @@ void TestTransmit::closedPortSendsNothingAndSaysNothing()
     f.click("TransmitDataView_BitBtn");
     sendButton(f, 5)->setFocus();
     sendButton(f, 5)->click();
-    QVERIFY(edit(f, 5)->hasFocus());
+    QVERIFY(transmitEdit(f, 5)->hasFocus());
     QCOMPARE(f.window().currentTransmitLine(), 5);
 
     QVERIFY(f.answers.errors.isEmpty());
@@ -271,12 +268,12 @@ void TestTransmit::focusBeforeSend()
     QCOMPARE(f.window().currentTransmitLine(), 1);
     sendButton(f, 6)->setFocus();
     QTest::mouseClick(sendButton(f, 6), Qt::LeftButton);
-    QVERIFY(edit(f, 6)->hasFocus());
+    QVERIFY(transmitEdit(f, 6)->hasFocus());
     QCOMPARE(f.window().currentTransmitLine(), 6);
     QCOMPARE(receiveUpToMarker(f), QByteArray("L6"));
 
     // Leaving a line for a button keeps it the current line.
-    edit(f, 7)->setFocus();
+    transmitEdit(f, 7)->setFocus();
     f.find<QPushButton>("Button5")->setFocus();
     QCOMPARE(f.window().currentTransmitLine(), 7);
 
@@ -295,20 +292,20 @@ void TestTransmit::formatPickClearsOrKeepsTheText()
     start(f);
     line(f, 1, Hex, QStringLiteral("1234"));
     f.choose(QStringLiteral("TransmitFormatComboBox1"), Hex);
-    QCOMPARE(edit(f, 1)->toPlainText(), QStringLiteral("1234"));
-    QCOMPARE(edit(f, 1)->maxLength(), 1000);
+    QCOMPARE(transmitEdit(f, 1)->toPlainText(), QStringLiteral("1234"));
+    QCOMPARE(transmitEdit(f, 1)->maxLength(), 1000);
 
     f.choose(QStringLiteral("TransmitFormatComboBox1"), Asc);
-    QVERIFY(edit(f, 1)->toPlainText().isEmpty());
-    QCOMPARE(edit(f, 1)->maxLength(), 500);
+    QVERIFY(transmitEdit(f, 1)->toPlainText().isEmpty());
+    QCOMPARE(transmitEdit(f, 1)->maxLength(), 500);
     QCOMPARE(f.window().transmitLineFormat(1), kirt::DataFormat::Asc);
 
-    edit(f, 1)->setPlainText(QStringLiteral("AT"));
+    transmitEdit(f, 1)->setPlainText(QStringLiteral("AT"));
     f.choose(QStringLiteral("TransmitFormatComboBox1"), Asc);
-    QCOMPARE(edit(f, 1)->toPlainText(), QStringLiteral("AT"));
+    QCOMPARE(transmitEdit(f, 1)->toPlainText(), QStringLiteral("AT"));
     f.choose(QStringLiteral("TransmitFormatComboBox1"), Hex);
-    QVERIFY(edit(f, 1)->toPlainText().isEmpty());
-    QCOMPARE(edit(f, 1)->maxLength(), 1000);
+    QVERIFY(transmitEdit(f, 1)->toPlainText().isEmpty());
+    QCOMPARE(transmitEdit(f, 1)->maxLength(), 1000);
     // The other lines are untouched by the picks.
     QCOMPARE(f.window().transmitLineFormat(2), kirt::DataFormat::Hex);
 }
@@ -472,8 +469,8 @@ void TestTransmit::calculatorWorksOnTheLastLineSelection()
 
     f.click("TransmitDataView_BitBtn");
     line(f, 3, Asc, QStringLiteral("123456789"));
-    edit(f, 3)->setFocus();
-    select(edit(f, 3), 0, 9);
+    transmitEdit(f, 3)->setFocus();
+    select(transmitEdit(f, 3), 0, 9);
     QVERIFY(PtyDevice::waitUntil([&] { return checkButtonsEnabled(f, true); }, 2000));
 
     // The click moves the focus to the button; the selection of line 3 is still the input.
@@ -502,13 +499,13 @@ void TestTransmit::calculatorWorksOnTheLastLineSelection()
     QCOMPARE(length->text(), QStringLiteral("9 BYTE"));
 
     // A click straight after the selection changed covers the new selection.
-    select(edit(f, 3), 0, 2);
+    select(transmitEdit(f, 3), 0, 2);
     f.click("Button1");
     QCOMPARE(length->text(), QStringLiteral("2 BYTE"));
     QCOMPARE(code->text(), QStringLiteral("03H"));
 
     // No selection: the buttons go disabled and the last result stays.
-    select(edit(f, 3), 2, 2);
+    select(transmitEdit(f, 3), 2, 2);
     QVERIFY(PtyDevice::waitUntil([&] { return checkButtonsEnabled(f, false); }, 2000));
     QCOMPARE(code->text(), QStringLiteral("03H"));
     QCOMPARE(length->text(), QStringLiteral("2 BYTE"));
@@ -525,15 +522,15 @@ void TestTransmit::calculatorHexSelectionAndIdleButtons()
 
     // The middle four characters of A1B2C3 are the bytes 1B and 2C.
     line(f, 4, Hex, QStringLiteral("A1B2C3"));
-    edit(f, 4)->setFocus();
-    select(edit(f, 4), 1, 5);
+    transmitEdit(f, 4)->setFocus();
+    select(transmitEdit(f, 4), 1, 5);
     QVERIFY(PtyDevice::waitUntil([&] { return checkButtonsEnabled(f, true); }, 2000));
     f.click("Button1");
     QCOMPARE(length->text(), QStringLiteral("2 BYTE"));
     QCOMPARE(code->text(), QStringLiteral("37H"));
 
     // One HEX character is no byte: the start value through the final step.
-    select(edit(f, 4), 0, 1);
+    select(transmitEdit(f, 4), 0, 1);
     f.click("Button6");
     QCOMPARE(length->text(), QStringLiteral("0 BYTE"));
     QCOMPARE(code->text(), QStringLiteral("FFFFH"));
@@ -542,9 +539,9 @@ void TestTransmit::calculatorHexSelectionAndIdleButtons()
 
     // Another line takes over as soon as it has the focus, with its own format.
     line(f, 5, Hex, QStringLiteral("010300000001"));
-    edit(f, 5)->setFocus();
+    transmitEdit(f, 5)->setFocus();
     QCOMPARE(f.window().currentTransmitLine(), 5);
-    select(edit(f, 5), 0, 12);
+    select(transmitEdit(f, 5), 0, 12);
     QVERIFY(PtyDevice::waitUntil([&] { return checkButtonsEnabled(f, true); }, 2000));
     f.click("Button6");
     QCOMPARE(length->text(), QStringLiteral("6 BYTE"));

@@ -1,4 +1,5 @@
 // Workbench files through the window: what one window saves, a fresh one brings back and uses.
+#include "tests/support/usersteps.h"
 #include "tests/support/windowfixture.h"
 #include "transmit/autotransmit.h"
 #include "ui/datalineedit.h"
@@ -9,15 +10,11 @@
 #include <QTimer>
 #include <QtTest>
 
+using kirt::test::transmitEdit;
 using kirt::test::WindowFixture;
 using Device = WindowFixture::Device;
 
 namespace {
-
-kirt::DataLineEdit* line(WindowFixture& f, int n)
-{
-    return f.find<kirt::DataLineEdit>(QStringLiteral("TransmitEdit%1").arg(n));
-}
 
 int box(WindowFixture& f, const QString& name, int n)
 {
@@ -54,9 +51,9 @@ void TestWorkbenchWindow::savedBenchComesBackAndWorks()
     const QString path = f.file(QStringLiteral("bench.kirt"));
     for (int n = 1; n <= 9; ++n) {
         f.choose(QStringLiteral("TransmitFormatComboBox%1").arg(n), n % 2);
-        line(f, n)->setPlainText(n % 2
-                                     ? (n == 1 ? everyLineByte() : QStringLiteral("line %1").arg(n))
-                                     : QStringLiteral("%1A").arg(n));
+        transmitEdit(f, n)->setPlainText(
+            n % 2 ? (n == 1 ? everyLineByte() : QStringLiteral("line %1").arg(n))
+                  : QStringLiteral("%1A").arg(n));
         f.choose(QStringLiteral("TransmitAutoComboBox%1").arg(n), n < 4 ? 1 : 0);
         f.choose(QStringLiteral("CRLFComboBox%1").arg(n), n == 2 ? 1 : 0);
     }
@@ -79,7 +76,7 @@ void TestWorkbenchWindow::savedBenchComesBackAndWorks()
     for (int n = 1; n <= 9; ++n) {
         QCOMPARE(box(f, "TransmitFormatComboBox", n), n % 2);
         QCOMPARE(f.window().transmitLineFormat(n), kirt::dataFormatFromIndex(n % 2));
-        QCOMPARE(line(f, n)->fieldText(),
+        QCOMPARE(transmitEdit(f, n)->fieldText(),
                  n % 2 ? (n == 1 ? everyLineByte() : QStringLiteral("line %1").arg(n))
                        : QStringLiteral("%1A").arg(n));
         QCOMPARE(box(f, "TransmitAutoComboBox", n), n < 4 ? 1 : 0);
@@ -121,7 +118,7 @@ void TestWorkbenchWindow::refusedFileChangesNothing()
     QFETCH(QString, reason);
     WindowFixture f;
     f.choose("TransmitFormatComboBox4", 1);
-    line(f, 4)->setPlainText(QStringLiteral("kept"));
+    transmitEdit(f, 4)->setPlainText(QStringLiteral("kept"));
     f.find<kirt::DataLineEdit>("RxEdit1")->setPlainText(QStringLiteral("0102"));
     f.choose("ProtocolEnableComboBox1", 1);
     const QString path =
@@ -131,7 +128,7 @@ void TestWorkbenchWindow::refusedFileChangesNothing()
     QCOMPARE(f.answers.errors.size(), 1);
     QVERIFY2(f.answers.errors[0].contains(path), qPrintable(f.answers.errors[0]));
     QVERIFY2(f.answers.details[0].contains(reason), qPrintable(f.answers.details[0]));
-    QCOMPARE(line(f, 4)->fieldText(), QStringLiteral("kept"));
+    QCOMPARE(transmitEdit(f, 4)->fieldText(), QStringLiteral("kept"));
     QCOMPARE(box(f, "TransmitFormatComboBox", 4), 1);
     QCOMPARE(box(f, "ProtocolEnableComboBox", 1), 1);
     QCOMPARE(f.window().protocolRule(1).length(), 2U);
@@ -143,7 +140,7 @@ void TestWorkbenchWindow::openingStopsAutoTransmit()
     const QString path = f.file(QStringLiteral("empty.kirt"));
     f.answers.paths.push_back(path);
     f.triggerAction("WorkbenchSave");
-    line(f, 1)->setPlainText(QStringLiteral("01"));
+    transmitEdit(f, 1)->setPlainText(QStringLiteral("01"));
     f.choose("TransmitAutoComboBox1", 1);
     QVERIFY(f.openPort());
     f.click("SendStartBtn");
@@ -151,7 +148,7 @@ void TestWorkbenchWindow::openingStopsAutoTransmit()
     f.answers.paths.push_back(path);
     f.triggerAction("WorkbenchOpen");
     QVERIFY(!f.find<QTimer>("AutoTransIntervalTimer")->isActive());
-    QCOMPARE(line(f, 1)->fieldText(), QString());
+    QCOMPARE(transmitEdit(f, 1)->fieldText(), QString());
 }
 
 QTEST_MAIN(TestWorkbenchWindow)

@@ -1,12 +1,14 @@
 // The real-time log: the text of each layout, the time stamp, and the file it is appended to.
 #include "display/logfile.h"
 #include "display/logformat.h"
+#include "tests/support/files.h"
 
 #include <QDir>
 #include <QTemporaryDir>
 #include <QtTest>
 
 using namespace kirt;
+using kirt::test::fileContents;
 
 namespace {
 
@@ -17,12 +19,6 @@ QString logOf(const LogLayout& layout, const QByteArray& bytes)
     for (const char b : bytes)
         text += LogEntry(layout, static_cast<std::uint8_t>(b), QStringLiteral("T"));
     return text;
-}
-
-QByteArray contents(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
 }
 
 } // namespace
@@ -137,21 +133,21 @@ void TestLogFormat::fileHoldsTheTextByteForByte()
     }
     LogFile log;
     QVERIFY(log.start(path));
-    QCOMPARE(contents(path), QByteArray()); // emptied at once
+    QCOMPARE(fileContents(path), QByteArray()); // emptied at once
     QVERIFY(log.append(QStringLiteral("41 \r\n")));
     // Each entry is in the file as soon as it was appended, with nothing held back.
-    QCOMPARE(contents(path), QByteArray("41 \r\n"));
+    QCOMPARE(fileContents(path), QByteArray("41 \r\n"));
     QVERIFY(log.append(QString()));
     QVERIFY(log.append(QString::fromLatin1("\xff\r\x00z", 4)));
-    QCOMPARE(contents(path), QByteArray("41 \r\n\xff\r\x00z", 9));
+    QCOMPARE(fileContents(path), QByteArray("41 \r\n\xff\r\x00z", 9));
     QCOMPARE(log.written(), 9);
     log.stop();
     QVERIFY(!log.isOpen());
     QVERIFY(!log.append(QStringLiteral("late")));
-    QCOMPARE(contents(path), QByteArray("41 \r\n\xff\r\x00z", 9));
+    QCOMPARE(fileContents(path), QByteArray("41 \r\n\xff\r\x00z", 9));
     // A new start empties the same file again.
     QVERIFY(log.start(path));
-    QCOMPARE(contents(path), QByteArray());
+    QCOMPARE(fileContents(path), QByteArray());
     QCOMPARE(log.written(), 0);
 }
 
@@ -190,7 +186,7 @@ void TestLogFormat::removedOrReplacedFileIsWrittenAgain()
 
     QVERIFY(QFile::remove(path));
     QVERIFY(log.append(QStringLiteral("second ")));
-    QCOMPARE(contents(path), QByteArray("first second "));
+    QCOMPARE(fileContents(path), QByteArray("first second "));
 
     // Another file put in its place (an editor saving over it): the log takes the path back.
     const QString other = dir.filePath(QStringLiteral("other"));
@@ -202,12 +198,12 @@ void TestLogFormat::removedOrReplacedFileIsWrittenAgain()
     QVERIFY(QFile::remove(path));
     QVERIFY(QFile::rename(other, path));
     QVERIFY(log.append(QString::fromLatin1("\xff\x00", 2)));
-    QCOMPARE(contents(path), QByteArray("first second \xff\x00", 15));
+    QCOMPARE(fileContents(path), QByteArray("first second \xff\x00", 15));
     // And appending goes on to the new file.
     QVERIFY(log.append(QStringLiteral("end")));
-    QCOMPARE(contents(path), QByteArray("first second \xff\x00"
-                                        "end",
-                                        18));
+    QCOMPARE(fileContents(path), QByteArray("first second \xff\x00"
+                                            "end",
+                                            18));
     QCOMPARE(log.written(), 18);
 }
 
@@ -224,11 +220,11 @@ void TestLogFormat::batchIsWrittenAtTheFlush()
         log.add(entry);
         expected += entry.toLatin1();
     }
-    QCOMPARE(contents(path), QByteArray());
+    QCOMPARE(fileContents(path), QByteArray());
     QVERIFY(log.flush());
-    QCOMPARE(contents(path), expected);
+    QCOMPARE(fileContents(path), expected);
     QVERIFY(log.flush()); // nothing new: nothing written twice
-    QCOMPARE(contents(path), expected);
+    QCOMPARE(fileContents(path), expected);
 }
 
 QTEST_GUILESS_MAIN(TestLogFormat)

@@ -2,6 +2,7 @@
 #include "serial/devicediscovery.h"
 #include "serial/portmap.h"
 #include "tests/support/fakedevices.h"
+#include "tests/support/files.h"
 #include "tests/support/tempsettings.h"
 
 #include <QFileInfo>
@@ -9,6 +10,7 @@
 
 using kirt::SerialDevice;
 using kirt::test::FakeDevices;
+using kirt::test::linkOf;
 
 namespace {
 
@@ -22,11 +24,6 @@ SerialDevice ftdi()
     d.vendorId = 0x0403;
     d.productId = 0x6001;
     return d;
-}
-
-QString linkOf(const QString& port)
-{
-    return kirt::portLinkDirectory() + QLatin1Char('/') + port;
 }
 
 } // namespace

@@ -1,44 +1,16 @@
 #include "serial/portmap.h"
+#include "tests/support/environment.h"
+#include "tests/support/tempsettings.h"
 
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <optional>
+
 using kirt::PortSource;
-
-namespace {
-
-// Sets or unsets one variable for the life of a test and puts the old value back.
-class EnvironmentOverride
-{
-public:
-    EnvironmentOverride(const char* name, const QByteArray* value) : m_name(name)
-    {
-        m_hadValue = qEnvironmentVariableIsSet(name);
-        m_oldValue = qgetenv(name);
-        if (value)
-            qputenv(name, *value);
-        else
-            qunsetenv(name);
-    }
-    ~EnvironmentOverride()
-    {
-        if (m_hadValue)
-            qputenv(m_name, m_oldValue);
-        else
-            qunsetenv(m_name);
-    }
-    EnvironmentOverride(const EnvironmentOverride&) = delete;
-    EnvironmentOverride& operator=(const EnvironmentOverride&) = delete;
-
-private:
-    const char* m_name;
-    QByteArray m_oldValue;
-    bool m_hadValue = false;
-};
-
-} // namespace
+using kirt::test::EnvironmentOverride;
 
 class TestPortMap : public QObject
 {
@@ -56,23 +28,19 @@ private slots:
     void descriptionNamesDeviceAndOrigin();
 
 private:
-    std::unique_ptr<QTemporaryDir> m_config;
-    std::unique_ptr<EnvironmentOverride> m_configHome;
+    std::optional<kirt::test::TempSettings> m_settings; // XDG_CONFIG_HOME for each test
 };
 
 void TestPortMap::init()
 {
-    m_configHome.reset();
-    m_config = std::make_unique<QTemporaryDir>();
-    QVERIFY(m_config->isValid());
-    const QByteArray path = QFile::encodeName(m_config->path());
-    m_configHome = std::make_unique<EnvironmentOverride>("XDG_CONFIG_HOME", &path);
+    m_settings.reset();
+    m_settings.emplace();
+    QVERIFY(m_settings->isValid());
 }
 
 void TestPortMap::cleanup()
 {
-    m_configHome.reset();
-    m_config.reset();
+    m_settings.reset();
 }
 
 void TestPortMap::portNumbers_data()
@@ -156,12 +124,13 @@ void TestPortMap::resolution()
 
     const QByteArray variable = "KIRT_" + name.toLatin1();
     const QByteArray value = environment.toLocal8Bit();
-    EnvironmentOverride portVariable(variable.constData(),
-                                     environment == QLatin1String("-") ? nullptr : &value);
+    EnvironmentOverride portVariable(variable.constData(), environment == QLatin1String("-")
+                                                               ? std::nullopt
+                                                               : std::optional(value));
 
-    const QString link = m_config->path() + QStringLiteral("/kirt/ports/") + name;
+    const QString link = m_settings->configHome() + QStringLiteral("/kirt/ports/") + name;
     if (!linkTo.isEmpty()) {
-        QVERIFY(QDir().mkpath(m_config->path() + QStringLiteral("/kirt/ports")));
+        QVERIFY(QDir().mkpath(m_settings->configHome() + QStringLiteral("/kirt/ports")));
         QVERIFY(QFile::link(linkTo, link));
     }
     if (expected == QLatin1String("@link"))
@@ -196,17 +165,17 @@ void TestPortMap::linkFolderFollowsConfigHome()
     QTemporaryDir home;
     QVERIFY(home.isValid());
     const QByteArray homePath = QFile::encodeName(home.path());
-    EnvironmentOverride homeVariable("HOME", &homePath);
-    EnvironmentOverride portVariable("KIRT_COM9", nullptr);
+    EnvironmentOverride homeVariable("HOME", homePath);
+    EnvironmentOverride portVariable("KIRT_COM9", std::nullopt);
 
     if (configHome == QLatin1String("@temp"))
-        configHome = m_config->path();
+        configHome = m_settings->configHome();
     const QByteArray value = QFile::encodeName(configHome);
-    EnvironmentOverride config("XDG_CONFIG_HOME",
-                               configHome == QLatin1String("-") ? nullptr : &value);
+    EnvironmentOverride config(
+        "XDG_CONFIG_HOME", configHome == QLatin1String("-") ? std::nullopt : std::optional(value));
 
     const QString expected = underHome ? home.path() + QStringLiteral("/.config/kirt/ports")
-                                       : m_config->path() + QStringLiteral("/kirt/ports");
+                                       : m_settings->configHome() + QStringLiteral("/kirt/ports");
     QCOMPARE(kirt::portLinkDirectory(), QDir::cleanPath(expected));
 
     // The link is found where the folder says.
@@ -217,13 +186,13 @@ void TestPortMap::linkFolderFollowsConfigHome()
 
 void TestPortMap::descriptionNamesDeviceAndOrigin()
 {
-    EnvironmentOverride unset2("KIRT_COM2", nullptr);
-    EnvironmentOverride unset6("KIRT_COM6", nullptr);
+    EnvironmentOverride unset2("KIRT_COM2", std::nullopt);
+    EnvironmentOverride unset6("KIRT_COM6", std::nullopt);
     const QByteArray usb = "/dev/ttyUSB1";
-    EnvironmentOverride set8("KIRT_COM8", &usb);
-    QVERIFY(QDir().mkpath(m_config->path() + QStringLiteral("/kirt/ports")));
+    EnvironmentOverride set8("KIRT_COM8", usb);
+    QVERIFY(QDir().mkpath(m_settings->configHome() + QStringLiteral("/kirt/ports")));
     QVERIFY(QFile::link(QStringLiteral("/dev/ttyACM2"),
-                        m_config->path() + QStringLiteral("/kirt/ports/COM6")));
+                        m_settings->configHome() + QStringLiteral("/kirt/ports/COM6")));
 
     const QString byDefault = kirt::describePort(QStringLiteral("COM2"));
     QVERIFY2(byDefault.contains(QLatin1String("/dev/ttyS1")), qPrintable(byDefault));

@@ -5,20 +5,7 @@
 
 namespace kirt::test {
 
-TempSettings::TempSettings()
-    : m_previous(qgetenv("XDG_CONFIG_HOME")),
-      m_hadPrevious(qEnvironmentVariableIsSet("XDG_CONFIG_HOME"))
-{
-    qputenv("XDG_CONFIG_HOME", m_dir.path().toLocal8Bit());
-}
-
-TempSettings::~TempSettings()
-{
-    if (m_hadPrevious)
-        qputenv("XDG_CONFIG_HOME", m_previous);
-    else
-        qunsetenv("XDG_CONFIG_HOME");
-}
+TempSettings::TempSettings() : m_configHome("XDG_CONFIG_HOME", m_dir.path().toLocal8Bit()) {}
 
 QString TempSettings::settingsFile() const
 {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "tests/support/environment.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QTemporaryDir>
@@ -11,10 +13,10 @@ class TempSettings
 {
 public:
     TempSettings();
-    ~TempSettings();
     TempSettings(const TempSettings&) = delete;
     TempSettings& operator=(const TempSettings&) = delete;
 
+    bool isValid() const { return m_dir.isValid(); }
     QString configHome() const { return m_dir.path(); }
     QString settingsFile() const;
     bool exists() const;
@@ -24,8 +26,7 @@ public:
 
 private:
     QTemporaryDir m_dir;
-    QByteArray m_previous;
-    bool m_hadPrevious = false;
+    EnvironmentOverride m_configHome; // after the folder: restored before the folder goes
 };
 
 } // namespace kirt::test
