@@ -188,17 +188,11 @@ int main(int argc, char* argv[])
                   QStringLiteral("kirt-vdev: cannot make a pseudo-terminal: %1\n").arg(error));
             break;
         }
-        // The kernel may hand out the same number again: the link then leads here already.
-        // Otherwise it leads to a pseudo-terminal that is gone and is replaced as a leftover;
-        // the old link object then finds it re-pointed and leaves it.
-        if (fresh->slavePath() != link->target()) {
-            std::unique_ptr<PortLink> relinked =
-                PortLink::publish(linkPath, fresh->slavePath(), options.force, &error);
-            if (!relinked) {
-                print(stderr, QStringLiteral("kirt-vdev: %1\n").arg(error));
-                break;
-            }
-            link = std::move(relinked);
+        // A new link even when the kernel hands out the same number again: a terminal waiting
+        // for its device takes only a link made after the loss.
+        if (!link->renew(fresh->slavePath(), &error)) {
+            print(stderr, QStringLiteral("kirt-vdev: %1\n").arg(error));
+            break;
         }
         pty = std::move(fresh);
         print(stdout, QStringLiteral("kirt-vdev: plugged in again: serving %1 on %2\n")

@@ -118,6 +118,20 @@ PortLink::PortLink(QString path, QString target, QString restore)
 {
 }
 
+bool PortLink::renew(const QString& target, QString* error)
+{
+    const std::optional<QString> existing = linkTargetOf(m_path);
+    if (existing && *existing != m_target && !isStaleDeviceLink(*existing)) {
+        if (error)
+            *error = QStringLiteral("%1 now points at %2; leaving it").arg(m_path, *existing);
+        return false;
+    }
+    if (!replaceLink(m_path, target, error))
+        return false;
+    m_target = target;
+    return true;
+}
+
 PortLink::~PortLink()
 {
     withdraw();

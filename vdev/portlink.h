@@ -25,6 +25,12 @@ public:
     PortLink(const PortLink&) = delete;
     PortLink& operator=(const PortLink&) = delete;
 
+    // Puts a new link in place, leading to target, as a replugged device's link is made anew:
+    // a terminal that waits for the device it lost takes a new link, never an old one, since
+    // the old one may lead to a number the system has given to another program. Refuses, with
+    // a reason in `error`, when someone else re-pointed the link meanwhile.
+    bool renew(const QString& target, QString* error);
+
     // Removes the link, or restores the one it replaced with force; leaves alone a link that
     // someone re-pointed meanwhile. Called by the destructor.
     void withdraw();

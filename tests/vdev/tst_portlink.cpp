@@ -6,6 +6,7 @@
 #include <QTemporaryDir>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace kirt::vdev;
@@ -55,6 +56,7 @@ private slots:
     void staleDeviceLinkReplaced();
     void fileOrFolderNeverTouched();
     void linkRepointedMeanwhileLeftAlone();
+    void renewMakesANewLinkEvenToTheSameTarget();
     void unwritableFolderReported();
 
 private:
@@ -183,6 +185,31 @@ void TestPortLink::linkRepointedMeanwhileLeftAlone()
     QVERIFY(QFile::remove(m_link));
     QVERIFY(QFile::link(QStringLiteral("/dev/ttyACM0"), m_link));
     link.reset();
+    QCOMPARE(linkTargetOf(m_link), std::optional<QString>(QStringLiteral("/dev/ttyACM0")));
+}
+
+void TestPortLink::renewMakesANewLinkEvenToTheSameTarget()
+{
+    LivePty mine;
+    QString error;
+    auto link = PortLink::publish(m_link, mine.path(), false, &error);
+    QVERIFY2(link, qPrintable(error));
+    struct stat was
+    {
+    };
+    QVERIFY(::lstat(QFile::encodeName(m_link).constData(), &was) == 0);
+    QVERIFY2(link->renew(mine.path(), &error), qPrintable(error));
+    struct stat now
+    {
+    };
+    QVERIFY(::lstat(QFile::encodeName(m_link).constData(), &now) == 0);
+    QVERIFY(now.st_ino != was.st_ino);
+    QCOMPARE(linkTargetOf(m_link), std::optional<QString>(mine.path()));
+
+    // Someone else's link in its place is left alone.
+    QVERIFY(QFile::remove(m_link));
+    QVERIFY(QFile::link(QStringLiteral("/dev/ttyACM0"), m_link));
+    QVERIFY(!link->renew(mine.path(), &error));
     QCOMPARE(linkTargetOf(m_link), std::optional<QString>(QStringLiteral("/dev/ttyACM0")));
 }
 
