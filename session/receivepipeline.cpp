@@ -19,7 +19,7 @@ void ReceivePipeline::resetRules()
         rule.rule = ProtocolRule{};
 }
 
-void ReceivePipeline::setTime(const QDateTime& time)
+void ReceivePipeline::setTime(std::chrono::system_clock::time_point time)
 {
     m_time = time;
     m_timeText.clear();
@@ -30,17 +30,14 @@ void ReceivePipeline::RxHandOverBegins()
     m_inHandOver = true;
     m_output.handOverBegins();
     // One time for every byte of the batch: they arrived together.
-    setTime(QDateTime::currentDateTime());
+    setTime(std::chrono::system_clock::now());
 }
 
 void ReceivePipeline::StoreRxChunk(const std::uint8_t* bytes, std::uint32_t count,
                                    const ReadTime& readAt)
 {
-    if (count != 0) {
-        using namespace std::chrono;
-        setTime(QDateTime::fromMSecsSinceEpoch(
-            duration_cast<milliseconds>(readAt.system.time_since_epoch()).count()));
-    }
+    if (count != 0)
+        setTime(readAt.system);
     if (m_rxMemory.StoreRxChunk(bytes, count).showFullPanel)
         m_output.rxMemoryFull(true);
 }
@@ -77,7 +74,7 @@ void ReceivePipeline::DisplayRxByte()
 {
     // A byte displayed outside a hand-over has a time of its own.
     if (!m_inHandOver)
-        setTime(QDateTime::currentDateTime());
+        setTime(std::chrono::system_clock::now());
     // While a file goes out, received bytes wait in the buffer.
     if (m_settings.holdDisplay)
         return;
@@ -124,8 +121,11 @@ void ReceivePipeline::MatchProtocolByte(int n, std::uint8_t byte)
 
 QString ReceivePipeline::LogTimeStamp() const
 {
-    if (m_timeText.isEmpty())
-        m_timeText = LogTimeStampText(m_time);
+    if (m_timeText.isEmpty()) {
+        using namespace std::chrono;
+        m_timeText = LogTimeStampText(QDateTime::fromMSecsSinceEpoch(
+            duration_cast<milliseconds>(m_time.time_since_epoch()).count()));
+    }
     return m_timeText;
 }
 

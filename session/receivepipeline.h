@@ -12,6 +12,7 @@
 #include <QString>
 
 #include <array>
+#include <chrono>
 #include <cstdint>
 
 namespace kirt {
@@ -126,7 +127,7 @@ private:
     };
 
     static std::size_t index(int n) { return static_cast<std::size_t>(n - 1); }
-    void setTime(const QDateTime& time);
+    void setTime(std::chrono::system_clock::time_point time);
 
     ReceiveDisplaySink* m_display;
     ReceiveOutput& m_output;
@@ -137,8 +138,10 @@ private:
 
     bool m_inHandOver = false;
     bool m_displayChanged = false;
-    QDateTime m_time;
-    mutable QString m_timeText; // m_time as the log writes it, made when first needed
+    // When the bytes being displayed were read; put into words only when the log needs it, as
+    // a calendar time costs microseconds to make.
+    std::chrono::system_clock::time_point m_time;
+    mutable QString m_timeText;
 };
 
 } // namespace kirt
