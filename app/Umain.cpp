@@ -84,6 +84,8 @@ TFmain::TFmain(QWidget* parent) : QMainWindow(parent), m_ui(std::make_unique<Ui:
     } catch (...) {
         kirt::dialogs().error(this, QString());
     }
+    // After the start-up that empties them: the lines and rules of the last run, if kept.
+    openKeptWorkbench();
 }
 
 TFmain::~TFmain()
@@ -437,7 +439,7 @@ void TFmain::FormCreate()
 
 // The stored settings in their stored order: the twelve of the first version, then the
 // optional ones added since.
-std::array<TFmain::StoredSetting, 17> TFmain::storedSettings()
+std::array<TFmain::StoredSetting, 18> TFmain::storedSettings()
 {
     const Ui::TFmain* ui = m_ui.get();
     return {{
@@ -458,6 +460,7 @@ std::array<TFmain::StoredSetting, 17> TFmain::storedSettings()
         {.name = "DtrOn", .check = ui->DTRButton, .optional = true},
         {.name = "RtsOn", .check = ui->RTSButton, .optional = true},
         {.name = "ShowSent", .box = ui->ShowSentComboBox, .optional = true},
+        {.name = "KeepWorkbench", .optional = true, .action = ui->KeepWorkbenchAction},
     }};
 }
 
@@ -501,6 +504,8 @@ bool TFmain::restoreSetting(kirt::SettingsStore& store, const StoredSetting& set
         setting.slider->setValue(std::max(v, 0));
     } else if (setting.check && (v == 0 || v == 1)) {
         setting.check->setChecked(v == 1);
+    } else if (setting.action && (v == 0 || v == 1)) {
+        setting.action->setChecked(v == 1);
     } else if (setting.number && kirt::customBaudAllowed(v)) {
         *setting.number = static_cast<std::uint32_t>(v);
     }
@@ -547,10 +552,16 @@ void TFmain::SaveSettings()
         const QString name = QLatin1String(setting.name);
         if (setting.text)
             store.writeString(name, setting.text->text());
+        else if (setting.box == m_ui->SerialPortComboBox && !m_runOnly.port.isEmpty() &&
+                 setting.box->currentText() == m_runOnly.port)
+            // A device for this run only: the next plain start opens what it opened before.
+            store.writeInt(name, m_runOnly.storedPortIndex);
         else if (setting.box)
             store.writeInt(name, setting.box->currentIndex());
         else if (setting.check)
             store.writeInt(name, setting.check->isChecked() ? 1 : 0);
+        else if (setting.action)
+            store.writeInt(name, setting.action->isChecked() ? 1 : 0);
         else if (setting.number)
             store.writeInt(name, static_cast<int>(*setting.number));
         else
@@ -561,6 +572,9 @@ void TFmain::SaveSettings()
 
 void TFmain::ApplyStartOptions(const kirt::StartOptions& options)
 {
+    if (!options.device.isEmpty())
+        m_runOnly = {kirt::devicePort(options), options.device,
+                     m_ui->SerialPortComboBox->currentIndex()};
     if (!options.port.isEmpty()) {
         m_ui->SerialPortComboBox->setCurrentIndex(kirt::comPortNumber(options.port) - 1);
         SerialPortComboBoxClick();
@@ -571,6 +585,11 @@ void TFmain::ApplyStartOptions(const kirt::StartOptions& options)
     }
     if (options.baudIndex >= 0) {
         m_ui->BaudRateComboBox->setCurrentIndex(options.baudIndex);
+        BaudRateComboBoxClick();
+    } else if (kirt::customBaudAllowed(options.customBaud)) {
+        m_customBaudRate = options.customBaud;
+        m_ui->BaudRateComboBox->setCurrentIndex(kirt::CustomBaudIndex);
+        showCustomBaudRate();
         BaudRateComboBoxClick();
     }
     if (!options.workbench.isEmpty())
@@ -607,6 +626,8 @@ bool TFmain::FormClose()
     if (goAhead && portOpen())
         ReleasePortHandle();
     SaveSettings();
+    if (goAhead)
+        saveKeptWorkbench();
     return goAhead;
 }
 

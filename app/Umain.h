@@ -1,10 +1,10 @@
 #pragma once
 
 #include "base/codec.h"
+#include "base/comsettings.h"
 #include "checksum/checksum.h"
 #include "display/logfile.h"
 #include "protocol/protocolrule.h"
-#include "serial/comsettings.h"
 #include "serial/devicediscovery.h"
 #include "serial/portfactory.h"
 #include "session/portsession.h"
@@ -21,6 +21,7 @@
 #include <memory>
 
 class QAbstractButton;
+class QAction;
 class QComboBox;
 class QFileSystemWatcher;
 class QInputMethodEvent;
@@ -191,7 +192,8 @@ public:
     void StartRealTimeSave();
     void StopRealTimeSave();
     bool realTimeSaveOn() const { return rx().logging; }
-    // Workbench files: the transmit lines, the rules and the auto interval (Umain_workbench).
+    // Workbench files: the transmit lines, the rules, the auto interval and the port
+    // (Umain_workbench).
     void WorkbenchOpenClick();
     void WorkbenchSaveClick();
     // Applies the workbench file at path; false (after an error box) when it was refused.
@@ -260,6 +262,7 @@ private:
         QAbstractButton* check = nullptr;
         std::uint32_t* number = nullptr;
         bool optional = false;
+        QAction* action = nullptr; // a checkable menu item, 0/1
     };
 
     // Start-up and wiring (Umain.cpp).
@@ -267,7 +270,7 @@ private:
     void connectSignals();
     void installKeyFilters();
     void centreOnScreen();
-    std::array<StoredSetting, 17> storedSettings();
+    std::array<StoredSetting, 18> storedSettings();
     bool restoreInt(kirt::SettingsStore& store, const QString& name, int& value);
     bool restoreSetting(kirt::SettingsStore& store, const StoredSetting& setting);
 
@@ -334,8 +337,13 @@ private:
     void beforeRewriting(const QString& path);
 
     // Workbench files (Umain_workbench.cpp).
-    kirt::Workbench currentWorkbench() const;
+    kirt::Workbench currentWorkbench(bool withPort) const;
     void applyWorkbench(const kirt::Workbench& bench);
+    void applyPortSettings(const kirt::Workbench::Port& port);
+    // The lines and rules kept between runs ("Keep Lines Between Runs").
+    static QString keptWorkbenchPath();
+    void saveKeptWorkbench();
+    void openKeptWorkbench();
 
     std::unique_ptr<Ui::TFmain> m_ui;
     QString m_currentFileName;
@@ -347,6 +355,15 @@ private:
     kirt::ComSettings m_comSettings;
     std::unique_ptr<kirt::ReceivePipeline> m_pipeline;
     std::unique_ptr<kirt::PortSession> m_session;
+
+    // A device given on the command line for this run only, and the port stored before it.
+    struct RunOnlyDevice
+    {
+        QString port; // "COM2"; empty when there is none
+        QString device;
+        int storedPortIndex = 0;
+    };
+    RunOnlyDevice m_runOnly;
 
     // Line control.
     std::uint32_t m_customBaudRate = 0; // 0 until the user gives one

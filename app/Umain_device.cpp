@@ -82,7 +82,9 @@ void TFmain::showPortDevice()
 {
     const QString port = m_ui->SerialPortComboBox->currentText();
     const auto resolution = kirt::resolvePort(port);
-    QString text = kirt::describePort(port);
+    const bool runOnly = !m_runOnly.port.isEmpty() && port == m_runOnly.port;
+    QString text = runOnly ? m_runOnly.device + QStringLiteral(" (--device, this run only)")
+                           : kirt::describePort(port);
     if (resolution && !QFileInfo::exists(resolution->devicePath))
         text += QStringLiteral(" - not present");
     m_ui->SerialPortDeviceLabel->setText(text);
@@ -93,12 +95,15 @@ void TFmain::showPortDevice()
     box->setCurrentIndex(kirt::indexOfPortDevice(m_device.devices, port));
     const bool byVariable = resolution && resolution->source == kirt::PortSource::Environment;
     box->setEnabled(resolution && !byVariable);
-    box->setToolTip(byVariable ? QStringLiteral("%1 is set: the environment variable decides "
-                                                "which device %2 opens.")
-                                     .arg(resolution->origin, port)
-                               : QStringLiteral("The device %1 opens. Choosing one links %1 "
-                                                "to it.")
-                                     .arg(port));
+    box->setToolTip(runOnly ? QStringLiteral("--device decides which device %1 opens in "
+                                             "this run.")
+                                  .arg(port)
+                    : byVariable ? QStringLiteral("%1 is set: the environment variable decides "
+                                                  "which device %2 opens.")
+                                       .arg(resolution->origin, port)
+                                 : QStringLiteral("The device %1 opens. Choosing one links %1 "
+                                                  "to it.")
+                                       .arg(port));
 }
 
 void TFmain::SerialDeviceComboBoxClick()

@@ -96,7 +96,8 @@ void TFmain::NewLineCharEditChange()
     const QString text = edit->text();
     // The limit holds typing and pasting only: a longer stored text stays whole.
     edit->setMaxLength(std::max<int>(m_newLineTypingLimit, static_cast<int>(text.size())));
-    rx().newLineChar = text.size() == 2 ? kirt::DecodeHexPair(text[0].unicode(), text[1].unicode())
+    // The first two digits count, so a stored "0D0A" still starts a row at 0D.
+    rx().newLineChar = text.size() >= 2 ? kirt::DecodeHexPair(text[0].unicode(), text[1].unicode())
                                         : std::uint8_t{0};
     rx().newLineEnabled = rx().newLineChar != 0;
     UpdateStatusLine();

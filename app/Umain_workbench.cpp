@@ -1,11 +1,15 @@
-// Workbench files: the nine transmit lines, the four rules and the auto interval, kept in a
-// file of their own and brought back through the handlers a user's own changes run.
+// Workbench files: the nine transmit lines, the four rules and the auto interval (and the port
+// with its line settings), kept in a file of their own and brought back through the handlers a
+// user's own changes run; and the lines kept between runs when the user wants them.
 #include "app/Umain.h"
 
 #include "app/dialogs.h"
+#include "app/logic/settingsstore.h"
 #include "ui/datalineedit.h"
 #include "ui_Umain.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <QSignalBlocker>
 #include <QTimer>
 
@@ -54,13 +58,39 @@ bool TFmain::OpenWorkbench(const QString& path)
 bool TFmain::SaveWorkbench(const QString& path)
 {
     QString reason;
-    if (kirt::writeWorkbench(path, currentWorkbench(), &reason))
+    if (kirt::writeWorkbench(path, currentWorkbench(true), &reason))
         return true;
     kirt::dialogs().error(this, QStringLiteral("Cannot write workbench \"%1\".").arg(path), reason);
     return false;
 }
 
-kirt::Workbench TFmain::currentWorkbench() const
+QString TFmain::keptWorkbenchPath()
+{
+    return QFileInfo(kirt::SettingsStore::filePath()).absolutePath() + QStringLiteral("/last.kirt");
+}
+
+void TFmain::saveKeptWorkbench()
+{
+    if (!m_ui->KeepWorkbenchAction->isChecked())
+        return;
+    const QString path = keptWorkbenchPath();
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QString reason;
+    // Lines and rules only: the port and its settings are kept in the settings already.
+    if (!kirt::writeWorkbench(path, currentWorkbench(false), &reason))
+        kirt::dialogs().error(this, QStringLiteral("Cannot write workbench \"%1\".").arg(path),
+                              reason);
+}
+
+void TFmain::openKeptWorkbench()
+{
+    const QString path = keptWorkbenchPath();
+    // A refused file is reported once and left where it is, for the user to look at.
+    if (m_ui->KeepWorkbenchAction->isChecked() && QFileInfo::exists(path))
+        OpenWorkbench(path);
+}
+
+kirt::Workbench TFmain::currentWorkbench(bool withPort) const
 {
     kirt::Workbench bench;
     for (int n = 1; n <= TransmitRows; ++n) {
@@ -76,7 +106,54 @@ kirt::Workbench TFmain::currentWorkbench() const
             kirt::dataFormatFromIndex(row.format->currentIndex()), row.enable->currentIndex() == 1};
     }
     bench.autoIntervalPosition = m_ui->TrackBar1->value();
+    if (withPort) {
+        kirt::Workbench::Port port;
+        port.name = m_ui->SerialPortComboBox->currentText();
+        port.baudRate = m_comSettings.baudRate;
+        port.dataBits = m_comSettings.dataBits;
+        port.stopBits = m_comSettings.stopBits;
+        port.parity = m_comSettings.parity;
+        port.flowControl = m_comSettings.flowControl;
+        port.dtr = m_ui->DTRButton->isChecked();
+        port.rts = m_ui->RTSButton->isChecked();
+        bench.port = port;
+    }
     return bench;
+}
+
+void TFmain::applyPortSettings(const kirt::Workbench::Port& port)
+{
+    // Each as a user's pick: the line settings take effect at the next open, the lines at once.
+    m_ui->SerialPortComboBox->setCurrentIndex(kirt::comPortNumber(port.name) - 1);
+    SerialPortComboBoxClick();
+    const auto* known =
+        std::find(kirt::BaudRateTable.begin(), kirt::BaudRateTable.end(), port.baudRate);
+    if (known != kirt::BaudRateTable.end()) {
+        m_ui->BaudRateComboBox->setCurrentIndex(
+            static_cast<int>(known - kirt::BaudRateTable.begin()));
+    } else {
+        m_customBaudRate = port.baudRate;
+        m_ui->BaudRateComboBox->setCurrentIndex(kirt::CustomBaudIndex);
+        showCustomBaudRate();
+    }
+    BaudRateComboBoxClick();
+    m_ui->DataBitsComboBox->setCurrentIndex(port.dataBits - 4);
+    DataBitsComboBoxClick();
+    m_ui->StopBitsComboBox->setCurrentIndex(port.stopBits);
+    StopBitsComboBoxClick();
+    m_ui->ParityBitsComboBox->setCurrentIndex(port.parity);
+    ParityBitsComboBoxClick();
+    m_ui->FlowControlComboBox->setCurrentIndex(static_cast<int>(port.flowControl));
+    FlowControlComboBoxClick();
+    if (m_ui->DTRButton->isChecked() != port.dtr) {
+        m_ui->DTRButton->setChecked(port.dtr);
+        DTRButtonClick();
+    }
+    if (m_ui->RTSButton->isChecked() != port.rts) {
+        m_ui->RTSButton->setChecked(port.rts);
+        RTSButtonClick();
+    }
+    UpdateStatusLine();
 }
 
 void TFmain::applyWorkbench(const kirt::Workbench& bench)
@@ -122,4 +199,6 @@ void TFmain::applyWorkbench(const kirt::Workbench& bench)
         m_ui->TrackBar1->setValue(bench.autoIntervalPosition);
     }
     TrackBar1Change();
+    if (bench.port)
+        applyPortSettings(*bench.port);
 }

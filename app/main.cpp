@@ -20,9 +20,7 @@ int main(int argc, char* argv[])
         return parsed.exitCode;
     }
     const kirt::StartOptions& options = *parsed.options;
-    if (!options.device.isEmpty())
-        qputenv(qPrintable(QStringLiteral("KIRT_") + kirt::devicePort(options)),
-                options.device.toLocal8Bit());
+    kirt::mapDeviceForThisRun(options);
 
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Kirt"));

@@ -18,8 +18,6 @@ namespace kirt {
 
 namespace {
 
-constexpr int LastPort = 30;
-
 class SystemDeviceSource final : public DeviceSource
 {
 public:

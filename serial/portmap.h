@@ -1,5 +1,7 @@
 #pragma once
 
+#include "base/comsettings.h"
+
 #include <QString>
 
 #include <optional>
@@ -24,9 +26,6 @@ struct PortResolution
     // Where the link points (empty unless source is ConfigLink).
     QString linkTarget;
 };
-
-// 1..30 for "COM1".."COM30", 0 for anything else (including the empty name).
-int comPortNumber(const QString& portName);
 
 // The folder that holds the per-port links: $XDG_CONFIG_HOME/kirt/ports, or
 // ~/.config/kirt/ports when the variable is unset, empty or not absolute.

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "serial/comsettings.h"
+#include "base/comsettings.h"
 #include "serial/deviceidentity.h"
 #include "serial/portfactory.h"
 #include "serial/portmap.h"

@@ -11,6 +11,7 @@ namespace kirt {
 namespace {
 
 const QString Section = QStringLiteral("Workbench");
+const QString PortSection = QStringLiteral("Port");
 
 bool isAsciiHexDigit(char16_t ch)
 {
@@ -65,6 +66,30 @@ public:
         else if (!ok || v < min || v > max)
             m_fault = QStringLiteral("%1 is out of range (%2 to %3).").arg(name).arg(min).arg(max);
         return ok ? v : min;
+    }
+
+    QString portName(const QString& group, const QString& key)
+    {
+        if (!m_fault.isEmpty())
+            return {};
+        const QString name = group + u'/' + key;
+        const QVariant value = m_settings.value(name);
+        const QString text = isSingle(value) ? value.toString() : QString();
+        if (!value.isValid())
+            m_fault = QStringLiteral("%1 is missing.").arg(name);
+        else if (comPortNumber(text) == 0)
+            m_fault = QStringLiteral("%1 is not a port of the list (COM%2 to COM%3).")
+                          .arg(name)
+                          .arg(FirstPort)
+                          .arg(LastPort);
+        return text;
+    }
+
+    std::uint32_t baudRate(const QString& group, const QString& key)
+    {
+        const int rate =
+            integer(group, key, static_cast<int>(MinCustomBaud), static_cast<int>(MaxCustomBaud));
+        return static_cast<std::uint32_t>(rate);
     }
 
     QString text(const QString& group, const QString& key, DataFormat format)
@@ -143,6 +168,22 @@ WorkbenchRead readWorkbench(const QString& path)
         rule.response = read.text(group, QStringLiteral("Response"), rule.format);
         rule.enabled = read.integer(group, QStringLiteral("Enable"), 0, 1) == 1;
     }
+    if (settings.childGroups().contains(PortSection)) {
+        Workbench::Port port;
+        port.name = read.portName(PortSection, QStringLiteral("Name"));
+        port.baudRate = read.baudRate(PortSection, QStringLiteral("BaudRate"));
+        port.dataBits =
+            static_cast<std::uint8_t>(read.integer(PortSection, QStringLiteral("DataBits"), 4, 8));
+        port.stopBits =
+            static_cast<std::uint8_t>(read.integer(PortSection, QStringLiteral("StopBits"), 0, 2));
+        port.parity =
+            static_cast<std::uint8_t>(read.integer(PortSection, QStringLiteral("Parity"), 0, 4));
+        port.flowControl = static_cast<FlowControl>(
+            read.integer(PortSection, QStringLiteral("FlowControl"), 0, 2));
+        port.dtr = read.integer(PortSection, QStringLiteral("DTR"), 0, 1) == 1;
+        port.rts = read.integer(PortSection, QStringLiteral("RTS"), 0, 1) == 1;
+        bench.port = port;
+    }
     if (!read.fault().isEmpty())
         return {std::nullopt, read.fault()};
     return {bench, {}};
@@ -175,6 +216,20 @@ bool writeWorkbench(const QString& path, const Workbench& bench, QString* reason
         settings.setValue(QStringLiteral("Response"), encodeText(rule.response));
         settings.setValue(QStringLiteral("Format"), static_cast<int>(rule.format));
         settings.setValue(QStringLiteral("Enable"), rule.enabled ? 1 : 0);
+        settings.endGroup();
+    }
+    if (bench.port) {
+        // Plain values: a reader sees the line settings at a glance.
+        const Workbench::Port& port = *bench.port;
+        settings.beginGroup(PortSection);
+        settings.setValue(QStringLiteral("Name"), port.name);
+        settings.setValue(QStringLiteral("BaudRate"), static_cast<int>(port.baudRate));
+        settings.setValue(QStringLiteral("DataBits"), port.dataBits);
+        settings.setValue(QStringLiteral("StopBits"), port.stopBits);
+        settings.setValue(QStringLiteral("Parity"), port.parity);
+        settings.setValue(QStringLiteral("FlowControl"), static_cast<int>(port.flowControl));
+        settings.setValue(QStringLiteral("DTR"), port.dtr ? 1 : 0);
+        settings.setValue(QStringLiteral("RTS"), port.rts ? 1 : 0);
         settings.endGroup();
     }
     settings.sync();

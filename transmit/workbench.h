@@ -1,6 +1,7 @@
 #pragma once
 
 #include "base/codec.h"
+#include "base/comsettings.h"
 
 #include <QString>
 
@@ -10,7 +11,8 @@
 namespace kirt {
 
 // What a user builds up on the boards and keeps between sessions: the nine transmit lines,
-// the four protocol rules and the auto-transmit interval.
+// the four protocol rules and the auto-transmit interval, and, when it was saved with them,
+// the port and its line settings.
 struct Workbench
 {
     static constexpr int Version = 1;
@@ -36,9 +38,26 @@ struct Workbench
         bool operator==(const Rule&) const = default;
     };
 
+    // The port box's choice and the line settings beside it; DTR and RTS as switched.
+    struct Port
+    {
+        QString name = QStringLiteral("COM1");
+        std::uint32_t baudRate = 9600; // a rate of the list, or a custom rate
+        std::uint8_t dataBits = 8;
+        std::uint8_t stopBits = 0;
+        std::uint8_t parity = 0;
+        FlowControl flowControl = FlowControl::None;
+        bool dtr = false;
+        bool rts = false;
+
+        bool operator==(const Port&) const = default;
+    };
+
     std::array<Line, Lines> lines{};
     std::array<Rule, Rules> rules{};
     int autoIntervalPosition = 0; // the slider's position, an index into AutoIntervalTable
+    // Files without a port section (all written before it existed) leave the port alone.
+    std::optional<Port> port;
 
     bool operator==(const Workbench&) const = default;
 };

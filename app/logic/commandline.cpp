@@ -1,9 +1,10 @@
 #include "app/logic/commandline.h"
 
-#include "serial/comsettings.h"
+#include "base/comsettings.h"
 #include "serial/portmap.h"
 
 #include <QCommandLineParser>
+#include <QFile>
 
 namespace kirt {
 
@@ -14,12 +15,22 @@ Serial-port terminal for testing devices on a COM port.
 
   --port COMn        select the port COM1..COM30
   --device PATH      use the device PATH for that port (or COM1) in this run only
-  --baud N           select the baud rate N, one of the rate list
+  --baud N           select the baud rate N: %1
   --open             open the port at start
   --workbench FILE   open a workbench file (.kirt) at start
   -h, --help         print this help and exit
   -v, --version      print the version and exit
 )";
+
+// The rates the baud box offers, from the same table: its list and its custom range.
+QString baudRanges()
+{
+    return QStringLiteral("a rate of the list (%1 .. %2) or a custom rate from %3 to %4")
+        .arg(BaudRateTable.front())
+        .arg(BaudRateTable.back())
+        .arg(MinCustomBaud)
+        .arg(MaxCustomBaud);
+}
 
 ParsedCommandLine mistake(const QString& text)
 {
@@ -30,12 +41,19 @@ ParsedCommandLine mistake(const QString& text)
 
 QString commandLineUsage()
 {
-    return QString::fromLatin1(Usage);
+    return QString::fromLatin1(Usage).arg(baudRanges());
 }
 
 QString devicePort(const StartOptions& options)
 {
     return options.port.isEmpty() ? QStringLiteral("COM1") : options.port;
+}
+
+void mapDeviceForThisRun(const StartOptions& options)
+{
+    if (!options.device.isEmpty())
+        qputenv(qPrintable(QStringLiteral("KIRT_") + devicePort(options)),
+                QFile::encodeName(options.device));
 }
 
 ParsedCommandLine parseCommandLine(const QStringList& arguments)
@@ -78,10 +96,11 @@ ParsedCommandLine parseCommandLine(const QStringList& arguments)
         for (std::size_t i = 0; ok && i < BaudRateTable.size(); ++i)
             if (BaudRateTable[i] == rate)
                 options.baudIndex = static_cast<int>(i);
-        if (options.baudIndex < 0)
-            return mistake(QStringLiteral("--baud takes a rate of the list (75 .. 115200), not "
-                                          "'%1'")
-                               .arg(parser.value(baud)));
+        if (options.baudIndex < 0 && ok && customBaudAllowed(rate))
+            options.customBaud = rate;
+        if (options.baudIndex < 0 && options.customBaud == 0)
+            return mistake(
+                QStringLiteral("--baud takes %1, not '%2'").arg(baudRanges(), parser.value(baud)));
     }
     options.open = parser.isSet(open);
     if (parser.isSet(workbench)) {

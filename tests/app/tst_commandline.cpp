@@ -3,6 +3,10 @@
 #include "tests/support/windowfixture.h"
 #include "ui/datalineedit.h"
 
+#include "serial/setspeed.h"
+
+#include <QComboBox>
+#include <QLabel>
 #include <QProcess>
 #include <QtTest>
 
@@ -49,6 +53,9 @@ private slots:
     void mistakes();
     void optionsParsed();
     void optionsApplied();
+    void everyRateReachesTheDevice_data();
+    void everyRateReachesTheDevice();
+    void runOnlyDeviceStaysRunOnly();
 };
 
 void TestCommandLine::helpAndVersion()
@@ -76,9 +83,12 @@ void TestCommandLine::mistakes_data()
         << QStringList{"--port", "COM31"} << "kirt: --port takes COM1..COM30, not 'COM31'";
     QTest::newRow("port not a COM")
         << QStringList{"--port=/dev/ttyS0"} << "kirt: --port takes COM1..COM30, not '/dev/ttyS0'";
-    QTest::newRow("baud off the list")
-        << QStringList{"--baud", "9601"}
-        << "kirt: --baud takes a rate of the list (75 .. 115200), not '9601'";
+    const QString baud = QStringLiteral("kirt: --baud takes a rate of the list (75 .. 4000000) or "
+                                        "a custom rate from 50 to 12000000, not '%1'");
+    QTest::newRow("baud below the custom range") << QStringList{"--baud", "49"} << baud.arg("49");
+    QTest::newRow("baud above the custom range")
+        << QStringList{"--baud", "12000001"} << baud.arg("12000001");
+    QTest::newRow("baud not a number") << QStringList{"--baud", "fast"} << baud.arg("fast");
     QTest::newRow("missing value")
         << QStringList{"--workbench"} << "kirt: Missing value after '--workbench'.";
     QTest::newRow("stray argument")
@@ -131,6 +141,64 @@ void TestCommandLine::optionsApplied()
     QCOMPARE(f.window().comSettings().baudRate, 57600U);
     QCOMPARE(f.window().comSettings().portName, f.device().portName());
     QCOMPARE(f.find<kirt::DataLineEdit>("TransmitEdit1")->fieldText(), QStringLiteral("0102"));
+}
+
+void TestCommandLine::everyRateReachesTheDevice_data()
+{
+    QTest::addColumn<QString>("rate");
+    QTest::addColumn<QString>("item");
+    QTest::newRow("921600, of the list") << "921600"
+                                         << "921600";
+    QTest::newRow("250000, custom") << "250000"
+                                    << "Custom (250000)";
+    QTest::newRow("4000000, last of the list") << "4000000"
+                                               << "4000000";
+}
+
+void TestCommandLine::everyRateReachesTheDevice()
+{
+    if (!kirt::arbitrarySpeedAvailable())
+        QSKIP("no arbitrary rates on this platform");
+    QFETCH(QString, rate);
+    QFETCH(QString, item);
+    WindowFixture f(WindowFixture::Device::Pty);
+    const auto parsed = kirt::parseCommandLine({"kirt", "--baud", rate, "--open"});
+    QVERIFY(parsed.options);
+    f.window().ApplyStartOptions(*parsed.options);
+    QVERIFY(f.window().portOpen());
+    QCOMPARE(f.find<QComboBox>("BaudRateComboBox")->currentText(), item);
+    std::uint32_t actual = 0;
+    QVERIFY(kirt::readArbitrarySpeed(f.device().masterFd(), actual));
+    QCOMPARE(actual, rate.toUInt());
+    QVERIFY(f.window().close());
+    if (item.startsWith(QStringLiteral("Custom")))
+        QVERIFY(f.settings.read().contains("CustomBaudRate=" + rate.toLatin1() + '\n'));
+}
+
+void TestCommandLine::runOnlyDeviceStaysRunOnly()
+{
+    WindowFixture f;
+    f.choose("SerialPortComboBox", 2); // COM3, stored at the close
+    QVERIFY(f.window().close());
+    f.destroyWindow();
+
+    const QString device = f.fileWith(QStringLiteral("ttyRUN"), {});
+    const auto parsed = kirt::parseCommandLine({"kirt", "--port", "COM2", "--device", device});
+    QVERIFY(parsed.options);
+    kirt::mapDeviceForThisRun(*parsed.options);
+    f.window().ApplyStartOptions(*parsed.options);
+    QCOMPARE(f.find<QLabel>("SerialPortDeviceLabel")->text(),
+             device + QStringLiteral(" (--device, this run only)"));
+    QVERIFY(f.window().close());
+    QVERIFY(f.settings.read().contains("SerialPort=2\n"));
+    f.destroyWindow();
+
+    // A port the user picks in the window is the user's choice, and is kept.
+    f.window().ApplyStartOptions(*parsed.options);
+    f.choose("SerialPortComboBox", 4);
+    QVERIFY(f.window().close());
+    QVERIFY(f.settings.read().contains("SerialPort=4\n"));
+    qunsetenv("KIRT_COM2");
 }
 
 QTEST_MAIN(TestCommandLine)

@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QInputMethodEvent>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRegularExpression>
@@ -69,17 +70,24 @@ private slots:
 
 void TestFidelity::storedNewLineTextIsKeptWhole()
 {
-    WindowFixture f;
+    WindowFixture f(WindowFixture::Device::Pty);
     f.settings.write(settingsWith("NewLineChar", "0D0A"));
     f.window().show();
     auto* edit = f.find<QLineEdit>("NewLineCharEdit");
     QCOMPARE(edit->text(), QStringLiteral("0D0A"));
-    QVERIFY(!f.window().newLineEnabled());
+    // Its first two digits make the new-line character.
+    QVERIFY(f.window().newLineEnabled());
+    QCOMPARE(f.window().newLineChar(), 0x0D);
+    QCOMPARE(f.find<QLabel>("StatusPanel2")->text(), QStringLiteral("New Line Char : ON"));
     // Typing still stops at two characters.
     edit->setFocus();
     edit->setCursorPosition(4);
     QTest::keyClicks(edit, "1");
     QCOMPARE(edit->text(), QStringLiteral("0D0A"));
+    QVERIFY(f.openPort());
+    QVERIFY(f.device().send("AB\x0D"
+                            "CD"));
+    QVERIFY2(f.waitForText(QStringLiteral("AB\n\nCD")), qPrintable(f.display()->displayText()));
     QVERIFY(f.window().close());
     QVERIFY(f.settings.read().contains("NewLineChar=0D0A"));
     QVERIFY(f.answers.errors.isEmpty());

@@ -1,6 +1,6 @@
 // The two Designer forms: names, classes, captions, items, defaults, and that every view fits
 // the window at its minimum size.
-#include "serial/comsettings.h"
+#include "base/comsettings.h"
 #include "tests/support/windowfixture.h"
 #include "ui_Uabout.h"
 #include "ui_Umain.h"
@@ -322,10 +322,11 @@ void TestLayout::menus()
     QCOMPARE(top[1]->menu(), control<QMenu>("Help1"));
     QCOMPARE(captionOf(control("File1")), "File(&F)");
     QCOMPARE(captionOf(control("Help1")), "Help(&H)");
-    QCOMPARE(menuEntries(control<QMenu>("File1")),
-             (QStringList{"Open(&O)|Ctrl+O", "Save(&S)|Ctrl+S", "Save As...(&A)|Ctrl+A",
-                          "Real Time Save(&R)|Ctrl+R", "-", "Print(&P)|Ctrl+P",
-                          "Open Workbench...|", "Save Workbench...|", "-", "Exit(&X)|Ctrl+X"}));
+    QCOMPARE(
+        menuEntries(control<QMenu>("File1")),
+        (QStringList{"Open(&O)|Ctrl+O", "Save(&S)|Ctrl+S", "Save As...(&A)|Ctrl+A",
+                     "Real Time Save(&R)|Ctrl+R", "-", "Print(&P)|Ctrl+P", "Open Workbench...|",
+                     "Save Workbench...|", "Keep Lines Between Runs|", "-", "Exit(&X)|Ctrl+X"}));
     QCOMPARE(menuEntries(control<QMenu>("Help1")),
              (QStringList{"Help(&H)|Ctrl+H", "About(&I)|Ctrl+I"}));
     // The handlers find their items by these names.

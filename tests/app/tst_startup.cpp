@@ -105,12 +105,14 @@ void TestStartup::firstRunState()
     QVERIFY(f.settings.exists());
     QSettings stored(f.settings.settingsFile(), QSettings::IniFormat);
     stored.beginGroup(QStringLiteral("Kirt"));
-    // The twelve, the four of line control, then whether sent data is shown.
-    QCOMPARE(stored.childKeys().size(), 17);
-    for (const QString& name :
-         SettingNames + QStringList{"CustomBaudRate", "FlowControl", "DtrOn", "RtsOn", "ShowSent"})
+    // The twelve, the four of line control, whether sent data is shown, whether the lines are
+    // kept.
+    QCOMPARE(stored.childKeys().size(), 18);
+    for (const QString& name : SettingNames + QStringList{"CustomBaudRate", "FlowControl", "DtrOn",
+                                                          "RtsOn", "ShowSent", "KeepWorkbench"})
         QVERIFY2(stored.contains(name), qPrintable(name));
     QVERIFY(f.settings.read().contains("ShowSent=0\n"));
+    QVERIFY(f.settings.read().contains("KeepWorkbench=0\n"));
     // Integers are written as plain integers, the new-line character as text.
     QVERIFY(f.settings.read().contains("DisplayFormat=1\n"));
     QVERIFY(f.settings.read().contains("AutoIntervalTime=6\n"));

@@ -4,7 +4,11 @@
 #include "transmit/autotransmit.h"
 #include "ui/datalineedit.h"
 
+#include <QAbstractButton>
+#include <QAction>
 #include <QComboBox>
+#include <QFile>
+#include <QFileInfo>
 #include <QLabel>
 #include <QSlider>
 #include <QTimer>
@@ -43,6 +47,8 @@ private slots:
     void refusedFileChangesNothing_data();
     void refusedFileChangesNothing();
     void openingStopsAutoTransmit();
+    void portTravelsWithTheWorkbench();
+    void linesAreKeptBetweenRunsWhenAsked();
 };
 
 void TestWorkbenchWindow::savedBenchComesBackAndWorks()
@@ -149,6 +155,84 @@ void TestWorkbenchWindow::openingStopsAutoTransmit()
     f.triggerAction("WorkbenchOpen");
     QVERIFY(!f.find<QTimer>("AutoTransIntervalTimer")->isActive());
     QCOMPARE(transmitEdit(f, 1)->fieldText(), QString());
+}
+
+void TestWorkbenchWindow::portTravelsWithTheWorkbench()
+{
+    WindowFixture f;
+    f.choose("SerialPortComboBox", 4);
+    f.answers.integers.push_back(250000);
+    f.choose("BaudRateComboBox", kirt::CustomBaudIndex);
+    f.choose("DataBitsComboBox", 3);
+    f.choose("StopBitsComboBox", 2);
+    f.choose("ParityBitsComboBox", 2);
+    f.choose("FlowControlComboBox", 1);
+    f.click("DTRButton");
+    const kirt::ComSettings saved = f.window().comSettings();
+    const QString path = f.file(QStringLiteral("port.kirt"));
+    f.answers.paths.push_back(path);
+    f.triggerAction("WorkbenchSave");
+
+    // A first run elsewhere takes the port as the file has it.
+    f.destroyWindow();
+    QVERIFY(!f.settings.exists()); // nothing stored: the next window is a first run
+    f.answers.paths.push_back(path);
+    f.triggerAction("WorkbenchOpen");
+    QVERIFY2(f.answers.errors.isEmpty(), qPrintable(f.answers.details.join(u'|')));
+    const kirt::ComSettings opened = f.window().comSettings();
+    QCOMPARE(opened.portName, QStringLiteral("COM5"));
+    QCOMPARE(opened.baudRate, 250000u);
+    QCOMPARE(opened.dataBits, saved.dataBits);
+    QCOMPARE(opened.stopBits, saved.stopBits);
+    QCOMPARE(opened.parity, saved.parity);
+    QCOMPARE(opened.flowControl, kirt::FlowControl::Hardware);
+    QCOMPARE(f.find<QComboBox>("BaudRateComboBox")->currentText(),
+             QStringLiteral("Custom (250000)"));
+    QVERIFY(f.find<QAbstractButton>("DTRButton")->isChecked());
+    QVERIFY(!f.find<QAbstractButton>("RTSButton")->isChecked());
+
+    // A file without the port leaves it alone.
+    const QString plain = f.file(QStringLiteral("plain.kirt"));
+    QVERIFY(kirt::writeWorkbench(plain, kirt::Workbench{}));
+    f.answers.paths.push_back(plain);
+    f.triggerAction("WorkbenchOpen");
+    QVERIFY(f.window().comSettings() == opened);
+    QVERIFY(f.find<QAbstractButton>("DTRButton")->isChecked());
+}
+
+void TestWorkbenchWindow::linesAreKeptBetweenRunsWhenAsked()
+{
+    WindowFixture f;
+    const QString kept = QFileInfo(f.settings.settingsFile()).absolutePath() + "/last.kirt";
+    f.triggerAction("KeepWorkbenchAction");
+    transmitEdit(f, 1)->setPlainText(QStringLiteral("0102"));
+    f.find<kirt::DataLineEdit>("RxEdit4")->setPlainText(QStringLiteral("AA"));
+    QVERIFY(f.window().close());
+    QVERIFY(QFile::exists(kept));
+    QVERIFY(f.settings.read().contains("KeepWorkbench=1\n"));
+
+    f.destroyWindow();
+    QCOMPARE(transmitEdit(f, 1)->fieldText(), QStringLiteral("0102"));
+    QCOMPARE(f.find<kirt::DataLineEdit>("RxEdit4")->fieldText(), QStringLiteral("AA"));
+    QVERIFY(f.window().findChild<QAction*>("KeepWorkbenchAction")->isChecked());
+
+    // Unchecked: the next start empties the lines as it always did.
+    f.triggerAction("KeepWorkbenchAction");
+    QVERIFY(f.window().close());
+    f.destroyWindow();
+    QCOMPARE(transmitEdit(f, 1)->fieldText(), QString());
+
+    // A kept file that is refused is reported once and left for the user.
+    f.triggerAction("KeepWorkbenchAction");
+    QVERIFY(f.window().close());
+    f.destroyWindow();
+    QFile broken(kept);
+    QVERIFY(broken.open(QIODevice::WriteOnly));
+    broken.write("[Workbench]\nVersion=1\n");
+    broken.close();
+    f.window();
+    QCOMPARE(f.answers.errors.size(), 1);
+    QVERIFY(QFile::exists(kept));
 }
 
 QTEST_MAIN(TestWorkbenchWindow)

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "serial/comsettings.h"
+#include "base/comsettings.h"
 #include "serial/termiosport.h"
 #include "tests/support/ptydevice.h"
 

@@ -45,6 +45,8 @@ void TestWorkbench::roundTrip()
     bench.rules[1] = {QStringLiteral("0103"), QStringLiteral("0203"), DataFormat::Hex, true};
     bench.rules[3] = {QStringLiteral("[x]"), QString(QChar(0xE9)), DataFormat::Asc, false};
     bench.autoIntervalPosition = 15;
+    bench.port = Workbench::Port{QStringLiteral("COM12"),     250000, 7,    2, 3,
+                                 kirt::FlowControl::Hardware, true,   false};
 
     const QString path = m_dir.filePath(QStringLiteral("round.kirt"));
     QVERIFY(kirt::writeWorkbench(path, bench));
@@ -96,6 +98,19 @@ void TestWorkbench::refused_data()
     QTest::newRow("hex packet too long")
         << with("ReceivePacket=3031", QByteArray("ReceivePacket=" + QByteArray(2002, '3')))
         << "Rule1/ReceivePacket is longer than 1000";
+
+    // The port section is optional, but all of it or nothing.
+    valid += "[Port]\nName=COM3\nBaudRate=9600\nDataBits=8\nStopBits=0\nParity=0\n"
+             "FlowControl=0\nDTR=0\nRTS=1\n";
+    QTest::newRow("port not of the list")
+        << with("Name=COM3", "Name=COM31") << "Port/Name is not a port";
+    QTest::newRow("rate below the custom range")
+        << with("BaudRate=9600", "BaudRate=49") << "Port/BaudRate is out of range";
+    QTest::newRow("rate above the custom range")
+        << with("BaudRate=9600", "BaudRate=12000001") << "Port/BaudRate is out of range";
+    QTest::newRow("data bits") << with("DataBits=8", "DataBits=9")
+                               << "Port/DataBits is out of range";
+    QTest::newRow("port half there") << with("RTS=1\n", "") << "Port/RTS is missing";
 
     // The valid file itself is read, so each row fails for its own change only.
     QVERIFY2(kirt::readWorkbench(write(valid)).workbench, "the base file must be valid");

@@ -23,7 +23,16 @@ struct ComSettings
     std::uint8_t parity = 0;   // 0 none, 1 odd, 2 even, 3 mark, 4 space
     std::uint32_t readTimeoutMs = 2;
     FlowControl flowControl = FlowControl::None;
+
+    bool operator==(const ComSettings&) const = default;
 };
+
+// The port box offers "COM1" .. "COM30".
+inline constexpr int FirstPort = 1;
+inline constexpr int LastPort = 30;
+
+// 1..30 for "COM1".."COM30", 0 for anything else (including the empty name).
+int comPortNumber(const QString& portName);
 
 inline constexpr std::array<std::uint32_t, 31> BaudRateTable{
     75,     135,     150,     300,     600,     1200,    1800,    2000,    2400,   3600,   4800,
