@@ -2,7 +2,10 @@
 
 #ifdef Q_OS_UNIX
 #include <sys/stat.h>
+#include <unistd.h>
 #endif
+
+#include <array>
 
 namespace kirt {
 
@@ -11,8 +14,7 @@ bool LogFile::start(const QString& path)
     stop();
     m_error.clear();
     m_written = 0;
-    m_log.clear();
-    m_flushed = 0;
+    m_pending.clear();
     m_path = path;
     m_file.setFileName(path);
     if (!m_file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
@@ -27,7 +29,8 @@ bool LogFile::openForAppend()
 {
     // Unbuffered: each flush reaches the system when it is written, not at some later point.
     // Appending: entries land at the end even if someone else shortened the file meanwhile.
-    if (!m_file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered)) {
+    // Readable: a file removed meanwhile is copied back from this descriptor.
+    if (!m_file.open(QIODevice::ReadWrite | QIODevice::Append | QIODevice::Unbuffered)) {
         m_error = m_file.errorString();
         return false;
     }
@@ -37,22 +40,22 @@ bool LogFile::openForAppend()
 void LogFile::add(const QString& text)
 {
     if (m_file.isOpen())
-        m_log += text.toLatin1();
+        m_pending += text.toLatin1();
 }
 
 bool LogFile::flush()
 {
     if (!m_file.isOpen())
         return fail(m_error.isEmpty() ? QStringLiteral("The log file is not open.") : m_error);
-    if (fileReplaced())
-        return writeAgain();
-    if (m_flushed == m_log.size())
+    if (fileReplaced() && !remake())
+        return false;
+    if (m_pending.isEmpty())
         return true;
-    const qint64 count = m_log.size() - m_flushed;
-    const qint64 done = m_file.write(m_log.constData() + m_flushed, count);
+    const qint64 count = m_pending.size();
+    const qint64 done = m_file.write(m_pending.constData(), count);
+    m_pending.resize(0);
     if (done != count)
         return fail(m_file.errorString());
-    m_flushed = m_log.size();
     m_written += done;
     return true;
 }
@@ -63,20 +66,34 @@ bool LogFile::append(const QString& text)
     return flush();
 }
 
-bool LogFile::writeAgain()
+bool LogFile::remake()
 {
+#ifdef Q_OS_UNIX
+    // What was logged is still there behind the open descriptor: copy it to a new file at the
+    // path, a block at a time, then go on appending there.
+    QFile fresh(m_path);
+    if (!fresh.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return fail(fresh.errorString());
+    std::array<char, 64 * 1024> block{};
+    off_t at = 0;
+    for (;;) {
+        const ssize_t got = ::pread(m_file.handle(), block.data(), block.size(), at);
+        if (got < 0)
+            return fail(m_file.errorString());
+        if (got == 0)
+            break;
+        if (fresh.write(block.data(), got) != got)
+            return fail(fresh.errorString());
+        at += got;
+    }
+    if (!fresh.flush())
+        return fail(fresh.errorString());
+    fresh.close();
     m_file.close();
     m_file.setFileName(m_path);
-    if (!m_file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        return fail(m_file.errorString());
-    const qint64 done = m_file.write(m_log);
-    if (done != m_log.size() || !m_file.flush())
-        return fail(m_file.errorString());
-    m_file.close();
     if (!openForAppend())
         return fail(m_error);
-    m_written += m_log.size() - m_flushed;
-    m_flushed = m_log.size();
+#endif
     return true;
 }
 

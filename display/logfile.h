@@ -11,8 +11,9 @@ namespace kirt {
 // abruptly, and a logged byte costs the same however long the log has grown. The file holds
 // the log text byte for byte (one character is one byte of ISO-8859-1).
 //
-// The whole log is also kept in memory: a file removed or replaced by someone else while
-// logging is written again whole at its path, and logging goes on there.
+// Nothing is kept in memory beyond the entries of one flush. A file removed or replaced by
+// someone else while logging is made again at its path from the descriptor still open on the
+// old one (whose contents stay readable after a removal), and logging goes on there.
 class LogFile
 {
 public:
@@ -41,13 +42,12 @@ private:
     bool fail(const QString& reason);
     bool fileReplaced() const;
     bool openForAppend();
-    bool writeAgain();
+    bool remake();
 
     QFile m_file;
     QString m_path;
     QString m_error;
-    QByteArray m_log;        // everything logged since start, flushed or not
-    qsizetype m_flushed = 0; // of which this much is in the file
+    QByteArray m_pending; // entries since the last flush
     qint64 m_written = 0;
 };
 

@@ -37,6 +37,7 @@ private slots:
     void fileFailures();
     void removedOrReplacedFileIsWrittenAgain();
     void batchIsWrittenAtTheFlush();
+    void remadeLogEqualsAnUninterruptedOne();
 };
 
 void TestLogFormat::layouts_data()
@@ -225,6 +226,33 @@ void TestLogFormat::batchIsWrittenAtTheFlush()
     QCOMPARE(fileContents(path), expected);
     QVERIFY(log.flush()); // nothing new: nothing written twice
     QCOMPARE(fileContents(path), expected);
+}
+
+void TestLogFormat::remadeLogEqualsAnUninterruptedOne()
+{
+    // More than one copy block of contents, taken back from the open descriptor each time.
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("log.XLS"));
+    const QString plainPath = dir.filePath(QStringLiteral("plain.XLS"));
+    LogFile log;
+    LogFile plain;
+    QVERIFY(log.start(path) && plain.start(plainPath));
+    const auto batch = [&](int n) {
+        QString text;
+        for (int i = 0; i < 100'000; ++i)
+            text += QChar((n * 31 + i) % 256);
+        return log.append(text) && plain.append(text);
+    };
+    QVERIFY(batch(1));
+    QVERIFY(QFile::remove(path));
+    QVERIFY(batch(2));
+    const QString other = dir.filePath(QStringLiteral("other"));
+    QVERIFY(QFile::copy(plainPath, other));
+    QVERIFY(QFile::remove(path));
+    QVERIFY(QFile::rename(other, path)); // same size, another file
+    QVERIFY(batch(3));
+    QCOMPARE(log.written(), 300'000);
+    QVERIFY(fileContents(path) == fileContents(plainPath));
 }
 
 QTEST_GUILESS_MAIN(TestLogFormat)
