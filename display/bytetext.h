@@ -5,6 +5,7 @@
 #include <QByteArrayView>
 #include <QString>
 
+#include <cstddef>
 #include <cstdint>
 
 namespace kirt {
@@ -14,5 +15,8 @@ namespace kirt {
 void AppendByteText(QString& text, DataFormat format, std::uint8_t byte);
 QString ByteText(DataFormat format, std::uint8_t byte);
 QString BytesText(DataFormat format, QByteArrayView bytes);
+// Appends the text of every byte, as AppendByteText would one by one, from a table.
+void AppendBytesText(QString& text, DataFormat format, const std::uint8_t* bytes,
+                     std::size_t count);
 
 } // namespace kirt

@@ -99,6 +99,7 @@ bool LogFile::remake()
 
 void LogFile::stop()
 {
+    m_pending.clear();
     if (m_file.isOpen())
         m_file.close();
 }

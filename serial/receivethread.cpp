@@ -85,8 +85,7 @@ void TReceiveComThread::DispatchRxDisplay()
         m_sink.RxHandOverBegins();
         if (store)
             m_sink.StoreRxChunk(m_chunk.data(), m_chunkCount, m_readAt);
-        for (std::uint32_t i = 0; i < steps; ++i)
-            m_sink.RxDisplayStep();
+        m_sink.RxDisplaySteps(steps);
         m_sink.RxDisplayStepsDone();
         // Read here, while the receive thread waits, so the answer needs no lock.
         m_sinkPending = m_sink.RxPending();

@@ -43,6 +43,12 @@ public:
                               const ReadTime& readAt) = 0;
     // Displays at most one pending byte and refreshes the traffic figure.
     virtual void RxDisplayStep() = 0;
+    // count display steps in a row; a sink may take them as one batch.
+    virtual void RxDisplaySteps(std::uint32_t count)
+    {
+        for (std::uint32_t i = 0; i < count; ++i)
+            RxDisplayStep();
+    }
     // After the display steps of one hand-over: work that the steps may leave for the end of
     // the batch (laying out the display, writing what they produced) is done here, before the
     // thread goes on.

@@ -1,5 +1,7 @@
 #include "serial/rxringbuffer.h"
 
+#include <algorithm>
+
 namespace kirt {
 
 RxRingBuffer::StoreResult RxRingBuffer::StoreRxChunk(const std::uint8_t* bytes, std::uint32_t count)
@@ -54,6 +56,26 @@ RxRingBuffer::TakeResult RxRingBuffer::TakeRxByte()
         return result;
     }
     if (m_wrapped && m_readIndex == Size) {
+        m_readIndex = 0;
+        m_wrapped = false;
+    }
+    return result;
+}
+
+RxRingBuffer::SpanResult RxRingBuffer::TakeRxSpan(std::uint32_t max)
+{
+    SpanResult result;
+    if (m_full || !pending() || max == 0)
+        return result;
+    const std::uint32_t end = m_wrapped ? Size : m_writeIndex;
+    result.count = std::min(max, end - m_readIndex);
+    result.bytes = m_memory.data() + m_readIndex;
+    m_readIndex += result.count;
+    if (!m_wrapped && m_writeIndex == m_readIndex) {
+        m_writeIndex = 0;
+        m_readIndex = 0;
+        result.hideFullPanel = true;
+    } else if (m_wrapped && m_readIndex == Size) {
         m_readIndex = 0;
         m_wrapped = false;
     }

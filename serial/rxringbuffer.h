@@ -27,8 +27,19 @@ public:
         bool hideFullPanel = false; // the buffer was read empty: hide " Rx Memory Full"
     };
 
+    struct SpanResult
+    {
+        const std::uint8_t* bytes = nullptr; // valid until the next store or clear
+        std::uint32_t count = 0;
+        bool hideFullPanel = false; // the buffer was read empty
+    };
+
     StoreResult StoreRxChunk(const std::uint8_t* bytes, std::uint32_t count);
     TakeResult TakeRxByte();
+    // Takes up to max unread bytes that lie one after another in the buffer, leaving it as that
+    // many TakeRxByte calls would. Nothing while the buffer is full: a full buffer is read a
+    // byte at a time, with its pause.
+    SpanResult TakeRxSpan(std::uint32_t max);
 
     bool pending() const { return m_full || m_writeIndex != m_readIndex; }
     // Bytes written in the current round: the write index, plus a whole buffer once wrapped.

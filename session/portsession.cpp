@@ -3,6 +3,7 @@
 #include <QFileInfo>
 #include <QTimer>
 
+#include <new>
 #include <utility>
 
 namespace kirt {
@@ -179,7 +180,14 @@ std::size_t PortSession::write(const std::uint8_t* bytes, std::size_t count)
         return 0;
     if (m_inHandOver) {
         // Echo and answers of one hand-over leave together, in order, when it ends.
-        m_pendingWrites.insert(m_pendingWrites.end(), bytes, bytes + count);
+        try {
+            m_pendingWrites.insert(m_pendingWrites.end(), bytes, bytes + count);
+        } catch (const std::bad_alloc&) {
+            // As a device that takes nothing: this hand-over's writes are given up.
+            emit writeDropped(m_pendingWrites.size() + count);
+            m_pendingWrites.clear();
+            return 0;
+        }
         return count;
     }
     writeNow(bytes, count);
@@ -321,6 +329,11 @@ void PortSession::StoreRxChunk(const std::uint8_t* bytes, std::uint32_t count,
 void PortSession::RxDisplayStep()
 {
     m_receiver.RxDisplayStep();
+}
+
+void PortSession::RxDisplaySteps(std::uint32_t count)
+{
+    m_receiver.RxDisplaySteps(count);
 }
 
 void PortSession::RxDisplayStepsDone()

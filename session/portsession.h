@@ -128,6 +128,7 @@ private:
     void StoreRxChunk(const std::uint8_t* bytes, std::uint32_t count,
                       const ReadTime& readAt) override;
     void RxDisplayStep() override;
+    void RxDisplaySteps(std::uint32_t count) override;
     void RxDisplayStepsDone() override;
     bool RxPending() const override;
     void deviceLost() override;

@@ -5,6 +5,7 @@
 #include <QThread>
 
 #include <chrono>
+#include <new>
 
 namespace kirt {
 
@@ -42,7 +43,37 @@ void ReceivePipeline::StoreRxChunk(const std::uint8_t* bytes, std::uint32_t coun
         m_output.rxMemoryFull(true);
 }
 
+template <typename Work> void ReceivePipeline::guarded(Work&& work)
+{
+    try {
+        work();
+    } catch (const std::bad_alloc&) {
+        outOfMemory();
+    }
+}
+
+void ReceivePipeline::outOfMemory()
+{
+    // Quietly, as a full buffer: what waited to be displayed is dropped, reception goes on.
+    m_rxMemory.clear();
+    if (!m_settings.logging)
+        return;
+    m_settings.logging = false;
+    const QString path = m_log.path();
+    m_log.stop();
+    try {
+        m_output.logFailed(path, QStringLiteral("Out of memory."));
+    } catch (const std::bad_alloc&) {
+        // Not even the report could be made; the log has stopped all the same.
+    }
+}
+
 void ReceivePipeline::RxDisplayStep()
+{
+    guarded([this] { displayStep(); });
+}
+
+void ReceivePipeline::displayStep()
 {
     if (m_rxMemory.pending())
         DisplayRxByte();
@@ -54,7 +85,93 @@ void ReceivePipeline::RxDisplayStep()
     }
 }
 
+void ReceivePipeline::RxDisplaySteps(std::uint32_t count)
+{
+    guarded([this, count] { displaySteps(count); });
+}
+
+void ReceivePipeline::displaySteps(std::uint32_t count)
+{
+    // Outside a hand-over every step brings the figure and the log up to date: step by step.
+    // A file on its way out holds the bytes back, and a full buffer pauses on every byte.
+    if (!m_inHandOver || m_settings.holdDisplay || m_rxMemory.RxFull()) {
+        for (std::uint32_t i = 0; i < count; ++i)
+            displayStep();
+        return;
+    }
+    while (count > 0 && m_rxMemory.pending() && !m_rxMemory.RxFull()) {
+        const RxRingBuffer::SpanResult span = m_rxMemory.TakeRxSpan(count);
+        if (span.count == 0)
+            break;
+        count -= span.count;
+        if (span.hideFullPanel)
+            m_output.rxMemoryFull(false);
+        displayRun(span.bytes, span.count);
+    }
+}
+
+void ReceivePipeline::displayRun(const std::uint8_t* bytes, std::uint32_t count)
+{
+    // Bytes go out together up to the next event that must come between two of them: the echo
+    // as one write up to an answer, the text as one append up to a line break or an answer,
+    // the log entries as one addition.
+    std::uint32_t echoed = 0;
+    QString text;
+    QString logText;
+    const auto echoUpTo = [&](std::uint32_t end) {
+        if (m_settings.echo && end > echoed)
+            m_output.writeEcho(bytes + echoed, end - echoed);
+        echoed = end;
+    };
+    const auto showText = [&] {
+        if (!text.isEmpty() && m_display)
+            m_display->appendData(text);
+        text.clear();
+    };
+    for (std::uint32_t i = 0; i < count; ++i) {
+        const std::uint8_t ch = bytes[i];
+        if (m_settings.newLineEnabled && ch == m_settings.newLineChar && m_display &&
+            !(m_display->isEmpty() && text.isEmpty())) {
+            showText();
+            m_display->appendLineBreak();
+            if (m_settings.logging)
+                logText += LogLineBreakText();
+        }
+        AppendBytesText(text, m_settings.format, &ch, 1);
+        if (m_settings.logging) {
+            const QString stamp =
+                LogEntryNeedsTimeStamp(m_settings.log, ch) ? LogTimeStamp() : QString();
+            logText += LogEntry(m_settings.log, ch, stamp);
+        }
+        for (int n = 1; n <= Rules; ++n) {
+            Rule& rule = m_rules.at(index(n));
+            if (!rule.enabled || !rule.rule.match(ch))
+                continue;
+            // The answer leaves after this byte's echo and text, before the next byte's.
+            echoUpTo(i + 1);
+            showText();
+            if (!rule.response.isEmpty())
+                m_output.writeResponse(
+                    n, reinterpret_cast<const std::uint8_t*>(rule.response.constData()),
+                    static_cast<std::uint32_t>(rule.response.size()));
+            m_output.responseCounted(n, rule.rule.responseCount());
+        }
+    }
+    echoUpTo(count);
+    showText();
+    if (m_settings.logging && !logText.isEmpty())
+        m_log.add(logText);
+    m_displayChanged = true;
+    if (m_display)
+        m_display->scrollToEnd();
+}
+
 void ReceivePipeline::RxDisplayStepsDone()
+{
+    guarded([this] { stepsDone(); });
+}
+
+void ReceivePipeline::stepsDone()
 {
     m_inHandOver = false;
     ShowTraffic();

@@ -101,6 +101,10 @@ public:
     void StoreRxChunk(const std::uint8_t* bytes, std::uint32_t count,
                       const ReadTime& readAt) override;
     void RxDisplayStep() override;
+    // Within a hand-over the steps' bytes are taken as one batch, with the order of the
+    // steps kept: what each byte makes (echo, line break, text, log entry, answers) comes out
+    // in the order the byte-by-byte steps would give.
+    void RxDisplaySteps(std::uint32_t count) override;
     void RxDisplayStepsDone() override;
     bool RxPending() const override { return m_rxMemory.pending(); }
 
@@ -127,6 +131,14 @@ private:
     };
 
     static std::size_t index(int n) { return static_cast<std::size_t>(n - 1); }
+    // An allocation that fails on the receive path drops the batch and stops the log; the
+    // program goes on.
+    template <typename Work> void guarded(Work&& work);
+    void outOfMemory();
+    void displayStep();
+    void displaySteps(std::uint32_t count);
+    void stepsDone();
+    void displayRun(const std::uint8_t* bytes, std::uint32_t count);
     void setTime(std::chrono::system_clock::time_point time);
 
     ReceiveDisplaySink* m_display;

@@ -1,0 +1,151 @@
+// The receive pipeline on its own: a batch gives what the same bytes give one step at a time,
+// wherever the reads split them, and a failed allocation costs the batch, not the program.
+#include "session/receivepipeline.h"
+
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <new>
+
+namespace {
+
+// What the pipeline hands on, in one transcript: wire bytes, display events, counts.
+class Recorder final : public kirt::ReceiveOutput, public kirt::ReceiveDisplaySink
+{
+public:
+    void writeEcho(const std::uint8_t* bytes, std::uint32_t count) override
+    {
+        wire.append(reinterpret_cast<const char*>(bytes), count);
+    }
+    void writeResponse(int rule, const std::uint8_t* bytes, std::uint32_t count) override
+    {
+        wire += '<' + QByteArray::number(rule);
+        wire.append(reinterpret_cast<const char*>(bytes), count);
+        wire += '>';
+    }
+    void responseCounted(int rule, std::uint32_t count) override
+    {
+        counts += QStringLiteral("%1:%2 ").arg(rule).arg(count);
+    }
+    void logFailed(const QString&, const QString& reason) override { logFailure = reason; }
+
+    void appendData(const QString& text) override
+    {
+        if (--failAfter == 0)
+            throw std::bad_alloc();
+        shown += text;
+    }
+    void appendLineBreak() override { shown += u'|'; }
+    bool isEmpty() const override { return shown.isEmpty(); }
+    std::uint32_t trimToRows(std::uint32_t) override { return 0; }
+    void scrollToEnd() override {}
+    void batchEnded() override {}
+
+    QByteArray wire;
+    QString shown;
+    QString counts;
+    QString logFailure;
+    int failAfter = -1; // appendData calls until one throws; never when negative
+};
+
+// Rules that overlap and follow each other, CR as the new-line character, echo and log on.
+void setUp(kirt::ReceivePipeline& pipeline, const QString& logPath)
+{
+    kirt::ReceiveSettings& s = pipeline.settings();
+    s.echo = true;
+    s.newLineEnabled = true;
+    s.newLineChar = 0x0D;
+    s.format = kirt::DataFormat::Hex;
+    const std::pair<const char*, const char*> rules[] = {
+        {"0102", "A"}, {"0203", "B"}, {"0D", ""}, {"0102030D", "D"}};
+    for (int n = 1; n <= 4; ++n) {
+        pipeline.rule(n).parse(QString::fromLatin1(rules[n - 1].first));
+        pipeline.setRuleResponse(n, rules[n - 1].second);
+        pipeline.setRuleEnabled(n, true);
+    }
+    QVERIFY(pipeline.log().start(logPath));
+    s.logging = true;
+}
+
+// One hand-over, as the receive thread runs it.
+void handOver(kirt::ReceivePipeline& pipeline, const QByteArray& chunk, bool byteSteps)
+{
+    pipeline.RxHandOverBegins();
+    pipeline.StoreRxChunk(reinterpret_cast<const std::uint8_t*>(chunk.constData()),
+                          static_cast<std::uint32_t>(chunk.size()), kirt::ReadTime::now());
+    const auto steps = static_cast<std::uint32_t>(chunk.size());
+    if (byteSteps)
+        for (std::uint32_t i = 0; i < steps; ++i)
+            pipeline.RxDisplayStep();
+    else
+        pipeline.RxDisplaySteps(steps);
+    pipeline.RxDisplayStepsDone();
+}
+
+QByteArray contents(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+} // namespace
+
+class TestReceivePipeline : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void batchesGiveWhatStepsGiveAtEveryOffset();
+    void failedAllocationDropsTheBatchAndStopsTheLog();
+};
+
+void TestReceivePipeline::batchesGiveWhatStepsGiveAtEveryOffset()
+{
+    const QByteArray stream("x\x01\x02\x03\x0D\x01\x01\x02\x03\x0Dy\x02\x03\x0D\x0D\x01\x02", 17);
+    QTemporaryDir dir;
+    Recorder reference;
+    kirt::ReceivePipeline stepwise(&reference, reference);
+    setUp(stepwise, dir.filePath(QStringLiteral("steps.log")));
+    for (const char byte : stream)
+        handOver(stepwise, QByteArray(1, byte), true);
+    QVERIFY(reference.wire.startsWith(QByteArray("x\x01\x02<1A>\x03<2B>\x0D<4D>")));
+
+    for (qsizetype split = 0; split <= stream.size(); ++split) {
+        for (qsizetype second = split; second <= stream.size(); ++second) {
+            Recorder batch;
+            kirt::ReceivePipeline pipeline(&batch, batch);
+            const QString log = dir.filePath(QStringLiteral("batch.log"));
+            setUp(pipeline, log);
+            handOver(pipeline, stream.left(split), false);
+            handOver(pipeline, stream.mid(split, second - split), false);
+            handOver(pipeline, stream.mid(second), false);
+            const QString at = QStringLiteral("split at %1 and %2").arg(split).arg(second);
+            QVERIFY2(batch.wire == reference.wire, qPrintable(at));
+            QVERIFY2(batch.shown == reference.shown, qPrintable(at));
+            QVERIFY2(batch.counts == reference.counts, qPrintable(at));
+            QVERIFY2(contents(log) == contents(dir.filePath(QStringLiteral("steps.log"))),
+                     qPrintable(at));
+        }
+    }
+}
+
+void TestReceivePipeline::failedAllocationDropsTheBatchAndStopsTheLog()
+{
+    QTemporaryDir dir;
+    Recorder out;
+    kirt::ReceivePipeline pipeline(&out, out);
+    setUp(pipeline, dir.filePath(QStringLiteral("log")));
+    out.failAfter = 1;
+    handOver(pipeline, QByteArray("\x05\x06\x07", 3), false);
+    QVERIFY(!pipeline.RxPending());
+    QVERIFY(!pipeline.settings().logging);
+    QCOMPARE(out.logFailure, QStringLiteral("Out of memory."));
+
+    // The next batch is received as ever.
+    handOver(pipeline, QByteArray("\x08", 1), false);
+    QCOMPARE(out.shown, QStringLiteral("08 "));
+    QVERIFY(out.wire.endsWith('\x08'));
+}
+
+QTEST_GUILESS_MAIN(TestReceivePipeline)
+#include "tst_receivepipeline.moc"
