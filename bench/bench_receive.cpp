@@ -199,16 +199,41 @@ RunResult pacedRun(TFmain& window, kirt::PtyDevice& device, long long rate, long
     return result;
 }
 
+// CPU nanoseconds the window's thread (the process's first) has run.
+long long windowThreadNs()
+{
+    QFile schedstat(QStringLiteral("/proc/self/task/%1/schedstat").arg(::getpid()));
+    return schedstat.open(QIODevice::ReadOnly)
+               ? schedstat.readAll().split(' ').value(0).toLongLong()
+               : 0;
+}
+
+// A paced run with the share of one core the window's thread used meanwhile.
+RunResult measuredRun(TFmain& window, kirt::PtyDevice& device, long long rate, long long total,
+                      double& windowShare)
+{
+    const long long before = windowThreadNs();
+    QElapsedTimer wall;
+    wall.start();
+    const RunResult r = pacedRun(window, device, rate, total);
+    windowShare = static_cast<double>(windowThreadNs() - before) /
+                  static_cast<double>(std::max<qint64>(1, wall.nsecsElapsed()));
+    return r;
+}
+
 void ladder(TFmain& window, kirt::PtyDevice& device, int seconds)
 {
     long long best = 0;
     for (long long rate :
-         {11520LL, 23040LL, 46080LL, 92160LL, 184320LL, 300000LL, 600000LL, 1000000LL}) {
-        const RunResult r = pacedRun(window, device, rate, rate * seconds);
+         {11520LL, 23040LL, 46080LL, 92160LL, 184320LL, 300000LL, 600000LL, 1000000LL, 1200000LL}) {
+        double share = 0;
+        const RunResult r = measuredRun(window, device, rate, rate * seconds, share);
         std::printf("  %8lld bytes/s for %d s: %-10s (all echoed %s, in order %s, buffer full %s, "
-                    "writer at most %lld bytes behind; done %.2f s after the writer)\n",
+                    "writer at most %lld bytes behind; done %.2f s after the writer; window's "
+                    "thread %.0f %% of one core)\n",
                     rate, seconds, r.lossless() ? "lossless" : "LOSSY", r.allEchoed ? "yes" : "no",
-                    r.inOrder ? "yes" : "no", r.everFull ? "yes" : "no", r.behind, r.lagSeconds);
+                    r.inOrder ? "yes" : "no", r.everFull ? "yes" : "no", r.behind, r.lagSeconds,
+                    100.0 * share);
         if (!r.lossless())
             break;
         best = rate;
@@ -316,9 +341,11 @@ int main(int argc, char* argv[])
         return 1;
     }
     if (oneRate > 0) {
-        const RunResult r = pacedRun(window, device, oneRate, oneRate * seconds);
-        std::printf("  %lld bytes/s for %d s: %s (writer at most %lld bytes behind)\n", oneRate,
-                    seconds, r.lossless() ? "lossless" : "LOSSY", r.behind);
+        double share = 0;
+        const RunResult r = measuredRun(window, device, oneRate, oneRate * seconds, share);
+        std::printf("  %lld bytes/s for %d s: %s (writer at most %lld bytes behind; window's "
+                    "thread %.0f %% of one core)\n",
+                    oneRate, seconds, r.lossless() ? "lossless" : "LOSSY", r.behind, 100.0 * share);
         return 0;
     }
     if (!idleOnly)
