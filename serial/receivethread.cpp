@@ -35,14 +35,18 @@ void TReceiveComThread::Execute()
     while (!isInterruptionRequested()) {
         m_chunkReady = false;
         const bool read = m_rxEnabled.load();
+        if (read && m_dense)
+            waitForMoreOfTheStream();
         if (read)
             ReadRxChunk();
         // A quiet line with nothing left to display costs no hand-over.
         m_quiet = m_chunkReady && m_chunkCount == 0 && !m_sinkPending;
+        m_dense = m_chunkCount >= DenseChunk;
         if (m_chunkCount != 0 || m_sinkPending)
             DispatchRxDisplay();
         else if (!read)
             pauseForAReadTime();
+        m_handedOver = std::chrono::steady_clock::now();
         m_chunkCount = 0;
         ++m_passes;
     }
@@ -96,6 +100,14 @@ template <typename Function> void TReceiveComThread::Synchronize(Function&& func
 {
     QMetaObject::invokeMethod(&m_context, std::forward<Function>(function),
                               Qt::BlockingQueuedConnection);
+}
+
+void TReceiveComThread::waitForMoreOfTheStream()
+{
+    using namespace std::chrono;
+    const auto left = m_handedOver + microseconds(DenseGapUs) - steady_clock::now();
+    if (left > microseconds(0) && !isInterruptionRequested())
+        QThread::usleep(static_cast<unsigned long>(duration_cast<microseconds>(left).count()));
 }
 
 void TReceiveComThread::pauseAfterFailedRead()

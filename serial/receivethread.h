@@ -106,6 +106,12 @@ public:
     // over when it ends empty, and a close wakes it through the purge, so only a bare stop
     // request waits this long. Every wake-up of a thread costs ~0.2 ms of CPU here.
     static constexpr std::uint32_t QuietWaitMs = 1000;
+    // While a dense stream flows (a read brought at least DenseChunk bytes), the next read
+    // waits until DenseGapUs after the last hand-over, so the window serves one hand-over of a
+    // millisecond's bytes instead of many small ones. A request on a quiet or slow line comes
+    // in small reads and is handed over at once.
+    static constexpr std::uint32_t DenseChunk = 32;
+    static constexpr std::uint32_t DenseGapUs = 1000;
 
 protected:
     void run() override;
@@ -115,6 +121,7 @@ private:
     void ReadRxChunk();
     void DispatchRxDisplay();
     template <typename Function> void Synchronize(Function&& function);
+    void waitForMoreOfTheStream();
     void pauseAfterFailedRead();
     void pauseForAReadTime();
 
@@ -129,6 +136,8 @@ private:
     bool m_chunkReady = false; // the last read succeeded (also with 0 bytes): store it
     bool m_sinkPending = true; // the sink held undisplayed bytes after the last hand-over
     bool m_quiet = false;      // the last read was empty and nothing waited to be displayed
+    bool m_dense = false;      // the last read brought a dense stream's bytes
+    std::chrono::steady_clock::time_point m_handedOver; // when the last hand-over returned
 
     std::atomic<std::uint64_t> m_failedReads{0};
     std::atomic<std::uint64_t> m_passes{0};
