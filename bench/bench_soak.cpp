@@ -1,7 +1,8 @@
-// Soak: a paced stream at 11,520 bytes/s into a HEX display of 5000 rows, with two protocol
-// rules answering and the real-time log on. Prints what was sent, logged and answered and the
+// Soak: a paced stream (11,520 bytes/s unless given) into a HEX display of 5000 rows, with two
+// protocol rules answering and the real-time log on. Prints the resident memory every minute,
+// what was sent, logged and answered, the most bytes the device was held back, and the
 // resident memory at start, peak and end; exits 1 when a byte or an answer went missing.
-//   bench_soak [seconds]        (default 600; CI runs 60)
+//   bench_soak [seconds [bytes/s]]        (default 600 s; CI runs 60)
 #include "app/Umain.h"
 #include "tests/support/controls.h"
 #include "tests/support/dialoganswerer.h"
@@ -24,7 +25,7 @@
 
 namespace {
 
-constexpr int Rate = 11520;
+constexpr int DefaultRate = 11520;
 
 long residentKb()
 {
@@ -83,6 +84,7 @@ int main(int argc, char* argv[])
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     const int seconds = argc > 1 ? std::max(1, atoi(argv[1])) : 600;
+    const int rate = argc > 2 ? std::max(1, atoi(argv[2])) : DefaultRate;
     kirt::test::TempSettings settings;
     kirt::test::DialogAnswerer answers;
     kirt::PtyDevice device(1);
@@ -109,20 +111,23 @@ int main(int argc, char* argv[])
     int requests1 = 0;
     int requests2 = 0;
     const QByteArray stream =
-        makeStream(static_cast<long long>(Rate) * seconds, requests1, requests2);
+        makeStream(static_cast<long long>(rate) * seconds, requests1, requests2);
     const int fd = device.masterFd();
     std::atomic<long long> sent{0};
     std::atomic<bool> writerDone{false};
     std::atomic<int> answers1{0};
     std::atomic<int> answers2{0};
     std::atomic<int> strayBytes{0};
+    std::atomic<long long> maxBehind{0};
     std::thread writer([&] {
         const auto start = std::chrono::steady_clock::now();
         while (sent < stream.size()) {
             const double elapsed =
                 std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
             const long long due =
-                std::min<long long>(stream.size(), static_cast<long long>(elapsed * Rate));
+                std::min<long long>(stream.size(), static_cast<long long>(elapsed * rate));
+            // A line cannot wait: what the terminal held back from the device counts.
+            maxBehind = std::max<long long>(maxBehind, due - sent);
             if (due <= sent) {
                 std::this_thread::sleep_for(std::chrono::milliseconds(1));
                 continue;
@@ -159,12 +164,19 @@ int main(int argc, char* argv[])
     QElapsedTimer clock;
     clock.start();
     qint64 lastReport = 0;
+    qint64 minutesReported = 0;
     while (!writerDone || window.rxMemory().pending() || device.pendingForProgram() > 0) {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
         everFull = everFull || window.rxMemory().RxFull();
         if (clock.elapsed() - lastReport >= 1000) {
             lastReport = clock.elapsed();
-            rssPeak = std::max(rssPeak, residentKb());
+            const long rss = residentKb();
+            rssPeak = std::max(rssPeak, rss);
+            if (lastReport / 60000 > minutesReported) {
+                minutesReported = lastReport / 60000;
+                std::printf("  minute %lld: resident %ld KB\n", minutesReported, rss);
+                std::fflush(stdout);
+            }
         }
         if (clock.elapsed() > (seconds + 120) * 1000LL)
             break;
@@ -182,12 +194,13 @@ int main(int argc, char* argv[])
     const bool bytesOk = logged == stream;
     const bool answersOk = answers1 == requests1 && answers2 == requests2 && strayBytes == 0;
     std::printf("Soak %d s at %d bytes/s, HEX, 5000 rows, two rules, real-time log on:\n", seconds,
-                Rate);
+                rate);
     std::printf("  sent %lld bytes, logged %lld, identical: %s, buffer ever full: %s\n",
                 static_cast<long long>(stream.size()), static_cast<long long>(logged.size()),
                 bytesOk ? "yes" : "NO", everFull ? "YES" : "no");
     std::printf("  answers: rule 1 %d of %d, rule 2 %d of %d, other bytes %d\n", answers1.load(),
                 requests1, answers2.load(), requests2, strayBytes.load());
+    std::printf("  device held back at most %lld bytes\n", maxBehind.load());
     std::printf("  resident memory: start %ld KB, peak %ld KB, end %ld KB\n", rssStart, rssPeak,
                 rssEnd);
     return bytesOk && answersOk && !everFull ? 0 : 1;

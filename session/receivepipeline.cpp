@@ -138,11 +138,8 @@ void ReceivePipeline::displayRun(const std::uint8_t* bytes, std::uint32_t count)
                 logText += LogLineBreakText();
         }
         AppendBytesText(text, m_settings.format, &ch, 1);
-        if (m_settings.logging) {
-            const QString stamp =
-                LogEntryNeedsTimeStamp(m_settings.log, ch) ? LogTimeStamp() : QString();
-            logText += LogEntry(m_settings.log, ch, stamp);
-        }
+        if (m_settings.logging)
+            logText += logEntry(ch);
         for (int n = 1; n <= Rules; ++n) {
             Rule& rule = m_rules.at(index(n));
             if (!rule.enabled || !rule.rule.match(ch))
@@ -164,6 +161,23 @@ void ReceivePipeline::displayRun(const std::uint8_t* bytes, std::uint32_t count)
     m_displayChanged = true;
     if (m_display)
         m_display->scrollToEnd();
+}
+
+QString ReceivePipeline::logEntry(std::uint8_t ch)
+{
+    const LogLayout& layout = m_settings.log;
+    if (LogEntryNeedsTimeStamp(layout, ch))
+        return LogEntry(layout, ch, LogTimeStamp());
+    LogTable& table = m_logTable;
+    if (!table.made || table.layout.hex != layout.hex ||
+        table.layout.condition != layout.condition || table.layout.timeLog != layout.timeLog) {
+        for (int b = 0; b < 256; ++b)
+            table.entries[static_cast<std::size_t>(b)] =
+                LogEntry(layout, static_cast<std::uint8_t>(b), QString());
+        table.layout = layout;
+        table.made = true;
+    }
+    return table.entries[ch];
 }
 
 void ReceivePipeline::RxDisplayStepsDone()

@@ -139,6 +139,9 @@ private:
     void displaySteps(std::uint32_t count);
     void stepsDone();
     void displayRun(const std::uint8_t* bytes, std::uint32_t count);
+    // The log entry of one byte; one without a time stamp depends on the layout and the byte
+    // only, and comes from a table made once per layout.
+    QString logEntry(std::uint8_t ch);
     void setTime(std::chrono::system_clock::time_point time);
 
     ReceiveDisplaySink* m_display;
@@ -147,6 +150,14 @@ private:
     std::array<Rule, Rules> m_rules{};
     RxRingBuffer m_rxMemory;
     LogFile m_log;
+
+    struct LogTable
+    {
+        bool made = false;
+        LogLayout layout;
+        std::array<QString, 256> entries;
+    };
+    LogTable m_logTable;
 
     bool m_inHandOver = false;
     bool m_displayChanged = false;
