@@ -74,7 +74,7 @@ OpenResult PortSession::open(const OpenRequest& request)
     m_settings = request.settings;
     m_dtr = request.dtr;
     m_rts = request.rts;
-    std::shared_ptr<SerialPort> port = m_factory ? m_factory() : systemPortFactory()();
+    std::shared_ptr<SerialPort> port = makePort();
     result = openDevice(*port, resolution->devicePath, request.settingsRefusal);
     if (!result.ok()) {
         port->close();
@@ -86,6 +86,11 @@ OpenResult PortSession::open(const OpenRequest& request)
     start(std::move(port), resolution->devicePath, namedDevice(*resolution));
     m_identity = identifyDevice(m_node);
     return result;
+}
+
+std::shared_ptr<SerialPort> PortSession::makePort() const
+{
+    return m_factory ? m_factory() : systemPortFactory()();
 }
 
 OpenResult PortSession::openDevice(SerialPort& port, const QString& devicePath,
@@ -303,7 +308,7 @@ void PortSession::retry()
         return;
     if (!sameDevice(*resolution))
         return;
-    std::shared_ptr<SerialPort> port = m_factory ? m_factory() : systemPortFactory()();
+    std::shared_ptr<SerialPort> port = makePort();
     if (!openDevice(*port, resolution->devicePath).ok()) {
         port->close(); // not ready yet (still being set up, busy): the next attempt may do
         return;

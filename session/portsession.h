@@ -133,6 +133,7 @@ private:
     bool RxPending() const override;
     void deviceLost() override;
 
+    std::shared_ptr<SerialPort> makePort() const;
     OpenResult openDevice(SerialPort& port, const QString& devicePath,
                           const QString& settingsRefusal = {}) const;
     void start(std::shared_ptr<SerialPort> port, const QString& devicePath,

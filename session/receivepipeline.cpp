@@ -214,29 +214,8 @@ void ReceivePipeline::DisplayRxByte()
         QThread::msleep(1);
     if (taken.hideFullPanel)
         m_output.rxMemoryFull(false);
-    const std::uint8_t ch = taken.byte;
-
-    if (m_settings.echo)
-        m_output.writeEcho(&ch, 1);
-    if (m_settings.newLineEnabled && ch == m_settings.newLineChar && m_display &&
-        !m_display->isEmpty()) {
-        m_display->appendLineBreak();
-        if (m_settings.logging)
-            m_log.add(LogLineBreakText());
-    }
-    if (m_display)
-        m_display->appendData(ByteText(m_settings.format, ch));
-    m_displayChanged = true;
-    // The cut to the line limit follows at the end of the hand-over.
-    if (m_settings.logging) {
-        const QString stamp =
-            LogEntryNeedsTimeStamp(m_settings.log, ch) ? LogTimeStamp() : QString();
-        m_log.add(LogEntry(m_settings.log, ch, stamp));
-    }
-    for (int n = 1; n <= Rules; ++n)
-        MatchProtocolByte(n, ch);
-    if (m_display)
-        m_display->scrollToEnd();
+    // The same steps as a batch of one byte.
+    displayRun(&taken.byte, 1);
 }
 
 void ReceivePipeline::MatchProtocolByte(int n, std::uint8_t byte)
