@@ -106,6 +106,7 @@ public:
     std::uint32_t WriteComBytes(const std::uint8_t* bytes, std::uint32_t count);
     const kirt::ComSettings& comSettings() const { return m_comSettings; }
     bool portOpen() const { return m_session->isOpen(); }
+    const kirt::PortSession& session() const { return *m_session; }
     const kirt::RxRingBuffer& rxMemory() const { return m_pipeline->rxMemory(); }
 
     // Line control: the custom rate, flow control, DTR and RTS, break and the modem lamps.

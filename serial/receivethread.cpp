@@ -5,11 +5,37 @@
 
 #include <algorithm>
 #include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <new>
 #include <utility>
+#include <vector>
+
+// The reads queued for the window, shared by the thread and the hand-overs it has posted.
+struct TReceiveComThread::Handoff
+{
+    struct Pass
+    {
+        std::vector<std::uint8_t> bytes;
+        kirt::ReadTime readAt;
+        bool stored = false; // the read succeeded (also with 0 bytes): store it
+        std::uint32_t steps = 0;
+    };
+
+    std::mutex mutex;
+    std::condition_variable served;
+    std::vector<Pass> passes;
+    std::size_t queuedBytes = 0;
+    bool posted = false;      // a hand-over waits in the window's event queue
+    bool serving = false;     // the window is inside a hand-over
+    // The sink held undisplayed bytes after the last hand-over.
+    std::atomic<bool> sinkPending{true};
+};
 
 TReceiveComThread::TReceiveComThread(std::shared_ptr<kirt::SerialPort> port, kirt::RxSink& sink,
                                      QObject& context, const std::atomic<bool>& rxEnabled)
-    : m_port(std::move(port)), m_sink(sink), m_context(context), m_rxEnabled(rxEnabled)
+    : m_port(std::move(port)), m_sink(sink), m_context(context), m_rxEnabled(rxEnabled),
+      m_handoff(std::make_shared<Handoff>())
 {
     connect(this, &QThread::finished, this, &QObject::deleteLater);
     start();
@@ -37,16 +63,25 @@ void TReceiveComThread::Execute()
         const bool read = m_rxEnabled.load();
         if (read && m_dense)
             waitForMoreOfTheStream();
-        if (read)
+        if (read) {
+            waitForRoom();
             ReadRxChunk();
+        }
+        const bool sinkPending = m_handoff->sinkPending.load();
         // A quiet line with nothing left to display costs no hand-over.
-        m_quiet = m_chunkReady && m_chunkCount == 0 && !m_sinkPending;
-        m_dense = m_chunkCount >= DenseChunk;
-        if (m_chunkCount != 0 || m_sinkPending)
-            DispatchRxDisplay();
-        else if (!read)
+        m_quiet = m_chunkReady && m_chunkCount == 0 && !sinkPending;
+        // A full read left more waiting: the next read goes at once.
+        m_dense = m_chunkCount >= DenseChunk && m_chunkCount < ReadSize;
+        if (m_chunkCount != 0) {
+            queuePass(m_chunkCount);
+        } else if (sinkPending && !isInterruptionRequested()) {
+            // Draining what waits in the sink goes at the window's pace, one pass at a time.
+            queuePass(IdleDisplaySteps);
+            waitUntilServed();
+        } else if (!read) {
             pauseForAReadTime();
-        m_handedOver = std::chrono::steady_clock::now();
+        }
+        m_passEnded = std::chrono::steady_clock::now();
         m_chunkCount = 0;
         ++m_passes;
     }
@@ -76,24 +111,84 @@ void TReceiveComThread::ReadRxChunk()
     }
     m_chunkCount = static_cast<std::uint32_t>(got);
     m_chunkReady = true;
+    m_bytesRead += m_chunkCount;
 }
 
-void TReceiveComThread::DispatchRxDisplay()
+void TReceiveComThread::queuePass(std::uint32_t steps)
 {
-    // One display step per byte read keeps the display abreast of a steady stream; a quiet
-    // pass drains the backlog. Storing the chunk and the steps of a pass share one hand-over,
-    // since each hand-over costs as much as many display steps.
-    const std::uint32_t steps = m_chunkCount != 0 ? m_chunkCount : IdleDisplaySteps;
-    const bool store = m_chunkReady;
-    Synchronize([this, steps, store] {
-        m_sink.RxHandOverBegins();
-        if (store)
-            m_sink.StoreRxChunk(m_chunk.data(), m_chunkCount, m_readAt);
-        m_sink.RxDisplaySteps(steps);
-        m_sink.RxDisplayStepsDone();
-        // Read here, while the receive thread waits, so the answer needs no lock.
-        m_sinkPending = m_sink.RxPending();
-    });
+    // One display step per byte read keeps the display abreast of a steady stream; a pass
+    // without bytes drains the backlog.
+    bool post = false;
+    try {
+        Handoff::Pass pass;
+        pass.bytes.assign(m_chunk.begin(), m_chunk.begin() + m_chunkCount);
+        pass.readAt = m_readAt;
+        pass.stored = m_chunkReady;
+        pass.steps = steps;
+        const std::lock_guard lock(m_handoff->mutex);
+        m_handoff->queuedBytes += pass.bytes.size();
+        m_handoff->passes.push_back(std::move(pass));
+        post = !std::exchange(m_handoff->posted, true);
+    } catch (const std::bad_alloc&) {
+        // Out of memory: this read is dropped, as the window drops a batch it cannot hold.
+        return;
+    }
+    if (post)
+        QMetaObject::invokeMethod(
+            &m_context, [handoff = m_handoff, &sink = m_sink] { serve(handoff, sink); },
+            Qt::QueuedConnection);
+}
+
+void TReceiveComThread::serve(const std::shared_ptr<Handoff>& handoff, kirt::RxSink& sink)
+{
+    std::vector<Handoff::Pass> passes;
+    {
+        const std::lock_guard lock(handoff->mutex);
+        passes.swap(handoff->passes);
+        handoff->queuedBytes = 0;
+        handoff->posted = false;
+        handoff->serving = true;
+    }
+    // The thread waits on serving, so it ends even if the sink throws.
+    struct Served
+    {
+        Handoff& handoff;
+        ~Served()
+        {
+            {
+                const std::lock_guard lock(handoff.mutex);
+                handoff.serving = false;
+            }
+            handoff.served.notify_all();
+        }
+    } served{*handoff};
+    if (!passes.empty()) {
+        // Each read keeps its own time; the steps of all of them make one batch.
+        sink.RxHandOverBegins();
+        for (const Handoff::Pass& pass : passes) {
+            if (pass.stored)
+                sink.StoreRxChunk(pass.bytes.data(), static_cast<std::uint32_t>(pass.bytes.size()),
+                                  pass.readAt);
+            sink.RxDisplaySteps(pass.steps);
+        }
+        sink.RxDisplayStepsDone();
+        handoff->sinkPending = sink.RxPending();
+    }
+}
+
+void TReceiveComThread::waitUntilServed()
+{
+    std::unique_lock lock(m_handoff->mutex);
+    // Slices, so a stop request is seen while the window is busy elsewhere.
+    while ((m_handoff->posted || m_handoff->serving) && !isInterruptionRequested())
+        m_handoff->served.wait_for(lock, std::chrono::milliseconds(20));
+}
+
+void TReceiveComThread::waitForRoom()
+{
+    std::unique_lock lock(m_handoff->mutex);
+    while (m_handoff->queuedBytes >= QueueLimit && !isInterruptionRequested())
+        m_handoff->served.wait_for(lock, std::chrono::milliseconds(20));
 }
 
 template <typename Function> void TReceiveComThread::Synchronize(Function&& function)
@@ -105,7 +200,7 @@ template <typename Function> void TReceiveComThread::Synchronize(Function&& func
 void TReceiveComThread::waitForMoreOfTheStream()
 {
     using namespace std::chrono;
-    const auto left = m_handedOver + microseconds(DenseGapUs) - steady_clock::now();
+    const auto left = m_passEnded + microseconds(DenseGapUs) - steady_clock::now();
     if (left > microseconds(0) && !isInterruptionRequested())
         QThread::usleep(static_cast<unsigned long>(duration_cast<microseconds>(left).count()));
 }

@@ -28,9 +28,10 @@ struct ReadTime
 };
 
 // What the receive thread hands to the main thread. Every call runs on the thread of the
-// context object given to the receive thread, one hand-over at a time, while the receive
-// thread waits. A hand-over is: RxHandOverBegins, StoreRxChunk (when the read succeeded), the
-// display steps, RxDisplayStepsDone, RxPending.
+// context object given to the receive thread, one hand-over at a time; the receive thread goes
+// on reading meanwhile, so a busy window never holds the line back. A hand-over is:
+// RxHandOverBegins, then for every read queued since the last one StoreRxChunk (when the read
+// succeeded) and its display steps, then RxDisplayStepsDone, then RxPending.
 class RxSink
 {
 public:
@@ -73,7 +74,8 @@ public:
 //     thread->requestInterruption();
 //     port->purge();
 //     port->close();
-// Never wait for the thread there: it may be blocked in a call into the main thread.
+// Never wait for the thread there: it may be blocked in a call into the main thread. Reads
+// handed over before the close still reach the sink afterwards, as they did when read.
 //
 // Stopping it for good, at program exit, before the sink goes away (close the port as above
 // first, so that a pending read ends at once instead of after its time-out):
@@ -97,19 +99,25 @@ public:
     // Passes whose read failed, for diagnostics; atomic so any thread may read it.
     std::uint64_t failedReads() const { return m_failedReads.load(); }
     std::uint64_t passes() const { return m_passes.load(); }
+    // Bytes the reads have taken from the device, counted on the thread right after each read.
+    std::uint64_t bytesRead() const { return m_bytesRead.load(); }
 
-    // As much as a fast adapter delivers between two hand-overs; a read returns with whatever
-    // is waiting, so at slow rates reads still carry one or a few bytes.
+    // As much as a fast adapter delivers between two reads; a read returns with whatever is
+    // waiting, so at slow rates reads still carry one or a few bytes.
     static constexpr std::uint32_t ReadSize = 4096;
+    // Bytes read but not yet handed over, at most: a second at 12 Mbaud. Beyond it the thread
+    // stops reading until the window catches up, so the device is held back as a line would
+    // be, and memory stays bounded.
+    static constexpr std::size_t QueueLimit = 1u << 20;
     static constexpr std::uint32_t IdleDisplaySteps = 20;
     // How long a read waits on a quiet line with nothing left to display: nothing is handed
     // over when it ends empty, and a close wakes it through the purge, so only a bare stop
     // request waits this long. Every wake-up of a thread costs ~0.2 ms of CPU here.
     static constexpr std::uint32_t QuietWaitMs = 1000;
     // While a dense stream flows (a read brought at least DenseChunk bytes), the next read
-    // waits until DenseGapUs after the last hand-over, so the window serves one hand-over of a
-    // millisecond's bytes instead of many small ones. A request on a quiet or slow line comes
-    // in small reads and is handed over at once.
+    // waits until DenseGapUs after the last one, so the window serves reads of a millisecond's
+    // bytes instead of many small ones. A request on a quiet or slow line comes in small reads
+    // and is handed over at once.
     static constexpr std::uint32_t DenseChunk = 32;
     static constexpr std::uint32_t DenseGapUs = 1000;
 
@@ -117,10 +125,17 @@ protected:
     void run() override;
 
 private:
+    struct Handoff;
+
     void Execute();
     void ReadRxChunk();
-    void DispatchRxDisplay();
     template <typename Function> void Synchronize(Function&& function);
+    // Queues a pass for the window and asks for a hand-over when none is on its way.
+    void queuePass(std::uint32_t steps);
+    static void serve(const std::shared_ptr<Handoff>& handoff, kirt::RxSink& sink);
+    // Waits until the window has served what is queued, or the thread is stopped.
+    void waitUntilServed();
+    void waitForRoom();
     void waitForMoreOfTheStream();
     void pauseAfterFailedRead();
     void pauseForAReadTime();
@@ -134,11 +149,12 @@ private:
     std::uint32_t m_chunkCount = 0;
     kirt::ReadTime m_readAt;
     bool m_chunkReady = false; // the last read succeeded (also with 0 bytes): store it
-    bool m_sinkPending = true; // the sink held undisplayed bytes after the last hand-over
     bool m_quiet = false;      // the last read was empty and nothing waited to be displayed
     bool m_dense = false;      // the last read brought a dense stream's bytes
-    std::chrono::steady_clock::time_point m_handedOver; // when the last hand-over returned
+    std::chrono::steady_clock::time_point m_passEnded; // when the last pass queued its read
+    std::shared_ptr<Handoff> m_handoff; // shared with hand-overs still in the window's queue
 
     std::atomic<std::uint64_t> m_failedReads{0};
     std::atomic<std::uint64_t> m_passes{0};
+    std::atomic<std::uint64_t> m_bytesRead{0};
 };

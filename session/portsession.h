@@ -80,6 +80,8 @@ public:
 
     // From a successful open until close, also while the device is lost.
     bool isOpen() const { return m_open; }
+    // Bytes taken from the device by the current opening's reads (for figures of a run).
+    std::uint64_t bytesRead() const { return m_thread ? m_thread->bytesRead() : 0; }
     // The device is there and its port open: writes reach it.
     bool deviceOpen() const;
     // The device went away and the session waits for it.

@@ -242,7 +242,7 @@ QString ReceivePipeline::LogTimeStamp() const
 void ReceivePipeline::TrimDisplayLines()
 {
     if (m_display)
-        m_display->trimToRows(m_settings.lineLimit);
+        m_display->limitRows(m_settings.lineLimit);
 }
 
 void ReceivePipeline::ShowTraffic()

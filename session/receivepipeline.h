@@ -26,7 +26,9 @@ public:
     virtual void appendData(const QString& text) = 0;
     virtual void appendLineBreak() = 0;
     virtual bool isEmpty() const = 0;
-    virtual std::uint32_t trimToRows(std::uint32_t limit) = 0;
+    // Cuts the oldest rows until at most limit remain; the display may make the cut together
+    // with its next edit, as long as it counts the rows as cut from now on.
+    virtual void limitRows(std::uint32_t limit) = 0;
     virtual void scrollToEnd() = 0;
     // The bytes of one hand-over have been appended and answered.
     virtual void batchEnded() = 0;

@@ -137,13 +137,29 @@ void ReceiveDisplay::appendData(const QString& text)
     if (text.isEmpty())
         return;
     holdRepaint();
-    m_pending += text;
+    collect(text);
 }
 
 void ReceiveDisplay::appendLineBreak()
 {
     holdRepaint();
-    m_pending += QChar(ForcedBreak);
+    const QChar lineBreak(ForcedBreak);
+    collect(QStringView(&lineBreak, 1));
+}
+
+void ReceiveDisplay::collect(QStringView text)
+{
+    if (m_pending.isEmpty()) {
+        m_pendingRows = rowsAtEnd();
+        m_pendingEnds = 0;
+        m_pendingBlank = true;
+    }
+    m_pending += text;
+    layOut(text, m_pendingRows, [this](QStringView row, const RowSplitter::Piece& piece) {
+        m_pendingBlank = m_pendingBlank && row.isEmpty() && piece.end == RowSplitter::End::Open;
+        if (piece.end != RowSplitter::End::Open)
+            ++m_pendingEnds;
+    });
 }
 
 RowSplitter ReceiveDisplay::rowsAtEnd() const
@@ -160,6 +176,7 @@ void ReceiveDisplay::flushPending()
     if (m_pending.isEmpty())
         return;
     const QString pending = std::exchange(m_pending, QString());
+    const std::uint32_t cut = std::exchange(m_pendingCut, 0);
     m_rows = rowsAtEnd();
     QTextCursor cursor(document());
     // Inside an edit block a cursor move does not lay out the row to find its x position.
@@ -169,6 +186,14 @@ void ReceiveDisplay::flushPending()
     layOut(pending, m_rows, [&](QStringView row, const RowSplitter::Piece& piece) {
         insertPiece(cursor, row, piece, received);
     });
+    // Cutting at the front after appending at the end gives the rows cut batch by batch would:
+    // a cut never reaches the row being filled.
+    if (cut > 0) {
+        cursor.setPosition(0);
+        const QTextBlock first = document()->findBlockByNumber(static_cast<int>(cut));
+        cursor.setPosition(first.position(), QTextCursor::KeepAnchor);
+        cursor.removeSelectedText();
+    }
     cursor.endEditBlock();
 }
 
@@ -194,11 +219,14 @@ void ReceiveDisplay::setDisplayText(const QString& text)
 {
     clearDisplay();
     appendData(text);
+    // A loaded file is there at once, with its modified flag as the loader leaves it.
+    flushPending();
 }
 
 void ReceiveDisplay::clearDisplay()
 {
     m_pending.clear();
+    m_pendingCut = 0;
     flushScroll();
     clear();
     m_rows.endRow();
@@ -209,41 +237,36 @@ bool ReceiveDisplay::isEmpty() const
     return document()->isEmpty() && m_pending.isEmpty();
 }
 
-QString ReceiveDisplay::displayText() const
+QString ReceiveDisplay::displayText()
 {
+    flushPending();
     QString text;
     for (QTextBlock b = document()->begin(); b.isValid(); b = b.next()) {
         text += b.text();
         if (b.next().isValid() && b.userState() != WrappedRow)
             text += u'\n';
     }
-    // Text not laid out yet reads as it will be: a row that ends in a line break ends a line.
-    RowSplitter rows = rowsAtEnd();
-    layOut(m_pending, rows, [&text](QStringView row, const RowSplitter::Piece& piece) {
-        text += row;
-        if (piece.end == RowSplitter::End::Line)
-            text += u'\n';
-    });
     return text;
 }
 
 std::uint32_t ReceiveDisplay::rowCount() const
 {
     const QTextDocument* doc = document();
-    bool empty = doc->isEmpty();
-    auto rows = static_cast<std::uint32_t>(doc->blockCount());
+    if (m_pending.isEmpty()) {
+        if (doc->isEmpty())
+            return 0;
+        auto rows = static_cast<std::uint32_t>(doc->blockCount());
+        if (rows > 1 && doc->lastBlock().length() <= 1)
+            --rows;
+        return rows;
+    }
     // Text not laid out yet counts with the rows it will make.
-    RowSplitter layout = rowsAtEnd();
-    layOut(m_pending, layout, [&](QStringView row, const RowSplitter::Piece& piece) {
-        empty = empty && row.isEmpty() && piece.end == RowSplitter::End::Open;
-        if (piece.end != RowSplitter::End::Open)
-            ++rows;
-    });
-    if (empty)
+    if (doc->isEmpty() && m_pendingBlank)
         return 0;
-    if (rows > 1 && layout.rowLength() == 0)
+    std::uint32_t rows = static_cast<std::uint32_t>(doc->blockCount()) + m_pendingEnds;
+    if (rows > 1 && m_pendingRows.rowLength() == 0)
         --rows;
-    return rows;
+    return rows - m_pendingCut;
 }
 
 std::uint32_t ReceiveDisplay::trimToRows(std::uint32_t limit)
@@ -264,6 +287,18 @@ std::uint32_t ReceiveDisplay::trimToRows(std::uint32_t limit)
     cursor.removeSelectedText();
     cursor.endEditBlock();
     return cut;
+}
+
+void ReceiveDisplay::limitRows(std::uint32_t limit)
+{
+    const std::uint32_t rows = rowCount();
+    // A limit of no rows would cut the row being filled: that cut is made at once.
+    if (m_pending.isEmpty() || limit == 0 || rows <= limit) {
+        if (m_pending.isEmpty() || limit == 0)
+            trimToRows(limit);
+        return;
+    }
+    m_pendingCut += rows - limit;
 }
 
 void ReceiveDisplay::scrollToEnd()

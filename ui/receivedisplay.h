@@ -24,29 +24,33 @@ public:
     explicit ReceiveDisplay(QWidget* parent = nullptr);
 
     // Appends text at the end; "\r", "\n" and "\r\n" end the line. The text is collected
-    // and put into the document in one edit when the display is next flushed (a cut to the
-    // line limit, the refresh tick), since an edit of the document costs far more than a byte;
-    // until then the readers below count it as laid out.
+    // and put into the document in one edit when the display is next flushed (the refresh
+    // tick, a reader of the document's text), since an edit of the document costs far more
+    // than a byte; until then the readers below count it as laid out.
     void appendData(const QString& text) override;
     // Appends text the program sent, in the sent colour, after everything appended so far.
     // It goes into the document at once: sent data is rare beside received bytes.
     void appendSent(const QString& text);
     // Appends one line break.
     void appendLineBreak() override;
-    // Puts collected text into the document.
+    // Puts collected text into the document and makes the cuts that wait for it.
     void flushPending();
     // Replaces everything (a loaded file); its line breaks are kept.
     void setDisplayText(const QString& text);
     void clearDisplay();
 
-    // The display's text with lines joined where they only wrapped; lines end in "\n".
-    QString displayText() const;
+    // The display's text with lines joined where they only wrapped; lines end in "\n". Puts
+    // collected text into the document first.
+    QString displayText();
     bool isEmpty() const override;
 
     // Displayed rows; the empty row after a final line break does not count.
     std::uint32_t rowCount() const;
     // Cuts the oldest rows until at most limit remain; returns how many went.
-    std::uint32_t trimToRows(std::uint32_t limit) override;
+    std::uint32_t trimToRows(std::uint32_t limit);
+    // The same cut, made with the next flush while text is collected, so a stream costs at
+    // most one edit a refresh period however many batches arrive.
+    void limitRows(std::uint32_t limit) override;
     int columns() const { return m_columns; }
 
     // The colour of sent text; a change recolours what is already shown.
@@ -86,10 +90,16 @@ private:
     void reflow();
     // The row rule as it stands at the end of the document.
     kirt::RowSplitter rowsAtEnd() const;
+    // Counts the rows the collected text will make, as it is collected.
+    void collect(QStringView text);
 
     int m_columns = 80;
     QString m_pending;        // appended text not yet in the document; ForcedBreak marks a break
     kirt::RowSplitter m_rows; // keeps a CR that ended the last row, for an LF that follows
+    kirt::RowSplitter m_pendingRows;   // the row rule at the end of the collected text
+    std::uint32_t m_pendingEnds = 0;   // rows the collected text ends
+    bool m_pendingBlank = true;        // the collected text makes no character yet
+    std::uint32_t m_pendingCut = 0;    // oldest rows counted as cut, to go with the next flush
     QTextCharFormat m_sentFormat;
     bool m_scrollPending = false;
     bool m_batchSeen = false;    // a batch ended since the last refresh tick

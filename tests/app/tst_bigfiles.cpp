@@ -41,8 +41,10 @@ struct Shown
     bool operator==(const Shown&) const = default;
 };
 
-Shown shownBy(const kirt::ReceiveDisplay* display)
+// What the display shows once its collected text is in the document.
+Shown shownBy(kirt::ReceiveDisplay* display)
 {
+    display->flushPending();
     Shown shown;
     for (QTextBlock b = display->document()->begin(); b.isValid(); b = b.next()) {
         shown.rows << b.text();

@@ -7,6 +7,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTextBlock>
 #include <QtTest>
 
 #include <unistd.h>
@@ -26,6 +27,8 @@ private slots:
     void echoGoesBackInDisplayOrder();
     void lineLimitCountsWrappedRows();
     void newLineLimitWaitsForNewText();
+    void cutsWaitForTheNextEdit_data();
+    void cutsWaitForTheNextEdit();
     void trafficCaption();
     void fullBufferDropsAndShowsThePanel();
     void openFailures_data();
@@ -164,6 +167,54 @@ void TestReceive::newLineLimitWaitsForNewText()
     downloadPanel->hide();
     QVERIFY(PtyDevice::waitUntil([&] { return display->displayText().endsWith("41 "); }));
     QCOMPARE(display->rowCount(), 50u);
+}
+
+void TestReceive::cutsWaitForTheNextEdit_data()
+{
+    QTest::addColumn<int>("limit");
+    QTest::newRow("limit above a batch") << 40;
+    QTest::newRow("limit below a batch: the cut reaches collected text") << 3;
+}
+
+// Batches whose cut waits for the refresh leave the display exactly as batches cut one by one,
+// and cost one edit of the document.
+void TestReceive::cutsWaitForTheNextEdit()
+{
+    QFETCH(int, limit);
+    kirt::ReceiveDisplay deferred;
+    kirt::ReceiveDisplay direct;
+    for (kirt::ReceiveDisplay* d : {&deferred, &direct})
+        d->resize(300, 200);
+    QCOMPARE(deferred.columns(), direct.columns());
+    int edits = 0;
+    connect(deferred.document(), &QTextDocument::contentsChange, this, [&] { ++edits; });
+    const auto rows = [](kirt::ReceiveDisplay& d) {
+        QStringList shown;
+        for (QTextBlock b = d.document()->begin(); b.isValid(); b = b.next())
+            shown << b.text() + QString::number(b.userState());
+        return shown;
+    };
+    const auto limit32 = static_cast<std::uint32_t>(limit);
+    for (int batch = 0; batch < 60; ++batch) {
+        // Wrapped words, CR LF split across batches, lone CRs and forced breaks.
+        const QString text = batch % 3 == 0   ? QStringLiteral("word%1 ").arg(batch).repeated(9)
+                             : batch % 3 == 1 ? QStringLiteral("ab\r")
+                                              : QStringLiteral("\ncd\r\r");
+        for (kirt::ReceiveDisplay* d : {&deferred, &direct}) {
+            d->appendData(text);
+            if (batch % 7 == 0)
+                d->appendLineBreak();
+        }
+        deferred.limitRows(limit32);
+        direct.trimToRows(limit32);
+        QCOMPARE(deferred.rowCount(), direct.rowCount());
+    }
+    QCOMPARE(edits, 0);
+    deferred.flushPending();
+    QCOMPARE(edits, 1);
+    QCOMPARE(rows(deferred), rows(direct));
+    QCOMPARE(deferred.rowCount(), std::min<std::uint32_t>(limit32, direct.rowCount()));
+    QCOMPARE(deferred.displayText(), direct.displayText());
 }
 
 void TestReceive::trafficCaption()

@@ -9,6 +9,7 @@
 #include <QTest>
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <thread>
 #include <vector>
@@ -25,6 +26,8 @@ public:
                       const kirt::ReadTime&) override
     {
         noteThread();
+        if (onStore && count > 0)
+            std::exchange(onStore, nullptr)();
         if (m_storeCount > 0)
             stepsAfterStore.push_back({m_lastCount, m_stepsSinceStore});
         ++m_storeCount;
@@ -53,6 +56,7 @@ public:
         int steps;
     };
 
+    std::function<void()> onStore; // runs once, inside the next hand-over that stores bytes
     std::unique_ptr<kirt::RxRingBuffer> ring = std::make_unique<kirt::RxRingBuffer>();
     QByteArray displayed;
     std::vector<Pass> stepsAfterStore;
@@ -156,6 +160,7 @@ class TestReceiveThread : public QObject
 private slots:
     void burstArrivesInOrder();
     void displayStepsFollowEachRead();
+    void busyWindowDoesNotHoldTheLine();
     void disabledReceiveLeavesBytesOnTheLine();
     void deviceGoneDoesNotSpin_data();
     void deviceGoneDoesNotSpin();
@@ -194,6 +199,33 @@ void TestReceiveThread::displayStepsFollowEachRead()
         withBytes += pass.count != 0 ? 1 : 0;
     }
     QVERIFY(withBytes > 0);
+}
+
+void TestReceiveThread::busyWindowDoesNotHoldTheLine()
+{
+    Link link;
+    QVERIFY(link.opened);
+    const QByteArray rest = burst(12000);
+    bool readWhileBusy = false;
+    // The window is stuck inside a hand-over while the device goes on sending.
+    // Written straight to the terminal: a send that served events would nest hand-overs.
+    link.sink.onStore = [&] {
+        QElapsedTimer busy;
+        busy.start();
+        qsizetype written = 0;
+        while (!readWhileBusy && busy.elapsed() < 5000) {
+            const ssize_t n = ::write(link.device.masterFd(), rest.constData() + written,
+                                      static_cast<std::size_t>(rest.size() - written));
+            written += std::max<ssize_t>(n, 0);
+            readWhileBusy = link.thread && link.thread->bytesRead() ==
+                                               static_cast<std::uint64_t>(1 + rest.size());
+            QThread::msleep(1);
+        }
+    };
+    QVERIFY(link.device.send("x"));
+    QVERIFY(PtyDevice::waitUntil([&] { return link.sink.displayed.size() == 1 + rest.size(); }));
+    QVERIFY(readWhileBusy);
+    QCOMPARE(link.sink.displayed, "x" + rest);
 }
 
 void TestReceiveThread::disabledReceiveLeavesBytesOnTheLine()

@@ -37,7 +37,7 @@ public:
     }
     void appendLineBreak() override { shown += u'|'; }
     bool isEmpty() const override { return shown.isEmpty(); }
-    std::uint32_t trimToRows(std::uint32_t) override { return 0; }
+    void limitRows(std::uint32_t) override {}
     void scrollToEnd() override {}
     void batchEnded() override {}
 
