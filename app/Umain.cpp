@@ -12,6 +12,7 @@
 #include "ui/receivedisplay.h"
 #include "ui_Umain.h"
 
+#include <QDir>
 #include <QAbstractButton>
 #include <QApplication>
 #include <QCloseEvent>
@@ -193,6 +194,13 @@ void TFmain::connectSignals()
     connect(m_breakTimer, &QTimer::timeout, this, [this] { m_session->setBreak(false); });
     connect(m_session.get(), &kirt::PortSession::modemStatusChanged, this,
             &TFmain::showModemStatus);
+    // Dropped writes are counted on the information bar; like the receive path's other
+    // troubles they never raise a box.
+    connect(m_session.get(), &kirt::PortSession::writeDropped, this, [this] {
+        m_ui->TxDroppedLabel->setText(
+            QStringLiteral(" TX dropped: %1").arg(m_session->txDropped()));
+        m_ui->TxDroppedLabel->show();
+    });
     // What the receive pipeline reads for every byte follows its controls, however they
     // change.
     for (QComboBox* box : {ui->DisplayFormatComboBox, ui->EchoOnOffComboBox, ui->ConditionComboBox,
@@ -424,6 +432,7 @@ void TFmain::FormCreate()
     m_ui->TempEdit->hide();
     rx().logging = false;
     m_ui->RxMemoryFull->hide();
+    m_ui->TxDroppedLabel->hide();
     ShowReceiveView();
     DisplayFormatComboBoxClick();
     const QFont courier(QStringLiteral("Courier New"), 10);
@@ -546,8 +555,17 @@ void TFmain::RestoreSettings()
 void TFmain::SaveSettings()
 {
     kirt::SettingsStore store;
-    if (!store.openForWrite())
+    // What is no settings file is never written, and the user hears of it once; an unwritable
+    // location stays silent, as it always was.
+    if (!store.openForWrite()) {
+        if (!store.refusal().isEmpty())
+            kirt::dialogs().error(
+                this,
+                QStringLiteral("The settings were not saved to %1.")
+                    .arg(QDir::toNativeSeparators(kirt::SettingsStore::filePath())),
+                store.refusal());
         return;
+    }
     for (const StoredSetting& setting : storedSettings()) {
         const QString name = QLatin1String(setting.name);
         if (setting.text)

@@ -112,6 +112,7 @@ bool TFmain::OpenComPort(const QString& portName)
     const kirt::OpenResult result = m_session->open(request);
     switch (result.failed) {
     case kirt::OpenResult::Step::None:
+        m_ui->TxDroppedLabel->hide(); // counted from this opening on
         return true;
     case kirt::OpenResult::Step::Open:
         kirt::dialogs().error(this, QStringLiteral("Error Opening ") + portName,

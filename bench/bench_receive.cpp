@@ -3,7 +3,8 @@
 // two rules tried on every byte; a 1 MiB burst; CPU on a quiet line; resident memory. Prints its
 // figures; asserts nothing.
 //   bench_receive [seconds-per-rate [idle | rate]]
-//     default 5 s; "idle": the quiet line only; a rate in bytes/s: that paced run only
+//     default 5 s; "idle": the quiet line only; "burst": the 1 MiB burst only; a rate in
+//     bytes/s: that paced run only
 #include "app/Umain.h"
 #include "session/portsession.h"
 #include "tests/support/controls.h"
@@ -328,14 +329,16 @@ int main(int argc, char* argv[])
     kirt::test::TempSettings settings;
     kirt::test::DialogAnswerer answers;
     const bool idleOnly = argc > 2 && QByteArray(argv[2]) == "idle";
-    const long long oneRate = argc > 2 && !idleOnly ? QByteArray(argv[2]).toLongLong() : 0;
+    const bool burstOnly = argc > 2 && QByteArray(argv[2]) == "burst";
+    const long long oneRate =
+        argc > 2 && !idleOnly && !burstOnly ? QByteArray(argv[2]).toLongLong() : 0;
 
     std::printf("Display step, median microseconds per byte (hand-over + display):\n");
     const Config configs[] = {{"HEX, Default", 0, false},
                               {"ASC, Default", 1, false},
                               {"HEX, 5000 rows, vertical", 0, true},
                               {"ASC, 5000 rows, vertical", 1, true}};
-    const bool stepsToo = !idleOnly && oneRate == 0;
+    const bool stepsToo = !idleOnly && !burstOnly && oneRate == 0;
     for (const Config& c : stepsToo ? std::span(configs) : std::span<const Config>()) {
         TFmain window;
         window.show();
@@ -374,7 +377,7 @@ int main(int argc, char* argv[])
                     r.late, 100.0 * share);
         return 0;
     }
-    if (!idleOnly)
+    if (!idleOnly && !burstOnly)
         ladder(window, device, seconds);
 
     constexpr long long Burst = 1 << 20;
@@ -382,6 +385,8 @@ int main(int argc, char* argv[])
     std::printf("\n1 MiB written as fast as the device takes it, until all displayed and echoed: "
                 "%.3f s (%s)\n",
                 burst.seconds, burst.allEchoed && burst.inOrder ? "all echoed in order" : "LOSSY");
+    if (burstOnly)
+        return 0;
 
     // A quiet line: the whole process, window and receive thread, over 10 s of its own loop;
     // first right after a key (the caret blinks), then with nobody at the keys (it rests).

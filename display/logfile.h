@@ -1,8 +1,9 @@
 #pragma once
 
 #include <QByteArray>
-#include <QFile>
 #include <QString>
+
+#include <sys/types.h>
 
 namespace kirt {
 
@@ -11,13 +12,16 @@ namespace kirt {
 // abruptly, and a logged byte costs the same however long the log has grown. The file holds
 // the log text byte for byte (one character is one byte of ISO-8859-1).
 //
-// Nothing is kept in memory beyond the entries of one flush. A file removed or replaced by
-// someone else while logging is made again at its path from the descriptor still open on the
-// old one (whose contents stay readable after a removal), and logging goes on there.
+// Nothing is kept in memory beyond the entries of one flush. A file removed by someone else
+// while logging is made again at its path, a regular file put in its place is replaced by the
+// complete log, both copied from the descriptor still open on the old file (whose contents
+// stay readable after a removal). Anything else put at the path (a link, a FIFO, a folder, a
+// device) ends the log: nothing is written to it or through it. No open or write ever waits.
 class LogFile
 {
 public:
     LogFile() = default;
+    ~LogFile() { stop(); }
     LogFile(const LogFile&) = delete;
     LogFile& operator=(const LogFile&) = delete;
 
@@ -32,7 +36,7 @@ public:
     bool append(const QString& text);
     void stop();
 
-    bool isOpen() const { return m_file.isOpen(); }
+    bool isOpen() const { return m_fd >= 0; }
     QString path() const { return m_path; }
     QString errorString() const { return m_error; }
     // Bytes of log text written since start.
@@ -41,11 +45,15 @@ public:
 private:
     bool fail(const QString& reason);
     bool fileReplaced() const;
-    bool openForAppend();
     bool remake();
+    bool copyInto(int fd);
+    void useDescriptor(int fd);
 
-    QFile m_file;
-    QString m_path;
+    int m_fd = -1;
+    dev_t m_device = 0; // the open file, to know it again at the path
+    ino_t m_inode = 0;
+    QString m_path;       // as the user chose it
+    QByteArray m_name;    // the file it names (a link chosen by the user is followed once)
     QString m_error;
     QByteArray m_pending; // entries since the last flush
     qint64 m_written = 0;

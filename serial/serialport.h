@@ -14,7 +14,8 @@ enum class SerialError {
     NotFound,         // no such device, or nothing answers at that path
     PermissionDenied, // typically: the user is not in the group that owns the device
     Busy,             // another program holds the device
-    GetStateFailed,   // the line state cannot be read (also: the path is not a terminal)
+    NotASerialDevice, // a file, a FIFO, a folder, a pseudo-terminal master: never used as a port
+    GetStateFailed,   // the line state cannot be read
     SetStateFailed,   // the line state cannot be applied as asked
     NotOpen,
     Other
@@ -76,6 +77,8 @@ public:
     // many went out: fewer than count when the port is closed, the write failed, or the
     // device took nothing for a while; the rest of the bytes are then given up.
     virtual std::size_t writeBytes(const std::uint8_t* bytes, std::size_t count) = 0;
+    // Writes what the device takes now, in order, without waiting; returns how many went.
+    virtual std::size_t writeAvailable(const std::uint8_t* bytes, std::size_t count) = 0;
     // One byte, as the device takes it. False when the byte was not written.
     bool writeByte(std::uint8_t byte) { return writeBytes(&byte, 1) == 1; }
 

@@ -18,6 +18,7 @@
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 namespace kirt {
@@ -147,6 +148,23 @@ SerialStatus systemFailure(Step step, int osError, const QString& devicePath = {
     default:
         return failure(SerialError::Other, osError);
     }
+}
+
+SerialStatus notASerialDevice()
+{
+    return refused(SerialError::NotASerialDevice,
+                   QStringLiteral("The path is not a serial device."));
+}
+
+// The multiplexer that makes pseudo-terminals, and the masters of the old scheme: their far
+// end is a program, not a device.
+bool isTerminalMaster(const struct stat& node)
+{
+    constexpr unsigned PtyMasterMajor = 2;
+    constexpr unsigned TtyAuxMajor = 5;
+    constexpr unsigned PtmxMinor = 2;
+    const unsigned major = ::major(node.st_rdev);
+    return major == PtyMasterMajor || (major == TtyAuxMajor && ::minor(node.st_rdev) == PtmxMinor);
 }
 
 int millisecondsUntil(Clock::time_point deadline)
@@ -324,11 +342,21 @@ SerialStatus TermiosPort::open(const QString& devicePath)
         close();
 
     const QByteArray path = QFile::encodeName(devicePath);
+    // Only a terminal device is opened: opening anything else may block (a FIFO), act on it,
+    // or, for the pseudo-terminal multiplexer, make a new terminal.
+    struct stat node = {};
+    if (::stat(path.constData(), &node) == 0 && (!S_ISCHR(node.st_mode) || isTerminalMaster(node)))
+        return notASerialDevice();
     // Non-blocking, so that a port waiting for carrier cannot hang the open; it stays so,
     // because every wait goes through poll.
     const int fd = ::open(path.constData(), O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0)
         return systemFailure(Step::Open, errno, devicePath);
+    unsigned int ptyNumber = 0;
+    if (!::isatty(fd) || ::ioctl(fd, TIOCGPTN, &ptyNumber) == 0) {
+        ::close(fd);
+        return notASerialDevice();
+    }
 
     // The advisory lock first: failing here must not leave our exclusive flag on a device
     // that another program holds.
@@ -548,6 +576,21 @@ std::size_t TermiosPort::writeBytes(const std::uint8_t* bytes, std::size_t count
             continue;
         }
         break;
+    }
+    return done;
+}
+
+std::size_t TermiosPort::writeAvailable(const std::uint8_t* bytes, std::size_t count)
+{
+    if (!isOpen() || bytes == nullptr)
+        return 0;
+    std::size_t done = 0;
+    while (done < count) {
+        const ssize_t written = ::write(m_fd, bytes + done, count - done);
+        if (written > 0)
+            done += static_cast<std::size_t>(written);
+        else if (!(written < 0 && errno == EINTR))
+            break; // full (EAGAIN) or failing: the caller tries again later
     }
     return done;
 }

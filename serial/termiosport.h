@@ -46,6 +46,7 @@ public:
     SerialStatus applyState(const ComSettings& settings) override;
     int readChunkWithin(std::uint8_t* buffer, std::size_t capacity, std::uint32_t waitMs) override;
     std::size_t writeBytes(const std::uint8_t* bytes, std::size_t count) override;
+    std::size_t writeAvailable(const std::uint8_t* bytes, std::size_t count) override;
     void purge() override;
     void close() override;
     bool isOpen() const override;

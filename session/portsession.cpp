@@ -38,8 +38,12 @@ SerialStatus refusal(const QString& reason)
 
 PortSession::PortSession(PortFactory factory, RxSink& receiver, QObject* parent)
     : QObject(parent), m_factory(std::move(factory)), m_receiver(receiver),
-      m_retry(new QTimer(this)), m_modemPoll(new QTimer(this))
+      m_txDrain(new QTimer(this)), m_retry(new QTimer(this)), m_modemPoll(new QTimer(this))
 {
+    // While bytes wait, the device is offered them every few milliseconds; a timer, so the
+    // window never waits for a device that does not read.
+    m_txDrain->setInterval(TxDrainMs);
+    connect(m_txDrain, &QTimer::timeout, this, &PortSession::drainWrites);
     m_retry->setInterval(RetryMs);
     m_modemPoll->setInterval(ModemStatusPollMs);
     m_modemPoll->setObjectName(QStringLiteral("ModemStatusTimer"));
@@ -83,6 +87,7 @@ OpenResult PortSession::open(const OpenRequest& request)
     m_portName = request.portName;
     m_mapped = resolution->source != PortSource::Default;
     m_open = true;
+    m_txDropped = 0;
     start(std::move(port), resolution->devicePath, namedDevice(*resolution));
     m_identity = identifyDevice(m_node);
     return result;
@@ -153,6 +158,7 @@ void PortSession::close()
     }
     m_port.reset();
     m_pendingWrites.clear();
+    clearWrites();
     const bool wasOpen = m_open;
     m_open = false;
     if (wasOpen)
@@ -168,6 +174,7 @@ void PortSession::shutdown()
 
 void PortSession::purge()
 {
+    clearWrites();
     if (m_port)
         m_port->purge();
 }
@@ -189,6 +196,7 @@ std::size_t PortSession::write(const std::uint8_t* bytes, std::size_t count)
             m_pendingWrites.insert(m_pendingWrites.end(), bytes, bytes + count);
         } catch (const std::bad_alloc&) {
             // As a device that takes nothing: this hand-over's writes are given up.
+            m_txDropped += m_pendingWrites.size() + count;
             emit writeDropped(m_pendingWrites.size() + count);
             m_pendingWrites.clear();
             return 0;
@@ -201,9 +209,43 @@ std::size_t PortSession::write(const std::uint8_t* bytes, std::size_t count)
 
 void PortSession::writeNow(const std::uint8_t* bytes, std::size_t count)
 {
-    const std::size_t written = m_port->writeBytes(bytes, count);
-    if (written < count)
-        emit writeDropped(count - written);
+    // Straight to the device only while nothing waits, so the order holds.
+    const std::size_t taken = txQueued() == 0 ? m_port->writeAvailable(bytes, count) : 0;
+    const std::size_t rest = count - taken;
+    std::size_t kept = std::min(rest, TxQueueLimit - std::min(TxQueueLimit, txQueued()));
+    try {
+        if (m_txHead > 0 && m_txHead >= m_txQueue.size() / 2) {
+            m_txQueue.erase(m_txQueue.begin(), m_txQueue.begin() + static_cast<std::ptrdiff_t>(m_txHead));
+            m_txHead = 0;
+        }
+        m_txQueue.insert(m_txQueue.end(), bytes + taken, bytes + taken + kept);
+    } catch (const std::bad_alloc&) {
+        kept = 0;
+    }
+    if (kept < rest) {
+        m_txDropped += rest - kept;
+        emit writeDropped(rest - kept);
+    }
+    if (txQueued() > 0 && !m_txDrain->isActive())
+        m_txDrain->start();
+}
+
+void PortSession::drainWrites()
+{
+    if (!deviceOpen()) {
+        clearWrites();
+        return;
+    }
+    m_txHead += m_port->writeAvailable(m_txQueue.data() + m_txHead, txQueued());
+    if (txQueued() == 0)
+        clearWrites();
+}
+
+void PortSession::clearWrites()
+{
+    m_txDrain->stop();
+    m_txQueue.clear();
+    m_txHead = 0;
 }
 
 SerialStatus PortSession::setModemLine(ModemLine line, bool on)
@@ -262,6 +304,7 @@ void PortSession::loseDevice()
         m_port->close();
     m_port.reset();
     m_pendingWrites.clear();
+    clearWrites();
     m_mappingAtLoss = {};
     if (const auto resolution = resolvePort(m_portName)) {
         m_mappingAtLoss.source = resolution->source;

@@ -96,8 +96,15 @@ public:
     bool rxEnabled() const { return m_rxEnabled; }
 
     // The single write path. Without an open device the bytes are discarded; during a
-    // hand-over they wait for its end. Returns the bytes that went out or wait to.
+    // hand-over they wait for its end. What the device does not take at once waits in a queue
+    // of TxQueueLimit bytes, drained as the device takes bytes; nothing here ever waits for
+    // the device. Bytes that find the queue full are dropped and counted (writeDropped).
+    // Returns the bytes that went out or wait to.
     std::size_t write(const std::uint8_t* bytes, std::size_t count);
+    // Bytes waiting for the device.
+    std::size_t txQueued() const { return m_txQueue.size() - m_txHead; }
+    // Bytes dropped since the port was opened.
+    std::uint64_t txDropped() const { return m_txDropped; }
 
     // An output line; kept for a reopen also while the device is lost. A device without modem
     // lines takes it as done.
@@ -114,6 +121,8 @@ public:
     // The receiver's hand-over as the thread runs it, for an owner that feeds bytes itself.
     RxSink& handOver() { return *this; }
 
+    static constexpr std::size_t TxQueueLimit = 1u << 20;
+    static constexpr int TxDrainMs = 2;
     static constexpr int RetryMs = 300;
     static constexpr int ModemStatusPollMs = 20;
 
@@ -121,7 +130,7 @@ signals:
     void lost(const QString& devicePath);
     void reconnected(const QString& devicePath);
     void modemStatusChanged(const kirt::ModemStatus& status);
-    // A write gave up bytes the device did not take.
+    // Bytes were dropped: the device had not taken what was queued before them.
     void writeDropped(std::size_t count);
 
 private:
@@ -145,6 +154,8 @@ private:
     void retry();
     bool sameDevice(const PortResolution& resolution) const;
     void writeNow(const std::uint8_t* bytes, std::size_t count);
+    void drainWrites();
+    void clearWrites();
     void setModemStatus(const ModemStatus& status);
 
     PortFactory m_factory;
@@ -174,6 +185,11 @@ private:
 
     bool m_inHandOver = false;
     std::vector<std::uint8_t> m_pendingWrites;
+
+    std::vector<std::uint8_t> m_txQueue; // from m_txHead on: bytes the device has not taken
+    std::size_t m_txHead = 0;
+    std::uint64_t m_txDropped = 0;
+    QTimer* m_txDrain = nullptr;
 
     QTimer* m_retry = nullptr;
     QTimer* m_modemPoll = nullptr;

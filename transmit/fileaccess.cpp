@@ -1,9 +1,11 @@
 #include "transmit/fileaccess.h"
 
+#include "base/pathkind.h"
 #include "transmit/textfile.h"
 
 #include <QFile>
 #include <QFileInfo>
+#include <QSaveFile>
 
 #include <sys/stat.h>
 
@@ -35,14 +37,17 @@ FileResult OpenTextFile(QFile& file)
 
 FileResult WriteTextFile(const QString& path, const QString& text)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+    // A FIFO would block the write, a device would take it: only a regular file is written.
+    const PathKind kind = inspectPath(path);
+    if (kind.kind == PathKind::Kind::Other)
+        return failed(FileFailure::Create, kind.reason);
+    // Written beside and renamed over it, so a failed save leaves the old file whole; through
+    // a link the target is replaced and the link stays.
+    QSaveFile file(kind.regular() ? kind.target : path);
+    if (!file.open(QIODevice::WriteOnly))
         return failed(FileFailure::Create, file.errorString());
     const QByteArray bytes = TextFileBytes(text);
-    // A full disk may only show when the data leave the buffer, so the close is checked too.
-    const bool written = file.write(bytes) == bytes.size() && file.flush();
-    file.close();
-    if (!written || file.error() != QFileDevice::NoError)
+    if (file.write(bytes) != bytes.size() || !file.commit())
         return failed(FileFailure::Write, file.errorString());
     return {};
 }

@@ -1,10 +1,16 @@
 #include "transmit/workbench.h"
 
+#include "base/pathkind.h"
 #include "transmit/autotransmit.h"
 
 #include <QFile>
 #include <QFileInfo>
 #include <QSettings>
+#include <QTemporaryFile>
+
+#include <cstdio>
+
+#include <sys/stat.h>
 
 namespace kirt {
 
@@ -191,13 +197,39 @@ WorkbenchRead readWorkbench(const QString& path)
 
 bool writeWorkbench(const QString& path, const Workbench& bench, QString* reason)
 {
-    // A file written over keeps nothing of what it held before.
-    if (QFileInfo::exists(path) && !QFile::remove(path)) {
+    const PathKind kind = inspectPath(path);
+    if (kind.kind == PathKind::Kind::Other) {
         if (reason)
-            *reason = QStringLiteral("The file cannot be replaced.");
+            *reason = kind.reason;
         return false;
     }
-    QSettings settings(path, QSettings::IniFormat);
+    // Made anew beside the file and renamed over it: a file written over keeps nothing of what
+    // it held, and a failed save leaves it whole. Through a link the target is replaced.
+    const QString target = kind.regular() ? kind.target : path;
+    QString beside;
+    {
+        QTemporaryFile made(target + QStringLiteral(".XXXXXX"));
+        made.setAutoRemove(false);
+        if (!made.open()) {
+            if (reason)
+                *reason = QStringLiteral("The file cannot be written.");
+            return false;
+        }
+        beside = made.fileName();
+        // The permissions a new file gets, or those of the file it replaces.
+        struct stat old = {};
+        const mode_t mask = ::umask(0);
+        ::umask(mask);
+        const mode_t mode = ::stat(QFile::encodeName(target).constData(), &old) == 0
+                                ? old.st_mode & 07777
+                                : 0666 & ~mask;
+        ::fchmod(made.handle(), mode);
+    }
+    const auto written = [&beside, &target] {
+        return ::rename(QFile::encodeName(beside).constData(),
+                        QFile::encodeName(target).constData()) == 0;
+    };
+    QSettings settings(beside, QSettings::IniFormat);
     settings.setValue(Section + QStringLiteral("/Version"), Workbench::Version);
     settings.setValue(Section + QStringLiteral("/AutoIntervalTime"), bench.autoIntervalPosition);
     for (int n = 1; n <= Workbench::Lines; ++n) {
@@ -233,7 +265,8 @@ bool writeWorkbench(const QString& path, const Workbench& bench, QString* reason
         settings.endGroup();
     }
     settings.sync();
-    if (settings.status() != QSettings::NoError) {
+    if (settings.status() != QSettings::NoError || !written()) {
+        QFile::remove(beside);
         if (reason)
             *reason = QStringLiteral("The file cannot be written.");
         return false;

@@ -1,5 +1,7 @@
 #include "app/logic/settingsstore.h"
 
+#include "base/pathkind.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <QSettings>
@@ -24,12 +26,26 @@ QString SettingsStore::filePath()
     return base + QStringLiteral("/kirt/kirt.ini");
 }
 
+bool SettingsStore::usable(const PathKind& kind)
+{
+    if (!kind.regular()) {
+        m_refusal = kind.reason;
+        return false;
+    }
+    if (kind.size > MaxFileSize) {
+        m_refusal = QStringLiteral("It is larger than 1 MB: not a settings file.");
+        return false;
+    }
+    return true;
+}
+
 bool SettingsStore::openForRead()
 {
-    const QString path = filePath();
-    if (!QFileInfo::exists(path))
+    // Only a regular file (or a link to one) is read: anything else counts as no settings.
+    const PathKind kind = inspectPath(filePath());
+    if (kind.kind == PathKind::Kind::Missing || !usable(kind))
         return false;
-    auto settings = std::make_unique<QSettings>(path, QSettings::IniFormat);
+    auto settings = std::make_unique<QSettings>(kind.target, QSettings::IniFormat);
     if (settings->status() != QSettings::NoError || !settings->childGroups().contains(Section))
         return false;
     settings->beginGroup(Section);
@@ -40,9 +56,15 @@ bool SettingsStore::openForRead()
 bool SettingsStore::openForWrite()
 {
     const QString path = filePath();
+    const PathKind kind = inspectPath(path);
+    if (kind.kind != PathKind::Kind::Missing && !usable(kind))
+        return false;
     if (!QDir().mkpath(QFileInfo(path).absolutePath()))
         return false;
-    auto settings = std::make_unique<QSettings>(path, QSettings::IniFormat);
+    // Through a link the target is written (by a new file renamed over it), so the link
+    // stays where the user put it.
+    const QString target = kind.regular() ? kind.target : path;
+    auto settings = std::make_unique<QSettings>(target, QSettings::IniFormat);
     if (settings->status() != QSettings::NoError || !settings->isWritable())
         return false;
     settings->beginGroup(Section);
@@ -50,13 +72,15 @@ bool SettingsStore::openForWrite()
     return true;
 }
 
-void SettingsStore::close()
+bool SettingsStore::close()
 {
     if (!m_settings)
-        return;
+        return true;
     m_settings->endGroup();
     m_settings->sync();
+    const bool written = m_settings->status() == QSettings::NoError;
     m_settings.reset();
+    return written;
 }
 
 SettingsStore::ReadStatus SettingsStore::readInt(const QString& name, int& value) const

@@ -1,9 +1,12 @@
 // The device goes away while the port is open: nothing crashes, nothing spins, and the
 // terminal recovers once the device is back.
+#include "tests/support/controls.h"
 #include "tests/support/cputime.h"
 #include "tests/support/windowfixture.h"
 #include "ui/receivedisplay.h"
 
+#include <QElapsedTimer>
+#include <QLabel>
 #include <QPushButton>
 #include <QtTest>
 
@@ -18,6 +21,7 @@ class TestDeviceFault : public QObject
 
 private slots:
     void deviceDisappearsDuringAStream();
+    void deviceThatNeverReads();
 };
 
 void TestDeviceFault::deviceDisappearsDuringAStream()
@@ -59,6 +63,51 @@ void TestDeviceFault::deviceDisappearsDuringAStream()
     QVERIFY(f.openPort());
     QVERIFY(device.send(QByteArray("back again")));
     QVERIFY(f.waitForText(QStringLiteral("back again")));
+}
+
+// Four rules answer every request with 1000 bytes, and the device reads none of them: the
+// window goes on serving its events, what does not fit the write queue is counted as dropped,
+// and what was written reaches the device in order once it reads.
+void TestDeviceFault::deviceThatNeverReads()
+{
+    WindowFixture f(WindowFixture::Device::Pty);
+    f.window().show();
+    QByteArray answer;
+    for (int n = 1; n <= 4; ++n) {
+        QByteArray response;
+        for (int i = 0; i < 250; ++i)
+            response.append(static_cast<char>(n * 60 + i));
+        kirt::test::enableRule(&f.window(), n, QStringLiteral("51"),
+                               QString::fromLatin1(response.toHex()));
+        answer += response;
+    }
+    QVERIFY(f.openPort());
+    constexpr int Requests = 1500;
+    qint64 longestGap = 0;
+    QElapsedTimer sinceTick;
+    sinceTick.start();
+    QTimer tick;
+    QObject::connect(&tick, &QTimer::timeout, [&] {
+        longestGap = std::max(longestGap, sinceTick.restart());
+    });
+    tick.start(10);
+    QVERIFY(f.device().send(QByteArray(Requests, 'Q')));
+    const auto* answered = f.find<QLabel>("ResponseCountText4");
+    QVERIFY(PtyDevice::waitUntil(
+        [&] { return answered->text().endsWith(QStringLiteral(": %1").arg(Requests)); }, 30000));
+    PtyDevice::serveEvents(200);
+    tick.stop();
+    QVERIFY2(longestGap < 100, qPrintable(QString::number(longestGap)));
+
+    const auto* dropped = f.find<QLabel>("TxDroppedLabel");
+    QVERIFY(dropped->isVisible());
+    const qint64 count = dropped->text().mid(int(strlen(" TX dropped: "))).toLongLong();
+    QVERIFY(count > 0);
+    QCOMPARE(dropped->text(), QStringLiteral(" TX dropped: %1").arg(count));
+    const qint64 written = qint64(Requests) * answer.size() - count;
+    const QByteArray received = f.device().receive(int(written), 30000);
+    QCOMPARE(received.size(), written);
+    QVERIFY(received == answer.repeated(Requests).left(int(written)));
 }
 
 QTEST_MAIN(TestDeviceFault)

@@ -256,7 +256,7 @@ void TestReceive::openFailures_data()
     QTest::newRow("missing device")
         << "/nonexistent/ttyKIRT" << 4 << "Error Opening COM1" << QString();
     QTest::newRow("4 data bits") << "" << 0 << QString() << "Set ComPort Status ERROR!";
-    QTest::newRow("not a terminal") << "/dev/null" << 4 << QString() << "Get ComPort Status ERROR!";
+    QTest::newRow("not a terminal") << "/dev/null" << 4 << "Error Opening COM1" << QString();
 }
 
 void TestReceive::openFailures()

@@ -1,4 +1,5 @@
 // Start-up, the settings kept between runs, the status line and closing.
+#include "app/logic/settingsstore.h"
 #include "display/displaytables.h"
 #include "tests/support/windowfixture.h"
 #include "ui/datalineedit.h"
@@ -11,6 +12,10 @@
 #include <QSettings>
 #include <QSlider>
 #include <QtTest>
+
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
 
 using kirt::test::WindowFixture;
 
@@ -63,6 +68,9 @@ private slots:
     void rowsAndRulesStartEmptyWhateverWasThere();
     void lineLimitFollowsDisplayHeight();
     void refusedCloseStillSaves();
+    void settingsThatAreNoFile_data();
+    void settingsThatAreNoFile();
+    void settingsThroughALinkKeepTheLink();
 };
 
 void TestStartup::firstRunState()
@@ -326,6 +334,84 @@ void TestStartup::refusedCloseStillSaves()
     QVERIFY(f.settings.exists());
     // The refusal lasts for one close only.
     QVERIFY(w.close());
+}
+
+void TestStartup::settingsThatAreNoFile_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<bool>("throughLink");
+    for (const char* kind : {"fifo", "device"})
+        for (const bool link : {false, true})
+            QTest::newRow(qPrintable(QStringLiteral("%1%2").arg(link ? "link to " : "", kind)))
+                << QString::fromLatin1(kind) << link;
+    QTest::newRow("folder") << "folder" << false;
+    QTest::newRow("over 1 MB") << "large" << false;
+    QTest::newRow("dangling link") << "missing" << true;
+}
+
+// Nothing that is not a regular settings file is read, blocked on or written: the start is a
+// first run, and the close says once that the settings were not saved.
+void TestStartup::settingsThatAreNoFile()
+{
+    QFETCH(QString, kind);
+    QFETCH(bool, throughLink);
+    WindowFixture f;
+    const QString path = f.settings.settingsFile();
+    QVERIFY(QDir().mkpath(QFileInfo(path).absolutePath()));
+    const QString node = throughLink ? f.settings.configHome() + QStringLiteral("/node") : path;
+    const QByteArray name = QFile::encodeName(node);
+    if (kind == QLatin1String("fifo")) {
+        QCOMPARE(::mkfifo(name.constData(), 0600), 0);
+    } else if (kind == QLatin1String("device")) {
+        if (::geteuid() != 0)
+            QSKIP("making a device node needs root");
+        QCOMPARE(::mknod(name.constData(), S_IFCHR | 0600, ::makedev(1, 3)), 0);
+    } else if (kind == QLatin1String("folder")) {
+        QVERIFY(QDir().mkpath(node));
+    } else if (kind == QLatin1String("large")) {
+        f.settings.write(settingsFile({{"BaudRate", "17"}}) +
+                         QByteArray(int(kirt::SettingsStore::MaxFileSize), ';'));
+    }
+    if (throughLink)
+        QVERIFY(QFile::link(node, path));
+    struct stat before = {};
+    ::lstat(name.constData(), &before);
+
+    TFmain& w = f.window();
+    QCOMPARE(f.find<QComboBox>("BaudRateComboBox")->currentIndex(), 12);
+    QVERIFY(f.answers.errors.isEmpty());
+    QVERIFY(w.close());
+    QCOMPARE(f.answers.errors,
+             QStringList{QStringLiteral("The settings were not saved to %1.").arg(path)});
+    QVERIFY(!f.answers.details.value(0).isEmpty());
+    struct stat after = {};
+    ::lstat(name.constData(), &after);
+    QCOMPARE(after.st_ino, before.st_ino);
+    QCOMPARE(after.st_mode, before.st_mode);
+    QCOMPARE(after.st_size, before.st_size);
+    QCOMPARE(QFileInfo(path).isSymLink(), throughLink);
+}
+
+// Dotfile managers link the settings file: the link stays, its target gets the settings.
+void TestStartup::settingsThroughALinkKeepTheLink()
+{
+    WindowFixture f;
+    const QString target = f.settings.configHome() + QStringLiteral("/dotfiles/kirt.ini");
+    QVERIFY(QDir().mkpath(QFileInfo(target).absolutePath()));
+    QVERIFY(QDir().mkpath(QFileInfo(f.settings.settingsFile()).absolutePath()));
+    {
+        QFile file(target);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(settingsFile({{"BaudRate", "17"}}));
+    }
+    QVERIFY(QFile::link(target, f.settings.settingsFile()));
+    TFmain& w = f.window();
+    QCOMPARE(f.find<QComboBox>("BaudRateComboBox")->currentIndex(), 17);
+    f.find<QComboBox>("BaudRateComboBox")->setCurrentIndex(15);
+    QVERIFY(w.close());
+    QVERIFY(f.answers.errors.isEmpty());
+    QVERIFY(QFileInfo(f.settings.settingsFile()).isSymLink());
+    QVERIFY(QSettings(target, QSettings::IniFormat).value("Kirt/BaudRate").toInt() == 15);
 }
 
 QTEST_MAIN(TestStartup)

@@ -7,6 +7,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <sys/stat.h>
+
 using namespace kirt;
 using kirt::test::fileContents;
 
@@ -36,6 +38,7 @@ private slots:
     void fileHoldsTheTextByteForByte();
     void fileFailures();
     void removedOrReplacedFileIsWrittenAgain();
+    void pathTakenByWhatIsNoFile();
     void batchIsWrittenAtTheFlush();
     void remadeLogEqualsAnUninterruptedOne();
 };
@@ -206,6 +209,34 @@ void TestLogFormat::removedOrReplacedFileIsWrittenAgain()
                                             "end",
                                             18));
     QCOMPARE(log.written(), 18);
+}
+
+// A link or a FIFO put at the log's path ends the log; nothing goes through it, nothing waits.
+void TestLogFormat::pathTakenByWhatIsNoFile()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("log.XLS"));
+    const QString victim = dir.filePath(QStringLiteral("victim"));
+    {
+        QFile file(victim);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("someone's data");
+    }
+    const QByteArray fifo = QFile::encodeName(dir.filePath(QStringLiteral("fifo")));
+    QCOMPARE(::mkfifo(fifo.constData(), 0600), 0);
+    LogFile log;
+    QVERIFY(!log.start(QFile::decodeName(fifo)));
+    for (const bool link : {true, false}) {
+        QVERIFY(log.start(path));
+        QVERIFY(log.append(QStringLiteral("a")));
+        QVERIFY(QFile::remove(path));
+        QVERIFY(link ? QFile::link(victim, path) : ::mkfifo(QFile::encodeName(path).constData(), 0600) == 0);
+        QVERIFY(!log.append(QStringLiteral("b")));
+        QVERIFY(!log.isOpen());
+        QVERIFY(!log.errorString().isEmpty());
+        QCOMPARE(fileContents(victim), QByteArray("someone's data"));
+        QVERIFY(QFile::remove(path));
+    }
 }
 
 void TestLogFormat::batchIsWrittenAtTheFlush()

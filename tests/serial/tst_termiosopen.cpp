@@ -56,9 +56,9 @@ void TestTermiosOpen::openFailures_data()
 
     QTest::newRow("missing") << "/nonexistent/ttyKIRT" << true << SerialError::NotFound << ENOENT;
     QTest::newRow("empty path") << "" << true << SerialError::NotFound << ENOENT;
-    QTest::newRow("directory") << "/" << true << SerialError::Other << EISDIR;
-    QTest::newRow("not a terminal")
-        << "/dev/null" << false << SerialError::GetStateFailed << ENOTTY;
+    // Never opened, or closed at once: what is not a terminal device, and terminal masters.
+    for (const char* path : {"/", "/dev/null", "/dev/ptmx", "@file", "@fifo"})
+        QTest::newRow(path) << path << true << SerialError::NotASerialDevice << 0;
     QTest::newRow("no permission") << "@private" << true << SerialError::PermissionDenied << EACCES;
 }
 
@@ -80,6 +80,13 @@ void TestTermiosOpen::openFailures()
         QVERIFY(::chmod(QFile::encodeName(path).constData(), 0) == 0);
     }
 
+    if (path == QLatin1String("@file") || path == QLatin1String("@fifo")) {
+        const bool file = path == QLatin1String("@file");
+        path = folder.path() + QStringLiteral("/ttyNot");
+        QVERIFY(file ? QFile(path).open(QIODevice::WriteOnly)
+                     : ::mkfifo(QFile::encodeName(path).constData(), 0600) == 0);
+    }
+
     TermiosPort port;
     kirt::SerialStatus status = port.open(path);
     QCOMPARE(status.ok(), !atOpen);
@@ -92,8 +99,10 @@ void TestTermiosOpen::openFailures()
     }
     QCOMPARE(status.error, error);
     QCOMPARE(status.osError, osError);
-    QCOMPARE(status.reason, systemText(osError));
-    if (error != SerialError::Other)
+    const bool notSerial = error == SerialError::NotASerialDevice;
+    QCOMPARE(status.reason,
+             notSerial ? QStringLiteral("The path is not a serial device.") : systemText(osError));
+    if (error != SerialError::Other && !notSerial)
         QVERIFY(!status.hint.isEmpty());
     if (error == SerialError::PermissionDenied)
         QVERIFY(status.hint.contains(QLatin1String("group")));

@@ -74,6 +74,10 @@ public:
         m_written.append(reinterpret_cast<const char*>(bytes), static_cast<qsizetype>(taken));
         return taken;
     }
+    std::size_t writeAvailable(const std::uint8_t* bytes, std::size_t count) override
+    {
+        return writeBytes(bytes, count);
+    }
     void purge() override
     {
         const std::lock_guard lock(m_mutex);

@@ -116,11 +116,17 @@ void TestFileAccess::writeFailures()
     const FileResult noFolder = WriteTextFile(path("missing/x.HEX"), QStringLiteral("ab"));
     QCOMPARE(noFolder.failure, FileFailure::Create);
     QVERIFY(!noFolder.reason.isEmpty());
-    if (!QFileInfo::exists(QStringLiteral("/dev/full")))
-        QSKIP("no /dev/full to fill");
-    const FileResult full = WriteTextFile(QStringLiteral("/dev/full"), QStringLiteral("ab"));
-    QCOMPARE(full.failure, FileFailure::Write);
-    QVERIFY(!full.reason.isEmpty());
+    // Only a regular file is written: a FIFO would block, a device would take the text.
+    QCOMPARE(::mkfifo(QFile::encodeName(path("fifo")).constData(), 0600), 0);
+    QVERIFY(QDir(m_dir->path()).mkdir(QStringLiteral("folder")));
+    QVERIFY(QFile::link(path("fifo"), path("link")));
+    for (const QString& name : {path("fifo"), path("folder"), path("link"),
+                                QStringLiteral("/dev/full")}) {
+        const FileResult refused = WriteTextFile(name, QStringLiteral("ab"));
+        QCOMPARE(refused.failure, FileFailure::Create);
+        QVERIFY(refused.reason.contains(QLatin1String("not a regular file")));
+    }
+    QVERIFY(QFileInfo(path("link")).isSymLink());
 }
 
 void TestFileAccess::writeReplaces()
@@ -129,7 +135,10 @@ void TestFileAccess::writeReplaces()
     QVERIFY(file.open(QIODevice::WriteOnly));
     file.write("a much longer text than the new one");
     file.close();
-    QVERIFY(WriteTextFile(file.fileName(), QStringLiteral("41 \n42")).ok());
+    // Through a link: the link stays, its target gets the text.
+    QVERIFY(QFile::link(file.fileName(), path("link.HEX")));
+    QVERIFY(WriteTextFile(path("link.HEX"), QStringLiteral("41 \n42")).ok());
+    QVERIFY(QFileInfo(path("link.HEX")).isSymLink());
     QVERIFY(file.open(QIODevice::ReadOnly));
     QCOMPARE(file.readAll(), QByteArray("41 \r\n42\r\n"));
 }
