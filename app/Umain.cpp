@@ -12,10 +12,10 @@
 #include "ui/receivedisplay.h"
 #include "ui_Umain.h"
 
-#include <QDir>
 #include <QAbstractButton>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDir>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QInputMethodEvent>

@@ -258,8 +258,8 @@ void ladder(TFmain& window, kirt::PtyDevice& device, int seconds)
                     "held back at most %lld bytes; at most %lld unread, writer at most %lld late; "
                     "done %.2f s after the writer; window's thread %.0f %% of one core)\n",
                     rate, seconds, r.lossless() ? "lossless" : "LOSSY", r.allEchoed ? "yes" : "no",
-                    r.inOrder ? "yes" : "no", r.everFull ? "yes" : "no", r.behind, r.unread,
-                    r.late, r.lagSeconds, 100.0 * share);
+                    r.inOrder ? "yes" : "no", r.everFull ? "yes" : "no", r.behind, r.unread, r.late,
+                    r.lagSeconds, 100.0 * share);
         if (!r.lossless())
             break;
         best = rate;

@@ -137,7 +137,8 @@ int main(int argc, char* argv[])
         while (sent < total) {
             const double elapsed =
                 std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-            const long long due = std::min<long long>(total, static_cast<long long>(elapsed * rate));
+            const long long due =
+                std::min<long long>(total, static_cast<long long>(elapsed * rate));
             maxLate = std::max<long long>(maxLate, due - sent);
             if (due <= sent) {
                 std::this_thread::sleep_for(std::chrono::milliseconds(1));

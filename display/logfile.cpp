@@ -80,8 +80,8 @@ bool LogFile::flush()
     const QByteArray bytes = std::exchange(m_pending, QByteArray());
     qsizetype done = 0;
     while (done < bytes.size()) {
-        const ssize_t n = ::write(m_fd, bytes.constData() + done,
-                                  static_cast<std::size_t>(bytes.size() - done));
+        const ssize_t n =
+            ::write(m_fd, bytes.constData() + done, static_cast<std::size_t>(bytes.size() - done));
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)

@@ -52,8 +52,8 @@ private:
     int m_fd = -1;
     dev_t m_device = 0; // the open file, to know it again at the path
     ino_t m_inode = 0;
-    QString m_path;       // as the user chose it
-    QByteArray m_name;    // the file it names (a link chosen by the user is followed once)
+    QString m_path;    // as the user chose it
+    QByteArray m_name; // the file it names (a link chosen by the user is followed once)
     QString m_error;
     QByteArray m_pending; // entries since the last flush
     qint64 m_written = 0;

@@ -26,8 +26,8 @@ struct TReceiveComThread::Handoff
     std::condition_variable served;
     std::vector<Pass> passes;
     std::size_t queuedBytes = 0;
-    bool posted = false;      // a hand-over waits in the window's event queue
-    bool serving = false;     // the window is inside a hand-over
+    bool posted = false;  // a hand-over waits in the window's event queue
+    bool serving = false; // the window is inside a hand-over
     // The sink held undisplayed bytes after the last hand-over.
     std::atomic<bool> sinkPending{true};
 };

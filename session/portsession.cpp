@@ -215,7 +215,8 @@ void PortSession::writeNow(const std::uint8_t* bytes, std::size_t count)
     std::size_t kept = std::min(rest, TxQueueLimit - std::min(TxQueueLimit, txQueued()));
     try {
         if (m_txHead > 0 && m_txHead >= m_txQueue.size() / 2) {
-            m_txQueue.erase(m_txQueue.begin(), m_txQueue.begin() + static_cast<std::ptrdiff_t>(m_txHead));
+            m_txQueue.erase(m_txQueue.begin(),
+                            m_txQueue.begin() + static_cast<std::ptrdiff_t>(m_txHead));
             m_txHead = 0;
         }
         m_txQueue.insert(m_txQueue.end(), bytes + taken, bytes + taken + kept);

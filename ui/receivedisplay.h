@@ -96,10 +96,10 @@ private:
     int m_columns = 80;
     QString m_pending;        // appended text not yet in the document; ForcedBreak marks a break
     kirt::RowSplitter m_rows; // keeps a CR that ended the last row, for an LF that follows
-    kirt::RowSplitter m_pendingRows;   // the row rule at the end of the collected text
-    std::uint32_t m_pendingEnds = 0;   // rows the collected text ends
-    bool m_pendingBlank = true;        // the collected text makes no character yet
-    std::uint32_t m_pendingCut = 0;    // oldest rows counted as cut, to go with the next flush
+    kirt::RowSplitter m_pendingRows; // the row rule at the end of the collected text
+    std::uint32_t m_pendingEnds = 0; // rows the collected text ends
+    bool m_pendingBlank = true;      // the collected text makes no character yet
+    std::uint32_t m_pendingCut = 0;  // oldest rows counted as cut, to go with the next flush
     QTextCharFormat m_sentFormat;
     bool m_scrollPending = false;
     bool m_batchSeen = false;    // a batch ended since the last refresh tick

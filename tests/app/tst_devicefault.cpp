@@ -87,9 +87,8 @@ void TestDeviceFault::deviceThatNeverReads()
     QElapsedTimer sinceTick;
     sinceTick.start();
     QTimer tick;
-    QObject::connect(&tick, &QTimer::timeout, [&] {
-        longestGap = std::max(longestGap, sinceTick.restart());
-    });
+    QObject::connect(&tick, &QTimer::timeout,
+                     [&] { longestGap = std::max(longestGap, sinceTick.restart()); });
     tick.start(10);
     QVERIFY(f.device().send(QByteArray(Requests, 'Q')));
     const auto* answered = f.find<QLabel>("ResponseCountText4");

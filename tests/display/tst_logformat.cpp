@@ -230,7 +230,8 @@ void TestLogFormat::pathTakenByWhatIsNoFile()
         QVERIFY(log.start(path));
         QVERIFY(log.append(QStringLiteral("a")));
         QVERIFY(QFile::remove(path));
-        QVERIFY(link ? QFile::link(victim, path) : ::mkfifo(QFile::encodeName(path).constData(), 0600) == 0);
+        QVERIFY(link ? QFile::link(victim, path)
+                     : ::mkfifo(QFile::encodeName(path).constData(), 0600) == 0);
         QVERIFY(!log.append(QStringLiteral("b")));
         QVERIFY(!log.isOpen());
         QVERIFY(!log.errorString().isEmpty());

@@ -217,8 +217,8 @@ void TestReceiveThread::busyWindowDoesNotHoldTheLine()
             const ssize_t n = ::write(link.device.masterFd(), rest.constData() + written,
                                       static_cast<std::size_t>(rest.size() - written));
             written += std::max<ssize_t>(n, 0);
-            readWhileBusy = link.thread && link.thread->bytesRead() ==
-                                               static_cast<std::uint64_t>(1 + rest.size());
+            readWhileBusy = link.thread &&
+                            link.thread->bytesRead() == static_cast<std::uint64_t>(1 + rest.size());
             QThread::msleep(1);
         }
     };

@@ -120,8 +120,8 @@ void TestFileAccess::writeFailures()
     QCOMPARE(::mkfifo(QFile::encodeName(path("fifo")).constData(), 0600), 0);
     QVERIFY(QDir(m_dir->path()).mkdir(QStringLiteral("folder")));
     QVERIFY(QFile::link(path("fifo"), path("link")));
-    for (const QString& name : {path("fifo"), path("folder"), path("link"),
-                                QStringLiteral("/dev/full")}) {
+    for (const QString& name :
+         {path("fifo"), path("folder"), path("link"), QStringLiteral("/dev/full")}) {
         const FileResult refused = WriteTextFile(name, QStringLiteral("ab"));
         QCOMPARE(refused.failure, FileFailure::Create);
         QVERIFY(refused.reason.contains(QLatin1String("not a regular file")));
