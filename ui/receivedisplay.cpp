@@ -178,6 +178,11 @@ void ReceiveDisplay::flushPending()
     const QString pending = std::exchange(m_pending, QString());
     const std::uint32_t cut = std::exchange(m_pendingCut, 0);
     m_rows = rowsAtEnd();
+    const auto blocks = static_cast<std::uint32_t>(document()->blockCount());
+    if (cut >= blocks && !holdsSentText(document()->lastBlock())) {
+        replaceWithNewest(pending, cut - (blocks - 1));
+        return;
+    }
     QTextCursor cursor(document());
     // Inside an edit block a cursor move does not lay out the row to find its x position.
     cursor.beginEditBlock();
@@ -194,6 +199,59 @@ void ReceiveDisplay::flushPending()
         cursor.setPosition(first.position(), QTextCursor::KeepAnchor);
         cursor.removeSelectedText();
     }
+    cursor.endEditBlock();
+}
+
+bool ReceiveDisplay::holdsSentText(const QTextBlock& block)
+{
+    for (auto it = block.begin(); !it.atEnd(); ++it)
+        if (it.fragment().isValid() && isSentFormat(it.fragment().charFormat()))
+            return true;
+    return false;
+}
+
+void ReceiveDisplay::replaceWithNewest(const QString& pending, std::uint32_t skip)
+{
+    // Every row shown now goes, and so do the first `skip` rows of the collected text: only
+    // the newest rows are put in, instead of putting in rows only to cut them again (a fast
+    // stream brings thousands a refresh). The rows are laid out exactly as appending would.
+    struct Row
+    {
+        QString text;
+        RowSplitter::End end = RowSplitter::End::Open;
+    };
+    std::vector<Row> kept;
+    QString row = document()->lastBlock().text(); // the row the collected text goes on with
+    std::uint32_t index = 0;
+    layOut(pending, m_rows, [&](QStringView piece, const RowSplitter::Piece& how) {
+        row += piece;
+        if (how.end == RowSplitter::End::Open)
+            return;
+        // The start of a word that did not fit moves on to the next row.
+        const QString carried = how.end == RowSplitter::End::Wrap && how.carried > 0
+                                    ? row.right(static_cast<qsizetype>(how.carried))
+                                    : QString();
+        row.chop(carried.size());
+        if (index++ >= skip)
+            kept.push_back({std::exchange(row, carried), how.end});
+        else
+            row = carried;
+    });
+    QTextCursor cursor(document());
+    cursor.beginEditBlock();
+    cursor.select(QTextCursor::Document);
+    cursor.removeSelectedText();
+    cursor.block().setUserState(-1);
+    const QTextCharFormat received;
+    for (const Row& r : kept) {
+        if (!r.text.isEmpty())
+            cursor.insertText(r.text, received);
+        if (r.end == RowSplitter::End::Wrap)
+            cursor.block().setUserState(WrappedRow);
+        cursor.insertBlock();
+    }
+    if (!row.isEmpty())
+        cursor.insertText(row, received);
     cursor.endEditBlock();
 }
 

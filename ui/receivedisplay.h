@@ -8,6 +8,7 @@
 
 #include <cstdint>
 
+class QTextBlock;
 class QTimer;
 
 namespace kirt {
@@ -92,6 +93,9 @@ private:
     kirt::RowSplitter rowsAtEnd() const;
     // Counts the rows the collected text will make, as it is collected.
     void collect(QStringView text);
+    // A flush whose cut takes every row shown: the display gets only the rows that stay.
+    void replaceWithNewest(const QString& pending, std::uint32_t skip);
+    static bool holdsSentText(const QTextBlock& block);
 
     int m_columns = 80;
     QString m_pending;        // appended text not yet in the document; ForcedBreak marks a break

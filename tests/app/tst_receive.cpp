@@ -208,10 +208,15 @@ void TestReceive::cutsWaitForTheNextEdit()
         deferred.limitRows(limit32);
         direct.trimToRows(limit32);
         QCOMPARE(deferred.rowCount(), direct.rowCount());
+        if (batch == 31) { // a refresh in the middle of a line
+            QCOMPARE(edits, 0);
+            deferred.flushPending();
+            QCOMPARE(rows(deferred), rows(direct));
+        }
     }
-    QCOMPARE(edits, 0);
-    deferred.flushPending();
     QCOMPARE(edits, 1);
+    deferred.flushPending();
+    QCOMPARE(edits, 2);
     QCOMPARE(rows(deferred), rows(direct));
     QCOMPARE(deferred.rowCount(), std::min<std::uint32_t>(limit32, direct.rowCount()));
     QCOMPARE(deferred.displayText(), direct.displayText());
