@@ -5,12 +5,9 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QSaveFile>
 #include <QSettings>
 #include <QTemporaryFile>
-
-#include <cstdio>
-
-#include <sys/stat.h>
 
 namespace kirt {
 
@@ -203,33 +200,24 @@ bool writeWorkbench(const QString& path, const Workbench& bench, QString* reason
             *reason = kind.reason;
         return false;
     }
-    // Made anew beside the file and renamed over it: a file written over keeps nothing of what
-    // it held, and a failed save leaves it whole. Through a link the target is replaced.
-    const QString target = kind.regular() ? kind.target : path;
-    QString beside;
-    {
-        QTemporaryFile made(target + QStringLiteral(".XXXXXX"));
-        made.setAutoRemove(false);
-        if (!made.open()) {
-            if (reason)
-                *reason = QStringLiteral("The file cannot be written.");
-            return false;
-        }
-        beside = made.fileName();
-        // The permissions a new file gets, or those of the file it replaces.
-        struct stat old = {};
-        const mode_t mask = ::umask(0);
-        ::umask(mask);
-        const mode_t mode = ::stat(QFile::encodeName(target).constData(), &old) == 0
-                                ? old.st_mode & 07777
-                                : 0666 & ~mask;
-        ::fchmod(made.handle(), mode);
+    // Composed in a scratch file, then saved over the file in one step (QSaveFile): a file
+    // written over keeps nothing of what it held, and a failed save leaves it whole. Through a
+    // link the target is replaced.
+    QTemporaryFile scratch;
+    if (!scratch.open()) {
+        if (reason)
+            *reason = QStringLiteral("The file cannot be written.");
+        return false;
     }
-    const auto written = [&beside, &target] {
-        return ::rename(QFile::encodeName(beside).constData(),
-                        QFile::encodeName(target).constData()) == 0;
+    scratch.close();
+    const QString target = kind.regular() ? kind.target : path;
+    const auto written = [&scratch, &target] {
+        QFile composed(scratch.fileName());
+        QSaveFile file(target);
+        return composed.open(QIODevice::ReadOnly) && file.open(QIODevice::WriteOnly) &&
+               file.write(composed.readAll()) == composed.size() && file.commit();
     };
-    QSettings settings(beside, QSettings::IniFormat);
+    QSettings settings(scratch.fileName(), QSettings::IniFormat);
     settings.setValue(Section + QStringLiteral("/Version"), Workbench::Version);
     settings.setValue(Section + QStringLiteral("/AutoIntervalTime"), bench.autoIntervalPosition);
     for (int n = 1; n <= Workbench::Lines; ++n) {
@@ -266,7 +254,6 @@ bool writeWorkbench(const QString& path, const Workbench& bench, QString* reason
     }
     settings.sync();
     if (settings.status() != QSettings::NoError || !written()) {
-        QFile::remove(beside);
         if (reason)
             *reason = QStringLiteral("The file cannot be written.");
         return false;
