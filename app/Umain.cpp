@@ -201,10 +201,18 @@ void TFmain::connectSignals()
             QStringLiteral(" TX dropped: %1").arg(m_session->txDropped()));
         m_ui->TxDroppedLabel->show();
     });
+    const auto syncFollow = [this] {
+        m_display->setFollow(m_ui->FollowComboBox->currentIndex() == 1
+                                 ? kirt::ReceiveDisplay::Follow::AtEnd
+                                 : kirt::ReceiveDisplay::Follow::Always);
+    };
+    connect(ui->FollowComboBox, &QComboBox::currentIndexChanged, this, syncFollow);
+    connect(m_display, &kirt::ReceiveDisplay::heldBackChanged, ui->FollowLabel,
+            &QWidget::setVisible);
     // What the receive pipeline reads for every byte follows its controls, however they
     // change.
     for (QComboBox* box : {ui->DisplayFormatComboBox, ui->EchoOnOffComboBox, ui->ConditionComboBox,
-                           ui->TimeLogComboBox})
+                           ui->TimeLogComboBox, ui->TimeStampComboBox, ui->GapSplitComboBox})
         connect(box, &QComboBox::currentIndexChanged, this, &TFmain::syncReceiveSettings);
 
     for (int n = 1; n <= TransmitRows; ++n) {
@@ -433,6 +441,7 @@ void TFmain::FormCreate()
     rx().logging = false;
     m_ui->RxMemoryFull->hide();
     m_ui->TxDroppedLabel->hide();
+    m_ui->FollowLabel->hide();
     ShowReceiveView();
     DisplayFormatComboBoxClick();
     const QFont courier(QStringLiteral("Courier New"), 10);
@@ -448,7 +457,7 @@ void TFmain::FormCreate()
 
 // The stored settings in their stored order: the twelve of the first version, then the
 // optional ones added since.
-std::array<TFmain::StoredSetting, 18> TFmain::storedSettings()
+std::array<TFmain::StoredSetting, 21> TFmain::storedSettings()
 {
     const Ui::TFmain* ui = m_ui.get();
     return {{
@@ -470,6 +479,9 @@ std::array<TFmain::StoredSetting, 18> TFmain::storedSettings()
         {.name = "RtsOn", .check = ui->RTSButton, .optional = true},
         {.name = "ShowSent", .box = ui->ShowSentComboBox, .optional = true},
         {.name = "KeepWorkbench", .optional = true, .action = ui->KeepWorkbenchAction},
+        {.name = "TimeStamp", .box = ui->TimeStampComboBox, .optional = true},
+        {.name = "GapSplit", .box = ui->GapSplitComboBox, .optional = true},
+        {.name = "Follow", .box = ui->FollowComboBox, .optional = true},
     }};
 }
 

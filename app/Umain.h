@@ -271,7 +271,7 @@ private:
     void connectSignals();
     void installKeyFilters();
     void centreOnScreen();
-    std::array<StoredSetting, 18> storedSettings();
+    std::array<StoredSetting, 21> storedSettings();
     bool restoreInt(kirt::SettingsStore& store, const QString& name, int& value);
     bool restoreSetting(kirt::SettingsStore& store, const StoredSetting& setting);
 

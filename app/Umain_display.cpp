@@ -11,6 +11,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <array>
 #include <utility>
 
 void TFmain::DisplayRxByte()
@@ -28,6 +29,14 @@ void TFmain::syncReceiveSettings()
         static_cast<kirt::LogCondition>(std::clamp(m_ui->ConditionComboBox->currentIndex(), 0, 2));
     s.log.timeLog = m_ui->TimeLogComboBox->currentIndex() == 1;
     s.holdDisplay = !m_ui->DownloadPanel->isHidden();
+    s.timeStamp =
+        static_cast<kirt::TimeStampMode>(std::clamp(m_ui->TimeStampComboBox->currentIndex(), 0, 2));
+    // "OFF", "5 ms" .. "500 ms".
+    static constexpr std::array<std::uint32_t, 7> GapsMs = {0, 5, 10, 20, 50, 100, 500};
+    const int gap = m_ui->GapSplitComboBox->currentIndex();
+    s.gapSplitMs = gap >= 0 && gap < static_cast<int>(GapsMs.size())
+                       ? GapsMs[static_cast<std::size_t>(gap)]
+                       : 0;
 }
 
 void TFmain::syncRule(int n)
@@ -101,19 +110,9 @@ bool TFmain::showingSent() const
 
 void TFmain::showSentBytes(const std::uint8_t* bytes, std::uint32_t count)
 {
-    // Shown as received bytes are, new-line character included, but not logged, not matched
-    // by the rules and not in the traffic figure: none of them is about sent data.
-    const kirt::DataFormat format = rx().format;
-    QString text;
-    for (std::uint32_t i = 0; i < count; ++i) {
-        if (rx().newLineEnabled && bytes[i] == rx().newLineChar &&
-            !(m_display->isEmpty() && text.isEmpty())) {
-            m_display->appendSent(std::exchange(text, QString()));
-            m_display->appendLineBreak();
-        }
-        kirt::AppendByteText(text, format, bytes[i]);
-    }
-    m_display->appendSent(text);
+    // Shown as received bytes are, new-line character and stamps included, but not logged,
+    // not matched by the rules and not in the traffic figure: none of them is about sent data.
+    m_pipeline->showSent(bytes, count);
     // Sent rows count against the line limit as received ones do; within a hand-over the cut
     // waits for its end, as for the received text around them.
     if (m_pipeline->inHandOver())

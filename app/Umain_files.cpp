@@ -230,7 +230,7 @@ void TFmain::RunTimeSave1Click()
     if (!kirt::dialogs().confirm(this, QStringLiteral("OK to Run Time Save Run ?")))
         return;
     kirt::LogFile& log = m_pipeline->log();
-    log.stop();
+    m_pipeline->stopLog();
     QString path = kirt::dialogs().saveFile(this, saveFilters(), ExcelFilter, DefaultSuffix);
     if (path.isEmpty())
         return;
@@ -256,12 +256,13 @@ void TFmain::StartRealTimeSave()
 
 void TFmain::StopRealTimeSave()
 {
+    // What the last hand-over logged is in the file already; closing it writes nothing more
+    // but a stamped line still open.
+    m_pipeline->stopLog();
     rx().logging = false;
     m_ui->FileOpen->setVisible(true);
     m_ui->FileSave->setVisible(true);
     m_ui->FileSaveAs->setVisible(true);
-    // What the last hand-over logged is in the file already; closing it writes nothing more.
-    m_pipeline->log().stop();
 }
 
 QString TFmain::LogTimeStamp() const

@@ -59,8 +59,12 @@ void TFmain::FormKeyDown(int& key, Qt::KeyboardModifiers modifiers)
     case Qt::Key_Down:
     case Qt::Key_Delete:
         // The display is a terminal, not an editor.
-        if (m_ui->mMessage->isVisibleTo(this))
+        if (m_ui->mMessage->isVisibleTo(this)) {
+            // End (with Ctrl too) is how a view held back from new data follows again.
+            if (key == Qt::Key_End)
+                m_display->followNow();
             key = 0;
+        }
         break;
     case Qt::Key_Escape:
     case Qt::Key_F4:
@@ -220,7 +224,7 @@ bool TFmain::mMessageKeyPress(char16_t key)
 
     // A receive pass that starts meanwhile skips its read; it resumes as it was.
     const bool rxWasEnabled = m_session->exchangeRxEnabled(false);
-    m_display->moveCursor(QTextCursor::End);
+    m_display->followNow();
     if (hex) {
         HexKeyPair& pair = m_hexKeyPair;
         if (pair.count >= pair.digits.size())

@@ -67,7 +67,7 @@ void TFmain::TimeOutComboBoxClick()
 
 void TFmain::resetReceiveBuffer()
 {
-    m_pipeline->rxMemory().clear();
+    m_pipeline->clearReceived();
 }
 
 void TFmain::setPortMaker(PortMaker maker)

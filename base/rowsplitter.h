@@ -44,6 +44,8 @@ public:
 
     // Characters already in the row being filled (a row carried on from earlier text).
     qsizetype rowLength() const { return m_used; }
+    // A CR ended the last row: an LF that comes next belongs to it.
+    bool afterCr() const { return m_pendingCr; }
     // Carries on a row of this many characters, read as one word.
     void setRowLength(qsizetype length) { m_used = m_word = std::max<qsizetype>(length, 0); }
     // Carries on the row that holds this text.

@@ -6,8 +6,22 @@
 
 #include <chrono>
 #include <new>
+#include <utility>
 
 namespace kirt {
+
+namespace {
+
+constexpr std::uint8_t Cr = 0x0D;
+constexpr std::uint8_t Lf = 0x0A;
+
+} // namespace
+
+bool ReceivePipeline::rowEnds(std::uint8_t ch) const
+{
+    // In HEX a CR or LF is two digits like any byte; only the new-line character breaks.
+    return m_settings.format == DataFormat::Asc && (ch == Cr || ch == Lf);
+}
 
 ReceivePipeline::ReceivePipeline(ReceiveDisplaySink* display, ReceiveOutput& output)
     : m_display(display), m_output(output)
@@ -39,8 +53,28 @@ void ReceivePipeline::StoreRxChunk(const std::uint8_t* bytes, std::uint32_t coun
 {
     if (count != 0)
         setTime(readAt.system);
-    if (m_rxMemory.StoreRxChunk(bytes, count).showFullPanel)
+    const RxRingBuffer::StoreResult stored = m_rxMemory.StoreRxChunk(bytes, count);
+    if (stored.stored != 0) {
+        m_storedBytes += stored.stored;
+        m_chunkTimes.push_back({m_storedBytes, readAt});
+        m_latestRead = readAt;
+    }
+    if (stored.showFullPanel)
         m_output.rxMemoryFull(true);
+}
+
+void ReceivePipeline::clearReceived()
+{
+    m_rxMemory.clear();
+    m_chunkTimes.clear();
+    m_takenBytes = m_storedBytes;
+}
+
+const ReadTime& ReceivePipeline::timeOfByte(std::uint64_t index)
+{
+    while (!m_chunkTimes.empty() && m_chunkTimes.front().end <= index)
+        m_chunkTimes.pop_front();
+    return m_chunkTimes.empty() ? m_latestRead : m_chunkTimes.front().at;
 }
 
 template <typename Work> void ReceivePipeline::guarded(Work&& work)
@@ -55,7 +89,9 @@ template <typename Work> void ReceivePipeline::guarded(Work&& work)
 void ReceivePipeline::outOfMemory()
 {
     // Quietly, as a full buffer: what waited to be displayed is dropped, reception goes on.
-    m_rxMemory.clear();
+    clearReceived();
+    m_logLine.clear();
+    m_logLineOpen = false;
     if (!m_settings.logging)
         return;
     m_settings.logging = false;
@@ -118,6 +154,19 @@ void ReceivePipeline::displayRun(const std::uint8_t* bytes, std::uint32_t count)
     std::uint32_t echoed = 0;
     QString text;
     QString logText;
+    const bool lines = linesOn();
+    const bool lineLog = m_settings.logging && m_settings.timeStamp != TimeStampMode::Off;
+    if (m_logLineOpen && !lineLog) {
+        // The stamps went off (or the log stopped): the line is written as it stands.
+        if (m_settings.logging)
+            endLogLine(logText);
+        m_logLine.clear();
+        m_logLineOpen = false;
+    }
+    if (lines) {
+        m_stamps.setMode(m_settings.timeStamp);
+        syncLine();
+    }
     const auto echoUpTo = [&](std::uint32_t end) {
         if (m_settings.echo && end > echoed)
             m_output.writeEcho(bytes + echoed, end - echoed);
@@ -128,18 +177,63 @@ void ReceivePipeline::displayRun(const std::uint8_t* bytes, std::uint32_t count)
             m_display->appendData(text);
         text.clear();
     };
-    for (std::uint32_t i = 0; i < count; ++i) {
-        const std::uint8_t ch = bytes[i];
-        if (m_settings.newLineEnabled && ch == m_settings.newLineChar && m_display &&
-            !(m_display->isEmpty() && text.isEmpty())) {
+    // designed: the new-line character's break, which the designed log layouts carry too.
+    const auto breakLine = [&](bool designed) {
+        if (m_display) {
             showText();
             m_display->appendLineBreak();
-            if (m_settings.logging)
-                logText += LogLineBreakText();
         }
-        AppendBytesText(text, m_settings.format, &ch, 1);
-        if (m_settings.logging)
-            logText += logEntry(ch);
+        m_line = {};
+        if (lineLog)
+            endLogLine(logText);
+        else if (designed && m_settings.logging)
+            logText += LogLineBreakText();
+    };
+    const auto gap = std::chrono::milliseconds(m_settings.gapSplitMs);
+    for (std::uint32_t i = 0; i < count; ++i) {
+        const std::uint8_t ch = bytes[i];
+        const bool newLine = m_settings.newLineEnabled && ch == m_settings.newLineChar &&
+                             m_display && !(m_display->isEmpty() && text.isEmpty());
+        if (!lines) {
+            if (newLine)
+                breakLine(true);
+            AppendBytesText(text, m_settings.format, &ch, 1);
+            if (m_settings.logging)
+                logText += logEntry(ch);
+        } else {
+            const ReadTime& at = timeOfByte(m_takenBytes + i);
+            // The new-line character's own break stands for the gap's.
+            if (gap.count() > 0 && m_haveLastByte && !newLine && !m_line.start &&
+                at.steady - m_lastByteAt > gap)
+                breakLine(false);
+            m_lastByteAt = at.steady;
+            m_haveLastByte = true;
+            if (newLine)
+                breakLine(true);
+            const LineState before = m_line;
+            const Shown shown = appendStamped(text, ch, at);
+            if (lineLog) {
+                if (shown.stamp >= 0) {
+                    endLogLine(logText);
+                    m_logLine = text.mid(shown.stamp, shown.bytes - shown.stamp);
+                    m_logLineOpen = true;
+                }
+                if (rowEnds(ch)) {
+                    // An LF that joins a CR adds nothing.
+                    if (!(ch == Lf && before.afterCr))
+                        endLogLine(logText);
+                } else if (shown.bytes < text.size()) {
+                    if (!m_logLineOpen) {
+                        // A line the log joins in the middle still begins with a stamp.
+                        m_stamps.append(m_logLine, at.system, at.steady);
+                        m_logLineOpen = true;
+                    }
+                    m_logLine += QStringView(text).mid(shown.bytes);
+                }
+            } else if (m_settings.logging) {
+                logText += logEntry(ch);
+            }
+        }
         for (int n = 1; n <= Rules; ++n) {
             Rule& rule = m_rules.at(index(n));
             if (!rule.enabled || !rule.rule.match(ch))
@@ -152,8 +246,13 @@ void ReceivePipeline::displayRun(const std::uint8_t* bytes, std::uint32_t count)
                     n, reinterpret_cast<const std::uint8_t*>(rule.response.constData()),
                     static_cast<std::uint32_t>(rule.response.size()));
             m_output.responseCounted(n, rule.rule.responseCount());
+            // The response may have been shown as sent text.
+            if (lines)
+                syncLine();
         }
     }
+    m_takenBytes += count;
+    timeOfByte(m_takenBytes);
     echoUpTo(count);
     showText();
     if (m_settings.logging && !logText.isEmpty())
@@ -161,6 +260,100 @@ void ReceivePipeline::displayRun(const std::uint8_t* bytes, std::uint32_t count)
     m_displayChanged = true;
     if (m_display)
         m_display->scrollToEnd();
+}
+
+void ReceivePipeline::syncLine()
+{
+    if (!m_display)
+        return;
+    switch (m_display->lineEnd()) {
+    case ReceiveDisplaySink::LineEnd::Unknown:
+        return;
+    case ReceiveDisplaySink::LineEnd::Start:
+        m_line = {};
+        break;
+    case ReceiveDisplaySink::LineEnd::AfterCr:
+        m_line = {true, true};
+        break;
+    case ReceiveDisplaySink::LineEnd::Inside:
+        m_line = {false, false};
+        break;
+    }
+    // A cleared display starts the differences again.
+    if (m_display->isEmpty())
+        m_stamps.restart();
+}
+
+ReceivePipeline::Shown ReceivePipeline::appendStamped(QString& text, std::uint8_t ch,
+                                                      const ReadTime& at)
+{
+    Shown shown;
+    // A zero byte shows nothing, so it begins no line either.
+    if (m_settings.format == DataFormat::Asc && ch == 0) {
+        shown.bytes = text.size();
+        return shown;
+    }
+    const bool joinsCr = ch == Lf && m_line.afterCr && rowEnds(ch);
+    if (m_settings.timeStamp != TimeStampMode::Off && m_line.start && !joinsCr) {
+        shown.stamp = text.size();
+        m_stamps.append(text, at.system, at.steady);
+    }
+    shown.bytes = text.size();
+    AppendBytesText(text, m_settings.format, &ch, 1);
+    if (rowEnds(ch))
+        m_line = {true, ch == Cr};
+    else
+        m_line = {false, false};
+    return shown;
+}
+
+void ReceivePipeline::endLogLine(QString& logText)
+{
+    if (!m_logLineOpen)
+        return;
+    logText += m_logLine;
+    logText += LogLineBreakText();
+    m_logLine.clear();
+    m_logLineOpen = false;
+}
+
+void ReceivePipeline::showSent(const std::uint8_t* bytes, std::uint32_t count)
+{
+    if (!m_display || count == 0)
+        return;
+    const bool stamped = m_settings.timeStamp != TimeStampMode::Off;
+    const ReadTime writtenAt = ReadTime::now();
+    if (stamped) {
+        m_stamps.setMode(m_settings.timeStamp);
+        syncLine();
+    }
+    QString text;
+    for (std::uint32_t i = 0; i < count; ++i) {
+        if (m_settings.newLineEnabled && bytes[i] == m_settings.newLineChar &&
+            !(m_display->isEmpty() && text.isEmpty())) {
+            m_display->appendSent(std::exchange(text, QString()));
+            m_display->appendLineBreak();
+            m_line = {};
+        }
+        if (stamped) {
+            appendStamped(text, bytes[i], writtenAt);
+        } else {
+            AppendBytesText(text, m_settings.format, &bytes[i], 1);
+        }
+    }
+    m_display->appendSent(text);
+}
+
+void ReceivePipeline::stopLog()
+{
+    if (m_logLineOpen && m_log.isOpen()) {
+        QString logText;
+        endLogLine(logText);
+        m_log.append(logText);
+    }
+    m_logLine.clear();
+    m_logLineOpen = false;
+    m_log.stop();
 }
 
 QString ReceivePipeline::logEntry(std::uint8_t ch)
@@ -210,6 +403,8 @@ void ReceivePipeline::DisplayRxByte()
     if (m_settings.holdDisplay)
         return;
     const auto taken = m_rxMemory.TakeRxByte();
+    if (!taken.taken)
+        return;
     if (taken.pause)
         QThread::msleep(1);
     if (taken.hideFullPanel)

@@ -3,6 +3,7 @@
 #include "base/codec.h"
 #include "display/logfile.h"
 #include "display/logformat.h"
+#include "display/rowstamp.h"
 #include "protocol/protocolrule.h"
 #include "serial/receivethread.h"
 #include "serial/rxringbuffer.h"
@@ -14,6 +15,7 @@
 #include <array>
 #include <chrono>
 #include <cstdint>
+#include <deque>
 
 namespace kirt {
 
@@ -22,10 +24,17 @@ namespace kirt {
 class ReceiveDisplaySink
 {
 public:
+    // Where the end of the display stands: at the start of a line, right after a CR that an
+    // LF would join, or inside a line; Unknown leaves it to the pipeline to keep track.
+    enum class LineEnd { Unknown, Start, AfterCr, Inside };
+
     virtual ~ReceiveDisplaySink() = default;
     virtual void appendData(const QString& text) = 0;
+    // Text the program sent, shown apart from received text where the display can.
+    virtual void appendSent(const QString& text) { appendData(text); }
     virtual void appendLineBreak() = 0;
     virtual bool isEmpty() const = 0;
+    virtual LineEnd lineEnd() const { return LineEnd::Unknown; }
     // Cuts the oldest rows until at most limit remain; the display may make the cut together
     // with its next edit, as long as it counts the rows as cut from now on.
     virtual void limitRows(std::uint32_t limit) = 0;
@@ -68,6 +77,11 @@ struct ReceiveSettings
     bool holdDisplay = false;
     bool logging = false;
     LogLayout log;
+    // Each display line begins with the read time of its first byte; the log then carries the
+    // display's lines instead of its own layout.
+    TimeStampMode timeStamp = TimeStampMode::Off;
+    // A byte read more than this long after the previous one starts a new line; 0 is off.
+    std::uint32_t gapSplitMs = 0;
 };
 
 // The receive side of the design for one hand-over: the chunk into the ring buffer, then per
@@ -95,8 +109,15 @@ public:
     void resetRules();
 
     RxRingBuffer& rxMemory() { return m_rxMemory; }
+    // Drops what waits in the receive buffer, with the read times kept for it.
+    void clearReceived();
     const RxRingBuffer& rxMemory() const { return m_rxMemory; }
     LogFile& log() { return m_log; }
+    // Ends the log: a stamped line still open is written first, as it stands.
+    void stopLog();
+    // Shows bytes the program wrote, at the time of the call, as received bytes are shown but
+    // in the sent colour; they are not logged and no rule sees them.
+    void showSent(const std::uint8_t* bytes, std::uint32_t count);
 
     // RxSink.
     void RxHandOverBegins() override;
@@ -145,6 +166,26 @@ private:
     // only, and comes from a table made once per layout.
     QString logEntry(std::uint8_t ch);
     void setTime(std::chrono::system_clock::time_point time);
+    // The read time of the byte taken as the index-th since the buffer was last cleared.
+    const ReadTime& timeOfByte(std::uint64_t index);
+    bool linesOn() const
+    {
+        return m_settings.timeStamp != TimeStampMode::Off || m_settings.gapSplitMs > 0;
+    }
+    // The line state as the display has it; text appended since by others counts.
+    void syncLine();
+    // Where appendStamped put a byte's stamp (-1: none) and its text, in the text given.
+    struct Shown
+    {
+        qsizetype stamp = -1;
+        qsizetype bytes = 0;
+    };
+    // Appends a shown byte after the stamp its line begins with, and follows the line state.
+    Shown appendStamped(QString& text, std::uint8_t ch, const ReadTime& at);
+    // The byte ends a display line by itself (a CR or LF shown as a character).
+    bool rowEnds(std::uint8_t ch) const;
+    // Ends the stamped log line into text.
+    void endLogLine(QString& logText);
 
     ReceiveDisplaySink* m_display;
     ReceiveOutput& m_output;
@@ -160,6 +201,31 @@ private:
         std::array<QString, 256> entries;
     };
     LogTable m_logTable;
+
+    // The read time of each stored chunk, by the count of stored bytes that ends it.
+    struct ChunkTime
+    {
+        std::uint64_t end = 0;
+        ReadTime at;
+    };
+    std::deque<ChunkTime> m_chunkTimes;
+    ReadTime m_latestRead = ReadTime::now();
+    std::uint64_t m_storedBytes = 0;
+    std::uint64_t m_takenBytes = 0;
+
+    // The line being filled at the end of the display.
+    struct LineState
+    {
+        bool start = true;    // nothing on it yet
+        bool afterCr = false; // a CR ended the last line; an LF now joins it
+    };
+    LineState m_line;
+    RowStamps m_stamps;
+    bool m_haveLastByte = false;
+    std::chrono::steady_clock::time_point m_lastByteAt;
+    // The stamped log line being filled; written when it ends.
+    QString m_logLine;
+    bool m_logLineOpen = false;
 
     bool m_inHandOver = false;
     bool m_displayChanged = false;

@@ -87,6 +87,68 @@ ReceiveDisplay::ReceiveDisplay(QWidget* parent) : QPlainTextEdit(parent)
     m_columns = columnsForWidth();
     m_sentFormat.setProperty(SentProperty, true);
     m_sentFormat.setForeground(QColor(Qt::blue));
+    connect(verticalScrollBar(), &QScrollBar::valueChanged, this, &ReceiveDisplay::updateHeld);
+    connect(this, &QPlainTextEdit::selectionChanged, this, &ReceiveDisplay::updateHeld);
+}
+
+namespace {
+
+// Marks what the display scrolls or selects itself, so only the user's own moves hold the view.
+class OwnScroll
+{
+public:
+    explicit OwnScroll(int& depth) : m_depth(depth) { ++m_depth; }
+    ~OwnScroll() { --m_depth; }
+    OwnScroll(const OwnScroll&) = delete;
+    OwnScroll& operator=(const OwnScroll&) = delete;
+
+private:
+    int& m_depth;
+};
+
+} // namespace
+
+void ReceiveDisplay::setFollow(Follow follow)
+{
+    m_follow = follow;
+    updateHeld();
+}
+
+void ReceiveDisplay::updateHeld()
+{
+    if (m_ownScroll > 0)
+        return;
+    const QScrollBar* bar = verticalScrollBar();
+    setHeld(m_follow == Follow::AtEnd &&
+            (bar->value() < bar->maximum() || textCursor().hasSelection()));
+}
+
+void ReceiveDisplay::setHeld(bool held)
+{
+    if (held == m_held)
+        return;
+    m_held = held;
+    emit heldBackChanged(held);
+}
+
+void ReceiveDisplay::followNow()
+{
+    {
+        const OwnScroll own(m_ownScroll);
+        moveCursor(QTextCursor::End);
+        ensureCursorVisible();
+    }
+    setHeld(false);
+}
+
+void ReceiveDisplay::keepViewAfterCut(int rowsCut)
+{
+    if (!m_held || rowsCut <= 0)
+        return;
+    // The view's position is the number of its first row; the rows it showed moved up.
+    QScrollBar* bar = verticalScrollBar();
+    const OwnScroll own(m_ownScroll);
+    bar->setValue(std::max(bar->value() - rowsCut, 0));
 }
 
 bool ReceiveDisplay::isSentFormat(const QTextCharFormat& format)
@@ -177,6 +239,7 @@ void ReceiveDisplay::flushPending()
         return;
     const QString pending = std::exchange(m_pending, QString());
     const std::uint32_t cut = std::exchange(m_pendingCut, 0);
+    const OwnScroll own(m_ownScroll);
     m_rows = rowsAtEnd();
     const auto blocks = static_cast<std::uint32_t>(document()->blockCount());
     if (cut >= blocks && !holdsSentText(document()->lastBlock())) {
@@ -200,6 +263,7 @@ void ReceiveDisplay::flushPending()
         cursor.removeSelectedText();
     }
     cursor.endEditBlock();
+    keepViewAfterCut(static_cast<int>(cut));
 }
 
 bool ReceiveDisplay::holdsSentText(const QTextBlock& block)
@@ -262,6 +326,7 @@ void ReceiveDisplay::appendSent(const QString& text)
     // Whatever was appended before goes in first, so the two stay in order.
     flushPending();
     holdRepaint();
+    const OwnScroll own(m_ownScroll);
     m_rows = rowsAtEnd();
     QTextCursor cursor(document());
     // Inside an edit block a cursor move does not lay out the row to find its x position.
@@ -286,8 +351,12 @@ void ReceiveDisplay::clearDisplay()
     m_pending.clear();
     m_pendingCut = 0;
     flushScroll();
-    clear();
+    {
+        const OwnScroll own(m_ownScroll);
+        clear();
+    }
     m_rows.endRow();
+    setHeld(false);
 }
 
 bool ReceiveDisplay::isEmpty() const
@@ -305,6 +374,18 @@ QString ReceiveDisplay::displayText()
             text += u'\n';
     }
     return text;
+}
+
+ReceiveDisplaySink::LineEnd ReceiveDisplay::lineEnd() const
+{
+    // A wrap is always followed by a character of the new row, so an empty last row is a
+    // line's start.
+    const bool pending = !m_pending.isEmpty();
+    const qsizetype row =
+        pending ? m_pendingRows.rowLength() : document()->lastBlock().length() - 1;
+    if (row > 0)
+        return LineEnd::Inside;
+    return (pending ? m_pendingRows : m_rows).afterCr() ? LineEnd::AfterCr : LineEnd::Start;
 }
 
 std::uint32_t ReceiveDisplay::rowCount() const
@@ -335,6 +416,7 @@ std::uint32_t ReceiveDisplay::trimToRows(std::uint32_t limit)
         return 0;
     const std::uint32_t cut = rows - limit;
     holdRepaint();
+    const OwnScroll own(m_ownScroll);
     QTextCursor cursor(document());
     cursor.beginEditBlock();
     const QTextBlock last = document()->findBlockByNumber(static_cast<int>(cut));
@@ -344,6 +426,7 @@ std::uint32_t ReceiveDisplay::trimToRows(std::uint32_t limit)
         cursor.movePosition(QTextCursor::End, QTextCursor::KeepAnchor);
     cursor.removeSelectedText();
     cursor.endEditBlock();
+    keepViewAfterCut(static_cast<int>(cut));
     return cut;
 }
 
@@ -395,8 +478,11 @@ void ReceiveDisplay::flushScroll()
     m_batchSeen = false;
     if (m_scrollPending) {
         m_scrollPending = false;
-        moveCursor(QTextCursor::End);
-        ensureCursorVisible();
+        if (!m_held) {
+            const OwnScroll own(m_ownScroll);
+            moveCursor(QTextCursor::End);
+            ensureCursorVisible();
+        }
     }
     if (!viewport()->updatesEnabled()) {
         viewport()->setUpdatesEnabled(true);
@@ -429,6 +515,7 @@ void ReceiveDisplay::reflow()
         if (b.next().isValid() && b.userState() != WrappedRow)
             add(QStringLiteral("\n"), received);
     }
+    const OwnScroll own(m_ownScroll);
     clear();
     RowSplitter rows(m_columns);
     QTextCursor cursor(document());

@@ -31,7 +31,7 @@ public:
     void appendData(const QString& text) override;
     // Appends text the program sent, in the sent colour, after everything appended so far.
     // It goes into the document at once: sent data is rare beside received bytes.
-    void appendSent(const QString& text);
+    void appendSent(const QString& text) override;
     // Appends one line break.
     void appendLineBreak() override;
     // Puts collected text into the document and makes the cuts that wait for it.
@@ -44,6 +44,7 @@ public:
     // collected text into the document first.
     QString displayText();
     bool isEmpty() const override;
+    LineEnd lineEnd() const override;
 
     // Displayed rows; the empty row after a final line break does not count.
     std::uint32_t rowCount() const;
@@ -60,6 +61,16 @@ public:
     // The format sent text is inserted with; received text has the default one.
     static bool isSentFormat(const QTextCharFormat& format);
 
+    // "ALWAYS" goes to the end with every change; "AT END" follows only while the last row is
+    // in view and nothing is selected, and otherwise keeps the rows in view where they are.
+    enum class Follow { Always, AtEnd };
+    void setFollow(Follow follow);
+    Follow follow() const { return m_follow; }
+    // The view is held back from new data.
+    bool heldBack() const { return m_held; }
+    // Caret to the end and into view, following new data again.
+    void followNow();
+
     // Caret to the end and into view; done at most a few dozen times a second, since a
     // scroll and repaint per byte would cost far more than the byte.
     void scrollToEnd() override;
@@ -71,6 +82,7 @@ public:
     void batchEnded() override;
 
 signals:
+    void heldBackChanged(bool held);
     // The text was re-laid out after a width change. Rows may now exceed the line limit until
     // the next text arrives; a reflow alone cuts nothing.
     void rowsReflowed();
@@ -86,6 +98,11 @@ private:
     static constexpr int RefreshMs = 30;
 
     void holdRepaint();
+    // Reads the user's scroll position and selection: is the view held back?
+    void updateHeld();
+    void setHeld(bool held);
+    // Oldest rows were cut: a held view keeps showing the rows it showed.
+    void keepViewAfterCut(int rowsCut);
     void refreshTick();
     int columnsForWidth() const;
     void reflow();
@@ -109,6 +126,9 @@ private:
     bool m_batchSeen = false;    // a batch ended since the last refresh tick
     bool m_paintOverdue = false; // the tick came while batches flowed; the next batch paints
     QTimer* m_scrollTimer = nullptr;
+    Follow m_follow = Follow::Always;
+    bool m_held = false;
+    int m_ownScroll = 0; // scrolls and cursor moves made by the display, not the user
 };
 
 } // namespace kirt

@@ -114,10 +114,11 @@ void TestStartup::firstRunState()
     QSettings stored(f.settings.settingsFile(), QSettings::IniFormat);
     stored.beginGroup(QStringLiteral("Kirt"));
     // The twelve, the four of line control, whether sent data is shown, whether the lines are
-    // kept.
-    QCOMPARE(stored.childKeys().size(), 18);
-    for (const QString& name : SettingNames + QStringList{"CustomBaudRate", "FlowControl", "DtrOn",
-                                                          "RtsOn", "ShowSent", "KeepWorkbench"})
+    // kept, the stamps, gap rows and following.
+    QCOMPARE(stored.childKeys().size(), 21);
+    for (const QString& name :
+         SettingNames + QStringList{"CustomBaudRate", "FlowControl", "DtrOn", "RtsOn", "ShowSent",
+                                    "KeepWorkbench", "TimeStamp", "GapSplit", "Follow"})
         QVERIFY2(stored.contains(name), qPrintable(name));
     QVERIFY(f.settings.read().contains("ShowSent=0\n"));
     QVERIFY(f.settings.read().contains("KeepWorkbench=0\n"));
