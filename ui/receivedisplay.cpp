@@ -118,9 +118,17 @@ void ReceiveDisplay::updateHeld()
 {
     if (m_ownScroll > 0)
         return;
-    const QScrollBar* bar = verticalScrollBar();
-    setHeld(m_follow == Follow::AtEnd &&
-            (bar->value() < bar->maximum() || textCursor().hasSelection()));
+    setHeld(m_follow == Follow::AtEnd && (!lastRowInView() || textCursor().hasSelection()));
+}
+
+bool ReceiveDisplay::lastRowInView() const
+{
+    // The empty row after a final line break is no row; the one before it is the last.
+    int last = document()->blockCount() - 1;
+    if (last > 0 && document()->lastBlock().length() <= 1)
+        --last;
+    const QPoint bottom(0, std::max(viewport()->height() - 1, 0));
+    return cursorForPosition(bottom).blockNumber() >= last;
 }
 
 void ReceiveDisplay::setHeld(bool held)

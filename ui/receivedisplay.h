@@ -100,6 +100,8 @@ private:
     void holdRepaint();
     // Reads the user's scroll position and selection: is the view held back?
     void updateHeld();
+    // The last row, or part of it, is in view: the view is at the end.
+    bool lastRowInView() const;
     void setHeld(bool held);
     // Oldest rows were cut: a held view keeps showing the rows it showed.
     void keepViewAfterCut(int rowsCut);
