@@ -307,6 +307,11 @@ QString ReceiveDisplay::displayText()
     return text;
 }
 
+bool ReceiveDisplay::isWrappedRow(const QTextBlock& block)
+{
+    return block.userState() == WrappedRow;
+}
+
 std::uint32_t ReceiveDisplay::rowCount() const
 {
     const QTextDocument* doc = document();
