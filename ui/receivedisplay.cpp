@@ -396,6 +396,11 @@ ReceiveDisplaySink::LineEnd ReceiveDisplay::lineEnd() const
     return (pending ? m_pendingRows : m_rows).afterCr() ? LineEnd::AfterCr : LineEnd::Start;
 }
 
+bool ReceiveDisplay::isWrappedRow(const QTextBlock& block)
+{
+    return block.userState() == WrappedRow;
+}
+
 std::uint32_t ReceiveDisplay::rowCount() const
 {
     const QTextDocument* doc = document();

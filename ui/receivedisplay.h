@@ -43,6 +43,8 @@ public:
     // The display's text with lines joined where they only wrapped; lines end in "\n". Puts
     // collected text into the document first.
     QString displayText();
+    // A row that only wrapped: its line goes on in the next block.
+    static bool isWrappedRow(const QTextBlock& block);
     bool isEmpty() const override;
     LineEnd lineEnd() const override;
 
