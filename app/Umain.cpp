@@ -10,6 +10,7 @@
 #include "ui/caretblink.h"
 #include "ui/datalineedit.h"
 #include "ui/receivedisplay.h"
+#include "ui/searchbar.h"
 #include "ui_Umain.h"
 
 #include <QAbstractButton>
@@ -53,6 +54,9 @@ TFmain::TFmain(QWidget* parent) : QMainWindow(parent), m_ui(std::make_unique<Ui:
     QFont::insertSubstitution(QStringLiteral("Courier New"), QStringLiteral("Liberation Mono"));
     m_ui->setupUi(this);
     m_display = m_ui->mMessage;
+    // Above the display, over the whole width; hidden until Find.
+    m_searchBar = new kirt::SearchBar(m_display, m_ui->ClientArea);
+    m_ui->ClientAreaLayout->addWidget(m_searchBar, 0, 0);
     m_pipeline = std::make_unique<kirt::ReceivePipeline>(m_display,
                                                          static_cast<kirt::ReceiveOutput&>(*this));
     m_session = std::make_unique<kirt::PortSession>(kirt::systemPortFactory(), *m_pipeline, this);
@@ -179,6 +183,9 @@ void TFmain::connectSignals()
         {ui->Exit, &TFmain::ExitClick},
         {ui->UserMamual, &TFmain::UserMamualClick},
         {ui->About, &TFmain::AboutClick},
+        {ui->EditCopy, &TFmain::EditCopyClick},
+        {ui->EditSelectAll, &TFmain::EditSelectAllClick},
+        {ui->EditFind, &TFmain::EditFindClick},
     };
     QList<QAction*> menuActions;
     for (const auto& [action, handler] : menu) {

@@ -39,6 +39,7 @@ struct StartOptions;
 class DataLineEdit;
 class KeyPreview;
 class ReceiveDisplay;
+class SearchBar;
 class SettingsStore;
 } // namespace kirt
 
@@ -178,6 +179,10 @@ public:
     void ExitClick();
     void UserMamualClick();
     void AboutClick();
+    // The Edit menu: on the display, whichever control has the focus.
+    void EditCopyClick();
+    void EditSelectAllClick();
+    void EditFindClick();
     // Typed-key rules shared by the data fields and boxes; 0 discards the key.
     char16_t EditKeyPress(char16_t key) const;
     static char16_t ComboBoxKeyPress(char16_t key);
@@ -383,6 +388,7 @@ private:
 
     // The receive display.
     kirt::ReceiveDisplay* m_display = nullptr;
+    kirt::SearchBar* m_searchBar = nullptr;
     // How long typing may make the new-line text; set during start-up.
     int m_newLineTypingLimit = 32767;
     int m_lastDisplayFormat = 0;

@@ -5,6 +5,7 @@
 #include "app/dialogs.h"
 #include "app/keypreview.h"
 #include "ui/receivedisplay.h"
+#include "ui/searchbar.h"
 #include "ui_Umain.h"
 
 #include <QAbstractButton>
@@ -67,6 +68,14 @@ void TFmain::FormKeyDown(int& key, Qt::KeyboardModifiers modifiers)
         }
         break;
     case Qt::Key_Escape:
+        // Esc in the search bar closes it, and the focus goes back to the display.
+        if (m_searchBar->isVisible() && m_searchBar->isAncestorOf(focusWidget())) {
+            m_searchBar->closeBar();
+            key = 0;
+            break;
+        }
+        ReceiveView_BitBtnClick();
+        break;
     case Qt::Key_F4:
         ReceiveView_BitBtnClick();
         break;
@@ -144,6 +153,24 @@ void TFmain::UserMamualClick()
     m_display->appendLineBreak();
     TrimDisplayLines();
     ScrollDisplayToEnd();
+}
+
+void TFmain::EditCopyClick()
+{
+    // Rows that only wrapped are joined, stamps included: the text as shown.
+    m_display->copy();
+}
+
+void TFmain::EditSelectAllClick()
+{
+    m_display->selectAll();
+}
+
+void TFmain::EditFindClick()
+{
+    if (m_display->isHidden())
+        ShowReceiveView();
+    m_searchBar->openBar();
 }
 
 void TFmain::AboutClick()

@@ -6,6 +6,7 @@
 #include "display/displaytables.h"
 #include "ui/datalineedit.h"
 #include "ui/receivedisplay.h"
+#include "ui/searchbar.h"
 #include "ui_Umain.h"
 
 #include <QLineEdit>
@@ -76,6 +77,7 @@ void TFmain::UpdateStatusLine()
 void TFmain::DisplayFormatComboBoxClick()
 {
     const int index = m_ui->DisplayFormatComboBox->currentIndex();
+    m_searchBar->setHexDisplay(index == 0);
     if (index != m_lastDisplayFormat) {
         m_lastDisplayFormat = index;
         CLEAR_BitBtnClick();
@@ -162,6 +164,9 @@ void TFmain::bringViewToFront(QWidget* view, QWidget* viewButton)
     for (QWidget* each : {static_cast<QWidget*>(ui->mMessage), ui->BoardPanel1, ui->BoardPanel2,
                           static_cast<QWidget*>(ui->OptionPageControl)})
         each->setVisible(each == view);
+    // The search belongs to the display.
+    if (view != ui->mMessage)
+        m_searchBar->hide();
     setViewButtonColours(viewButton);
 }
 

@@ -296,6 +296,13 @@ void TestLayout::comboBoxes_data()
     QTest::newRow("time log") << "TimeLogComboBox" << onOff << 0 << true;
     QTest::newRow("condition") << "ConditionComboBox" << QStringList{"Every Byte", "CR", "LF"} << 0
                                << false;
+    QTest::newRow("time stamp") << "TimeStampComboBox" << QStringList{"OFF", "TIME", "DELTA"} << 0
+                                << true;
+    QTest::newRow("gap split") << "GapSplitComboBox"
+                               << QStringList{"OFF",   "5 ms",   "10 ms", "20 ms",
+                                              "50 ms", "100 ms", "500 ms"}
+                               << 0 << true;
+    QTest::newRow("follow") << "FollowComboBox" << QStringList{"ALWAYS", "AT END"} << 0 << true;
 }
 
 void TestLayout::comboBoxes()
@@ -317,9 +324,10 @@ void TestLayout::comboBoxes()
 void TestLayout::menus()
 {
     const QList<QAction*> top = control<QMenuBar>("MainMenu")->actions();
-    QCOMPARE(top.size(), 2);
+    QCOMPARE(top.size(), 3);
     QCOMPARE(top[0]->menu(), control<QMenu>("File1"));
-    QCOMPARE(top[1]->menu(), control<QMenu>("Help1"));
+    QCOMPARE(top[1]->menu(), control<QMenu>("Edit1"));
+    QCOMPARE(top[2]->menu(), control<QMenu>("Help1"));
     QCOMPARE(captionOf(control("File1")), "File(&F)");
     QCOMPARE(captionOf(control("Help1")), "Help(&H)");
     QCOMPARE(
@@ -354,7 +362,8 @@ void TestLayout::settingsPages()
         {"SerialPortComboBox", 0}, {"TimeOutComboBox", 0},   {"DisplayFormatComboBox", 0},
         {"NewLineCharEdit", 1},    {"EchoOnOffComboBox", 2}, {"ScrollBarComboBox", 3},
         {"LineLimitComboBox", 3},  {"ColorComboBox", 3},     {"TimeLogComboBox", 4},
-        {"ConditionComboBox", 4},  {"ShowSentComboBox", 2}};
+        {"ConditionComboBox", 4},  {"ShowSentComboBox", 2},  {"TimeStampComboBox", 3},
+        {"GapSplitComboBox", 3},   {"FollowComboBox", 3}};
     for (const auto& [name, page] : homes)
         QVERIFY2(pages->widget(page)->isAncestorOf(control<QWidget>(name)), name);
 }
@@ -404,8 +413,10 @@ void TestLayout::viewsShareOneCell()
         QVERIFY2(at >= 0, name);
         int row = -1, column = -1, rowSpan = 0, columnSpan = 0;
         grid->getItemPosition(at, &row, &column, &rowSpan, &columnSpan);
-        QCOMPARE(std::tuple(row, column, rowSpan, columnSpan), std::tuple(0, 0, 1, 1));
+        QCOMPARE(std::tuple(row, column, rowSpan, columnSpan), std::tuple(1, 0, 1, 1));
     }
+    // Row 0 is the search bar's, made by the window.
+    QCOMPARE(grid->itemAtPosition(0, 0), nullptr);
 }
 
 void TestLayout::barsOverlapByOnePixel_data()
