@@ -2,9 +2,10 @@
 // pseudo-terminal that is displayed and echoed with no byte lost, plain and with the log on and
 // two rules tried on every byte; a 1 MiB burst; CPU on a quiet line; resident memory. Prints its
 // figures; asserts nothing.
-//   bench_receive [seconds-per-rate [idle | rate]]
-//     default 5 s; "idle": the quiet line only; "burst": the 1 MiB burst only; a rate in
-//     bytes/s: that paced run only
+//   bench_receive [seconds-per-rate [idle | burst | stamps | rate]]
+//     default 5 s; "idle": the quiet line only; "burst": the 1 MiB burst only; "stamps": the
+//     ladder with and without stamps and gap rows, and a search; a rate in bytes/s: that paced
+//     run only
 #include "app/Umain.h"
 #include "session/portsession.h"
 #include "tests/support/controls.h"
@@ -15,12 +16,15 @@
 #include "ui/caretblink.h"
 #include "ui/receivedisplay.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
+#include <QLabel>
+#include <QLineEdit>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -247,7 +251,7 @@ RunResult measuredRun(TFmain& window, kirt::PtyDevice& device, long long rate, l
     return r;
 }
 
-void ladder(TFmain& window, kirt::PtyDevice& device, int seconds)
+long long ladder(TFmain& window, kirt::PtyDevice& device, int seconds)
 {
     long long best = 0;
     for (long long rate :
@@ -265,6 +269,50 @@ void ladder(TFmain& window, kirt::PtyDevice& device, int seconds)
         best = rate;
     }
     std::printf("  highest lossless rate on the ladder: %lld bytes/s\n", best);
+    return best;
+}
+
+// Rows at the new-line character 0A (one in 256 random bytes), first without stamps or gap
+// rows, then with "TIME" stamps and rows after 20 ms gaps; then a search over the 5000 rows
+// the display is left with.
+void stampedLadder(TFmain& window, kirt::PtyDevice& device, int seconds)
+{
+    window.findChild<QLineEdit*>(QStringLiteral("NewLineCharEdit"))->setText(QStringLiteral("0A"));
+    std::printf("\nThe ladder with rows at 0A, stamps and gap rows OFF:\n");
+    const long long plain = ladder(window, device, seconds);
+    choose(&window, "TimeStampComboBox", 1);
+    choose(&window, "GapSplitComboBox", 3);
+    std::printf("\nThe same with \"TIME\" stamps and a new row after a 20 ms gap:\n");
+    const long long stamped = ladder(window, device, seconds);
+    std::printf("  stamped rate / plain rate: %.0f %%\n",
+                plain > 0 ? 100.0 * static_cast<double>(stamped) / static_cast<double>(plain)
+                          : 0.0);
+
+    auto* display = window.findChild<kirt::ReceiveDisplay*>(QStringLiteral("mMessage"));
+    display->flushPending();
+    auto* edit = window.findChild<QLineEdit*>(QStringLiteral("SearchEdit"));
+    auto* next = window.findChild<QAbstractButton*>(QStringLiteral("SearchNextButton"));
+    auto* count = window.findChild<QLabel*>(QStringLiteral("SearchCountLabel"));
+    window.EditFindClick();
+    std::vector<double> typed;
+    std::vector<double> stepped;
+    for (int i = 0; i < 7; ++i) {
+        QElapsedTimer t;
+        t.start();
+        edit->setText(i % 2 ? QStringLiteral("09 0a") : QStringLiteral("090A"));
+        typed.push_back(static_cast<double>(t.nsecsElapsed()) / 1e6);
+        t.restart();
+        next->click();
+        stepped.push_back(static_cast<double>(t.nsecsElapsed()) / 1e6);
+    }
+    std::printf("\nSearch over %u rows (HEX, stamped), \"09 0A\" (each across a row end and a "
+                "stamp): typing %.1f ms, Next %.1f ms "
+                "(medians of 7; %s matches)\n",
+                display->rowCount(), median(typed), median(stepped),
+                qPrintable(count->text().section(QStringLiteral(" of "), 1)));
+    choose(&window, "TimeStampComboBox", 0);
+    choose(&window, "GapSplitComboBox", 0);
+    window.findChild<QLineEdit*>(QStringLiteral("NewLineCharEdit"))->setText(QStringLiteral("00"));
 }
 
 // CPU nanoseconds each thread of the process has run, by name: the scheduler's own count,
@@ -330,8 +378,9 @@ int main(int argc, char* argv[])
     kirt::test::DialogAnswerer answers;
     const bool idleOnly = argc > 2 && QByteArray(argv[2]) == "idle";
     const bool burstOnly = argc > 2 && QByteArray(argv[2]) == "burst";
+    const bool stampsOnly = argc > 2 && QByteArray(argv[2]) == "stamps";
     const long long oneRate =
-        argc > 2 && !idleOnly && !burstOnly ? QByteArray(argv[2]).toLongLong() : 0;
+        argc > 2 && !idleOnly && !burstOnly && !stampsOnly ? QByteArray(argv[2]).toLongLong() : 0;
 
     std::printf("Display step, median microseconds per byte (hand-over + display):\n");
     const Config configs[] = {{"HEX, Default", 0, false},
@@ -377,6 +426,10 @@ int main(int argc, char* argv[])
                     r.late, 100.0 * share);
         return 0;
     }
+    if (stampsOnly) {
+        stampedLadder(window, device, seconds);
+        return 0;
+    }
     if (!idleOnly && !burstOnly)
         ladder(window, device, seconds);
 
@@ -403,6 +456,7 @@ int main(int argc, char* argv[])
 
     if (idleOnly)
         return 0;
+    stampedLadder(window, device, seconds);
     std::printf("\nThe same ladder with the real-time log on and two rules tried on every byte:\n");
     // Requests the ramp of the stream never holds, so every byte is tried and none answered.
     kirt::test::enableRule(&window, 1, QStringLiteral("A55A"), QStringLiteral("01"));
