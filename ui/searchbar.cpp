@@ -107,7 +107,7 @@ SearchBar::SearchBar(ReceiveDisplay* display, QWidget* parent)
     showCount(0, 0);
 
     auto* layout = new QHBoxLayout(this);
-    layout->setContentsMargins(0, 2, 0, 2);
+    layout->setContentsMargins(0, 2, 4, 2);
     layout->addWidget(m_edit, 1);
     layout->addWidget(m_next);
     layout->addWidget(m_previous);
