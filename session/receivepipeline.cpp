@@ -4,7 +4,9 @@
 
 #include <QThread>
 
+#include <algorithm>
 #include <chrono>
+#include <cstring>
 #include <new>
 #include <utility>
 
@@ -16,6 +18,11 @@ constexpr std::uint8_t Cr = 0x0D;
 constexpr std::uint8_t Lf = 0x0A;
 
 } // namespace
+
+bool ReceivePipeline::anyRuleEnabled() const
+{
+    return std::any_of(m_rules.begin(), m_rules.end(), [](const Rule& r) { return r.enabled; });
+}
 
 bool ReceivePipeline::rowEnds(std::uint8_t ch) const
 {
@@ -189,8 +196,29 @@ void ReceivePipeline::displayRun(const std::uint8_t* bytes, std::uint32_t count)
         else if (designed && m_settings.logging)
             logText += LogLineBreakText();
     };
+    // Without a rule no answer can come between two bytes: the text goes in runs from one
+    // new-line character to the next.
+    const bool plain = !lines && !anyRuleEnabled();
+    const bool breaks = m_settings.newLineEnabled && m_display;
+    for (std::uint32_t i = 0; plain && i < count;) {
+        std::uint32_t end = count;
+        if (breaks) {
+            const void* next =
+                i + 1 < count ? std::memchr(bytes + i + 1, m_settings.newLineChar, count - i - 1)
+                              : nullptr;
+            if (next)
+                end = static_cast<std::uint32_t>(static_cast<const std::uint8_t*>(next) - bytes);
+            if (bytes[i] == m_settings.newLineChar && !(m_display->isEmpty() && text.isEmpty()))
+                breakLine(true);
+        }
+        AppendBytesText(text, m_settings.format, bytes + i, end - i);
+        if (m_settings.logging)
+            for (std::uint32_t k = i; k < end; ++k)
+                logText += logEntry(bytes[k]);
+        i = end;
+    }
     const auto gap = std::chrono::milliseconds(m_settings.gapSplitMs);
-    for (std::uint32_t i = 0; i < count; ++i) {
+    for (std::uint32_t i = 0; !plain && i < count; ++i) {
         const std::uint8_t ch = bytes[i];
         const bool newLine = m_settings.newLineEnabled && ch == m_settings.newLineChar &&
                              m_display && !(m_display->isEmpty() && text.isEmpty());

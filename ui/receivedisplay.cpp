@@ -248,6 +248,7 @@ void ReceiveDisplay::flushPending()
     const QString pending = std::exchange(m_pending, QString());
     const std::uint32_t cut = std::exchange(m_pendingCut, 0);
     const OwnScroll own(m_ownScroll);
+    m_sinceFlush.start();
     m_rows = rowsAtEnd();
     const auto blocks = static_cast<std::uint32_t>(document()->blockCount());
     if (cut >= blocks && !holdsSentText(document()->lastBlock())) {
@@ -462,8 +463,22 @@ void ReceiveDisplay::scrollToEnd()
         m_scrollTimer->start();
 }
 
+bool ReceiveDisplay::floodDeferred() const
+{
+    // Every row shown would be replaced: the stream brings more rows a refresh than the line
+    // limit keeps, and a few refreshes a second show it as well as thirty, at a third of the
+    // cost to the thread that serves the receive path.
+    return !m_pending.isEmpty() &&
+           m_pendingCut >= static_cast<std::uint32_t>(document()->blockCount()) &&
+           m_sinceFlush.isValid() && m_sinceFlush.elapsed() < FloodRefreshMs;
+}
+
 void ReceiveDisplay::refreshTick()
 {
+    if (floodDeferred()) {
+        m_scrollTimer->start();
+        return;
+    }
     if (m_batchSeen && !m_paintOverdue) {
         m_batchSeen = false;
         m_paintOverdue = true;
@@ -476,7 +491,7 @@ void ReceiveDisplay::refreshTick()
 void ReceiveDisplay::batchEnded()
 {
     m_batchSeen = true;
-    if (!m_paintOverdue)
+    if (!m_paintOverdue || floodDeferred())
         return;
     m_paintOverdue = false;
     // Queued, so the receive thread is released before the paint starts.

@@ -4,6 +4,7 @@
 #include "session/receivepipeline.h"
 
 #include <QPlainTextEdit>
+#include <QElapsedTimer>
 #include <QTextCharFormat>
 
 #include <cstdint>
@@ -98,6 +99,7 @@ protected:
 
 private:
     static constexpr int RefreshMs = 30;
+    static constexpr int FloodRefreshMs = 100;
 
     void holdRepaint();
     // Reads the user's scroll position and selection: is the view held back?
@@ -108,6 +110,8 @@ private:
     // Oldest rows were cut: a held view keeps showing the rows it showed.
     void keepViewAfterCut(int rowsCut);
     void refreshTick();
+    // A refresh that would replace every row shown waits until FloodRefreshMs have passed.
+    bool floodDeferred() const;
     int columnsForWidth() const;
     void reflow();
     // The row rule as it stands at the end of the document.
@@ -130,6 +134,7 @@ private:
     bool m_batchSeen = false;    // a batch ended since the last refresh tick
     bool m_paintOverdue = false; // the tick came while batches flowed; the next batch paints
     QTimer* m_scrollTimer = nullptr;
+    QElapsedTimer m_sinceFlush; // since collected text last went into the document
     Follow m_follow = Follow::Always;
     bool m_held = false;
     int m_ownScroll = 0; // scrolls and cursor moves made by the display, not the user

@@ -49,7 +49,7 @@ public:
 };
 
 // Rules that overlap and follow each other, CR as the new-line character, echo and log on.
-void setUp(kirt::ReceivePipeline& pipeline, const QString& logPath)
+void setUp(kirt::ReceivePipeline& pipeline, const QString& logPath, bool rulesOn = true)
 {
     kirt::ReceiveSettings& s = pipeline.settings();
     s.echo = true;
@@ -61,7 +61,7 @@ void setUp(kirt::ReceivePipeline& pipeline, const QString& logPath)
     for (int n = 1; n <= 4; ++n) {
         pipeline.rule(n).parse(QString::fromLatin1(rules[n - 1].first));
         pipeline.setRuleResponse(n, rules[n - 1].second);
-        pipeline.setRuleEnabled(n, true);
+        pipeline.setRuleEnabled(n, rulesOn);
     }
     QVERIFY(pipeline.log().start(logPath));
     s.logging = true;
@@ -102,29 +102,34 @@ private slots:
 void TestReceivePipeline::batchesGiveWhatStepsGiveAtEveryOffset()
 {
     const QByteArray stream("x\x01\x02\x03\x0D\x01\x01\x02\x03\x0Dy\x02\x03\x0D\x0D\x01\x02", 17);
-    QTemporaryDir dir;
-    Recorder reference;
-    kirt::ReceivePipeline stepwise(&reference, reference);
-    setUp(stepwise, dir.filePath(QStringLiteral("steps.log")));
-    for (const char byte : stream)
-        handOver(stepwise, QByteArray(1, byte), true);
-    QVERIFY(reference.wire.startsWith(QByteArray("x\x01\x02<1A>\x03<2B>\x0D<4D>")));
+    // With the rules on every byte may bring an answer; with them off the text goes in runs.
+    for (const bool rules : {true, false}) {
+        QTemporaryDir dir;
+        Recorder reference;
+        kirt::ReceivePipeline stepwise(&reference, reference);
+        setUp(stepwise, dir.filePath(QStringLiteral("steps.log")), rules);
+        for (const char byte : stream)
+            handOver(stepwise, QByteArray(1, byte), true);
+        QVERIFY(reference.wire.startsWith(rules ? QByteArray("x\x01\x02<1A>\x03<2B>\x0D<4D>")
+                                                : stream));
+        QCOMPARE(reference.shown.count(u'|'), 4); // a break before each 0D
 
-    for (qsizetype split = 0; split <= stream.size(); ++split) {
-        for (qsizetype second = split; second <= stream.size(); ++second) {
-            Recorder batch;
-            kirt::ReceivePipeline pipeline(&batch, batch);
-            const QString log = dir.filePath(QStringLiteral("batch.log"));
-            setUp(pipeline, log);
-            handOver(pipeline, stream.left(split), false);
-            handOver(pipeline, stream.mid(split, second - split), false);
-            handOver(pipeline, stream.mid(second), false);
-            const QString at = QStringLiteral("split at %1 and %2").arg(split).arg(second);
-            QVERIFY2(batch.wire == reference.wire, qPrintable(at));
-            QVERIFY2(batch.shown == reference.shown, qPrintable(at));
-            QVERIFY2(batch.counts == reference.counts, qPrintable(at));
-            QVERIFY2(contents(log) == contents(dir.filePath(QStringLiteral("steps.log"))),
-                     qPrintable(at));
+        for (qsizetype split = 0; split <= stream.size(); ++split) {
+            for (qsizetype second = split; second <= stream.size(); ++second) {
+                Recorder batch;
+                kirt::ReceivePipeline pipeline(&batch, batch);
+                const QString log = dir.filePath(QStringLiteral("batch.log"));
+                setUp(pipeline, log, rules);
+                handOver(pipeline, stream.left(split), false);
+                handOver(pipeline, stream.mid(split, second - split), false);
+                handOver(pipeline, stream.mid(second), false);
+                const QString at = QStringLiteral("split at %1 and %2").arg(split).arg(second);
+                QVERIFY2(batch.wire == reference.wire, qPrintable(at));
+                QVERIFY2(batch.shown == reference.shown, qPrintable(at));
+                QVERIFY2(batch.counts == reference.counts, qPrintable(at));
+                QVERIFY2(contents(log) == contents(dir.filePath(QStringLiteral("steps.log"))),
+                         qPrintable(at));
+            }
         }
     }
 }
