@@ -3,8 +3,8 @@
 #include "base/rowsplitter.h"
 #include "session/receivepipeline.h"
 
-#include <QPlainTextEdit>
 #include <QElapsedTimer>
+#include <QPlainTextEdit>
 #include <QTextCharFormat>
 
 #include <cstdint>
