@@ -70,8 +70,8 @@ void TReceiveComThread::Execute()
         const bool sinkPending = m_handoff->sinkPending.load();
         // A quiet line with nothing left to display costs no hand-over.
         m_quiet = m_chunkReady && m_chunkCount == 0 && !sinkPending;
-        // A full read left more waiting: the next read goes at once.
-        m_dense = m_chunkCount >= DenseChunk && m_chunkCount < ReadSize;
+        // A big read left more waiting: the next read goes at once.
+        m_dense = m_chunkCount >= DenseChunk && m_chunkCount < BusyChunk;
         if (m_chunkCount != 0) {
             queuePass(m_chunkCount);
         } else if (sinkPending && !isInterruptionRequested()) {

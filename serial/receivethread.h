@@ -120,6 +120,10 @@ public:
     // and is handed over at once.
     static constexpr std::uint32_t DenseChunk = 32;
     static constexpr std::uint32_t DenseGapUs = 1000;
+    // A read this big found the driver's buffer half full or more: the next read goes at once,
+    // or a line faster than half the buffer a millisecond would be held back. The terminal
+    // driver keeps at most 4095 bytes, so a read never fills ReadSize.
+    static constexpr std::uint32_t BusyChunk = 2048;
 
 protected:
     void run() override;

@@ -79,6 +79,9 @@ public:
     virtual std::size_t writeBytes(const std::uint8_t* bytes, std::size_t count) = 0;
     // Writes what the device takes now, in order, without waiting; returns how many went.
     virtual std::size_t writeAvailable(const std::uint8_t* bytes, std::size_t count) = 0;
+    // A descriptor that polls writable when the device takes more bytes, so a writer can wait
+    // for it rather than try again on a timer; -1 when there is none.
+    virtual int writeReadyDescriptor() const { return -1; }
     // One byte, as the device takes it. False when the byte was not written.
     bool writeByte(std::uint8_t byte) { return writeBytes(&byte, 1) == 1; }
 

@@ -45,6 +45,7 @@ public:
     SerialStatus readState() override;
     SerialStatus applyState(const ComSettings& settings) override;
     int readChunkWithin(std::uint8_t* buffer, std::size_t capacity, std::uint32_t waitMs) override;
+    int writeReadyDescriptor() const override { return m_fd; }
     std::size_t writeBytes(const std::uint8_t* bytes, std::size_t count) override;
     std::size_t writeAvailable(const std::uint8_t* bytes, std::size_t count) override;
     void purge() override;

@@ -1,6 +1,7 @@
 #include "session/portsession.h"
 
 #include <QFileInfo>
+#include <QSocketNotifier>
 #include <QTimer>
 
 #include <new>
@@ -125,6 +126,13 @@ void PortSession::start(std::shared_ptr<SerialPort> port, const QString& deviceP
                         const QString& namedPath)
 {
     m_port = std::move(port);
+    releaseWriteNotifier();
+    // Writes the device could not take go on as soon as it takes more.
+    if (const int fd = m_port->writeReadyDescriptor(); fd >= 0) {
+        m_txReady = new QSocketNotifier(fd, QSocketNotifier::Write, this);
+        m_txReady->setEnabled(false);
+        connect(m_txReady, &QSocketNotifier::activated, this, &PortSession::drainWrites);
+    }
     m_devicePath = namedPath;
     m_node = QFileInfo(devicePath).canonicalFilePath();
     // The thread starts only now, so it never sees a half-configured port.
@@ -152,6 +160,7 @@ void PortSession::close()
     m_lost = false;
     stopThread();
     m_modemPoll->stop();
+    releaseWriteNotifier();
     if (m_port) {
         m_port->purge();
         m_port->close();
@@ -227,8 +236,19 @@ void PortSession::writeNow(const std::uint8_t* bytes, std::size_t count)
         m_txDropped += rest - kept;
         emit writeDropped(rest - kept);
     }
-    if (txQueued() > 0 && !m_txDrain->isActive())
+    if (txQueued() == 0)
+        return;
+    if (m_txReady)
+        m_txReady->setEnabled(true);
+    else if (!m_txDrain->isActive())
         m_txDrain->start();
+}
+
+void PortSession::releaseWriteNotifier()
+{
+    // Before its descriptor closes.
+    delete m_txReady;
+    m_txReady = nullptr;
 }
 
 void PortSession::drainWrites()
@@ -244,6 +264,8 @@ void PortSession::drainWrites()
 
 void PortSession::clearWrites()
 {
+    if (m_txReady)
+        m_txReady->setEnabled(false);
     m_txDrain->stop();
     m_txQueue.clear();
     m_txHead = 0;
@@ -301,6 +323,7 @@ void PortSession::loseDevice()
     m_lost = true;
     stopThread();
     m_modemPoll->stop();
+    releaseWriteNotifier();
     if (m_port)
         m_port->close();
     m_port.reset();

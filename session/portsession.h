@@ -15,6 +15,7 @@
 #include <memory>
 #include <vector>
 
+class QSocketNotifier;
 class QTimer;
 
 namespace kirt {
@@ -156,6 +157,7 @@ private:
     void writeNow(const std::uint8_t* bytes, std::size_t count);
     void drainWrites();
     void clearWrites();
+    void releaseWriteNotifier();
     void setModemStatus(const ModemStatus& status);
 
     PortFactory m_factory;
@@ -189,7 +191,8 @@ private:
     std::vector<std::uint8_t> m_txQueue; // from m_txHead on: bytes the device has not taken
     std::size_t m_txHead = 0;
     std::uint64_t m_txDropped = 0;
-    QTimer* m_txDrain = nullptr;
+    QTimer* m_txDrain = nullptr;          // tries again, for a port without a descriptor
+    QSocketNotifier* m_txReady = nullptr; // the device takes more bytes
 
     QTimer* m_retry = nullptr;
     QTimer* m_modemPoll = nullptr;
