@@ -310,6 +310,7 @@ void stampedLadder(TFmain& window, kirt::PtyDevice& device, int seconds)
                 "(medians of 7; %s matches)\n",
                 display->rowCount(), median(typed), median(stepped),
                 qPrintable(count->text().section(QStringLiteral(" of "), 1)));
+    window.findChild<QWidget*>(QStringLiteral("SearchBar"))->hide();
     choose(&window, "TimeStampComboBox", 0);
     choose(&window, "GapSplitComboBox", 0);
     window.findChild<QLineEdit*>(QStringLiteral("NewLineCharEdit"))->setText(QStringLiteral("00"));

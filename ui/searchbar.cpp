@@ -23,6 +23,9 @@ namespace {
 // Rows searched beyond each edge of the view, so a match reaching into view is highlighted.
 constexpr int HighlightMargin = 100;
 
+// How soon rows that arrived are highlighted.
+constexpr int NewRowsHighlightMs = 250;
+
 const QColor HighlightColour(255, 235, 120);
 
 // Rows joined into lines as the search reads them, with where rows only wrapped: there the
@@ -120,15 +123,17 @@ SearchBar::SearchBar(ReceiveDisplay* display, QWidget* parent)
     connect(m_next, &QPushButton::clicked, this, &SearchBar::findNext);
     connect(m_previous, &QPushButton::clicked, this, &SearchBar::findPrevious);
 
-    // Highlights follow the view at most once an event loop pass, however many rows a
-    // refresh brings or a drag scrolls.
+    // Highlights follow the view at most once an event loop pass however far a drag scrolls,
+    // and new rows a few times a second: each pass lays the rows in view out again, which a
+    // stream refreshing thirty times a second would pay for with most of a core.
     m_highlightTimer->setSingleShot(true);
-    m_highlightTimer->setInterval(0);
     connect(m_highlightTimer, &QTimer::timeout, this, &SearchBar::highlightInView);
     connect(m_display->verticalScrollBar(), &QScrollBar::valueChanged, this,
             &SearchBar::scheduleHighlight);
-    connect(m_display->document(), &QTextDocument::contentsChanged, this,
-            &SearchBar::scheduleHighlight);
+    connect(m_display->document(), &QTextDocument::contentsChanged, this, [this] {
+        if (!isHidden() && !m_highlightTimer->isActive())
+            m_highlightTimer->start(NewRowsHighlightMs);
+    });
     // Closed until asked for.
     hide();
 }
@@ -246,8 +251,8 @@ void SearchBar::showCount(qsizetype index, qsizetype total)
 
 void SearchBar::scheduleHighlight()
 {
-    if (!isHidden() && !m_highlightTimer->isActive())
-        m_highlightTimer->start();
+    if (!isHidden() && (!m_highlightTimer->isActive() || m_highlightTimer->remainingTime() > 0))
+        m_highlightTimer->start(0);
 }
 
 void SearchBar::highlightInView()
