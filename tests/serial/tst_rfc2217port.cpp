@@ -2,6 +2,7 @@
 // the device; and, for what ser2net over a pseudo-terminal cannot show (modem lines, refused
 // settings, a full socket), against a small server played by the test.
 #include "serial/networkport.h"
+#include "serial/portfactory.h"
 #include "serial/setspeed.h"
 #include "tests/support/ptydevice.h"
 #include "tests/support/ser2netserver.h"
@@ -227,6 +228,7 @@ class TestRfc2217Port : public QObject
 private slots:
     void openFailsWithAReason_data();
     void openFailsWithAReason();
+    void factoryOpensAddressesOverTheNetwork();
     void settingsReachTheDevice_data();
     void settingsReachTheDevice();
     void settingsTheServerDoesNotTakeFail_data();
@@ -277,6 +279,20 @@ void TestRfc2217Port::openFailsWithAReason()
     QCOMPARE(status.error, kirt::SerialError::NotFound);
     QVERIFY2(status.reason.contains(because, Qt::CaseInsensitive), qPrintable(status.reason));
     QVERIFY(!port.isOpen());
+}
+
+void TestRfc2217Port::factoryOpensAddressesOverTheNetwork()
+{
+    // The system's port takes an address to the network and a path to the local device.
+    const auto port = kirt::systemPortFactory()();
+    const kirt::SerialStatus network =
+        port->open(QStringLiteral("rfc2217://127.0.0.1:%1").arg(Ser2netServer::freePort()));
+    QVERIFY2(network.reason.contains(QLatin1String("refused"), Qt::CaseInsensitive),
+             qPrintable(network.reason));
+    PtyDevice device(9);
+    QVERIFY(port->open(device.slavePath()).ok());
+    QVERIFY(port->isOpen());
+    port->close();
 }
 
 void TestRfc2217Port::settingsReachTheDevice_data()
