@@ -1,5 +1,7 @@
 #include "serial/netaddress.h"
 
+#include <utility>
+
 #include <arpa/inet.h>
 
 namespace kirt {
