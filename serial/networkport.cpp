@@ -1,5 +1,6 @@
 #include "serial/networkport.h"
 
+#include "serial/rfc2217settings.h"
 #include "serial/tcpconnect.h"
 
 #include <algorithm>
@@ -40,47 +41,6 @@ SerialStatus status(SerialError error, QString reason, int osError = 0, QString 
 SerialStatus notOpen()
 {
     return status(SerialError::NotOpen, QString::fromLocal8Bit(std::strerror(EBADF)), EBADF);
-}
-
-std::size_t slot(ComCommand command)
-{
-    return static_cast<std::size_t>(command);
-}
-
-QString parityName(std::uint8_t parityChoice)
-{
-    static const char* const names[] = {"no", "odd", "even", "mark", "space"};
-    return parityChoice < 5 ? QString::fromLatin1(names[parityChoice]) : QString();
-}
-
-QString stopBitsName(std::uint8_t stopBitsChoice)
-{
-    switch (stopBitsChoice) {
-    case 1:
-        return QStringLiteral("1.5 stop bits");
-    case 2:
-        return QStringLiteral("2 stop bits");
-    default:
-        return QStringLiteral("1 stop bit");
-    }
-}
-
-// The flow control values of SET-CONTROL, as opposed to its line and break values, which
-// share the reply code.
-bool isFlowReply(std::uint32_t value)
-{
-    return value >= static_cast<std::uint32_t>(ComControl::FlowNone) &&
-           value <= static_cast<std::uint32_t>(ComControl::FlowHardware);
-}
-
-// A serial port rounds an odd rate to its divisor: a few percent off is what a receiver
-// tolerates, as for the local port.
-bool closeRate(std::uint32_t actual, std::uint32_t wanted)
-{
-    if (wanted == 0)
-        return actual == 0;
-    const double ratio = static_cast<double>(actual) / wanted;
-    return ratio > 0.97 && ratio < 1.03;
 }
 
 } // namespace
@@ -155,11 +115,9 @@ SerialStatus NetworkPort::applyState(const ComSettings& settings)
     if (!telnet())
         return {};
 
-    const std::optional<std::uint8_t> parity = telnet::parityCode(settings.parity);
-    const std::optional<std::uint8_t> stopSize = telnet::stopSizeCode(settings.stopBits);
-    if (!parity || !stopSize)
-        return status(SerialError::SetStateFailed,
-                      QStringLiteral("unknown parity or stop bits setting"));
+    const telnet::SettingsRequest request = telnet::settingsRequest(settings);
+    if (request.bytes.empty())
+        return status(SerialError::SetStateFailed, request.refusal);
 
     const Clock::time_point negotiated = Clock::now() + m_timing.answer;
     if (!waitForServer([this] { return m_negotiation.localSettled(telnet::OptionComPort); },
@@ -174,52 +132,19 @@ SerialStatus NetworkPort::applyState(const ComSettings& settings)
             return status(SerialError::SetStateFailed,
                           QStringLiteral("the server does not offer serial port control "
                                          "(RFC 2217); use tcp:// for the bytes alone"));
-        for (const ComCommand command :
-             {ComCommand::SetBaudRate, ComCommand::SetDataSize, ComCommand::SetParity,
-              ComCommand::SetStopSize, ComCommand::SetControl})
-            m_replies[slot(command)].reset();
+        // Only replies to this request count.
+        m_replies = {};
     }
+    send(request.bytes);
 
-    const ComControl flow = telnet::flowControlCode(settings.flowControl);
-    telnet::Bytes request;
-    for (const telnet::Bytes& command :
-         {telnet::setBaudRate(settings.baudRate), telnet::setDataSize(settings.dataBits),
-          telnet::setParity(*parity), telnet::setStopSize(*stopSize), telnet::setControl(flow),
-          telnet::setControl(ComControl::DtrOff), telnet::setControl(ComControl::RtsOff),
-          telnet::setModemStateMask(0xFF)})
-        request.insert(request.end(), command.begin(), command.end());
-    send(request);
-
-    waitForServer(
-        [this] {
-            return std::all_of(m_replies.begin() + 1, m_replies.begin() + 6,
-                               [](const auto& reply) { return reply.has_value(); });
-        },
-        Clock::now() + m_timing.answer);
-    return verifyReplies(settings, *parity, *stopSize, flow);
-}
-
-SerialStatus NetworkPort::verifyReplies(const ComSettings& settings, std::uint8_t parity,
-                                        std::uint8_t stopSize, ComControl flow)
-{
+    waitForServer([this] { return telnet::settingsAnswered(m_replies); },
+                  Clock::now() + m_timing.answer);
     if (m_lost.load())
         return status(SerialError::SetStateFailed, QStringLiteral("the connection was closed"));
     const std::lock_guard lock(m_stateMutex);
-    const auto refused = [](const QString& what) {
-        return status(SerialError::SetStateFailed,
-                      QStringLiteral("the server did not take %1").arg(what));
-    };
-    const auto& rate = m_replies[slot(ComCommand::SetBaudRate)];
-    if (!rate || !closeRate(*rate, settings.baudRate))
-        return refused(QStringLiteral("%1 baud").arg(settings.baudRate));
-    if (m_replies[slot(ComCommand::SetDataSize)] != settings.dataBits)
-        return refused(QStringLiteral("%1 data bits").arg(int{settings.dataBits}));
-    if (m_replies[slot(ComCommand::SetParity)] != parity)
-        return refused(QStringLiteral("%1 parity").arg(parityName(settings.parity)));
-    if (m_replies[slot(ComCommand::SetStopSize)] != stopSize)
-        return refused(stopBitsName(settings.stopBits));
-    if (m_replies[slot(ComCommand::SetControl)] != static_cast<std::uint32_t>(flow))
-        return refused(QStringLiteral("the flow control"));
+    const QString refusal = telnet::settingsRefusal(settings, m_replies);
+    if (!refusal.isEmpty())
+        return status(SerialError::SetStateFailed, refusal);
     return {};
 }
 
@@ -389,8 +314,8 @@ std::size_t NetworkPort::decodeLocked(std::uint8_t* bytes, std::size_t count)
                 if (const auto reply = telnet::comReply(event)) {
                     if (reply->command == ComCommand::NotifyModemState)
                         m_modemState = static_cast<std::uint8_t>(reply->value);
-                    else if (reply->command != ComCommand::SetControl || isFlowReply(reply->value))
-                        m_replies[slot(reply->command)] = reply->value;
+                    else
+                        telnet::recordReply(m_replies, *reply);
                 }
                 break;
             case telnet::Event::Kind::Command:

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "serial/netaddress.h"
-#include "serial/rfc2217codec.h"
+#include "serial/rfc2217settings.h"
 #include "serial/serialport.h"
 
 #include <array>
@@ -85,8 +85,6 @@ private:
 
     // Waits for the server, reading the socket itself while no other thread does.
     bool waitForServer(const std::function<bool()>& answered, Clock::time_point deadline);
-    SerialStatus verifyReplies(const ComSettings& settings, std::uint8_t parity,
-                               std::uint8_t stopSize, telnet::ComControl flow);
     void wakeReader();
     void closeDescriptors();
 
@@ -119,7 +117,7 @@ private:
     std::mutex m_stateMutex;
     std::condition_variable m_stateChanged;
     telnet::Negotiation m_negotiation;
-    std::array<std::optional<std::uint32_t>, 13> m_replies{};
+    telnet::ComReplies m_replies{};
     std::optional<std::uint8_t> m_modemState;
 };
 

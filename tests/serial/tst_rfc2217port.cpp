@@ -186,9 +186,9 @@ private:
                     m_commands.push_back(event.payload);
                 }
                 const std::uint8_t code = event.payload[0];
-                const bool setting =
-                    code >= 1 && code <= 5 &&
-                    (code != 5 || (event.payload.size() > 1 && event.payload[1] <= 3));
+                // Line and break commands are answered too, as a server on a real port does,
+                // under the same code as the flow control.
+                const bool setting = code >= 1 && code <= 5;
                 if (!setting)
                     continue;
                 telnet::Bytes answer(event.payload.begin() + 1, event.payload.end());
