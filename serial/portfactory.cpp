@@ -1,12 +1,12 @@
 #include "serial/portfactory.h"
 
-#include "serial/termiosport.h"
+#include "serial/routedport.h"
 
 namespace kirt {
 
 PortFactory systemPortFactory()
 {
-    return [] { return std::make_shared<TermiosPort>(); };
+    return [] { return std::make_shared<RoutedPort>(); };
 }
 
 } // namespace kirt

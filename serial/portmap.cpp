@@ -1,7 +1,14 @@
 #include "serial/portmap.h"
 
+#include "serial/netaddress.h"
+
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
+
+#include <array>
+
+#include <unistd.h>
 
 namespace kirt {
 
@@ -19,6 +26,16 @@ QString homeRelative(const QString& path)
     if (!home.isEmpty() && home != QLatin1String("/") && path.startsWith(home + QLatin1Char('/')))
         return QLatin1Char('~') + path.mid(home.size());
     return path;
+}
+
+// The target as the link holds it. A network address is no path: resolved as one, it would
+// become a file name below the link folder.
+QString rawLinkTarget(const QString& link)
+{
+    std::array<char, 4096> target{};
+    const ssize_t size =
+        ::readlink(QFile::encodeName(link).constData(), target.data(), target.size() - 1);
+    return size > 0 ? QFile::decodeName(QByteArray(target.data(), size)) : QString();
 }
 
 } // namespace
@@ -56,8 +73,15 @@ std::optional<PortResolution> resolvePort(const QString& portName)
         result.devicePath = link;
         result.source = PortSource::ConfigLink;
         result.origin = link;
-        if (linkInfo.isSymLink())
-            result.linkTarget = linkInfo.symLinkTarget();
+        if (linkInfo.isSymLink()) {
+            const QString raw = rawLinkTarget(link);
+            if (isNetworkAddress(raw)) {
+                result.devicePath = raw;
+                result.linkTarget = raw;
+            } else {
+                result.linkTarget = linkInfo.symLinkTarget();
+            }
+        }
         return result;
     }
 

@@ -18,12 +18,13 @@ enum class PortSource {
 struct PortResolution
 {
     // The path to open. For a configured link this is the link itself, so that a link
-    // re-pointed while the program runs takes effect at the next open.
+    // re-pointed while the program runs takes effect at the next open; a link to a network
+    // address gives the address, read from the link at each resolution.
     QString devicePath;
     PortSource source = PortSource::Default;
     // The environment variable or link that supplied the path; empty for the default.
     QString origin;
-    // Where the link points (empty unless source is ConfigLink).
+    // Where the link points (empty unless source is ConfigLink); a network address as written.
     QString linkTarget;
 };
 

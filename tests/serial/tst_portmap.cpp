@@ -112,6 +112,16 @@ void TestPortMap::resolution_data()
                                               << "-"
                                               << "/nonexistent/ttyUSB9"
                                               << "@link" << PortSource::ConfigLink;
+    // An address is no path: the link gives it as written, not resolved below the folder.
+    QTest::newRow("link to a network address") << "COM6"
+                                               << "-"
+                                               << "rfc2217://lab-pi:2217"
+                                               << "rfc2217://lab-pi:2217" << PortSource::ConfigLink;
+    QTest::newRow("variable names a network address")
+        << "COM7"
+        << "tcp://[::1]:4000"
+        << ""
+        << "tcp://[::1]:4000" << PortSource::Environment;
 }
 
 void TestPortMap::resolution()

@@ -1,9 +1,11 @@
 // What every serial port implementation owes the session, run over each of them: open and
 // close, reads with a deadline, a purge that wakes a pending read, writes in order and partial
 // when the device stalls, a closed port's writes, and the loss of the device.
+#include "serial/networkport.h"
 #include "serial/termiosport.h"
 #include "tests/support/fakeport.h"
 #include "tests/support/ptydevice.h"
+#include "tests/support/ser2netserver.h"
 
 #include <QElapsedTimer>
 #include <QtTest>
@@ -42,6 +44,29 @@ public:
 private:
     kirt::PtyDevice m_device;
     kirt::TermiosPort m_port;
+};
+
+// A pseudo-terminal served by ser2net, the port talking to ser2net over the loopback.
+class NetworkSubject final : public Subject
+{
+public:
+    NetworkSubject()
+    {
+        QString error;
+        if (!m_server.start(m_device.slavePath(), true, error))
+            qWarning("%s", qPrintable(error));
+    }
+    kirt::SerialPort& port() override { return m_port; }
+    QString path() const override { return m_server.address(); }
+    bool deviceSends(const QByteArray& bytes) override { return m_device.send(bytes); }
+    QByteArray deviceReceives(int atLeast) override { return m_device.receive(atLeast); }
+    void stall() override {} // nobody reads the master: the terminal, then the socket fill
+    void unplug() override { m_server.stop(); }
+
+private:
+    kirt::PtyDevice m_device;
+    kirt::test::Ser2netServer m_server;
+    kirt::NetworkPort m_port;
 };
 
 class FakeSubject final : public Subject
@@ -112,6 +137,10 @@ private:
         QTest::newRow("termios on a pty")
             << Maker([] { return std::make_unique<TermiosSubject>(); });
         QTest::newRow("fake") << Maker([] { return std::make_unique<FakeSubject>(); });
+        // Without ser2net the network port's own test says it was skipped.
+        if (!kirt::test::Ser2netServer::program().isEmpty())
+            QTest::newRow("rfc2217 through ser2net")
+                << Maker([] { return std::make_unique<NetworkSubject>(); });
     }
 
     // A fresh subject with its port open and configured.

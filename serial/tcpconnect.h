@@ -1,0 +1,31 @@
+#pragma once
+
+#include "serial/netaddress.h"
+#include "serial/serialport.h"
+
+#include <chrono>
+
+namespace kirt {
+
+struct TcpConnection
+{
+    int fd = -1; // non-blocking, close-on-exec; -1 when the connection failed
+    SerialStatus status;
+};
+
+// Looks the host up and connects to it, all within timeout. Nothing is sent. The socket
+// sends small writes at once and probes a quiet connection with short keep-alives, so a
+// vanished peer ends the connection within seconds rather than hours.
+TcpConnection connectTcp(const NetworkAddress& address, std::chrono::milliseconds timeout);
+
+// The keep-alive timing: the first probe after this much silence, then one every interval;
+// after ProbeCount unanswered probes, or data unacknowledged for UnackedLimit, the system
+// ends the connection.
+inline constexpr int KeepAliveIdleS = 5;
+inline constexpr int KeepAliveIntervalS = 2;
+inline constexpr int KeepAliveProbeCount = 3;
+inline constexpr unsigned UnackedLimitMs = 15000;
+// What the system may hold of our bytes on their way out.
+inline constexpr int SendBufferBytes = 64 * 1024;
+
+} // namespace kirt
