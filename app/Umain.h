@@ -133,6 +133,7 @@ public:
 
     // The device behind the port: the list to map the port from, its loss and its return.
     void SerialDeviceComboBoxClick();
+    std::optional<kirt::SerialDevice> askOtherDevice(const QString& port);
     bool waitingForDevice() const { return m_session->waitingForDevice(); }
 
     // The receive display.

@@ -3,6 +3,7 @@
 #include "app/Umain.h"
 
 #include "app/dialogs.h"
+#include "serial/netaddress.h"
 #include "serial/portmap.h"
 #include "ui_Umain.h"
 
@@ -71,6 +72,11 @@ void TFmain::refreshDevices()
             box->addItem(device.itemText(), device.path);
             box->setItemData(box->count() - 1, device.details(), Qt::ToolTipRole);
         }
+        box->addItem(QStringLiteral("Other device..."));
+        box->setItemData(box->count() - 1,
+                         QStringLiteral("A device path, or a serial port on the network: "
+                                        "rfc2217://HOST:PORT or tcp://HOST:PORT"),
+                         Qt::ToolTipRole);
     }
     watchDeviceFolders();
     showPortDevice();
@@ -85,9 +91,18 @@ void TFmain::showPortDevice()
     const bool runOnly = !m_runOnly.port.isEmpty() && port == m_runOnly.port;
     QString text = runOnly ? m_runOnly.device + QStringLiteral(" (--device, this run only)")
                            : kirt::describePort(port);
-    if (resolution && !QFileInfo::exists(resolution->devicePath))
-        text += QStringLiteral(" - not present");
-    m_ui->SerialPortDeviceLabel->setText(text);
+    const bool networked = resolution && kirt::isNetworkAddress(resolution->devicePath);
+    QString label = text;
+    if (networked) {
+        const kirt::NetworkAddressParse address = kirt::parseNetworkAddress(resolution->devicePath);
+        if (address.ok && address.address.scheme == kirt::NetworkScheme::RawTcp)
+            label = resolution->devicePath +
+                    QStringLiteral(" (raw TCP: line settings stay on the server)");
+    } else if (resolution && !QFileInfo::exists(resolution->devicePath)) {
+        label += QStringLiteral(" - not present");
+        text = label;
+    }
+    m_ui->SerialPortDeviceLabel->setText(label);
     m_ui->SerialPortDeviceLabel->setToolTip(text);
 
     QComboBox* box = m_ui->SerialDeviceComboBox;
@@ -109,15 +124,39 @@ void TFmain::showPortDevice()
 void TFmain::SerialDeviceComboBoxClick()
 {
     const int index = m_ui->SerialDeviceComboBox->currentIndex();
-    if (index >= 0 && index < m_device.devices.size()) {
-        const QString port = m_ui->SerialPortComboBox->currentText();
-        const kirt::MapResult result =
-            kirt::mapPortToDevice(port, m_device.devices[static_cast<qsizetype>(index)]);
+    const QString port = m_ui->SerialPortComboBox->currentText();
+    std::optional<kirt::SerialDevice> device;
+    if (index >= 0 && index < m_device.devices.size())
+        device = m_device.devices[static_cast<qsizetype>(index)];
+    else if (index == m_device.devices.size())
+        device = askOtherDevice(port);
+    if (device) {
+        const kirt::MapResult result = kirt::mapPortToDevice(port, *device);
         if (!result.ok)
             kirt::dialogs().error(this, QStringLiteral("Cannot map ") + port, result.reason);
     }
-    // The box and the label show what holds now, also after a refusal.
-    showPortDevice();
+    // The box and the label show what holds now, also after a refusal; a new link shows up
+    // in the list.
+    refreshDevices();
+}
+
+std::optional<kirt::SerialDevice> TFmain::askOtherDevice(const QString& port)
+{
+    const auto resolution = kirt::resolvePort(port);
+    const QString offered = resolution && resolution->source == kirt::PortSource::ConfigLink
+                                ? resolution->linkTarget
+                                : QString();
+    const std::optional<QString> typed = kirt::dialogs().askText(
+        this, QStringLiteral("Other device"),
+        QStringLiteral("Device path, rfc2217://HOST:PORT or tcp://HOST:PORT for %1:").arg(port),
+        offered);
+    if (!typed || typed->trimmed().isEmpty())
+        return std::nullopt;
+    QString refusal;
+    std::optional<kirt::SerialDevice> device = kirt::typedDevice(*typed, &refusal);
+    if (!device)
+        kirt::dialogs().error(this, QStringLiteral("Cannot map ") + port, refusal);
+    return device;
 }
 
 void TFmain::showDeviceLost(const QString& devicePath)

@@ -5,6 +5,7 @@
 #include <QFileDialog>
 #include <QGridLayout>
 #include <QInputDialog>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPrintDialog>
 #include <QPrinter>
@@ -99,6 +100,17 @@ public:
     {
         bool ok = false;
         const int answer = QInputDialog::getInt(parent, title, label, value, min, max, 1, &ok);
+        if (!ok)
+            return std::nullopt;
+        return answer;
+    }
+
+    std::optional<QString> askText(QWidget* parent, const QString& title, const QString& label,
+                                   const QString& text) override
+    {
+        bool ok = false;
+        const QString answer =
+            QInputDialog::getText(parent, title, label, QLineEdit::Normal, text, &ok);
         if (!ok)
             return std::nullopt;
         return answer;

@@ -42,6 +42,9 @@ public:
     // A whole number between min and max, value offered first. Nothing when cancelled.
     virtual std::optional<int> askInteger(QWidget* parent, const QString& title,
                                           const QString& label, int value, int min, int max) = 0;
+    // A line of text, text offered first. Nothing when cancelled.
+    virtual std::optional<QString> askText(QWidget* parent, const QString& title,
+                                           const QString& label, const QString& text) = 0;
 
     // The print set-up for printer; true when the user confirmed it.
     virtual bool print(QWidget* parent, QPrinter& printer) = 0;

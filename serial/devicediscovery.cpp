@@ -1,5 +1,6 @@
 #include "serial/devicediscovery.h"
 
+#include "serial/netaddress.h"
 #include "serial/portmap.h"
 
 #include <QDir>
@@ -12,6 +13,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace kirt {
@@ -41,8 +43,11 @@ public:
 
 DeviceSource* replacementSource = nullptr;
 
+// The node a path leads to; a network address is its own device.
 QString canonical(const QString& path)
 {
+    if (isNetworkAddress(path))
+        return path;
     return path.isEmpty() ? QString() : QFileInfo(path).canonicalFilePath();
 }
 
@@ -134,6 +139,8 @@ QList<SerialDevice> discoverDevices(const DeviceSource& source)
             device.path = node;
             if (node.startsWith(QLatin1String("/dev/pts/")))
                 device.description = QStringLiteral("pseudo-terminal");
+            else if (isNetworkAddress(node))
+                device.description = QStringLiteral("network port");
             devices << device;
             nodes << node;
             at = devices.size() - 1;
@@ -158,6 +165,37 @@ int indexOfPortDevice(const QList<SerialDevice>& devices, const QString& portNam
         if (canonical(devices[i].path) == node)
             return static_cast<int>(i);
     return -1;
+}
+
+std::optional<SerialDevice> typedDevice(const QString& text, QString* refusal)
+{
+    const QString typed = text.trimmed();
+    if (isNetworkAddress(typed)) {
+        const NetworkAddressParse parsed = parseNetworkAddress(typed);
+        if (!parsed.ok) {
+            *refusal = parsed.refusal;
+            return std::nullopt;
+        }
+        SerialDevice device;
+        device.path = networkAddressText(parsed.address);
+        return device;
+    }
+    // A link holds a relative target relative to its own folder: keep it absolute.
+    const QString path = QFileInfo(typed).absoluteFilePath();
+    struct stat info
+    {
+    };
+    if (::stat(QFile::encodeName(path).constData(), &info) != 0) {
+        *refusal = QStringLiteral("%1: %2").arg(path, systemText(errno));
+        return std::nullopt;
+    }
+    if (!S_ISCHR(info.st_mode)) {
+        *refusal = QStringLiteral("%1 is not a character device.").arg(path);
+        return std::nullopt;
+    }
+    SerialDevice device;
+    device.path = path;
+    return device;
 }
 
 MapResult mapPortToDevice(const QString& portName, const SerialDevice& device)

@@ -5,6 +5,7 @@
 #include <QStringList>
 
 #include <cstdint>
+#include <optional>
 
 namespace kirt {
 
@@ -61,6 +62,11 @@ QString resolvedDeviceNode(const QString& portName);
 
 // The index in devices of the device the port resolves to now, or -1.
 int indexOfPortDevice(const QList<SerialDevice>& devices, const QString& portName);
+
+// The device a user typed: a path to a character device (made absolute), or a network address
+// (rfc2217://HOST:PORT, tcp://HOST:PORT, written back in its usual form). Nothing, with the
+// reason in refusal, when the path is missing or no device, or the address does not parse.
+std::optional<SerialDevice> typedDevice(const QString& text, QString* refusal);
 
 struct MapResult
 {

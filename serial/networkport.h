@@ -52,6 +52,9 @@ public:
     int readChunkWithin(std::uint8_t* buffer, std::size_t capacity, std::uint32_t waitMs) override;
     std::size_t writeBytes(const std::uint8_t* bytes, std::size_t count) override;
     std::size_t writeAvailable(const std::uint8_t* bytes, std::size_t count) override;
+    // The socket: it polls writable when the connection takes more bytes.
+    int writeReadyDescriptor() const override { return m_fd; }
+    bool modemLinesMayAppear() const override { return isOpen() && telnet(); }
     void purge() override;
     void close() override;
     bool isOpen() const override;

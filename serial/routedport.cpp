@@ -123,6 +123,18 @@ ModemStatus RoutedPort::modemStatus()
     return port ? port->modemStatus() : ModemStatus{};
 }
 
+int RoutedPort::writeReadyDescriptor() const
+{
+    const auto port = current();
+    return port ? port->writeReadyDescriptor() : -1;
+}
+
+bool RoutedPort::modemLinesMayAppear() const
+{
+    const auto port = current();
+    return port && port->modemLinesMayAppear();
+}
+
 bool RoutedPort::deviceLost() const
 {
     const auto port = current();

@@ -25,6 +25,8 @@ public:
     int readChunkWithin(std::uint8_t* buffer, std::size_t capacity, std::uint32_t waitMs) override;
     std::size_t writeBytes(const std::uint8_t* bytes, std::size_t count) override;
     std::size_t writeAvailable(const std::uint8_t* bytes, std::size_t count) override;
+    int writeReadyDescriptor() const override;
+    bool modemLinesMayAppear() const override;
     void purge() override;
     void close() override;
     bool isOpen() const override;

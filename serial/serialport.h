@@ -82,6 +82,9 @@ public:
     // A descriptor that polls writable when the device takes more bytes, so a writer can wait
     // for it rather than try again on a timer; -1 when there is none.
     virtual int writeReadyDescriptor() const { return -1; }
+    // The input lines may be reported some time after the open (a network server tells them
+    // when it likes), so a modemStatus() without lines is not final.
+    virtual bool modemLinesMayAppear() const { return false; }
     // One byte, as the device takes it. False when the byte was not written.
     bool writeByte(std::uint8_t byte) { return writeBytes(&byte, 1) == 1; }
 

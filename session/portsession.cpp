@@ -1,7 +1,10 @@
 #include "session/portsession.h"
 
+#include "serial/netaddress.h"
+
 #include <QFileInfo>
 #include <QSocketNotifier>
+#include <QThread>
 #include <QTimer>
 
 #include <new>
@@ -33,6 +36,29 @@ SerialStatus refusal(const QString& reason)
     status.error = SerialError::SetStateFailed;
     status.reason = reason;
     return status;
+}
+
+// One sequence for the open and the reconnect: open, read the state, apply the line settings
+// (which clears DTR and RTS), then raise the lines that are switched on.
+OpenResult openDevice(SerialPort& port, const QString& devicePath, const ComSettings& settings,
+                      bool dtr, bool rts, const QString& settingsRefusal = {})
+{
+    SerialStatus status = port.open(devicePath);
+    if (!status.ok())
+        return {OpenResult::Step::Open, status};
+    status = port.readState();
+    if (!status.ok())
+        return {OpenResult::Step::ReadState, status};
+    if (!settingsRefusal.isEmpty())
+        return {OpenResult::Step::ApplyState, refusal(settingsRefusal)};
+    status = port.applyState(settings);
+    if (status.ok() && dtr)
+        status = port.setModemLine(ModemLine::Dtr, true);
+    if (status.ok() && rts)
+        status = port.setModemLine(ModemLine::Rts, true);
+    if (!status.ok())
+        return {OpenResult::Step::ApplyState, status};
+    return {};
 }
 
 } // namespace
@@ -80,7 +106,8 @@ OpenResult PortSession::open(const OpenRequest& request)
     m_dtr = request.dtr;
     m_rts = request.rts;
     std::shared_ptr<SerialPort> port = makePort();
-    result = openDevice(*port, resolution->devicePath, request.settingsRefusal);
+    result = openDevice(*port, resolution->devicePath, m_settings, m_dtr, m_rts,
+                        request.settingsRefusal);
     if (!result.ok()) {
         port->close();
         return result;
@@ -90,36 +117,13 @@ OpenResult PortSession::open(const OpenRequest& request)
     m_open = true;
     m_txDropped = 0;
     start(std::move(port), resolution->devicePath, namedDevice(*resolution));
-    m_identity = identifyDevice(m_node);
+    m_identity = m_networked ? DeviceIdentity{} : identifyDevice(m_node);
     return result;
 }
 
 std::shared_ptr<SerialPort> PortSession::makePort() const
 {
     return m_factory ? m_factory() : systemPortFactory()();
-}
-
-OpenResult PortSession::openDevice(SerialPort& port, const QString& devicePath,
-                                   const QString& settingsRefusal) const
-{
-    // One sequence for the open and the reconnect: open, read the state, apply the line
-    // settings (which clears DTR and RTS), then raise the lines that are switched on.
-    SerialStatus status = port.open(devicePath);
-    if (!status.ok())
-        return {OpenResult::Step::Open, status};
-    status = port.readState();
-    if (!status.ok())
-        return {OpenResult::Step::ReadState, status};
-    if (!settingsRefusal.isEmpty())
-        return {OpenResult::Step::ApplyState, refusal(settingsRefusal)};
-    status = port.applyState(m_settings);
-    if (status.ok() && m_dtr)
-        status = port.setModemLine(ModemLine::Dtr, true);
-    if (status.ok() && m_rts)
-        status = port.setModemLine(ModemLine::Rts, true);
-    if (!status.ok())
-        return {OpenResult::Step::ApplyState, status};
-    return {};
 }
 
 void PortSession::start(std::shared_ptr<SerialPort> port, const QString& devicePath,
@@ -134,7 +138,8 @@ void PortSession::start(std::shared_ptr<SerialPort> port, const QString& deviceP
         connect(m_txReady, &QSocketNotifier::activated, this, &PortSession::drainWrites);
     }
     m_devicePath = namedPath;
-    m_node = QFileInfo(devicePath).canonicalFilePath();
+    m_networked = isNetworkAddress(devicePath);
+    m_node = m_networked ? devicePath : QFileInfo(devicePath).canonicalFilePath();
     // The thread starts only now, so it never sees a half-configured port.
     m_thread = new TReceiveComThread(m_port, *this, *this, m_rxEnabled);
     // One question a poll: far cheaper than a thread blocked in the driver, and quick enough
@@ -142,7 +147,7 @@ void PortSession::start(std::shared_ptr<SerialPort> port, const QString& deviceP
     const ModemStatus status = m_port->modemStatus();
     m_modemStatus = status;
     emit modemStatusChanged(status);
-    if (status.available)
+    if (status.available || m_port->modemLinesMayAppear())
         m_modemPoll->start();
 }
 
@@ -156,6 +161,7 @@ void PortSession::stopThread()
 
 void PortSession::close()
 {
+    ++m_generation;
     m_retry->stop();
     m_lost = false;
     stopThread();
@@ -295,7 +301,7 @@ void PortSession::pollModemStatus()
         return;
     }
     const ModemStatus status = m_port->modemStatus();
-    if (!status.available)
+    if (!status.available && !m_port->modemLinesMayAppear())
         m_modemPoll->stop();
     setModemStatus(status);
 }
@@ -312,7 +318,7 @@ void PortSession::checkDevice()
 {
     if (m_lost)
         retry();
-    else if (deviceOpen() && !QFileInfo::exists(m_node))
+    else if (deviceOpen() && !m_networked && !QFileInfo::exists(m_node))
         loseDevice(); // the node went while nothing was read
 }
 
@@ -338,7 +344,7 @@ void PortSession::loseDevice()
     }
     setModemStatus({});
     emit lost(m_devicePath);
-    m_retry->start();
+    m_retry->start(m_networked ? NetworkRetryMs : RetryMs);
 }
 
 bool PortSession::sameDevice(const PortResolution& resolution) const
@@ -366,17 +372,21 @@ bool PortSession::sameDevice(const PortResolution& resolution) const
 void PortSession::retry()
 {
     // The old thread ends by itself once it sees its port closed; its successor waits for it.
-    if (!m_lost || (m_thread && m_thread->isRunning()))
+    if (!m_lost || m_attempting || (m_thread && m_thread->isRunning()))
         return;
     const auto resolution = resolvePort(m_portName);
     // A mapping that went away falls back to the kernel's port, which is another device.
-    if (!resolution || !QFileInfo::exists(resolution->devicePath) ||
-        (m_mapped && resolution->source == PortSource::Default))
+    if (!resolution || (m_mapped && resolution->source == PortSource::Default))
         return;
-    if (!sameDevice(*resolution))
+    // An address is the device itself: whatever answers there now is the port.
+    if (isNetworkAddress(resolution->devicePath)) {
+        reconnectInBackground(*resolution);
+        return;
+    }
+    if (!QFileInfo::exists(resolution->devicePath) || !sameDevice(*resolution))
         return;
     std::shared_ptr<SerialPort> port = makePort();
-    if (!openDevice(*port, resolution->devicePath).ok()) {
+    if (!openDevice(*port, resolution->devicePath, m_settings, m_dtr, m_rts).ok()) {
         port->close(); // not ready yet (still being set up, busy): the next attempt may do
         return;
     }
@@ -384,6 +394,34 @@ void PortSession::retry()
     m_retry->stop();
     start(std::move(port), resolution->devicePath, namedDevice(*resolution));
     emit reconnected(m_devicePath);
+}
+
+void PortSession::reconnectInBackground(const PortResolution& resolution)
+{
+    m_attempting = true;
+    const std::uint64_t generation = m_generation;
+    std::shared_ptr<SerialPort> port = makePort();
+    auto outcome = std::make_shared<OpenResult>();
+    const QString path = resolution.devicePath;
+    QThread* attempt =
+        QThread::create([port, path, outcome, settings = m_settings, dtr = m_dtr, rts = m_rts] {
+            *outcome = openDevice(*port, path, settings, dtr, rts);
+        });
+    // Not a child: a session that goes first must not take a running thread with it.
+    connect(attempt, &QThread::finished, attempt, &QObject::deleteLater);
+    connect(attempt, &QThread::finished, this,
+            [this, port, outcome, generation, path, named = namedDevice(resolution)] {
+                m_attempting = false;
+                if (generation != m_generation || !m_lost || !outcome->ok()) {
+                    port->close(); // closed meanwhile, or nobody there yet
+                    return;
+                }
+                m_lost = false;
+                m_retry->stop();
+                start(port, path, named);
+                emit reconnected(m_devicePath);
+            });
+    attempt->start();
 }
 
 void PortSession::RxHandOverBegins()

@@ -55,6 +55,8 @@ struct OpenResult
 // device with an identity (a persistent by-id name, or USB ids and serial number) is taken
 // again only with the same identity; one without (a pseudo-terminal, whose number the system
 // gives to the next program that asks) only through a port-map link made anew after the loss.
+// A network address names its device: the session connects to it again once a second, off
+// this thread, since a far host may take seconds to answer.
 class PortSession final : public QObject, private RxSink
 {
     Q_OBJECT
@@ -125,6 +127,7 @@ public:
     static constexpr std::size_t TxQueueLimit = 1u << 20;
     static constexpr int TxDrainMs = 2;
     static constexpr int RetryMs = 300;
+    static constexpr int NetworkRetryMs = 1000;
     static constexpr int ModemStatusPollMs = 20;
 
 signals:
@@ -146,13 +149,12 @@ private:
     void deviceLost() override;
 
     std::shared_ptr<SerialPort> makePort() const;
-    OpenResult openDevice(SerialPort& port, const QString& devicePath,
-                          const QString& settingsRefusal = {}) const;
     void start(std::shared_ptr<SerialPort> port, const QString& devicePath,
                const QString& namedPath);
     void stopThread();
     void loseDevice();
     void retry();
+    void reconnectInBackground(const PortResolution& resolution);
     bool sameDevice(const PortResolution& resolution) const;
     void writeNow(const std::uint8_t* bytes, std::size_t count);
     void drainWrites();
@@ -173,7 +175,8 @@ private:
     bool m_dtr = false;
     bool m_rts = false;
     QString m_devicePath; // as the user named it
-    QString m_node;       // the device node, links followed
+    QString m_node;       // the device node, links followed; a network address as it is
+    bool m_networked = false;
     bool m_mapped = false;
     DeviceIdentity m_identity;
     // The port's mapping as it was when the device went: the variable's path, or the link.
@@ -195,6 +198,8 @@ private:
     QSocketNotifier* m_txReady = nullptr; // the device takes more bytes
 
     QTimer* m_retry = nullptr;
+    bool m_attempting = false;      // a network reconnect runs on its own thread
+    std::uint64_t m_generation = 0; // a close makes a running attempt's result stale
     QTimer* m_modemPoll = nullptr;
     ModemStatus m_modemStatus;
 };

@@ -4,6 +4,7 @@
 #include "tests/support/cputime.h"
 #include "tests/support/fakedevices.h"
 #include "tests/support/files.h"
+#include "tests/support/ser2netserver.h"
 #include "tests/support/windowfixture.h"
 #include "ui/receivedisplay.h"
 
@@ -26,6 +27,7 @@ private slots:
     void choosingADeviceMapsThePort();
     void lostDeviceIsWaitedForAndReopened();
     void comWhileLostStopsWaiting();
+    void networkPortLostAndReconnected();
 };
 
 void TestDevice::choosingADeviceMapsThePort()
@@ -43,9 +45,10 @@ void TestDevice::choosingADeviceMapsThePort()
 
     auto* box = f.find<QComboBox>(QStringLiteral("SerialDeviceComboBox"));
     auto* label = f.find<QLabel>(QStringLiteral("SerialPortDeviceLabel"));
-    QCOMPARE(box->count(), 2);
+    QCOMPARE(box->count(), 3);
     QCOMPARE(box->itemText(0), acm);
     QCOMPARE(box->itemText(1), usb + QStringLiteral("  FT232R USB UART  A50285BI"));
+    QCOMPARE(box->itemText(2), QStringLiteral("Other device..."));
 
     // A dangling link: no item is current, the label says so; typing picks nothing.
     f.choose(QStringLiteral("SerialPortComboBox"), 2);
@@ -78,6 +81,36 @@ void TestDevice::choosingADeviceMapsThePort()
     QCOMPARE(f.answers.errors, QStringList{QStringLiteral("Cannot map COM4")});
     QVERIFY(!QFileInfo(linkOf(QStringLiteral("COM4"))).isSymLink());
     QVERIFY(box->isEnabled());
+
+    // Other device: a bad address, a file that is no device and a missing path are refused
+    // with their reason and change nothing; a good address is linked, listed and shown.
+    f.choose(QStringLiteral("SerialPortComboBox"), 4); // COM5, unmapped
+    const QString com5 = linkOf(QStringLiteral("COM5"));
+    const QString other = QStringLiteral("Other device...");
+    f.answers.texts = {QStringLiteral("rfc2217://:4000"), QStringLiteral("tcp://rack:70000"),
+                       QFileInfo(com5).path() + QStringLiteral("/COM4"),
+                       QStringLiteral("/dev/kirt-none"), QStringLiteral("rfc2217://rack7:4001")};
+    f.answers.errors.clear();
+    f.answers.details.clear();
+    for (int i = 0; i < 4; ++i)
+        f.choose(QStringLiteral("SerialDeviceComboBox"), box->findText(other));
+    QCOMPARE(f.answers.errors.size(), 4);
+    QVERIFY(f.answers.details[0].contains(QStringLiteral("host")));
+    QVERIFY(f.answers.details[1].contains(QStringLiteral("70000")));
+    QVERIFY(f.answers.details[2].contains(QStringLiteral("not a character device")));
+    QVERIFY(f.answers.details[3].contains(QStringLiteral("No such file")));
+    QVERIFY(!QFileInfo(com5).isSymLink());
+    QCOMPARE(f.answers.textsOffered.last(), QString()); // unmapped: nothing offered
+    f.choose(QStringLiteral("SerialDeviceComboBox"), box->findText(other));
+    QCOMPARE(kirt::resolvePort(QStringLiteral("COM5"))->devicePath,
+             QStringLiteral("rfc2217://rack7:4001"));
+    QCOMPARE(box->currentText(), QStringLiteral("rfc2217://rack7:4001  network port"));
+    QVERIFY(label->text().startsWith(QStringLiteral("rfc2217://rack7:4001 (link ")));
+    f.answers.texts = {QStringLiteral("tcp://[::1]:4002")};
+    f.choose(QStringLiteral("SerialDeviceComboBox"), box->findText(other));
+    QCOMPARE(f.answers.textsOffered.last(), QStringLiteral("rfc2217://rack7:4001"));
+    QCOMPARE(label->text(),
+             QStringLiteral("tcp://[::1]:4002 (raw TCP: line settings stay on the server)"));
 
     qputenv("KIRT_COM6", "/dev/null");
     f.choose(QStringLiteral("SerialPortComboBox"), 5);
@@ -158,4 +191,41 @@ void TestDevice::comWhileLostStopsWaiting()
 }
 
 QTEST_MAIN(TestDevice)
+void TestDevice::networkPortLostAndReconnected()
+{
+    if (kirt::test::Ser2netServer::program().isEmpty())
+        QSKIP("ser2net is not installed (apt-get install ser2net)");
+    PtyDevice device(2); // behind ser2net; COM1 names the server
+    kirt::test::Ser2netServer server;
+    QString error;
+    QVERIFY2(server.start(device.slavePath(), true, error), qPrintable(error));
+    const QString address = server.address();
+    qputenv("KIRT_COM1", address.toUtf8());
+    WindowFixture f;
+    f.showWithDisplayFormat(1);
+    auto* state = f.find<QLabel>(QStringLiteral("DeviceStateLabel"));
+    QCOMPARE(f.find<QLabel>(QStringLiteral("SerialPortDeviceLabel"))->text(),
+             address + QStringLiteral(" (KIRT_COM1)"));
+    QVERIFY(f.openPort());
+    QVERIFY(device.send("before\r\n"));
+    QVERIFY(PtyDevice::waitUntil([&] { return f.display()->displayText().contains("before"); }));
+
+    server.stop();
+    QElapsedTimer clock;
+    clock.start();
+    QVERIFY(PtyDevice::waitUntil([&] { return state->isVisible(); }, 2000));
+    QCOMPARE(state->text(),
+             QStringLiteral(" Device lost: ") + address + QStringLiteral(" - waiting for it"));
+    QVERIFY(f.window().portOpen());
+
+    QVERIFY2(server.start(device.slavePath(), true, error, server.port()), qPrintable(error));
+    QVERIFY(PtyDevice::waitUntil(
+        [&] { return state->text().startsWith(QStringLiteral(" Reconnected")); }, 3000));
+    QCOMPARE(state->text(), QStringLiteral(" Reconnected: ") + address);
+    QVERIFY(device.send("after\r\n"));
+    QVERIFY(PtyDevice::waitUntil([&] { return f.display()->displayText().contains("after"); }));
+    f.click(QStringLiteral("COM_BitBtn"));
+    qunsetenv("KIRT_COM1");
+}
+
 #include "tst_device.moc"

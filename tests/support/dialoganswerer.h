@@ -18,7 +18,7 @@ namespace kirt::test {
 // cancel); the open dialog's read-only box ends as `openReadOnly`. Number questions take their
 // answers from `integers` (nothing, or an empty queue, is a cancel). The print set-up takes its
 // answers from `printFiles`: a path confirms it and sends the job to that PDF file, an empty
-// string or an empty queue cancels.
+// string or an empty queue cancels. Text questions take their answers from `texts`.
 class DialogAnswerer final : public kirt::UserDialogs
 {
 public:
@@ -79,6 +79,17 @@ public:
             return std::nullopt;
         return answer;
     }
+    std::optional<QString> askText(QWidget*, const QString&, const QString& label,
+                                   const QString& text) override
+    {
+        textQuestions << label;
+        textsOffered << text;
+        if (texts.empty())
+            return std::nullopt;
+        const QString answer = texts.front();
+        texts.pop_front();
+        return answer;
+    }
     bool print(QWidget*, QPrinter& printer) override
     {
         printJobNames << printer.docName();
@@ -110,6 +121,10 @@ public:
     QStringList integerQuestions;
     QList<std::pair<int, int>> integerRanges;
     std::deque<std::optional<int>> integers;
+
+    QStringList textQuestions;
+    QStringList textsOffered;
+    std::deque<QString> texts; // an empty queue is a cancel
 
     QStringList printJobNames;
     std::deque<QString> printFiles;

@@ -34,11 +34,12 @@ public:
     }
 
     // Starts serving and returns once it listens; false with the reason in error otherwise.
-    bool start(const QString& devicePath, bool rfc2217, QString& error)
+    // A server started again keeps its port unless told another.
+    bool start(const QString& devicePath, bool rfc2217, QString& error, quint16 port = 0)
     {
         stop();
         m_rfc2217 = rfc2217;
-        m_port = freePort();
+        m_port = port != 0 ? port : freePort();
         if (m_port == 0 || !m_dir.isValid()) {
             error = QStringLiteral("no free loopback port or no temporary folder");
             return false;
@@ -83,6 +84,7 @@ public:
         return true;
     }
 
+    quint16 port() const { return m_port; }
     QString address() const
     {
         return QStringLiteral("%1://127.0.0.1:%2")
