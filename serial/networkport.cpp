@@ -85,6 +85,7 @@ SerialStatus NetworkPort::open(const QString& devicePath)
         m_negotiation = {};
         m_replies = {};
         m_modemState.reset();
+        m_hasLines = false;
     }
     m_closing.store(false);
     m_lost.store(false);
@@ -312,10 +313,12 @@ std::size_t NetworkPort::decodeLocked(std::uint8_t* bytes, std::size_t count)
             }
             case telnet::Event::Kind::Subnegotiation:
                 if (const auto reply = telnet::comReply(event)) {
-                    if (reply->command == ComCommand::NotifyModemState)
+                    if (reply->command == ComCommand::NotifyModemState) {
                         m_modemState = static_cast<std::uint8_t>(reply->value);
-                    else
+                    } else {
+                        m_hasLines = m_hasLines || telnet::showsModemLines(*reply);
                         telnet::recordReply(m_replies, *reply);
+                    }
                 }
                 break;
             case telnet::Event::Kind::Command:
@@ -564,8 +567,8 @@ ModemStatus NetworkPort::modemStatus()
     if (!isOpen() || !telnet())
         return result;
     const std::lock_guard lock(m_stateMutex);
-    // Only a server that reports the lines has them to show.
-    if (!m_modemState)
+    // Only a server that reports the lines and answers for them has them to show.
+    if (!m_modemState || !m_hasLines)
         return result;
     const std::uint8_t bits = *m_modemState;
     result.available = true;

@@ -122,6 +122,7 @@ private:
     telnet::Negotiation m_negotiation;
     telnet::ComReplies m_replies{};
     std::optional<std::uint8_t> m_modemState;
+    bool m_hasLines = false; // the server answered a line command
 };
 
 } // namespace kirt

@@ -97,4 +97,13 @@ void recordReply(ComReplies& replies, const ComReply& reply)
         replies[slot(reply.command)] = reply.value;
 }
 
+bool showsModemLines(const ComReply& reply)
+{
+    if (reply.command == ComCommand::SetModemStateMask)
+        return true;
+    return reply.command == ComCommand::SetControl &&
+           reply.value >= static_cast<std::uint32_t>(ComControl::DtrOn) &&
+           reply.value <= static_cast<std::uint32_t>(ComControl::RtsOff);
+}
+
 } // namespace kirt::telnet

@@ -37,4 +37,8 @@ QString settingsRefusal(const ComSettings& settings, const ComReplies& replies);
 // line and break commands share its code.
 void recordReply(ComReplies& replies, const ComReply& reply);
 
+// A reply to a DTR or RTS command or to the modem-state mask: the far port has modem lines.
+// ser2net over a pseudo-terminal answers none of these, though it reports a modem state.
+bool showsModemLines(const ComReply& reply);
+
 } // namespace kirt::telnet

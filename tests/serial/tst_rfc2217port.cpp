@@ -338,6 +338,13 @@ void TestRfc2217Port::settingsReachTheDevice()
     const bool stick = settings.parity == 3 || settings.parity == 4;
     QCOMPARE((state.c_cflag & PARODD) != 0, odd);
     QCOMPARE((state.c_cflag & CMSPAR) != 0, stick);
+
+    // ser2net reports a modem state for a pseudo-terminal but answers no line command: the
+    // port has no modem lines, as a local pseudo-terminal.
+    std::uint8_t buffer[64];
+    PtyDevice::waitUntil([&] { return rig.port.readChunkWithin(buffer, sizeof buffer, 50) < 0; },
+                         300);
+    QVERIFY(!rig.port.modemStatus().available);
 }
 
 void TestRfc2217Port::settingsTheServerDoesNotTakeFail_data()
