@@ -1,13 +1,16 @@
 // Auto-response latency at the device end: from writing the last byte of a request to reading
 // the first byte of the response, over 1000 requests at the default read time-out, on a quiet
-// line and under a background stream. Prints its figures; asserts nothing.
+// line and under a background stream; through a local pseudo-terminal, then over RFC 2217 to a
+// ser2net on loopback serving one. Prints its figures; asserts nothing.
 #include "app/Umain.h"
 #include "tests/support/controls.h"
 #include "tests/support/dialoganswerer.h"
 #include "tests/support/ptydevice.h"
+#include "tests/support/ser2netserver.h"
 #include "tests/support/tempsettings.h"
 
 #include <QApplication>
+#include <QEventLoop>
 #include <QTimer>
 
 #include <algorithm>
@@ -108,6 +111,29 @@ Figures measure(int fd, int requests, int backgroundRate)
     return summarise(std::move(latencies), lost);
 }
 
+// Both runs on the device's master, while this thread serves the window.
+void measureAll(TFmain& window, int fd, int requests, const char* where)
+{
+    std::printf("Response latency at the device end, %s, %d requests, read time-out %u ms:\n",
+                where, requests, window.comSettings().readTimeoutMs);
+    const int runs[] = {0, 5000};
+    std::vector<Figures> results;
+    QEventLoop loop;
+    std::thread worker([&] {
+        for (int rate : runs)
+            results.push_back(measure(fd, requests, rate));
+        QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
+    });
+    loop.exec();
+    worker.join();
+    for (std::size_t i = 0; i < results.size(); ++i) {
+        const Figures& f = results[i];
+        std::printf("  %-32s median %7.0f us   p99 %7.0f us   worst %7.0f us   unanswered %d\n",
+                    runs[i] == 0 ? "quiet line" : "background 5,000 bytes/s", f.median, f.p99,
+                    f.worst, f.lost);
+    }
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
@@ -126,23 +152,46 @@ int main(int argc, char* argv[])
         std::printf("could not open the pseudo-terminal\n");
         return 1;
     }
-    std::printf("Response latency at the device end, %d requests, read time-out %u ms:\n", requests,
-                window.comSettings().readTimeoutMs);
-    const int runs[] = {0, 5000};
-    std::vector<Figures> results;
-    std::thread worker([&] {
-        for (int rate : runs)
-            results.push_back(measure(device.masterFd(), requests, rate));
-        QMetaObject::invokeMethod(&app, &QCoreApplication::quit, Qt::QueuedConnection);
-    });
-    QApplication::exec();
-    worker.join();
-    for (std::size_t i = 0; i < results.size(); ++i) {
-        const Figures& f = results[i];
-        std::printf("  %-32s median %7.0f us   p99 %7.0f us   worst %7.0f us   unanswered %d\n",
-                    runs[i] == 0 ? "quiet line" : "background 5,000 bytes/s", f.median, f.p99,
-                    f.worst, f.lost);
+    measureAll(window, device.masterFd(), requests, "local pseudo-terminal");
+    window.COM_BitBtnClick();
+
+    // COM2: ser2net serving another pseudo-terminal, reached over RFC 2217 on loopback.
+    kirt::PtyDevice served(3);
+    kirt::test::Ser2netServer server;
+    QString error;
+    if (kirt::test::Ser2netServer::program().isEmpty() ||
+        !server.start(served.slavePath(), true, error)) {
+        std::printf("\nno RFC 2217 run: ser2net %s\n",
+                    error.isEmpty() ? "is not installed" : qPrintable(error));
+        return 0;
     }
+    qputenv("KIRT_COM2", server.address().toUtf8());
+    kirt::test::choose(&window, "SerialPortComboBox", 1);
+    window.COM_BitBtnClick();
+    if (!window.portOpen()) {
+        std::printf("\ncould not open %s\n", qPrintable(server.address()));
+        return 1;
+    }
+    std::printf("\n");
+    measureAll(window, served.masterFd(), requests,
+               "RFC 2217 to ser2net on loopback serving a pseudo-terminal (its default "
+               "character delay)");
+    window.COM_BitBtnClick();
+
+    server.charDelay = false;
+    if (!server.start(served.slavePath(), true, error)) {
+        std::printf("\nser2net did not start again: %s\n", qPrintable(error));
+        return 1;
+    }
+    qputenv("KIRT_COM2", server.address().toUtf8());
+    window.COM_BitBtnClick();
+    if (!window.portOpen()) {
+        std::printf("\ncould not open %s\n", qPrintable(server.address()));
+        return 1;
+    }
+    std::printf("\n");
+    measureAll(window, served.masterFd(), requests,
+               "the same, ser2net's character delay off (chardelay: false)");
     window.COM_BitBtnClick();
     return 0;
 }

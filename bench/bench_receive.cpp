@@ -2,16 +2,18 @@
 // pseudo-terminal that is displayed and echoed with no byte lost, plain and with the log on and
 // two rules tried on every byte; a 1 MiB burst; CPU on a quiet line; resident memory. Prints its
 // figures; asserts nothing.
-//   bench_receive [seconds-per-rate [idle | burst | stamps | rate]]
+//   bench_receive [seconds-per-rate [idle | burst | stamps | network | rate]]
 //     default 5 s; "idle": the quiet line only; "burst": the 1 MiB burst only; "stamps": the
-//     ladder with and without stamps and gap rows, and a search; a rate in bytes/s: that paced
-//     run only
+//     ladder with and without stamps and gap rows, and a search; "network": the ladder through
+//     the local pseudo-terminal, then over RFC 2217 to a ser2net on loopback serving one; a
+//     rate in bytes/s: that paced run only
 #include "app/Umain.h"
 #include "session/portsession.h"
 #include "tests/support/controls.h"
 #include "tests/support/cputime.h"
 #include "tests/support/dialoganswerer.h"
 #include "tests/support/ptydevice.h"
+#include "tests/support/ser2netserver.h"
 #include "tests/support/tempsettings.h"
 #include "ui/caretblink.h"
 #include "ui/receivedisplay.h"
@@ -370,6 +372,35 @@ void quietLine(const QByteArray& what)
 
 } // namespace
 
+// The ladder again with COM2 leading to ser2net on loopback, which serves a pseudo-terminal of
+// its own: the device end writes to that one's master, Kirt reads and echoes over RFC 2217.
+void networkLadder(TFmain& window, int seconds)
+{
+    kirt::PtyDevice served(3);
+    kirt::test::Ser2netServer server;
+    QString error;
+    if (kirt::test::Ser2netServer::program().isEmpty() ||
+        !server.start(served.slavePath(), true, error)) {
+        std::printf("\nNo RFC 2217 ladder: ser2net %s\n",
+                    error.isEmpty() ? "is not installed" : qPrintable(error));
+        return;
+    }
+    qputenv("KIRT_COM2", server.address().toUtf8());
+    if (window.portOpen())
+        window.COM_BitBtnClick();
+    choose(&window, "SerialPortComboBox", 1);
+    window.COM_BitBtnClick();
+    std::printf("\nThe same ladder over RFC 2217 (%s, ser2net serving a pseudo-terminal):\n",
+                qPrintable(server.address()));
+    if (!window.portOpen()) {
+        std::printf("  could not open it\n");
+        return;
+    }
+    ladder(window, served, seconds);
+    window.COM_BitBtnClick();
+    choose(&window, "SerialPortComboBox", 0);
+}
+
 int main(int argc, char* argv[])
 {
     qputenv("QT_QPA_PLATFORM", "offscreen");
@@ -380,15 +411,17 @@ int main(int argc, char* argv[])
     const bool idleOnly = argc > 2 && QByteArray(argv[2]) == "idle";
     const bool burstOnly = argc > 2 && QByteArray(argv[2]) == "burst";
     const bool stampsOnly = argc > 2 && QByteArray(argv[2]) == "stamps";
-    const long long oneRate =
-        argc > 2 && !idleOnly && !burstOnly && !stampsOnly ? QByteArray(argv[2]).toLongLong() : 0;
+    const bool networkOnly = argc > 2 && QByteArray(argv[2]) == "network";
+    const long long oneRate = argc > 2 && !idleOnly && !burstOnly && !stampsOnly && !networkOnly
+                                  ? QByteArray(argv[2]).toLongLong()
+                                  : 0;
 
     std::printf("Display step, median microseconds per byte (hand-over + display):\n");
     const Config configs[] = {{"HEX, Default", 0, false},
                               {"ASC, Default", 1, false},
                               {"HEX, 5000 rows, vertical", 0, true},
                               {"ASC, 5000 rows, vertical", 1, true}};
-    const bool stepsToo = !idleOnly && !burstOnly && oneRate == 0;
+    const bool stepsToo = !idleOnly && !burstOnly && !networkOnly && oneRate == 0;
     for (const Config& c : stepsToo ? std::span(configs) : std::span<const Config>()) {
         TFmain window;
         window.show();
@@ -429,6 +462,11 @@ int main(int argc, char* argv[])
     }
     if (stampsOnly) {
         stampedLadder(window, device, seconds);
+        return 0;
+    }
+    if (networkOnly) {
+        ladder(window, device, seconds);
+        networkLadder(window, seconds);
         return 0;
     }
     if (!idleOnly && !burstOnly)

@@ -8,6 +8,8 @@
 #include <cstring>
 
 #include <linux/sockios.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/ioctl.h>
@@ -236,6 +238,11 @@ int NetworkPort::receiveLocked(std::uint8_t* out, std::size_t capacity, Clock::t
         if ((watched[0].revents & (POLLIN | POLLHUP | POLLERR)) != 0) {
             const ssize_t got = ::recv(m_fd, out, capacity, MSG_DONTWAIT);
             if (got > 0) {
+                // Acknowledged at once: a server that holds its next small segment until the
+                // last is acknowledged (Nagle) would otherwise wait for our delayed ACK, up to
+                // 40 ms, and a request from the device with it. The option does not stick.
+                const int quick = 1;
+                ::setsockopt(m_fd, IPPROTO_TCP, TCP_QUICKACK, &quick, sizeof quick);
                 m_lastHeard = Clock::now();
                 m_probeSentAt.reset();
                 const std::size_t count = static_cast<std::size_t>(got);

@@ -55,10 +55,12 @@ public:
                                   "  accepter: %1tcp,127.0.0.1,%2\n"
                                   "  connector: serialdev,%3,9600n81,local\n"
                                   "  options:\n"
-                                  "    kickolduser: true\n")
+                                  "    kickolduser: true\n"
+                                  "    chardelay: %4\n")
                        .arg(rfc2217 ? QStringLiteral("telnet(rfc2217),") : QString())
                        .arg(m_port)
                        .arg(devicePath)
+                       .arg(charDelay ? QStringLiteral("true") : QStringLiteral("false"))
                        .toUtf8());
         file.close();
         // In the foreground, no lock files, its pid file out of the system's way.
@@ -83,6 +85,10 @@ public:
         }
         return true;
     }
+
+    // ser2net's default: it waits a few character times for more bytes before it sends what
+    // the device gave, which adds milliseconds to every answer. Off: it sends at once.
+    bool charDelay = true;
 
     quint16 port() const { return m_port; }
     QString address() const
