@@ -14,7 +14,8 @@ const char Usage[] = R"(Usage: kirt [options]
 Serial-port terminal for testing devices on a COM port.
 
   --port COMn        select the port COM1..COM30
-  --device PATH      use the device PATH for that port (or COM1) in this run only
+  --device PATH      use the device PATH for that port (or COM1) in this run only;
+                     PATH may be rfc2217://HOST:PORT or tcp://HOST:PORT
   --baud N           select the baud rate N: %1
   --open             open the port at start
   --workbench FILE   open a workbench file (.kirt) at start

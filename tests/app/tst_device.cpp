@@ -225,6 +225,14 @@ void TestDevice::networkPortLostAndReconnected()
     QVERIFY(device.send("after\r\n"));
     QVERIFY(PtyDevice::waitUntil([&] { return f.display()->displayText().contains("after"); }));
     f.click(QStringLiteral("COM_BitBtn"));
+
+    // Nobody listening: the open fails and says why.
+    server.stop();
+    f.click(QStringLiteral("COM_BitBtn"));
+    QVERIFY(!f.window().portOpen());
+    QCOMPARE(f.answers.errors.value(0), QStringLiteral("Error Opening COM1"));
+    QVERIFY2(f.answers.details.value(0).contains(QStringLiteral("refused")),
+             qPrintable(f.answers.details.value(0)));
     qunsetenv("KIRT_COM1");
 }
 
