@@ -3,9 +3,12 @@
 
 #include "app/dialogs.h"
 #include "display/displaytables.h"
+#include "serial/netaddress.h"
+#include "serial/portmap.h"
 #include "ui/receivedisplay.h"
 #include "ui_Umain.h"
 
+#include <QGuiApplication>
 #include <QTimer>
 
 namespace {
@@ -109,7 +112,14 @@ bool TFmain::OpenComPort(const QString& portName)
     request.dtr = m_ui->DTRButton->isChecked();
     request.rts = m_ui->RTSButton->isChecked();
     request.settingsRefusal = lineSettingsRefusal();
+    // A far host may take seconds to answer (at most 5 s to connect, 2 s for each answer).
+    const auto target = kirt::resolvePort(portName);
+    const bool networked = target && kirt::isNetworkAddress(target->devicePath);
+    if (networked)
+        QGuiApplication::setOverrideCursor(Qt::WaitCursor);
     const kirt::OpenResult result = m_session->open(request);
+    if (networked)
+        QGuiApplication::restoreOverrideCursor();
     switch (result.failed) {
     case kirt::OpenResult::Step::None:
         m_ui->TxDroppedLabel->hide(); // counted from this opening on
