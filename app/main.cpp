@@ -2,6 +2,7 @@
 #include "app/Umain.h"
 #include "app/dialogs.h"
 #include "app/logic/commandline.h"
+#include "script/headless.h"
 
 #include <QApplication>
 
@@ -21,6 +22,13 @@ int main(int argc, char* argv[])
     }
     const kirt::StartOptions& options = *parsed.options;
     kirt::mapDeviceForThisRun(options);
+
+    if (!options.script.isEmpty()) {
+        // No display and no widget: a test run on a bench machine or in CI.
+        QCoreApplication app(argc, argv);
+        QCoreApplication::setApplicationName(QStringLiteral("Kirt"));
+        return kirt::runScriptWithoutWindow(options);
+    }
 
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Kirt"));

@@ -433,6 +433,8 @@ void PortSession::RxHandOverBegins()
 void PortSession::StoreRxChunk(const std::uint8_t* bytes, std::uint32_t count,
                                const ReadTime& readAt)
 {
+    if (m_tap)
+        m_tap(bytes, count);
     m_receiver.StoreRxChunk(bytes, count, readAt);
 }
 

@@ -12,6 +12,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -121,6 +122,12 @@ public:
     // lost one may be back.
     void checkDevice();
 
+    // Sees every received chunk first, on this object's thread (a script reading along).
+    void setReceiveTap(std::function<void(const std::uint8_t*, std::size_t)> tap)
+    {
+        m_tap = std::move(tap);
+    }
+
     // The receiver's hand-over as the thread runs it, for an owner that feeds bytes itself.
     RxSink& handOver() { return *this; }
 
@@ -164,6 +171,7 @@ private:
 
     PortFactory m_factory;
     RxSink& m_receiver;
+    std::function<void(const std::uint8_t*, std::size_t)> m_tap;
     std::shared_ptr<SerialPort> m_port;
     QPointer<TReceiveComThread> m_thread;
     std::atomic<bool> m_rxEnabled{false};

@@ -19,6 +19,9 @@ Serial-port terminal for testing devices on a COM port.
   --baud N           select the baud rate N: %1
   --open             open the port at start
   --workbench FILE   open a workbench file (.kirt) at start
+  --script FILE      run a test script without a window (the port opens when it calls open)
+  --junit OUT.xml    with --script: write the results as JUnit XML
+  --timeout SECONDS  with --script: fail the run when it takes longer
   -h, --help         print this help and exit
   -v, --version      print the version and exit
 )";
@@ -65,9 +68,12 @@ ParsedCommandLine parseCommandLine(const QStringList& arguments)
     const QCommandLineOption baud(QStringLiteral("baud"), {}, QStringLiteral("N"));
     const QCommandLineOption open(QStringLiteral("open"), {});
     const QCommandLineOption workbench(QStringLiteral("workbench"), {}, QStringLiteral("FILE"));
+    const QCommandLineOption script(QStringLiteral("script"), {}, QStringLiteral("FILE"));
+    const QCommandLineOption junit(QStringLiteral("junit"), {}, QStringLiteral("OUT.xml"));
+    const QCommandLineOption timeout(QStringLiteral("timeout"), {}, QStringLiteral("SECONDS"));
     const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")}, {});
     const QCommandLineOption version({QStringLiteral("v"), QStringLiteral("version")}, {});
-    parser.addOptions({port, device, baud, open, workbench, help, version});
+    parser.addOptions({port, device, baud, open, workbench, script, junit, timeout, help, version});
 
     if (!parser.parse(arguments))
         return mistake(parser.errorText());
@@ -109,6 +115,23 @@ ParsedCommandLine parseCommandLine(const QStringList& arguments)
         if (options.workbench.isEmpty())
             return mistake(QStringLiteral("--workbench takes a file name"));
     }
+    options.script = parser.value(script);
+    options.junit = parser.value(junit);
+    if (parser.isSet(script) && options.script.isEmpty())
+        return mistake(QStringLiteral("--script takes a file name"));
+    if (options.script.isEmpty() && (parser.isSet(junit) || parser.isSet(timeout)))
+        return mistake(QStringLiteral("--junit and --timeout go with --script"));
+    if (parser.isSet(junit) && options.junit.isEmpty())
+        return mistake(QStringLiteral("--junit takes a file name"));
+    if (parser.isSet(timeout)) {
+        bool ok = false;
+        options.timeoutSeconds = parser.value(timeout).toInt(&ok);
+        if (!ok || options.timeoutSeconds <= 0)
+            return mistake(QStringLiteral("--timeout takes a number of seconds, not '%1'")
+                               .arg(parser.value(timeout)));
+    }
+    if (!options.script.isEmpty() && (options.open || !options.workbench.isEmpty()))
+        return mistake(QStringLiteral("--script runs without a window: no --open or --workbench"));
     return {options, {}, 0};
 }
 

@@ -17,6 +17,10 @@ struct StartOptions
     std::uint32_t customBaud = 0; // a rate not in the table, for the "Custom" item; 0 for none
     bool open = false;
     QString workbench; // a workbench file to open, empty for none
+    // A script run without a window: the file, where its results go, the run's time limit.
+    QString script;
+    QString junit;
+    int timeoutSeconds = 0; // 0: none
 };
 
 // The outcome of a command line: options to start with, or a text to print and an exit code

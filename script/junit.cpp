@@ -1,0 +1,74 @@
+#include "script/junit.h"
+
+#include <QFileInfo>
+#include <QXmlStreamWriter>
+
+namespace kirt {
+
+namespace {
+
+QString seconds(double ms)
+{
+    return QString::number(ms / 1000.0, 'f', 3);
+}
+
+} // namespace
+
+QString outcomeProblem(const ScriptOutcome& outcome)
+{
+    switch (outcome.end) {
+    case ScriptOutcome::End::Done:
+        return {};
+    case ScriptOutcome::End::Stopped:
+        return QStringLiteral("stopped");
+    case ScriptOutcome::End::TimedOut:
+        return QStringLiteral("the run's time limit expired");
+    case ScriptOutcome::End::Failed:
+    case ScriptOutcome::End::NotLoaded:
+        break;
+    }
+    return outcome.error;
+}
+
+QByteArray junitReport(const QString& scriptName, const ScriptOutcome& outcome)
+{
+    const QString suite = QFileInfo(scriptName).completeBaseName();
+    const QString problem = outcomeProblem(outcome);
+    const int failures = outcome.failedCases() + (problem.isEmpty() ? 0 : 1);
+    const auto tests = outcome.cases.size() + (problem.isEmpty() ? 0 : 1);
+
+    QByteArray xml;
+    QXmlStreamWriter out(&xml);
+    out.setAutoFormatting(true);
+    out.writeStartDocument();
+    out.writeStartElement(QStringLiteral("testsuites"));
+    out.writeStartElement(QStringLiteral("testsuite"));
+    out.writeAttribute(QStringLiteral("name"), suite);
+    out.writeAttribute(QStringLiteral("tests"), QString::number(tests));
+    out.writeAttribute(QStringLiteral("failures"), QString::number(failures));
+    out.writeAttribute(QStringLiteral("errors"), QStringLiteral("0"));
+    out.writeAttribute(QStringLiteral("time"), seconds(outcome.ms));
+    const auto testCase = [&](const QString& name, double ms, const QString& failure) {
+        out.writeStartElement(QStringLiteral("testcase"));
+        out.writeAttribute(QStringLiteral("classname"), suite);
+        out.writeAttribute(QStringLiteral("name"), name);
+        out.writeAttribute(QStringLiteral("time"), seconds(ms));
+        if (!failure.isNull()) {
+            out.writeStartElement(QStringLiteral("failure"));
+            out.writeAttribute(QStringLiteral("message"), failure);
+            out.writeCharacters(failure);
+            out.writeEndElement();
+        }
+        out.writeEndElement();
+    };
+    for (const ScriptCase& c : outcome.cases)
+        testCase(c.name, c.ms, c.passed ? QString() : c.reason);
+    if (!problem.isEmpty())
+        testCase(QFileInfo(scriptName).fileName(), outcome.ms, problem);
+    out.writeEndElement();
+    out.writeEndElement();
+    out.writeEndDocument();
+    return xml;
+}
+
+} // namespace kirt

@@ -1,0 +1,466 @@
+#include "script/scriptrunner.h"
+
+#include "base/codec.h"
+#include "checksum/checksum.h"
+
+#include <QJSEngine>
+#include <QThread>
+#include <QVariantMap>
+
+#include <functional>
+
+namespace kirt {
+
+namespace {
+
+using Clock = ScriptChannel::Clock;
+
+std::optional<CheckKind> checkKindNamed(const QString& name)
+{
+    static const std::pair<const char*, CheckKind> kinds[] = {
+        {"xor", CheckKind::Xor},           {"add", CheckKind::Add},
+        {"crc16", CheckKind::Crc16},       {"crc16modbus", CheckKind::Modbus},
+        {"crcccitt", CheckKind::XModem},   {"hdlc", CheckKind::Hdlc}};
+    for (const auto& [text, kind] : kinds)
+        if (name == QLatin1String(text))
+            return kind;
+    return std::nullopt;
+}
+
+// The script's side of the API: plain values in and out, called on the script's thread. The
+// global functions of the prelude below give them their shape.
+class ScriptApi final : public QObject
+{
+    Q_OBJECT
+
+public:
+    ScriptApi(ScriptChannel& channel, std::function<void(const ScriptCase&)> caseDone)
+        : m_channel(channel), m_caseDone(std::move(caseDone))
+    {
+        m_start = Clock::now();
+    }
+
+    Q_INVOKABLE double now() const { return msSince(Clock::now()); }
+    Q_INVOKABLE bool stopped() const { return m_channel.cancelled(); }
+
+    Q_INVOKABLE QString open(const QString& port, const QVariantMap& options)
+    {
+        ScriptPort::OpenOptions open;
+        if (options.contains(QStringLiteral("baud")))
+            open.baud = options.value(QStringLiteral("baud")).toUInt();
+        if (options.contains(QStringLiteral("dataBits")))
+            open.dataBits =
+                static_cast<std::uint8_t>(options.value(QStringLiteral("dataBits")).toUInt());
+        if (options.contains(QStringLiteral("stopBits"))) {
+            const int stop = options.value(QStringLiteral("stopBits")).toInt();
+            if (stop != 1 && stop != 2)
+                return QStringLiteral("open: stopBits must be 1 or 2");
+            open.stopBits = static_cast<std::uint8_t>(stop == 2 ? 2 : 0);
+        }
+        if (options.contains(QStringLiteral("parity"))) {
+            const QStringList names{QStringLiteral("none"), QStringLiteral("odd"),
+                                    QStringLiteral("even"), QStringLiteral("mark"),
+                                    QStringLiteral("space")};
+            const auto at = names.indexOf(options.value(QStringLiteral("parity")).toString());
+            if (at < 0)
+                return QStringLiteral("open: parity must be none, odd, even, mark or space");
+            open.parity = static_cast<std::uint8_t>(at);
+        }
+        if (options.contains(QStringLiteral("flow"))) {
+            const QStringList names{QStringLiteral("none"), QStringLiteral("rtscts"),
+                                    QStringLiteral("xonxoff")};
+            const auto at = names.indexOf(options.value(QStringLiteral("flow")).toString());
+            if (at < 0)
+                return QStringLiteral("open: flow must be none, rtscts or xonxoff");
+            open.flow = static_cast<int>(at);
+        }
+        const QString result =
+            m_channel.onOwner([port, open](ScriptPort& p) { return p.open(port, open); });
+        if (result.isEmpty())
+            m_channel.clearReceived(); // what came before the open is no answer to this script
+        return result;
+    }
+    Q_INVOKABLE QString close()
+    {
+        return m_channel.onOwner([](ScriptPort& p) { return p.close(); });
+    }
+    Q_INVOKABLE QString send(const QString& bytes)
+    {
+        return m_channel.onOwner([data = bytes.toLatin1()](ScriptPort& p) { return p.send(data); });
+    }
+    Q_INVOKABLE QString sendLine(int line)
+    {
+        return m_channel.onOwner([line](ScriptPort& p) { return p.sendLine(line); });
+    }
+    Q_INVOKABLE QString setDtr(bool on) { return line(ModemLine::Dtr, on); }
+    Q_INVOKABLE QString setRts(bool on) { return line(ModemLine::Rts, on); }
+    Q_INVOKABLE QString sendBreak(int ms)
+    {
+        return m_channel.onOwner([ms](ScriptPort& p) { return p.sendBreak(ms); });
+    }
+    Q_INVOKABLE QVariant modem()
+    {
+        const std::optional<ModemStatus> lines = m_channel.modemOnOwner();
+        if (!lines)
+            return {};
+        return QVariantMap{{QStringLiteral("cts"), lines->cts},
+                           {QStringLiteral("dsr"), lines->dsr},
+                           {QStringLiteral("dcd"), lines->dcd},
+                           {QStringLiteral("ri"), lines->ri}};
+    }
+    Q_INVOKABLE void log(const QString& text)
+    {
+        m_channel.postToOwner([text](ScriptPort& p) { p.log(text); });
+    }
+
+    // The received bytes as one character a byte; the count seen is kept for waitMore.
+    Q_INVOKABLE QString peek()
+    {
+        return QString::fromLatin1(m_channel.peek(&m_seen));
+    }
+    Q_INVOKABLE void consume(int count) { m_channel.consume(static_cast<std::size_t>(count)); }
+    Q_INVOKABLE bool waitMore(double deadlineMs) const
+    {
+        return m_channel.waitForMore(m_seen, at(deadlineMs));
+    }
+    Q_INVOKABLE bool sleepUntil(double deadlineMs) const
+    {
+        return m_channel.sleepUntil(at(deadlineMs));
+    }
+    Q_INVOKABLE double lastArrival() const
+    {
+        return std::max(0.0, msSince(m_channel.lastArrival()));
+    }
+    Q_INVOKABLE double dropped() const { return static_cast<double>(m_channel.dropped()); }
+
+    Q_INVOKABLE QVariantMap hexBytes(const QString& text) const
+    {
+        const QString digits = StripHexDumpSeparators(text);
+        for (const QChar c : digits)
+            if (!c.isDigit() && !(c.toUpper() >= u'A' && c.toUpper() <= u'F'))
+                return {{QStringLiteral("error"),
+                         QStringLiteral("sendHex: \"%1\" is not a hex digit").arg(c)}};
+        if (digits.size() % 2 != 0)
+            return {{QStringLiteral("error"),
+                     QStringLiteral("sendHex: an odd number of hex digits")}};
+        const QByteArray latin = digits.toLatin1();
+        QByteArray bytes(latin.size() / 2, '\0');
+        for (qsizetype i = 0; i < bytes.size(); ++i)
+            bytes[i] = static_cast<char>(DecodeHexPair(latin.constData() + 2 * i));
+        return {{QStringLiteral("bytes"), QString::fromLatin1(bytes)}};
+    }
+    // -1 for a kind that does not exist.
+    Q_INVOKABLE double checksum(const QString& kind, const QString& data) const
+    {
+        const auto found = checkKindNamed(kind);
+        return found ? computeCheck(*found, data.toLatin1()) : -1.0;
+    }
+    Q_INVOKABLE QVariant checksumBytes(const QString& kind, const QString& data) const
+    {
+        const auto found = checkKindNamed(kind);
+        if (!found)
+            return {};
+        return QString::fromLatin1(checkWireBytes(*found, computeCheck(*found, data.toLatin1())));
+    }
+
+    Q_INVOKABLE void caseDone(const QString& name, bool passed, const QString& reason, double ms)
+    {
+        m_caseDone(ScriptCase{name, passed, reason, ms});
+    }
+
+private:
+    QString line(ModemLine which, bool on)
+    {
+        return m_channel.onOwner([which, on](ScriptPort& p) { return p.setModemLine(which, on); });
+    }
+    double msSince(Clock::time_point t) const
+    {
+        return std::chrono::duration<double, std::milli>(t - m_start).count();
+    }
+    Clock::time_point at(double ms) const
+    {
+        return m_start + std::chrono::microseconds(static_cast<long long>(ms * 1000.0));
+    }
+
+    ScriptChannel& m_channel;
+    std::function<void(const ScriptCase&)> m_caseDone;
+    Clock::time_point m_start;
+    std::uint64_t m_seen = 0;
+};
+
+// The global functions, in the script's own language, over the API object.
+const char Prelude[] = R"JS(
+(function (k, g) {
+"use strict";
+function bytes(d, what) {
+    if (typeof d === "string") {
+        for (let i = 0; i < d.length; ++i)
+            if (d.charCodeAt(i) > 255)
+                throw new RangeError(what + ": character " + i + " is not a byte (0..255)");
+        return d;
+    }
+    if (d instanceof ArrayBuffer)
+        d = new Uint8Array(d);
+    if (ArrayBuffer.isView(d) || Array.isArray(d)) {
+        let s = "";
+        for (let i = 0; i < d.length; ++i) {
+            const v = d[i];
+            if (typeof v !== "number" || v < 0 || v > 255 || v !== Math.floor(v))
+                throw new RangeError(what + ": " + v + " is not a byte (0..255)");
+            s += String.fromCharCode(v);
+        }
+        return s;
+    }
+    throw new TypeError(what + ": give a string, a Uint8Array or an array of byte values");
+}
+function fail(text) { if (text) throw new Error(text); }
+function stopped() { throw new Error("stopped"); }
+function hex(s) {
+    const out = [];
+    for (let i = 0; i < s.length; ++i)
+        out.push(s.charCodeAt(i).toString(16).toUpperCase().padStart(2, "0"));
+    return out.length ? out.join(" ") : "(nothing)";
+}
+function describe(p) {
+    return p instanceof RegExp ? String(p) : typeof p === "string" ? JSON.stringify(p)
+                                                                   : "bytes " + hex(bytes(p, "expect"));
+}
+function deadline(ms, fallback) { return k.now() + (ms === undefined ? fallback : Number(ms)); }
+class TimeoutError extends Error {
+    constructor(message) { super(message); this.name = "TimeoutError"; }
+}
+g.TimeoutError = TimeoutError;
+g.open = function (port, options) {
+    fail(k.open(port === undefined || port === null ? "" : String(port), options || {}));
+};
+g.close = function () { fail(k.close()); };
+g.send = function (data) { fail(k.send(bytes(data, "send"))); };
+g.sendHex = function (text) {
+    const r = k.hexBytes(String(text));
+    if (r.error) throw new Error(r.error);
+    fail(k.send(r.bytes));
+};
+g.sendLine = function (n) { fail(k.sendLine(Number(n))); };
+g.expect = function (pattern, timeoutMs) {
+    const until = deadline(timeoutMs, 5000);
+    let re = null, needle = null;
+    if (pattern instanceof RegExp)
+        re = new RegExp(pattern.source, pattern.flags.replace(/[gy]/g, ""));
+    else
+        needle = bytes(pattern, "expect");
+    for (;;) {
+        const text = k.peek();
+        if (re) {
+            const m = re.exec(text);
+            if (m) { k.consume(m.index + m[0].length); return m; }
+        } else {
+            const at = text.indexOf(needle);
+            if (at >= 0) { k.consume(at + needle.length); return needle; }
+        }
+        if (!k.waitMore(until)) {
+            if (k.stopped()) stopped();
+            throw new TimeoutError("expect " + describe(pattern) + ": no match within " +
+                                   (timeoutMs === undefined ? 5000 : timeoutMs) +
+                                   " ms; last bytes received: " + hex(k.peek().slice(-64)));
+        }
+    }
+};
+g.read = function (count, timeoutMs) {
+    const until = deadline(timeoutMs, 1000);
+    for (;;) {
+        const text = k.peek();
+        if (text.length >= count || !k.waitMore(until)) {
+            if (k.stopped()) stopped();
+            const got = k.peek().slice(0, count);
+            k.consume(got.length);
+            return got;
+        }
+    }
+};
+g.waitIdle = function (ms) {
+    for (;;) {
+        const quiet = k.now() - k.lastArrival();
+        if (quiet >= ms) return;
+        if (!k.sleepUntil(k.lastArrival() + ms)) stopped();
+    }
+};
+g.sleep = function (ms) { if (!k.sleepUntil(k.now() + Number(ms))) stopped(); };
+g.setDtr = function (on) { fail(k.setDtr(!!on)); };
+g.setRts = function (on) { fail(k.setRts(!!on)); };
+g.sendBreak = function (ms) { fail(k.sendBreak(ms === undefined ? 250 : Number(ms))); };
+g.modem = function () { const m = k.modem(); return m === undefined ? null : m; };
+g.checksum = function (kind, data) {
+    const v = k.checksum(String(kind), bytes(data, "checksum"));
+    if (v < 0) throw new RangeError("checksum: no kind " + JSON.stringify(kind));
+    return v;
+};
+g.checksumBytes = function (kind, data) {
+    const v = k.checksumBytes(String(kind), bytes(data, "checksumBytes"));
+    if (v === undefined || v === null)
+        throw new RangeError("checksumBytes: no kind " + JSON.stringify(kind));
+    return v;
+};
+g.log = function (text) { k.log(String(text)); };
+g.check = function (condition, message) {
+    if (!condition) throw new Error(message === undefined ? "check failed" : String(message));
+};
+// The script's own line: the first frame outside this prelude.
+function line(e) {
+    for (const frame of String(e.stack || "").split("\n")) {
+        const m = /:(\d+)$/.exec(frame);
+        if (m && frame.indexOf("kirt-prelude.js") < 0) return " (line " + m[1] + ")";
+    }
+    return "";
+}
+function reason(e) {
+    if (e instanceof Error) {
+        const where = line(e);
+        return (e.name && e.name !== "Error" ? e.name + ": " : "") + e.message + where;
+    }
+    return String(e);
+}
+g.test = function (name, fn) {
+    const start = k.now();
+    try {
+        fn();
+        k.caseDone(String(name), true, "", k.now() - start);
+    } catch (e) {
+        if (k.stopped()) throw e;
+        k.caseDone(String(name), false, reason(e), k.now() - start);
+    }
+};
+})(__kirt, this);
+delete this.__kirt;
+)JS";
+
+QString whereAndWhat(const QJSValue& error, const QString& fileName)
+{
+    // The first frame outside the prelude, as "...@file:PATH:LINE".
+    int line = error.property(QStringLiteral("lineNumber")).toInt();
+    const QStringList frames =
+        error.property(QStringLiteral("stack")).toString().split(QLatin1Char('\n'));
+    for (const QString& frame : frames) {
+        const qsizetype colon = frame.lastIndexOf(QLatin1Char(':'));
+        bool ok = false;
+        const int number = colon > 0 ? frame.mid(colon + 1).toInt(&ok) : 0;
+        if (ok && !frame.contains(QLatin1String("kirt-prelude.js"))) {
+            line = number;
+            return QStringLiteral("%1:%2: %3").arg(fileName).arg(line).arg(error.toString());
+        }
+    }
+    QString file = error.property(QStringLiteral("fileName")).toString();
+    if (file.isEmpty())
+        file = fileName;
+    return QStringLiteral("%1:%2: %3").arg(file).arg(line).arg(error.toString());
+}
+
+} // namespace
+
+int ScriptOutcome::failedCases() const
+{
+    return static_cast<int>(
+        std::count_if(cases.begin(), cases.end(), [](const ScriptCase& c) { return !c.passed; }));
+}
+
+int ScriptOutcome::exitCode() const
+{
+    if (end == End::NotLoaded)
+        return 2;
+    return end == End::Done && failedCases() == 0 ? 0 : 1;
+}
+
+ScriptRunner::ScriptRunner(ScriptPort& port, QObject* parent)
+    : QObject(parent), m_channel(this, &port)
+{
+    qRegisterMetaType<kirt::ScriptCase>();
+    qRegisterMetaType<kirt::ScriptOutcome>();
+}
+
+ScriptRunner::~ScriptRunner()
+{
+    stop();
+    waitForEnd();
+}
+
+bool ScriptRunner::start(const QString& fileName, const QString& source)
+{
+    if (m_thread)
+        return false;
+    m_channel.reset();
+    m_stopReason = -1;
+    m_outcome = {};
+    m_thread = QThread::create([this, fileName, source] { run(fileName, source); });
+    connect(m_thread, &QThread::finished, this, [this] {
+        m_thread->deleteLater();
+        m_thread = nullptr;
+        emit finished(m_outcome);
+    });
+    m_thread->start();
+    return true;
+}
+
+void ScriptRunner::run(const QString& fileName, const QString& source)
+{
+    QElapsedTimer clock;
+    clock.start();
+    ScriptOutcome outcome;
+    {
+        QJSEngine engine;
+        ScriptApi api(m_channel, [this, &outcome](const ScriptCase& result) {
+            outcome.cases << result;
+            emit caseFinished(result);
+        });
+        QJSEngine::setObjectOwnership(&api, QJSEngine::CppOwnership);
+        {
+            const std::lock_guard lock(m_engineMutex);
+            m_engine = &engine;
+            if (m_stopReason >= 0)
+                engine.setInterrupted(true);
+        }
+        engine.globalObject().setProperty(QStringLiteral("__kirt"), engine.newQObject(&api));
+        const QJSValue prelude = engine.evaluate(QString::fromUtf8(Prelude), QStringLiteral("kirt-prelude.js"));
+        const QJSValue result =
+            prelude.isError() ? prelude : engine.evaluate(source, fileName, 1);
+        {
+            const std::lock_guard lock(m_engineMutex);
+            m_engine = nullptr;
+        }
+        if (m_stopReason >= 0) {
+            outcome.end = static_cast<ScriptOutcome::End>(m_stopReason.load());
+        } else if (result.isError()) {
+            outcome.error = whereAndWhat(result, fileName);
+            outcome.end = result.errorType() == QJSValue::SyntaxError
+                              ? ScriptOutcome::End::NotLoaded
+                              : ScriptOutcome::End::Failed;
+        }
+    }
+    outcome.ms = static_cast<double>(clock.nsecsElapsed()) / 1e6;
+    m_outcome = outcome;
+}
+
+void ScriptRunner::stop(ScriptOutcome::End why)
+{
+    if (!m_thread)
+        return;
+    int expected = -1;
+    m_stopReason.compare_exchange_strong(expected, static_cast<int>(why));
+    m_channel.cancel();
+    const std::lock_guard lock(m_engineMutex);
+    if (m_engine)
+        m_engine->setInterrupted(true);
+}
+
+void ScriptRunner::waitForEnd()
+{
+    if (!m_thread)
+        return;
+    // The script may be waiting for a port call that only this thread's events run; it gives
+    // up on it once cancelled, so a plain wait ends.
+    m_thread->wait();
+    delete m_thread;
+    m_thread = nullptr;
+}
+
+} // namespace kirt
+
+#include "scriptrunner.moc"

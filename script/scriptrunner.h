@@ -1,0 +1,82 @@
+#pragma once
+
+#include "script/scriptchannel.h"
+
+#include <QElapsedTimer>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <QVariant>
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+
+class QJSEngine;
+class QThread;
+
+namespace kirt {
+
+struct ScriptCase
+{
+    QString name;
+    bool passed = false;
+    QString reason; // why it failed
+    double ms = 0;
+};
+
+struct ScriptOutcome
+{
+    enum class End { Done, Failed, NotLoaded, Stopped, TimedOut };
+    End end = End::Done;
+    QString error; // a script that did not load: "file:line: message"; an error outside a case
+    QList<ScriptCase> cases;
+    double ms = 0;
+
+    int failedCases() const;
+    // 0 every case passed, 1 a case or the run failed (stopped, timed out), 2 not loaded.
+    int exitCode() const;
+};
+
+// Runs one script on a thread of its own, with an engine of its own; the port is reached
+// through the channel only. Lives on the owner's thread; its signals arrive there.
+class ScriptRunner final : public QObject
+{
+    Q_OBJECT
+
+public:
+    ScriptRunner(ScriptPort& port, QObject* parent = nullptr);
+    ~ScriptRunner() override;
+
+    // Starts the script; false when one is running.
+    bool start(const QString& fileName, const QString& source);
+    // Ends the running script soon (an engine interrupt, also inside a busy loop); finished()
+    // follows.
+    void stop(ScriptOutcome::End why = ScriptOutcome::End::Stopped);
+    bool running() const { return m_thread != nullptr; }
+    // Waits for the script's thread to end, after a stop.
+    void waitForEnd();
+
+    // Bytes received from the session; any thread.
+    void received(const std::uint8_t* bytes, std::size_t count) { m_channel.feed(bytes, count); }
+    ScriptChannel& channel() { return m_channel; }
+
+signals:
+    void caseFinished(const kirt::ScriptCase& result);
+    void finished(const kirt::ScriptOutcome& outcome);
+
+private:
+    void run(const QString& fileName, const QString& source);
+
+    ScriptChannel m_channel;
+    QThread* m_thread = nullptr;
+    ScriptOutcome m_outcome; // written by the script's thread, read after it ended
+    std::mutex m_engineMutex;
+    QJSEngine* m_engine = nullptr;
+    std::atomic<int> m_stopReason{-1};
+};
+
+} // namespace kirt
+
+Q_DECLARE_METATYPE(kirt::ScriptCase)
+Q_DECLARE_METATYPE(kirt::ScriptOutcome)
