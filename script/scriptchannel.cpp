@@ -15,8 +15,8 @@ void ScriptChannel::feed(const std::uint8_t* bytes, std::size_t count)
         const char* data = reinterpret_cast<const char*>(bytes);
         if (count >= ReceiveLimit) {
             m_dropped += static_cast<std::uint64_t>(m_received.size()) + (count - ReceiveLimit);
-            m_received = QByteArray(data + (count - ReceiveLimit),
-                                    static_cast<qsizetype>(ReceiveLimit));
+            m_received =
+                QByteArray(data + (count - ReceiveLimit), static_cast<qsizetype>(ReceiveLimit));
         } else {
             const std::size_t over =
                 static_cast<std::size_t>(m_received.size()) + count > ReceiveLimit
@@ -157,8 +157,8 @@ void ScriptChannel::postToOwner(std::function<void(ScriptPort&)> call)
 
 std::optional<ModemStatus> ScriptChannel::modemOnOwner()
 {
-    const auto result = callOnOwner<std::optional<ModemStatus>>(
-        [](ScriptPort& port) { return port.modem(); });
+    const auto result =
+        callOnOwner<std::optional<ModemStatus>>([](ScriptPort& port) { return port.modem(); });
     return result ? *result : std::nullopt;
 }
 

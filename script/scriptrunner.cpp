@@ -18,9 +18,9 @@ using Clock = ScriptChannel::Clock;
 std::optional<CheckKind> checkKindNamed(const QString& name)
 {
     static const std::pair<const char*, CheckKind> kinds[] = {
-        {"xor", CheckKind::Xor},           {"add", CheckKind::Add},
-        {"crc16", CheckKind::Crc16},       {"crc16modbus", CheckKind::Modbus},
-        {"crcccitt", CheckKind::XModem},   {"hdlc", CheckKind::Hdlc}};
+        {"xor", CheckKind::Xor},         {"add", CheckKind::Add},
+        {"crc16", CheckKind::Crc16},     {"crc16modbus", CheckKind::Modbus},
+        {"crcccitt", CheckKind::XModem}, {"hdlc", CheckKind::Hdlc}};
     for (const auto& [text, kind] : kinds)
         if (name == QLatin1String(text))
             return kind;
@@ -114,10 +114,7 @@ public:
     }
 
     // The received bytes as one character a byte; the count seen is kept for waitMore.
-    Q_INVOKABLE QString peek()
-    {
-        return QString::fromLatin1(m_channel.peek(&m_seen));
-    }
+    Q_INVOKABLE QString peek() { return QString::fromLatin1(m_channel.peek(&m_seen)); }
     Q_INVOKABLE void consume(int count) { m_channel.consume(static_cast<std::size_t>(count)); }
     Q_INVOKABLE bool waitMore(double deadlineMs) const
     {
@@ -141,8 +138,8 @@ public:
                 return {{QStringLiteral("error"),
                          QStringLiteral("sendHex: \"%1\" is not a hex digit").arg(c)}};
         if (digits.size() % 2 != 0)
-            return {{QStringLiteral("error"),
-                     QStringLiteral("sendHex: an odd number of hex digits")}};
+            return {
+                {QStringLiteral("error"), QStringLiteral("sendHex: an odd number of hex digits")}};
         const QByteArray latin = digits.toLatin1();
         QByteArray bytes(latin.size() / 2, '\0');
         for (qsizetype i = 0; i < bytes.size(); ++i)
@@ -418,9 +415,9 @@ void ScriptRunner::run(const QString& fileName, const QString& source)
                 engine.setInterrupted(true);
         }
         engine.globalObject().setProperty(QStringLiteral("__kirt"), engine.newQObject(&api));
-        const QJSValue prelude = engine.evaluate(QString::fromUtf8(Prelude), QStringLiteral("kirt-prelude.js"));
-        const QJSValue result =
-            prelude.isError() ? prelude : engine.evaluate(source, fileName, 1);
+        const QJSValue prelude =
+            engine.evaluate(QString::fromUtf8(Prelude), QStringLiteral("kirt-prelude.js"));
+        const QJSValue result = prelude.isError() ? prelude : engine.evaluate(source, fileName, 1);
         {
             const std::lock_guard lock(m_engineMutex);
             m_engine = nullptr;

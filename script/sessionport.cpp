@@ -1,0 +1,158 @@
+#include "script/sessionport.h"
+
+#include "app/logic/settingsstore.h"
+
+#include <QFile>
+#include <QThread>
+
+#include <algorithm>
+
+namespace kirt {
+
+ComSettings storedLineSettings(QString& port)
+{
+    ComSettings settings;
+    SettingsStore store;
+    if (!store.openForRead())
+        return settings;
+    int value = 0;
+    const auto read = [&](const char* name) {
+        return store.readInt(QLatin1String(name), value) == SettingsStore::ReadStatus::Ok;
+    };
+    if (read("SerialPort") && value >= 0 && value < LastPort)
+        port = QStringLiteral("COM%1").arg(value + 1);
+    int custom = 0;
+    if (read("CustomBaudRate"))
+        custom = value;
+    if (read("BaudRate")) {
+        if (value == CustomBaudIndex && customBaudAllowed(static_cast<std::uint32_t>(custom)))
+            settings.baudRate = static_cast<std::uint32_t>(custom);
+        else
+            tableEntry(BaudRateTable, value, settings.baudRate);
+    }
+    if (read("DataBit") && value >= 0 && value <= 4)
+        settings.dataBits = static_cast<std::uint8_t>(value + 4);
+    if (read("StopBit") && value >= 0 && value <= 2)
+        settings.stopBits = static_cast<std::uint8_t>(value);
+    if (read("ParityBit") && value >= 0 && value <= 4)
+        settings.parity = static_cast<std::uint8_t>(value);
+    if (read("FlowControl") && value >= 0 && value <= 2)
+        settings.flowControl = static_cast<FlowControl>(value);
+    return settings;
+}
+
+QString openFailureText(const QString& port, const OpenResult& result)
+{
+    switch (result.failed) {
+    case OpenResult::Step::Open:
+        return QStringLiteral("Error Opening %1: %2").arg(port, result.status.reason);
+    case OpenResult::Step::ReadState:
+        return QStringLiteral("Get ComPort Status ERROR! %1").arg(result.status.reason);
+    case OpenResult::Step::ApplyState:
+        return QStringLiteral("Set ComPort Status ERROR! %1").arg(result.status.reason);
+    case OpenResult::Step::None:
+        break;
+    }
+    return {};
+}
+
+ComSettings withOpenOptions(ComSettings settings, const ScriptPort::OpenOptions& options)
+{
+    if (options.baud)
+        settings.baudRate = *options.baud;
+    if (options.dataBits)
+        settings.dataBits = *options.dataBits;
+    if (options.parity)
+        settings.parity = *options.parity;
+    if (options.stopBits)
+        settings.stopBits = *options.stopBits;
+    if (options.flow)
+        settings.flowControl = static_cast<FlowControl>(*options.flow);
+    return settings;
+}
+
+SessionScriptPort::SessionScriptPort(const StartOptions& options,
+                                     std::function<void(const QString&)> say, PortFactory factory)
+    : m_say(std::move(say)), m_engine(std::move(factory))
+{
+    m_settings = storedLineSettings(m_defaultPort);
+    if (!options.port.isEmpty())
+        m_defaultPort = options.port;
+    if (!options.device.isEmpty())
+        m_defaultPort = devicePort(options);
+    if (options.baudIndex >= 0)
+        tableEntry(BaudRateTable, options.baudIndex, m_settings.baudRate);
+    else if (options.customBaud != 0)
+        m_settings.baudRate = options.customBaud;
+}
+
+QString SessionScriptPort::open(const QString& port, const OpenOptions& options)
+{
+    QString name = port.isEmpty() ? m_defaultPort : port.toUpper();
+    if (comPortNumber(name) == 0) {
+        // A device path or an address: this run's mapping of the default port.
+        name = m_defaultPort;
+        qputenv(qPrintable(QStringLiteral("KIRT_") + name), QFile::encodeName(port));
+    }
+    OpenRequest request;
+    request.portName = name;
+    request.settings = withOpenOptions(m_settings, options);
+    request.settings.portName = name;
+    const OpenResult result = session().open(request);
+    if (!result.ok())
+        return openFailureText(name, result);
+    session().setRxEnabled(true);
+    return {};
+}
+
+QString SessionScriptPort::close()
+{
+    session().close();
+    return {};
+}
+
+QString SessionScriptPort::send(const QByteArray& bytes)
+{
+    if (!session().isOpen())
+        return QStringLiteral("send: the port is not open");
+    const auto* data = reinterpret_cast<const std::uint8_t*>(bytes.constData());
+    session().write(data, static_cast<std::size_t>(bytes.size()));
+    return {};
+}
+
+QString SessionScriptPort::sendLine(int)
+{
+    return QStringLiteral("sendLine: there are no transmit lines without the window");
+}
+
+QString SessionScriptPort::setModemLine(ModemLine line, bool on)
+{
+    if (!session().isOpen())
+        return QStringLiteral("the port is not open");
+    const SerialStatus status = session().setModemLine(line, on);
+    return status.ok() ? QString() : status.reason;
+}
+
+QString SessionScriptPort::sendBreak(int ms)
+{
+    if (!session().isOpen())
+        return QStringLiteral("sendBreak: the port is not open");
+    SerialStatus status = session().setBreak(true);
+    if (!status.ok())
+        return status.reason;
+    // The script waits for this call anyway; nothing else runs on this thread meanwhile.
+    QThread::msleep(static_cast<unsigned long>(std::clamp(ms, 0, 10000)));
+    status = session().setBreak(false);
+    return status.ok() ? QString() : status.reason;
+}
+
+std::optional<ModemStatus> SessionScriptPort::modem()
+{
+    session().pollModemStatus();
+    const ModemStatus lines = session().modemStatus();
+    if (!lines.available)
+        return std::nullopt;
+    return lines;
+}
+
+} // namespace kirt
