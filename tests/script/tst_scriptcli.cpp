@@ -1,0 +1,134 @@
+// kirt --script, the program itself without a display: its lines, exit codes, JUnit file, time
+// limit and Ctrl+C.
+#include "tests/support/tempsettings.h"
+
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QXmlStreamReader>
+#include <QtTest>
+
+#include <csignal>
+
+namespace {
+
+struct Run
+{
+    int exitCode = -1;
+    QString out;
+    QString err;
+};
+
+class TestScriptCli : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void exitCodesLinesAndJunit();
+    void timeLimitAndCtrlC();
+
+private:
+    QString script(const QString& name, const QString& source)
+    {
+        const QString path = m_dir.filePath(name);
+        QFile file(path);
+        if (!file.open(QIODevice::WriteOnly) || file.write(source.toUtf8()) < 0)
+            qFatal("cannot write %s", qPrintable(path));
+        return path;
+    }
+    static Run run(const QStringList& arguments, int interruptAfterMs = -1)
+    {
+        QProcess kirt;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.remove(QStringLiteral("DISPLAY")); // nothing may need one
+        environment.remove(QStringLiteral("QT_QPA_PLATFORM"));
+        kirt.setProcessEnvironment(environment);
+        kirt.start(QStringLiteral(KIRT_PATH), arguments);
+        if (!kirt.waitForStarted())
+            return {};
+        if (interruptAfterMs >= 0) {
+            QTest::qWait(interruptAfterMs);
+            ::kill(static_cast<pid_t>(kirt.processId()), SIGINT);
+        }
+        kirt.waitForFinished(30000);
+        return {kirt.exitCode(), QString::fromLocal8Bit(kirt.readAllStandardOutput()),
+                QString::fromLocal8Bit(kirt.readAllStandardError())};
+    }
+
+    kirt::test::TempSettings m_settings;
+    QTemporaryDir m_dir;
+};
+
+void TestScriptCli::exitCodesLinesAndJunit()
+{
+    const QString passing =
+        script(QStringLiteral("pass.js"),
+               QStringLiteral("test('one', function () { check(1 + 1 === 2); });\n"
+                              "log('hello');\n"));
+    Run r = run({QStringLiteral("--script"), passing});
+    QCOMPARE(r.exitCode, 0);
+    QVERIFY2(r.out.contains(QRegularExpression(
+                 QStringLiteral("^PASS one \\(\\d+ ms\\)\nhello\n1 passed, 0 failed of 1"))),
+             qPrintable(r.out));
+
+    const QString failing =
+        script(QStringLiteral("fail.js"),
+               QStringLiteral("test('good', function () {});\n"
+                              "test('bad <&>', function () { check(false, 'x < y'); });\n"));
+    const QString junit = m_dir.filePath(QStringLiteral("out.xml"));
+    r = run({QStringLiteral("--script"), failing, QStringLiteral("--junit"), junit});
+    QCOMPARE(r.exitCode, 1);
+    QVERIFY2(
+        r.out.contains(QStringLiteral("FAIL bad <&>: x < y (line 2)\n1 passed, 1 failed of 2")),
+        qPrintable(r.out));
+    QFile report(junit);
+    QVERIFY(report.open(QIODevice::ReadOnly));
+    QStringList seen; // element name and its telling attribute, in order
+    for (QXmlStreamReader xml(&report); !xml.atEnd();) {
+        if (xml.readNext() != QXmlStreamReader::StartElement)
+            continue;
+        const auto a = xml.attributes();
+        if (xml.name() == QLatin1String("testsuite"))
+            seen << QStringLiteral("suite %1/%2")
+                        .arg(a.value(QLatin1String("failures")), a.value(QLatin1String("tests")));
+        else if (xml.name() == QLatin1String("testcase"))
+            seen << QStringLiteral("case ") + a.value(QLatin1String("name")).toString();
+        else if (xml.name() == QLatin1String("failure"))
+            seen << QStringLiteral("failure ") + a.value(QLatin1String("message")).toString();
+        QVERIFY(!xml.hasError());
+    }
+    QCOMPARE(seen, (QStringList{QStringLiteral("suite 1/2"), QStringLiteral("case good"),
+                                QStringLiteral("case bad <&>"),
+                                QStringLiteral("failure x < y (line 2)")}));
+
+    // Not loadable: its place and message on standard error.
+    const QString broken = script(QStringLiteral("broken.js"),
+                                  QStringLiteral("test('a', function () {\n  x = ;\n});\n"));
+    r = run({QStringLiteral("--script"), broken});
+    QCOMPARE(r.exitCode, 2);
+    QVERIFY2(r.err.startsWith(broken + QStringLiteral(":2: SyntaxError")), qPrintable(r.err));
+    QCOMPARE(run({QStringLiteral("--script"), m_dir.filePath(QStringLiteral("none.js"))}).exitCode,
+             2);
+    QCOMPARE(run({QStringLiteral("--junit"), junit}).exitCode, 2);
+}
+
+void TestScriptCli::timeLimitAndCtrlC()
+{
+    const QString busy = script(QStringLiteral("busy.js"),
+                                QStringLiteral("test('busy', function () { while (true) {} });\n"));
+    Run r =
+        run({QStringLiteral("--script"), busy, QStringLiteral("--timeout"), QStringLiteral("1")});
+    QCOMPARE(r.exitCode, 1);
+    QVERIFY2(r.out.contains(QStringLiteral("the run's time limit expired")), qPrintable(r.out));
+
+    QElapsedTimer clock;
+    clock.start();
+    r = run({QStringLiteral("--script"), busy}, 500);
+    QCOMPARE(r.exitCode, 1);
+    QVERIFY2(r.out.contains(QStringLiteral(": stopped")), qPrintable(r.out));
+    QVERIFY(clock.elapsed() < 10000); // ended by the signal, not by the test's patience
+}
+
+} // namespace
+
+QTEST_GUILESS_MAIN(TestScriptCli)
+#include "tst_scriptcli.moc"
