@@ -80,6 +80,7 @@ TFmain::TFmain(QWidget* parent) : QMainWindow(parent), m_ui(std::make_unique<Ui:
     connectSignals();
     installKeyFilters();
     setUpDeviceWatch();
+    setUpScripts();
 
     // An error inside start-up is shown and the window still comes up.
     try {
@@ -186,6 +187,8 @@ void TFmain::connectSignals()
         {ui->EditCopy, &TFmain::EditCopyClick},
         {ui->EditSelectAll, &TFmain::EditSelectAllClick},
         {ui->EditFind, &TFmain::EditFindClick},
+        {ui->RunScriptAction, &TFmain::RunScriptActionClick},
+        {ui->StopScriptAction, &TFmain::StopScriptActionClick},
     };
     QList<QAction*> menuActions;
     for (const auto& [action, handler] : menu) {

@@ -5,6 +5,7 @@
 #include "checksum/checksum.h"
 #include "display/logfile.h"
 #include "protocol/protocolrule.h"
+#include "script/scriptrunner.h"
 #include "serial/devicediscovery.h"
 #include "serial/portfactory.h"
 #include "session/portsession.h"
@@ -184,6 +185,10 @@ public:
     void EditCopyClick();
     void EditSelectAllClick();
     void EditFindClick();
+    // The Tools menu: a test script that talks to the open port (Umain_script.cpp).
+    void RunScriptActionClick();
+    void StopScriptActionClick();
+    bool scriptRunning() const;
     // Typed-key rules shared by the data fields and boxes; 0 discards the key.
     char16_t EditKeyPress(char16_t key) const;
     static char16_t ComboBoxKeyPress(char16_t key);
@@ -313,6 +318,15 @@ private:
     // A rule's switch and response bytes, into the pipeline.
     void syncRule(int n);
 
+    // Scripts (Umain_script.cpp).
+    class ScriptPortOfWindow;
+    friend class ScriptPortOfWindow;
+    void setUpScripts();
+    void showScriptLine(const QString& text);
+    void showScriptOutcome(const kirt::ScriptOutcome& outcome);
+    // Opens the port as the COM button does; the reason in failure instead of a box.
+    bool openPortQuietly(QString& failure);
+
     // The device behind the port (Umain_device.cpp).
     void setUpDeviceWatch();
     void watchDeviceFolders();
@@ -386,6 +400,12 @@ private:
         QList<kirt::SerialDevice> devices;
     };
     DeviceWatch m_device;
+
+    // The running script, and the port as it sees it.
+    std::unique_ptr<kirt::ScriptPort> m_scriptPort;
+    std::unique_ptr<kirt::ScriptRunner> m_script;
+    QString m_scriptName;
+    QString* m_quietOpenFailure = nullptr; // where an open for a script puts its failure
 
     // The receive display.
     kirt::ReceiveDisplay* m_display = nullptr;

@@ -3,6 +3,7 @@
 
 #include "app/dialogs.h"
 #include "display/displaytables.h"
+#include "script/sessionport.h"
 #include "serial/netaddress.h"
 #include "serial/portmap.h"
 #include "ui/receivedisplay.h"
@@ -120,6 +121,10 @@ bool TFmain::OpenComPort(const QString& portName)
     const kirt::OpenResult result = m_session->open(request);
     if (networked)
         QGuiApplication::restoreOverrideCursor();
+    if (m_quietOpenFailure && !result.ok()) {
+        *m_quietOpenFailure = kirt::openFailureText(portName, result);
+        return false;
+    }
     switch (result.failed) {
     case kirt::OpenResult::Step::None:
         m_ui->TxDroppedLabel->hide(); // counted from this opening on
@@ -155,6 +160,14 @@ QString TFmain::lineSettingsRefusal() const
         if (box->currentIndex() < 0)
             return QStringLiteral("No %1 is chosen.").arg(QLatin1String(what));
     return {};
+}
+
+bool TFmain::openPortQuietly(QString& failure)
+{
+    m_quietOpenFailure = &failure;
+    COM_BitBtnClick();
+    m_quietOpenFailure = nullptr;
+    return portOpen();
 }
 
 void TFmain::CloseComPort()

@@ -284,7 +284,12 @@ g.waitIdle = function (ms) {
 g.sleep = function (ms) { if (!k.sleepUntil(k.now() + Number(ms))) stopped(); };
 g.setDtr = function (on) { fail(k.setDtr(!!on)); };
 g.setRts = function (on) { fail(k.setRts(!!on)); };
-g.sendBreak = function (ms) { fail(k.sendBreak(ms === undefined ? 250 : Number(ms))); };
+// The owner ends the break on a timer; the script goes on once it is over.
+g.sendBreak = function (ms) {
+    const hold = ms === undefined ? 250 : Number(ms);
+    fail(k.sendBreak(hold));
+    g.sleep(hold);
+};
 g.modem = function () { const m = k.modem(); return m === undefined ? null : m; };
 g.checksum = function (kind, data) {
     const v = k.checksum(String(kind), bytes(data, "checksum"));

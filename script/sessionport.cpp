@@ -3,7 +3,7 @@
 #include "app/logic/settingsstore.h"
 
 #include <QFile>
-#include <QThread>
+#include <QTimer>
 
 #include <algorithm>
 
@@ -137,13 +137,13 @@ QString SessionScriptPort::sendBreak(int ms)
 {
     if (!session().isOpen())
         return QStringLiteral("sendBreak: the port is not open");
-    SerialStatus status = session().setBreak(true);
+    const SerialStatus status = session().setBreak(true);
     if (!status.ok())
         return status.reason;
-    // The script waits for this call anyway; nothing else runs on this thread meanwhile.
-    QThread::msleep(static_cast<unsigned long>(std::clamp(ms, 0, 10000)));
-    status = session().setBreak(false);
-    return status.ok() ? QString() : status.reason;
+    // Ended by a timer, so the session goes on serving the port meanwhile.
+    QTimer::singleShot(std::max(0, ms), &session(),
+                       [session = &session()] { session->setBreak(false); });
+    return {};
 }
 
 std::optional<ModemStatus> SessionScriptPort::modem()

@@ -324,10 +324,14 @@ void TestLayout::comboBoxes()
 void TestLayout::menus()
 {
     const QList<QAction*> top = control<QMenuBar>("MainMenu")->actions();
-    QCOMPARE(top.size(), 3);
+    QCOMPARE(top.size(), 4);
     QCOMPARE(top[0]->menu(), control<QMenu>("File1"));
     QCOMPARE(top[1]->menu(), control<QMenu>("Edit1"));
-    QCOMPARE(top[2]->menu(), control<QMenu>("Help1"));
+    QCOMPARE(top[2]->menu(), control<QMenu>("Tools1"));
+    QCOMPARE(top[3]->menu(), control<QMenu>("Help1"));
+    QCOMPARE(captionOf(control("Tools1")), "Tools(&T)");
+    QCOMPARE(menuEntries(control<QMenu>("Tools1")),
+             (QStringList{"Run Script...(&U)|", "Stop Script(&T)|"}));
     QCOMPARE(captionOf(control("File1")), "File(&F)");
     QCOMPARE(captionOf(control("Help1")), "Help(&H)");
     QCOMPARE(
@@ -338,9 +342,9 @@ void TestLayout::menus()
     QCOMPARE(menuEntries(control<QMenu>("Help1")),
              (QStringList{"Help(&H)|Ctrl+H", "About(&I)|Ctrl+I"}));
     // The handlers find their items by these names.
-    const QStringList actions{"FileOpen",   "FileSave",      "FileSaveAs",    "RunTimeSave1",
-                              "FilePrint",  "WorkbenchOpen", "WorkbenchSave", "Exit",
-                              "UserMamual", "About"};
+    const QStringList actions{"FileOpen",   "FileSave",      "FileSaveAs",      "RunTimeSave1",
+                              "FilePrint",  "WorkbenchOpen", "WorkbenchSave",   "Exit",
+                              "UserMamual", "About",         "RunScriptAction", "StopScriptAction"};
     for (const QString& name : actions)
         QVERIFY2(m_window->findChild<QAction*>(name), qPrintable(name));
 }

@@ -30,7 +30,7 @@ void TestSearch::editMenuSitsBetweenFileAndHelp()
     QStringList titles;
     for (QAction* menu : f.window().menuBar()->actions())
         titles << menu->text();
-    QCOMPARE(titles, (QStringList{"File(&F)", "Edit(&E)", "Help(&H)"}));
+    QCOMPARE(titles, (QStringList{"File(&F)", "Edit(&E)", "Tools(&T)", "Help(&H)"}));
     QStringList items;
     for (QAction* item : f.find<QMenu>("Edit1")->actions())
         if (!item->isSeparator())

@@ -1,0 +1,199 @@
+// Test scripts in the window: run from the Tools menu on a thread of their own, talking to the
+// port the window has open through the same session, write path and display as the user.
+#include "app/Umain.h"
+
+#include "app/dialogs.h"
+#include "script/junit.h"
+#include "script/sessionport.h"
+#include "serial/portmap.h"
+#include "ui/receivedisplay.h"
+#include "ui_Umain.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QTimer>
+
+// The port as a script in the window has it; every call runs on the window's thread.
+class TFmain::ScriptPortOfWindow final : public kirt::ScriptPort
+{
+public:
+    explicit ScriptPortOfWindow(TFmain& window) : m_window(window) {}
+
+    QString open(const QString& port, const OpenOptions& options) override
+    {
+        Ui::TFmain& ui = *m_window.m_ui;
+        const QString current = ui.SerialPortComboBox->currentText();
+        QString wanted = port.isEmpty() ? current : port.toUpper();
+        if (!port.isEmpty() && kirt::comPortNumber(wanted) == 0) {
+            // A device path or an address: only as the one the current port leads to.
+            const auto resolution = kirt::resolvePort(current);
+            if (!resolution || (resolution->devicePath != port && resolution->linkTarget != port))
+                return QStringLiteral("open: %1 is not the device of %2; in the window, choose "
+                                      "it on the settings page")
+                    .arg(port, current);
+            wanted = current;
+        }
+        if (m_window.portOpen()) {
+            if (wanted == current)
+                return {}; // the window's port, as it is
+            return QStringLiteral("open: the window has %1 open; close it first").arg(current);
+        }
+        const int index = ui.SerialPortComboBox->findText(wanted);
+        if (index < 0)
+            return QStringLiteral("open: %1 is not a port name").arg(port);
+        ui.SerialPortComboBox->setCurrentIndex(index);
+        m_window.SerialPortComboBoxClick();
+        // The script's options hold for this opening; the settings page keeps the user's.
+        const kirt::ComSettings user = m_window.m_comSettings;
+        m_window.m_comSettings = kirt::withOpenOptions(user, options);
+        QString failure;
+        m_window.openPortQuietly(failure);
+        m_window.m_comSettings = user;
+        return failure;
+    }
+    QString close() override
+    {
+        if (m_window.portOpen())
+            m_window.COM_BitBtnClick();
+        return {};
+    }
+    QString send(const QByteArray& bytes) override
+    {
+        if (!m_window.portOpen())
+            return QStringLiteral("send: the port is not open");
+        // The user's own path: shown with "Show Sent Data", queued behind what waits.
+        m_window.WriteComBytes(reinterpret_cast<const std::uint8_t*>(bytes.constData()),
+                               static_cast<std::uint32_t>(bytes.size()));
+        return {};
+    }
+    QString sendLine(int line) override
+    {
+        if (line < 1 || line > 9)
+            return QStringLiteral("sendLine: there are lines 1 to 9, not %1").arg(line);
+        if (!m_window.portOpen())
+            return QStringLiteral("sendLine: the port is not open");
+        m_window.SendTransmitLine(line);
+        return {};
+    }
+    QString setModemLine(kirt::ModemLine line, bool on) override
+    {
+        // Through the switch, so it shows what holds.
+        QAbstractButton* button =
+            line == kirt::ModemLine::Dtr ? m_window.m_ui->DTRButton : m_window.m_ui->RTSButton;
+        button->setChecked(on);
+        const kirt::SerialStatus status = m_window.m_session->setModemLine(line, on);
+        return status.ok() ? QString() : status.reason;
+    }
+    QString sendBreak(int ms) override
+    {
+        if (!m_window.m_session->deviceOpen())
+            return QStringLiteral("sendBreak: the port is not open");
+        const kirt::SerialStatus status = m_window.m_session->setBreak(true);
+        if (!status.ok())
+            return status.reason;
+        // Ended by a timer: the window goes on serving the port meanwhile.
+        QTimer::singleShot(std::max(0, ms), m_window.m_session.get(),
+                           [session = m_window.m_session.get()] { session->setBreak(false); });
+        return {};
+    }
+    std::optional<kirt::ModemStatus> modem() override
+    {
+        const kirt::ModemStatus lines = m_window.m_session->modemStatus();
+        if (!lines.available)
+            return std::nullopt;
+        return lines;
+    }
+    void log(const QString& text) override { m_window.showScriptLine(text); }
+
+private:
+    TFmain& m_window;
+};
+
+void TFmain::setUpScripts()
+{
+    m_ui->ScriptStateLabel->hide();
+    m_scriptPort = std::make_unique<ScriptPortOfWindow>(*this);
+    m_script = std::make_unique<kirt::ScriptRunner>(*m_scriptPort);
+    connect(m_script.get(), &kirt::ScriptRunner::caseFinished, this,
+            [this](const kirt::ScriptCase& c) {
+                showScriptLine(c.passed
+                                   ? QStringLiteral("PASS %1 (%2 ms)").arg(c.name).arg(qRound(c.ms))
+                                   : QStringLiteral("FAIL %1: %2").arg(c.name, c.reason));
+            });
+    connect(m_script.get(), &kirt::ScriptRunner::finished, this, &TFmain::showScriptOutcome);
+}
+
+bool TFmain::scriptRunning() const
+{
+    return m_script && m_script->running();
+}
+
+void TFmain::RunScriptActionClick()
+{
+    if (scriptRunning())
+        return;
+    const QString path =
+        kirt::dialogs().openFile(this,
+                                 {{QStringLiteral("Scripts"), QStringLiteral("*.js")},
+                                  {QStringLiteral("All files"), QStringLiteral("*")}},
+                                 0, nullptr);
+    if (path.isEmpty())
+        return;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        kirt::dialogs().error(this, QStringLiteral("Cannot read ") + path, file.errorString());
+        return;
+    }
+    m_scriptName = QFileInfo(path).fileName();
+    // Bytes reach the script from the session, whatever the display is busy with.
+    m_session->setReceiveTap(
+        [runner = m_script.get()](const std::uint8_t* bytes, std::size_t count) {
+            runner->received(bytes, count);
+        });
+    m_script->start(path, QString::fromUtf8(file.readAll()));
+    m_ui->RunScriptAction->setEnabled(false);
+    m_ui->StopScriptAction->setEnabled(true);
+    m_ui->ScriptStateLabel->setText(QStringLiteral(" %1 running").arg(m_scriptName));
+    m_ui->ScriptStateLabel->setToolTip(path);
+    m_ui->ScriptStateLabel->show();
+}
+
+void TFmain::StopScriptActionClick()
+{
+    m_script->stop();
+}
+
+void TFmain::showScriptLine(const QString& text)
+{
+    // On a line of its own, in the colour of sent data.
+    kirt::ReceiveDisplay* display = m_ui->mMessage;
+    if (display->lineEnd() != kirt::ReceiveDisplaySink::LineEnd::Start)
+        display->appendLineBreak();
+    display->appendSent(text);
+    display->appendLineBreak();
+    TrimDisplayLines();
+    ScrollDisplayToEnd();
+}
+
+void TFmain::showScriptOutcome(const kirt::ScriptOutcome& outcome)
+{
+    m_session->setReceiveTap({});
+    m_ui->RunScriptAction->setEnabled(true);
+    m_ui->StopScriptAction->setEnabled(false);
+    QString state;
+    if (outcome.end == kirt::ScriptOutcome::End::Stopped) {
+        state = QStringLiteral("stopped");
+    } else {
+        // A failure outside every case counts as one more failed case, as in the JUnit file.
+        const QString problem = kirt::outcomeProblem(outcome);
+        const int extra = problem.isEmpty() ? 0 : 1;
+        const int total = static_cast<int>(outcome.cases.size()) + extra;
+        const int failed = outcome.failedCases() + extra;
+        if (!problem.isEmpty())
+            showScriptLine(QStringLiteral("FAIL %1: %2").arg(m_scriptName, problem));
+        state = failed == 0 ? QStringLiteral("passed %1/%1").arg(total)
+                            : QStringLiteral("failed %1/%2").arg(failed).arg(total);
+    }
+    showScriptLine(QStringLiteral("%1 %2").arg(m_scriptName, state));
+    m_ui->ScriptStateLabel->setText(QStringLiteral(" %1 %2").arg(m_scriptName, state));
+}

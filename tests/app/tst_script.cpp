@@ -1,0 +1,89 @@
+// A test script in the window: it talks to the open port while the display receives and the
+// rules answer, shows its results, and stops when told.
+#include "tests/support/controls.h"
+#include "tests/support/windowfixture.h"
+#include "ui/datalineedit.h"
+#include "ui/receivedisplay.h"
+
+#include <QAction>
+#include <QLabel>
+#include <QtTest>
+
+using kirt::PtyDevice;
+using kirt::test::WindowFixture;
+
+class TestScript : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void runsWhileTheDisplayReceivesAndRulesAnswer();
+    void stopEndsABusyScript();
+};
+
+void TestScript::runsWhileTheDisplayReceivesAndRulesAnswer()
+{
+    WindowFixture f(WindowFixture::Device::Pty);
+    f.showWithDisplayFormat(1);
+    kirt::test::enableRule(&f.window(), 1, QStringLiteral("0103"), QStringLiteral("5A5B"));
+    QTest::keyClicks(f.find<kirt::DataLineEdit>(QStringLiteral("TransmitEdit1")),
+                     QStringLiteral("4C31")); // "L1"
+    QVERIFY(f.openPort());
+    f.answers.paths.push_back(f.fileWith(QStringLiteral("board.js"), R"JS(
+open();
+test("ping", function () { send("ping\r"); expect("pong", 5000); });
+test("line 1", function () { sendLine(1); expect("got L1", 5000); });
+test("another port", function () {
+    let error = null;
+    try { open("COM2"); } catch (e) { error = e; }
+    check(error && /has COM1 open/.test(error.message), String(error));
+});
+log("all done");
+)JS"));
+    f.triggerAction(QStringLiteral("RunScriptAction"));
+    auto* label = f.find<QLabel>(QStringLiteral("ScriptStateLabel"));
+    QCOMPARE(label->text(), QStringLiteral(" board.js running"));
+    QVERIFY(!f.window().findChild<QAction*>(QStringLiteral("RunScriptAction"))->isEnabled());
+
+    // The device answers the script and asks the rule meanwhile.
+    PtyDevice& device = f.device();
+    QVERIFY(device.send(QByteArray("\x01\x03", 2)));
+    QByteArray heard;
+    bool pinged = false;
+    bool lined = false;
+    QVERIFY(PtyDevice::waitUntil(
+        [&] {
+            heard += device.receive(0, 5);
+            if (!pinged && heard.contains("ping\r"))
+                pinged = device.send("pong\r\n");
+            if (!lined && heard.contains("L1"))
+                lined = device.send("got L1\r\n");
+            return label->text().endsWith(QStringLiteral("3/3"));
+        },
+        10000));
+    QCOMPARE(label->text(), QStringLiteral(" board.js passed 3/3"));
+    QVERIFY2(heard.contains("\x5A\x5B"), heard.toHex(' ').constData()); // the rule answered
+    const QString shown = f.display()->displayText();
+    for (const char* line :
+         {"pong", "PASS ping (", "PASS line 1 (", "all done", "board.js passed 3/3"})
+        QVERIFY2(shown.contains(QLatin1String(line)), qPrintable(shown));
+    QVERIFY(f.window().findChild<QAction*>(QStringLiteral("RunScriptAction"))->isEnabled());
+}
+
+void TestScript::stopEndsABusyScript()
+{
+    WindowFixture f;
+    f.window().show();
+    f.answers.paths.push_back(
+        f.fileWith(QStringLiteral("busy.js"), "test('spin', function () { while (true) {} });\n"));
+    f.triggerAction(QStringLiteral("RunScriptAction"));
+    QTest::qWait(100);
+    f.triggerAction(QStringLiteral("StopScriptAction"));
+    auto* label = f.find<QLabel>(QStringLiteral("ScriptStateLabel"));
+    QVERIFY(PtyDevice::waitUntil(
+        [&] { return label->text() == QStringLiteral(" busy.js stopped"); }, 2000));
+    QVERIFY(f.display()->displayText().contains(QStringLiteral("busy.js stopped")));
+}
+
+QTEST_MAIN(TestScript)
+#include "tst_script.moc"
