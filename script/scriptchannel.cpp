@@ -42,12 +42,16 @@ QByteArray ScriptChannel::peek(std::uint64_t* arrived) const
     return m_received;
 }
 
-void ScriptChannel::consume(std::size_t count)
+void ScriptChannel::consume(std::uint64_t arrivedAtPeek, std::size_t peeked, std::size_t count)
 {
     const std::lock_guard lock(m_mutex);
-    // What was dropped meanwhile was at the front, part of what the caller saw.
-    m_received.remove(0, static_cast<qsizetype>(std::min<std::size_t>(
-                             count, static_cast<std::size_t>(m_received.size()))));
+    // Counted in bytes since the start: the end of what is taken, and where the buffer starts
+    // now (later than at the peek when older bytes were dropped meanwhile).
+    const std::uint64_t end = arrivedAtPeek - peeked + count;
+    const std::uint64_t head = m_arrived - static_cast<std::uint64_t>(m_received.size());
+    if (end > head)
+        m_received.remove(0, static_cast<qsizetype>(std::min<std::uint64_t>(
+                                 end - head, static_cast<std::uint64_t>(m_received.size()))));
 }
 
 void ScriptChannel::clearReceived()

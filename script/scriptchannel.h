@@ -63,8 +63,9 @@ public:
     // Script's thread: what is buffered, as one byte a char, and how many bytes have arrived
     // since the start (so a wait knows what it has seen).
     QByteArray peek(std::uint64_t* arrived = nullptr) const;
-    // Takes the first count bytes of what peek gave.
-    void consume(std::size_t count);
+    // Takes the first count bytes of what peek gave (arrived as peek reported it), also when
+    // older bytes were dropped meanwhile.
+    void consume(std::uint64_t arrivedAtPeek, std::size_t peeked, std::size_t count);
     void clearReceived();
     std::uint64_t dropped() const;
     // Until more than arrived bytes have come; false at the deadline or on cancel.

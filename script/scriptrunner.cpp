@@ -114,8 +114,16 @@ public:
     }
 
     // The received bytes as one character a byte; the count seen is kept for waitMore.
-    Q_INVOKABLE QString peek() { return QString::fromLatin1(m_channel.peek(&m_seen)); }
-    Q_INVOKABLE void consume(int count) { m_channel.consume(static_cast<std::size_t>(count)); }
+    Q_INVOKABLE QString peek()
+    {
+        const QByteArray bytes = m_channel.peek(&m_seen);
+        m_peeked = static_cast<std::size_t>(bytes.size());
+        return QString::fromLatin1(bytes);
+    }
+    Q_INVOKABLE void consume(int count)
+    {
+        m_channel.consume(m_seen, m_peeked, static_cast<std::size_t>(count));
+    }
     Q_INVOKABLE bool waitMore(double deadlineMs) const
     {
         return m_channel.waitForMore(m_seen, at(deadlineMs));
@@ -182,7 +190,8 @@ private:
     ScriptChannel& m_channel;
     std::function<void(const ScriptCase&)> m_caseDone;
     Clock::time_point m_start;
-    std::uint64_t m_seen = 0;
+    std::uint64_t m_seen = 0; // bytes arrived at the last peek
+    std::size_t m_peeked = 0; // and how many it gave
 };
 
 // The global functions, in the script's own language, over the API object.

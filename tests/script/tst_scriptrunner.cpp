@@ -219,10 +219,15 @@ void TestScriptRunner::receiveBufferIsBounded()
     QCOMPARE(channel.peek(&arrived), stream.right(64 * 1024));
     QCOMPARE(arrived, std::uint64_t(stream.size()));
     QCOMPARE(channel.dropped(), std::uint64_t(stream.size() - 64 * 1024));
+    // A take after a peek removes what was seen, also when older bytes went meanwhile.
+    const QByteArray seen = channel.peek(&arrived);
+    channel.feed(bytes, 1000);
+    channel.consume(arrived, static_cast<std::size_t>(seen.size()), 10);
+    QCOMPARE(channel.peek(), seen.mid(1000) + stream.left(1000));
     // One piece larger than the whole buffer keeps its newest bytes.
     channel.feed(bytes, static_cast<std::size_t>(stream.size()));
     QCOMPARE(channel.peek(), stream.right(64 * 1024));
-    QCOMPARE(channel.dropped(), std::uint64_t(2 * stream.size() - 64 * 1024));
+    QCOMPARE(channel.dropped(), std::uint64_t(2 * stream.size() + 1000 - 64 * 1024));
 }
 
 void TestScriptRunner::stopEndsABusyLoopAndALongExpect()
