@@ -1,0 +1,94 @@
+// Lines a board prints, turned into plot samples: label:value pairs, plain columns with and
+// without a names line, separators, exponents, junk lines, gaps, too many columns.
+#include "plot/plotparser.h"
+
+#include <QtTest>
+
+using kirt::PlotParser;
+using kirt::PlotSample;
+
+namespace {
+
+// Each sample as "name=value" for the present series, joined by blanks.
+QStringList parse(PlotParser& parser, const QByteArray& text, int cut = -1)
+{
+    QStringList shown;
+    const auto out = [&](const PlotSample& s) {
+        QStringList parts;
+        for (int i = 0; i < PlotSample::MaxSeries; ++i)
+            if (s.present[static_cast<std::size_t>(i)])
+                parts << parser.names().value(i) + u'=' +
+                             QString::number(s.values[static_cast<std::size_t>(i)]);
+        shown << parts.join(u' ');
+    };
+    const qsizetype at = cut < 0 ? text.size() : cut;
+    parser.feed(text.constData(), static_cast<std::size_t>(at), out);
+    parser.feed(text.constData() + at, static_cast<std::size_t>(text.size() - at), out);
+    return shown;
+}
+
+} // namespace
+
+class TestPlotParser : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void formats_data();
+    void formats();
+    void seventeenColumnsKeepSixteen();
+};
+
+void TestPlotParser::formats_data()
+{
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<QStringList>("samples");
+    QTest::addColumn<int>("skipped");
+
+    QTest::newRow("label:value, a missing series is a gap")
+        << QByteArray("sine:0.707,ramp:12 noise:-0.13\r\nramp:13\tsine:1\n")
+        << QStringList{"sine=0.707 ramp=12 noise=-0.13", "sine=1 ramp=13"} << 0;
+    QTest::newRow("CSV without names")
+        << QByteArray("1,2.5,3\n4;5 6\n") << QStringList{"1=1 2=2.5 3=3", "1=4 2=5 3=6"} << 0;
+    QTest::newRow("CSV with a names line, blanks and tabs")
+        << QByteArray("temp\thum\n21.5\t40\n22 41\n")
+        << QStringList{"temp=21.5 hum=40", "temp=22 hum=41"} << 0;
+    QTest::newRow("exponents and signs")
+        << QByteArray("1e3,-2.5E-2,+.5\n") << QStringList{"1=1000 2=-0.025 3=0.5"} << 0;
+    QTest::newRow("junk lines are counted, never zero")
+        << QByteArray("1,2\nBOOT OK\n\n3,x\ninf,nan\n") << QStringList{"1=1 2=2", "1=3"} << 3;
+}
+
+void TestPlotParser::formats()
+{
+    QFETCH(QByteArray, text);
+    QFETCH(QStringList, samples);
+    QFETCH(int, skipped);
+    // The same at every cut of the stream.
+    for (int cut = 0; cut <= text.size(); ++cut) {
+        PlotParser parser;
+        QCOMPARE(parse(parser, text, cut), samples);
+        QCOMPARE(parser.skipped(), std::uint64_t(skipped));
+    }
+}
+
+void TestPlotParser::seventeenColumnsKeepSixteen()
+{
+    PlotParser parser;
+    QByteArray line;
+    for (int i = 1; i <= 17; ++i)
+        line += QByteArray::number(i) + (i < 17 ? "," : "\n");
+    const QStringList shown = parse(parser, line);
+    QCOMPARE(shown.size(), 1);
+    QVERIFY(shown[0].endsWith(QStringLiteral("16=16")));
+    QCOMPARE(parser.names().size(), 16);
+
+    PlotParser labels;
+    QByteArray pairs;
+    for (int i = 1; i <= 17; ++i)
+        pairs += "s" + QByteArray::number(i) + ":" + QByteArray::number(i) + " ";
+    QVERIFY(!parse(labels, pairs + "\n")[0].contains(QStringLiteral("s17")));
+}
+
+QTEST_GUILESS_MAIN(TestPlotParser)
+#include "tst_plotparser.moc"
