@@ -1,6 +1,7 @@
 // Lines a board prints, turned into plot samples: label:value pairs, plain columns with and
 // without a names line, separators, exponents, junk lines, gaps, too many columns.
 #include "plot/plotparser.h"
+#include "plot/plotstore.h"
 
 #include <QtTest>
 
@@ -37,6 +38,7 @@ private slots:
     void formats_data();
     void formats();
     void seventeenColumnsKeepSixteen();
+    void storeDropsTheOldestAndExportsEveryPoint();
 };
 
 void TestPlotParser::formats_data()
@@ -88,6 +90,26 @@ void TestPlotParser::seventeenColumnsKeepSixteen()
     for (int i = 1; i <= 17; ++i)
         pairs += "s" + QByteArray::number(i) + ":" + QByteArray::number(i) + " ";
     QVERIFY(!parse(labels, pairs + "\n")[0].contains(QStringLiteral("s17")));
+}
+
+void TestPlotParser::storeDropsTheOldestAndExportsEveryPoint()
+{
+    PlotParser parser;
+    kirt::PlotStore store(3);
+    double now = 100.0;
+    const QByteArray lines("a:1,b:2\nb:3\na:4\na:0.707,b:5e-1\n");
+    parser.feed(lines.constData(), static_cast<std::size_t>(lines.size()),
+                [&](const PlotSample& s) { store.add(s, now += 0.25); });
+    QCOMPARE(store.size(), std::size_t(3));
+    QCOMPARE(store.sampleNumber(0), std::uint64_t(1)); // the first went
+    QVERIFY(std::isnan(store.value(0, 0)));            // b:3 has no a
+    QCOMPARE(store.csv(parser.names()), QByteArray("time,a,b\n"
+                                                   "0.250,,3\n"
+                                                   "0.500,4,\n"
+                                                   "0.750,0.707,0.5\n"));
+    store.clear();
+    QCOMPARE(store.size(), std::size_t(0));
+    QVERIFY(!store.hasSeries(0));
 }
 
 QTEST_GUILESS_MAIN(TestPlotParser)

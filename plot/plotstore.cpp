@@ -1,0 +1,101 @@
+#include "plot/plotstore.h"
+
+#include <QLocale>
+
+#include <cmath>
+#include <limits>
+
+namespace kirt {
+
+namespace {
+
+constexpr double Gap = std::numeric_limits<double>::quiet_NaN();
+
+} // namespace
+
+void PlotStore::add(const PlotSample& sample, double seconds)
+{
+    if (m_capacity == 0)
+        return;
+    if (m_count == 0 && m_dropped == 0)
+        m_firstTime = seconds;
+    std::size_t at = 0;
+    if (m_count < m_capacity) {
+        at = slot(m_count);
+        ++m_count;
+    } else {
+        at = m_head; // the oldest goes
+        m_head = (m_head + 1) % m_capacity;
+        ++m_dropped;
+    }
+    if (m_times.size() <= at)
+        m_times.resize(at + 1);
+    m_times[at] = seconds;
+    for (int s = 0; s < PlotSample::MaxSeries; ++s) {
+        std::vector<double>& column = m_values[static_cast<std::size_t>(s)];
+        const bool present = sample.present[static_cast<std::size_t>(s)];
+        if (column.empty() && !present)
+            continue;
+        // A series that starts late has gaps before its first value.
+        if (column.size() <= at)
+            column.resize(std::max(at + 1, m_times.size()), Gap);
+        column[at] = present ? sample.values[static_cast<std::size_t>(s)] : Gap;
+    }
+}
+
+void PlotStore::clear()
+{
+    m_head = 0;
+    m_count = 0;
+    m_dropped = 0;
+    m_firstTime = 0;
+    m_times.clear();
+    m_times.shrink_to_fit();
+    for (std::vector<double>& column : m_values) {
+        column.clear();
+        column.shrink_to_fit();
+    }
+}
+
+bool PlotStore::hasSeries(int series) const
+{
+    return series >= 0 && series < PlotSample::MaxSeries &&
+           !m_values[static_cast<std::size_t>(series)].empty();
+}
+
+double PlotStore::value(int series, std::size_t i) const
+{
+    if (!hasSeries(series))
+        return Gap;
+    const std::vector<double>& column = m_values[static_cast<std::size_t>(series)];
+    const std::size_t at = slot(i);
+    return at < column.size() ? column[at] : Gap;
+}
+
+QByteArray PlotStore::csv(const QStringList& names) const
+{
+    QByteArray out = "time";
+    for (const QString& name : names) {
+        QString field = name;
+        // A name with a separator or a quote is quoted, as CSV readers expect.
+        if (field.contains(u',') || field.contains(u'"')) {
+            field.replace(u'"', QStringLiteral("\"\""));
+            field = u'"' + field + u'"';
+        }
+        out += ',' + field.toUtf8();
+    }
+    out += '\n';
+    for (std::size_t i = 0; i < m_count; ++i) {
+        out += QByteArray::number(time(i), 'f', 3);
+        for (int s = 0; s < names.size(); ++s) {
+            out += ',';
+            const double v = value(s, i);
+            if (!std::isnan(v))
+                out += QByteArray::number(v, 'g', QLocale::FloatingPointShortest);
+        }
+        out += '\n';
+    }
+    return out;
+}
+
+} // namespace kirt
