@@ -90,7 +90,16 @@ Nanos VirtualDevice::nextWake(Nanos now, bool streamMaySend) const
 
 QByteArray VirtualDevice::nextStreamBytes(qsizetype count)
 {
-    return m_config.stream == StreamKind::Text ? m_text.next(count) : m_random.next(count);
+    switch (m_config.stream) {
+    case StreamKind::Text:
+        return m_text.next(count);
+    case StreamKind::Plot:
+        return m_plot.next(count);
+    case StreamKind::Random:
+    case StreamKind::None:
+        break;
+    }
+    return m_random.next(count);
 }
 
 qsizetype VirtualDevice::streamChunk() const

@@ -14,7 +14,7 @@
 
 namespace kirt::vdev {
 
-enum class StreamKind { None, Text, Random };
+enum class StreamKind { None, Text, Random, Plot };
 
 // Which behaviours the device plays; any combination.
 struct DeviceConfig
@@ -70,6 +70,7 @@ private:
     std::optional<ModbusSlave> m_modbus;
     Pacer m_pacer;
     TextStream m_text;
+    PlotStream m_plot;
     RandomStream m_random;
 };
 

@@ -46,8 +46,9 @@ Behaviours, in any combination (with none: --echo --at --status 1000):
                       another slave gets no answer
       --stream KIND   send bytes without being asked, paced at --rate: "text" for
                       numbered lines "000001 THE QUICK BROWN FOX JUMPS OVER THE LAZY
-                      DOG" CR LF, "random" for pseudo-random bytes; the count sent is
-                      printed on exit
+                      DOG" CR LF, "random" for pseudo-random bytes, "plot" for lines
+                      "sine:0.707,ramp:12,noise:-0.13,count:4711" CR LF to plot; the
+                      count sent is printed on exit
   -r, --rate BYTES    stream rate in bytes per second, 1..10000000 (default 960, what
                       9600 baud carries)
       --seed N        seed of the random stream (default 1): same seed, same bytes
@@ -179,12 +180,16 @@ ParsedOptions parseOptions(const QStringList& arguments)
             device.stream = StreamKind::Text;
         else if (kind == QLatin1String("random"))
             device.stream = StreamKind::Random;
+        else if (kind == QLatin1String("plot"))
+            device.stream = StreamKind::Plot;
         else
-            return mistake(QStringLiteral("--stream takes 'text' or 'random', not '%1'").arg(kind));
+            return mistake(
+                QStringLiteral("--stream takes 'text', 'random' or 'plot', not '%1'").arg(kind));
     }
     if (parser.isSet(rate)) {
         if (device.stream == StreamKind::None)
-            return mistake(QStringLiteral("--rate paces a stream: add --stream text or random"));
+            return mistake(
+                QStringLiteral("--rate paces a stream: add --stream text, random or plot"));
         const auto value = integerValue(parser.value(rate), 1, MaxRate);
         if (!value)
             return mistake(QStringLiteral("--rate takes bytes per second from 1 to %1, not '%2'")
@@ -227,8 +232,9 @@ QString describeBehaviour(const DeviceConfig& config)
         parts << QStringLiteral("Modbus slave %1").arg(*config.modbusAddress);
     if (config.stream != StreamKind::None)
         parts << QStringLiteral("%1 stream at %2 bytes/s")
-                     .arg(config.stream == StreamKind::Text ? QStringLiteral("text")
-                                                            : QStringLiteral("random"))
+                     .arg(config.stream == StreamKind::Text   ? QStringLiteral("text")
+                          : config.stream == StreamKind::Plot ? QStringLiteral("plot")
+                                                              : QStringLiteral("random"))
                      .arg(config.rate);
     return parts.join(QStringLiteral(", "));
 }

@@ -24,6 +24,20 @@ private:
     QByteArray m_rest;
 };
 
+// Endless lines of numbers to plot, "sine:0.707,ramp:12,noise:-0.13,count:4711" CR LF: a sine
+// of period 100 lines, a ramp 0..99, noise in -0.5..0.5 and the line's number, which shows a
+// lost line as a step.
+class PlotStream
+{
+public:
+    QByteArray next(qsizetype count);
+
+private:
+    std::uint64_t m_line = 0;
+    std::uint64_t m_noise = 1;
+    QByteArray m_rest;
+};
+
 // Endless pseudo-random bytes; the same seed gives the same sequence, however it is cut.
 class RandomStream
 {

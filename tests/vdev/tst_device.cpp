@@ -36,6 +36,7 @@ private slots:
     void statusLineFormat_data();
     void statusLineFormat();
     void textStreamIsNumberedLinesCutAnywhere();
+    void plotStreamIsLinesOfNumbers();
     void randomStreamIndependentOfChunking();
 
     void statusLinesOnlyWhileConnected();
@@ -143,6 +144,17 @@ void TestDevice::textStreamIsNumberedLinesCutAnywhere()
     for (int i = 0; i < lines.size() - 1; ++i)
         QCOMPARE(lines[i], QByteArray::number(i + 1).rightJustified(6, '0') +
                                " THE QUICK BROWN FOX JUMPS OVER THE LAZY DOG\r");
+}
+
+void TestDevice::plotStreamIsLinesOfNumbers()
+{
+    kirt::vdev::PlotStream stream;
+    const QList<QByteArray> lines = stream.next(2000).split('\n');
+    QVERIFY(lines.size() > 30);
+    QCOMPARE(lines[0], QByteArray("sine:0.000,ramp:0,noise:") +
+                           lines[0].mid(24, lines[0].indexOf(",count") - 24) + ",count:0\r");
+    QVERIFY(lines[25].startsWith("sine:1.000,ramp:25,noise:"));
+    QVERIFY(lines[25].endsWith(",count:25\r"));
 }
 
 void TestDevice::randomStreamIndependentOfChunking()
