@@ -1,5 +1,6 @@
 // Lines a board prints, turned into plot samples: label:value pairs, plain columns with and
 // without a names line, separators, exponents, junk lines, gaps, too many columns.
+#include "plot/plotfeed.h"
 #include "plot/plotparser.h"
 #include "plot/plotstore.h"
 
@@ -39,6 +40,7 @@ private slots:
     void formats();
     void seventeenColumnsKeepSixteen();
     void storeDropsTheOldestAndExportsEveryPoint();
+    void feedStampsALineWithTheReadThatEndedIt();
 };
 
 void TestPlotParser::formats_data()
@@ -110,6 +112,29 @@ void TestPlotParser::storeDropsTheOldestAndExportsEveryPoint()
     store.clear();
     QCOMPARE(store.size(), std::size_t(0));
     QVERIFY(!store.hasSeries(0));
+}
+
+void TestPlotParser::feedStampsALineWithTheReadThatEndedIt()
+{
+    kirt::PlotFeed feed;
+    const auto at = [](int ms) {
+        return kirt::PlotFeed::Clock::time_point(std::chrono::milliseconds(ms));
+    };
+    const auto give = [&](const char* text, int ms) {
+        feed.received(reinterpret_cast<const std::uint8_t*>(text), std::strlen(text), at(ms));
+    };
+    give("x:1\nx:", 1000);
+    give("2\n", 1500); // the line that ended here has this read's time
+    give("junk\n", 1600);
+    QCOMPARE(feed.store().size(), std::size_t(2));
+    QCOMPARE(feed.store().time(1), 0.5);
+    QCOMPARE(feed.store().value(0, 1), 2.0);
+    QCOMPARE(feed.parser().skipped(), std::uint64_t(1));
+    const std::uint64_t before = feed.generation();
+    feed.clear();
+    QVERIFY(feed.generation() > before);
+    QCOMPARE(feed.store().size(), std::size_t(0));
+    QCOMPARE(feed.parser().skipped(), std::uint64_t(0));
 }
 
 QTEST_GUILESS_MAIN(TestPlotParser)
