@@ -1,0 +1,264 @@
+#include "ui/plotpanel.h"
+
+#include "plot/plotfeed.h"
+
+#include <QComboBox>
+#include <QDoubleValidator>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include <qcustomplot.h>
+
+#include <cmath>
+
+namespace kirt {
+
+namespace {
+
+const QColor SeriesColours[] = {
+    Qt::blue,          Qt::red,   Qt::darkGreen,       Qt::magenta,         Qt::darkCyan,
+    Qt::darkYellow,    Qt::black, Qt::darkRed,         Qt::darkBlue,        Qt::darkMagenta,
+    Qt::gray,          Qt::green, QColor(255, 128, 0), QColor(128, 0, 255), QColor(0, 128, 128),
+    QColor(128, 64, 0)};
+
+// The samples or seconds the window shows; 0 for all.
+double windowSpan(const QComboBox* box)
+{
+    return box->currentIndex() == 3 ? 0.0 : std::pow(10.0, box->currentIndex() + 2);
+}
+
+} // namespace
+
+PlotPanel::PlotPanel(QWidget* parent) : QWidget(parent)
+{
+    setObjectName(QStringLiteral("PlotPanel"));
+    auto* bar = new QHBoxLayout;
+    const auto button = [&](const char* name, const char* text) {
+        auto* b = new QPushButton(QString::fromLatin1(text), this);
+        b->setObjectName(QString::fromLatin1(name));
+        bar->addWidget(b);
+        return b;
+    };
+    const auto box = [&](const char* name, const QStringList& items) {
+        auto* b = new QComboBox(this);
+        b->setObjectName(QString::fromLatin1(name));
+        b->addItems(items);
+        bar->addWidget(b);
+        return b;
+    };
+    m_pause = button("PlotPauseButton", "PAUSE");
+    QPushButton* clear = button("PlotClearButton", "CLEAR");
+    m_x = box("PlotXComboBox", {QStringLiteral("Samples"), QStringLiteral("Time")});
+    m_window = box("PlotWindowComboBox", {QStringLiteral("100"), QStringLiteral("1000"),
+                                          QStringLiteral("10000"), QStringLiteral("All")});
+    m_window->setCurrentIndex(1);
+    m_y = box("PlotYComboBox", {QStringLiteral("Auto"), QStringLiteral("Fixed")});
+    for (QLineEdit** edit : {&m_yMin, &m_yMax}) {
+        *edit = new QLineEdit(this);
+        (*edit)->setValidator(new QDoubleValidator(*edit));
+        (*edit)->setMaximumWidth(80);
+        bar->addWidget(*edit);
+    }
+    m_yMin->setObjectName(QStringLiteral("PlotYMinEdit"));
+    m_yMax->setObjectName(QStringLiteral("PlotYMaxEdit"));
+    m_yMin->setText(QStringLiteral("-1"));
+    m_yMax->setText(QStringLiteral("1"));
+    m_skipped = new QLabel(QStringLiteral("skipped: 0"), this);
+    m_skipped->setObjectName(QStringLiteral("PlotSkippedLabel"));
+    bar->addWidget(m_skipped);
+    m_cursor = new QLabel(this);
+    m_cursor->setObjectName(QStringLiteral("PlotCursorLabel"));
+    bar->addWidget(m_cursor, 1);
+    QPushButton* exportButton = button("PlotExportButton", "EXPORT");
+
+    m_plot = new QCustomPlot(this);
+    m_plot->setObjectName(QStringLiteral("PlotArea"));
+    m_plot->legend->setVisible(true);
+    m_plot->setInteraction(QCP::iSelectLegend, false);
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addLayout(bar);
+    layout->addWidget(m_plot, 1);
+
+    m_tick = new QTimer(this);
+    m_tick->setInterval(RedrawMs);
+    connect(m_tick, &QTimer::timeout, this, &PlotPanel::redraw);
+    m_tick->start();
+    connect(m_pause, &QPushButton::clicked, this, &PlotPanel::togglePause);
+    connect(clear, &QPushButton::clicked, this, &PlotPanel::clearPlot);
+    connect(exportButton, &QPushButton::clicked, this, &PlotPanel::exportRequested);
+    for (QComboBox* b : {m_x, m_window, m_y})
+        connect(b, &QComboBox::currentIndexChanged, this, &PlotPanel::rebuild);
+    for (QLineEdit* e : {m_yMin, m_yMax})
+        connect(e, &QLineEdit::editingFinished, this, &PlotPanel::applyRanges);
+    connect(m_plot, &QCustomPlot::legendClick, this,
+            [this](QCPLegend*, QCPAbstractLegendItem* item, QMouseEvent*) {
+                auto* entry = qobject_cast<QCPPlottableLegendItem*>(item);
+                if (!entry)
+                    return;
+                QCPAbstractPlottable* graph = entry->plottable();
+                graph->setVisible(!graph->visible());
+                entry->setTextColor(graph->visible() ? Qt::black : Qt::gray);
+                m_plot->replot();
+            });
+    connect(m_plot, &QCustomPlot::mouseMove, this, &PlotPanel::showCursor);
+}
+
+void PlotPanel::setFeed(PlotFeed* feed)
+{
+    m_feed = feed;
+    rebuild();
+}
+
+void PlotPanel::clearPlot()
+{
+    if (m_feed)
+        m_feed->clear();
+    rebuild();
+}
+
+void PlotPanel::togglePause()
+{
+    m_paused = !m_paused;
+    m_pause->setText(m_paused ? QStringLiteral("RUN") : QStringLiteral("PAUSE"));
+    // Zoom and pan only while the view stands still; running, it follows the newest.
+    m_plot->setInteractions(m_paused ? QCP::iRangeDrag | QCP::iRangeZoom : QCP::Interactions());
+    if (!m_paused)
+        redraw();
+}
+
+double PlotPanel::xOf(std::size_t i) const
+{
+    const PlotStore& store = m_feed->store();
+    return m_x->currentIndex() == 1 ? store.time(i) : static_cast<double>(store.sampleNumber(i));
+}
+
+void PlotPanel::ensureGraphs()
+{
+    const QStringList& names = m_feed->parser().names();
+    while (m_plot->graphCount() < names.size()) {
+        QCPGraph* graph = m_plot->addGraph();
+        graph->setPen(QPen(SeriesColours[m_plot->graphCount() - 1], 1));
+        graph->setAdaptiveSampling(true);
+    }
+    for (int i = 0; i < names.size(); ++i)
+        m_plot->graph(i)->setName(names[i]);
+}
+
+void PlotPanel::rebuild()
+{
+    for (int i = 0; i < m_plot->graphCount(); ++i)
+        m_plot->graph(i)->data()->clear();
+    m_nextSample = m_feed ? m_feed->store().sampleNumber(0) : 0;
+    m_drawnGeneration = ~std::uint64_t{0};
+    if (m_feed && m_feed->store().size() == 0) {
+        m_plot->clearGraphs();
+        m_nextSample = 0;
+    }
+    redraw();
+}
+
+void PlotPanel::appendNew()
+{
+    const PlotStore& store = m_feed->store();
+    if (store.size() == 0)
+        return;
+    ensureGraphs();
+    const std::uint64_t first = store.sampleNumber(0);
+    // Only what the window can show is handed to the graphs.
+    std::size_t from = static_cast<std::size_t>(std::max(m_nextSample, first) - first);
+    const double span = windowSpan(m_window);
+    if (span > 0 && m_x->currentIndex() == 0 && static_cast<double>(store.size() - from) > span)
+        from = store.size() - static_cast<std::size_t>(span);
+    for (int s = 0; s < m_plot->graphCount(); ++s) {
+        QCPGraph* graph = m_plot->graph(s);
+        for (std::size_t i = from; i < store.size(); ++i) {
+            const double v = store.value(s, i);
+            if (!std::isnan(v))
+                graph->addData(xOf(i), v);
+        }
+    }
+    m_nextSample = first + store.size();
+    // What fell out of the window goes from the graphs too.
+    if (span > 0) {
+        const double newest = xOf(store.size() - 1);
+        for (int s = 0; s < m_plot->graphCount(); ++s)
+            m_plot->graph(s)->data()->removeBefore(newest - span);
+    } else {
+        for (int s = 0; s < m_plot->graphCount(); ++s)
+            m_plot->graph(s)->data()->removeBefore(xOf(0));
+    }
+}
+
+void PlotPanel::applyRanges()
+{
+    if (!m_feed || m_feed->store().size() == 0) {
+        m_plot->replot();
+        return;
+    }
+    const PlotStore& store = m_feed->store();
+    const double newest = xOf(store.size() - 1);
+    const double span = windowSpan(m_window);
+    if (!m_paused)
+        m_plot->xAxis->setRange(span > 0 ? newest - span : xOf(0), newest);
+    if (m_y->currentIndex() == 1) {
+        m_plot->yAxis->setRange(m_yMin->text().toDouble(), m_yMax->text().toDouble());
+    } else if (!m_paused) {
+        bool found = false;
+        QCPRange range;
+        for (int s = 0; s < m_plot->graphCount(); ++s) {
+            if (!m_plot->graph(s)->visible())
+                continue;
+            bool ok = false;
+            const QCPRange r = m_plot->graph(s)->getValueRange(ok);
+            if (ok) {
+                range =
+                    found ? QCPRange(std::min(range.lower, r.lower), std::max(range.upper, r.upper))
+                          : r;
+                found = true;
+            }
+        }
+        if (found)
+            m_plot->yAxis->setRange(range.lower,
+                                    range.upper > range.lower ? range.upper : range.lower + 1);
+    }
+    m_yMin->setEnabled(m_y->currentIndex() == 1);
+    m_yMax->setEnabled(m_y->currentIndex() == 1);
+    m_plot->replot(QCustomPlot::rpQueuedReplot);
+}
+
+void PlotPanel::redraw()
+{
+    if (!m_feed)
+        return;
+    m_skipped->setText(QStringLiteral("skipped: %1").arg(m_feed->parser().skipped()));
+    // Paused, the view stands still while the feed goes on collecting.
+    if (m_paused || m_feed->generation() == m_drawnGeneration)
+        return;
+    m_drawnGeneration = m_feed->generation();
+    appendNew();
+    applyRanges();
+}
+
+void PlotPanel::showCursor(QMouseEvent* event)
+{
+    const double x = m_plot->xAxis->pixelToCoord(event->position().x());
+    QStringList parts{
+        QStringLiteral("%1 = %2").arg(m_x->currentText(), QString::number(x, 'g', 6))};
+    for (int s = 0; s < m_plot->graphCount(); ++s) {
+        QCPGraph* graph = m_plot->graph(s);
+        if (!graph->visible() || graph->data()->isEmpty())
+            continue;
+        auto it = graph->data()->findBegin(x, false);
+        if (it == graph->data()->constEnd())
+            --it;
+        parts << QStringLiteral("%1 = %2").arg(graph->name(), QString::number(it->value, 'g', 6));
+    }
+    m_cursor->setText(parts.join(QStringLiteral("   ")));
+}
+
+} // namespace kirt

@@ -1,0 +1,69 @@
+#pragma once
+
+#include <QWidget>
+
+#include <cstdint>
+
+class QCPGraph;
+class QComboBox;
+class QCustomPlot;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QTimer;
+
+namespace kirt {
+
+class PlotFeed;
+
+// The plot view: the feed's series over sample number or receive time, redrawn at most 30
+// times a second while data flows, from the points in view only; pause, clear, the window,
+// the y range, a legend that hides and shows series, zoom and pan while paused, a cursor
+// readout and export.
+class PlotPanel final : public QWidget
+{
+    Q_OBJECT
+
+public:
+    static constexpr int RedrawMs = 33;
+
+    explicit PlotPanel(QWidget* parent = nullptr);
+
+    void setFeed(PlotFeed* feed);
+    // Drops the collected points (CLEAR, or the port opened anew).
+    void clearPlot();
+    bool paused() const { return m_paused; }
+    QCustomPlot* plot() const { return m_plot; }
+
+    // Draws what the feed holds now, also while hidden (the tests and the benchmark).
+    void redraw();
+
+signals:
+    void exportRequested();
+
+private:
+    void togglePause();
+    void rebuild();
+    void appendNew();
+    void applyRanges();
+    void showCursor(QMouseEvent* event);
+    void ensureGraphs();
+    double xOf(std::size_t i) const;
+
+    PlotFeed* m_feed = nullptr;
+    QCustomPlot* m_plot = nullptr;
+    QPushButton* m_pause = nullptr;
+    QComboBox* m_x = nullptr;
+    QComboBox* m_window = nullptr;
+    QComboBox* m_y = nullptr;
+    QLineEdit* m_yMin = nullptr;
+    QLineEdit* m_yMax = nullptr;
+    QLabel* m_skipped = nullptr;
+    QLabel* m_cursor = nullptr;
+    QTimer* m_tick = nullptr;
+    bool m_paused = false;
+    std::uint64_t m_drawnGeneration = ~std::uint64_t{0};
+    std::uint64_t m_nextSample = 0; // the sample number the graphs have up to
+};
+
+} // namespace kirt
