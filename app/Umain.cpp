@@ -81,6 +81,7 @@ TFmain::TFmain(QWidget* parent) : QMainWindow(parent), m_ui(std::make_unique<Ui:
     installKeyFilters();
     setUpDeviceWatch();
     setUpScripts();
+    setUpPlot();
 
     // An error inside start-up is shown and the window still comes up.
     try {
@@ -162,6 +163,7 @@ void TFmain::connectSignals()
         {ui->OPTION_BitBtn, &TFmain::OPTION_BitBtnClick},
         {ui->TransmitDataView_BitBtn, &TFmain::TransmitDataView_BitBtnClick},
         {ui->ProtocolData_BitBtn, &TFmain::ProtocolData_BitBtnClick},
+        {ui->PlotView_BitBtn, &TFmain::PlotView_BitBtnClick},
         {ui->SendStartBtn, &TFmain::SendStartBtnClick},
         {ui->SendStopBtn, &TFmain::SendStopBtnClick},
         {ui->AppendCheckButton, &TFmain::AppendCheckButtonClick},

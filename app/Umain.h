@@ -5,6 +5,7 @@
 #include "checksum/checksum.h"
 #include "display/logfile.h"
 #include "protocol/protocolrule.h"
+#include "plot/plotfeed.h"
 #include "script/scriptrunner.h"
 #include "serial/devicediscovery.h"
 #include "serial/portfactory.h"
@@ -38,6 +39,7 @@ class TFmain;
 namespace kirt {
 struct StartOptions;
 class DataLineEdit;
+class PlotPanel;
 class KeyPreview;
 class ReceiveDisplay;
 class SearchBar;
@@ -90,6 +92,7 @@ public:
     void OPTION_BitBtnClick();
     void TransmitDataView_BitBtnClick();
     void ProtocolData_BitBtnClick();
+    void PlotView_BitBtnClick();
     std::uint32_t displayLineLimit() const { return rx().lineLimit; }
     std::uint8_t newLineChar() const { return rx().newLineChar; }
     bool newLineEnabled() const { return rx().newLineEnabled; }
@@ -410,6 +413,14 @@ private:
     // The receive display.
     kirt::ReceiveDisplay* m_display = nullptr;
     kirt::SearchBar* m_searchBar = nullptr;
+    // The plot and what it collects from the moment the port opens (Umain_plot.cpp).
+    kirt::PlotPanel* m_plotPanel = nullptr;
+    std::unique_ptr<kirt::PlotFeed> m_plotFeed;
+    void setUpPlot();
+    void exportPlot();
+    // Every received chunk: the plot, and a running script.
+    void receivedForTools(const std::uint8_t* bytes, std::size_t count,
+                          const kirt::ReadTime& readAt);
     // How long typing may make the new-line text; set during start-up.
     int m_newLineTypingLimit = 32767;
     int m_lastDisplayFormat = 0;

@@ -97,6 +97,9 @@ void TFmain::FormKeyDown(int& key, Qt::KeyboardModifiers modifiers)
     case Qt::Key_F7:
         SendStopBtnClick();
         break;
+    case Qt::Key_F8:
+        PlotView_BitBtnClick();
+        break;
     case Qt::Key_F10:
         EXIT_BitBtnClick();
         break;

@@ -145,11 +145,6 @@ void TFmain::RunScriptActionClick()
         return;
     }
     m_scriptName = QFileInfo(path).fileName();
-    // Bytes reach the script from the session, whatever the display is busy with.
-    m_session->setReceiveTap(
-        [runner = m_script.get()](const std::uint8_t* bytes, std::size_t count) {
-            runner->received(bytes, count);
-        });
     m_script->start(path, QString::fromUtf8(file.readAll()));
     m_ui->RunScriptAction->setEnabled(false);
     m_ui->StopScriptAction->setEnabled(true);
@@ -177,7 +172,6 @@ void TFmain::showScriptLine(const QString& text)
 
 void TFmain::showScriptOutcome(const kirt::ScriptOutcome& outcome)
 {
-    m_session->setReceiveTap({});
     m_ui->RunScriptAction->setEnabled(true);
     m_ui->StopScriptAction->setEnabled(false);
     QString state;

@@ -4,6 +4,7 @@
 #include "app/dialogs.h"
 #include "display/displaytables.h"
 #include "script/sessionport.h"
+#include "ui/plotpanel.h"
 #include "serial/netaddress.h"
 #include "serial/portmap.h"
 #include "ui/receivedisplay.h"
@@ -91,6 +92,7 @@ void TFmain::COM_BitBtnClick()
             button->setPalette(p);
             button->setText(QStringLiteral("COM CLOSE"));
             m_session->setRxEnabled(true);
+            m_plotPanel->clearPlot(); // as the display: a new opening plots anew
         }
         clearDisplay();
     } else {

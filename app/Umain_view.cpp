@@ -1,5 +1,6 @@
 // The views, the display settings, the bars and the status line.
 #include "app/Umain.h"
+#include "ui/plotpanel.h"
 
 #include "app/logic/barlayout.h"
 #include "app/logic/statusline.h"
@@ -44,7 +45,7 @@ void TFmain::Panel1CanResize()
 {
     Ui::TFmain* ui = m_ui.get();
     ui->BitBtn19->setGeometry(kirt::StretchLineBar(
-        ui->Panel1->width(), ui->ProtocolData_BitBtn->geometry(), ui->BitBtn19->geometry()));
+        ui->Panel1->width(), ui->PlotView_BitBtn->geometry(), ui->BitBtn19->geometry()));
 }
 
 void TFmain::UpdateStatusLine()
@@ -152,17 +153,20 @@ void TFmain::setViewButtonColours(QWidget* blue)
     for (QWidget* button : {static_cast<QWidget*>(m_ui->ReceiveView_BitBtn),
                             static_cast<QWidget*>(m_ui->OPTION_BitBtn),
                             static_cast<QWidget*>(m_ui->TransmitDataView_BitBtn),
-                            static_cast<QWidget*>(m_ui->ProtocolData_BitBtn)})
+                            static_cast<QWidget*>(m_ui->ProtocolData_BitBtn),
+                            static_cast<QWidget*>(m_ui->PlotView_BitBtn)})
         setCaptionColour(button, button == blue ? QColor(Qt::blue) : QColor(Qt::black));
 }
 
 void TFmain::bringViewToFront(QWidget* view, QWidget* viewButton)
 {
     Ui::TFmain* ui = m_ui.get();
-    // The info bar belongs to the display and the settings pages, not to the boards.
-    ui->InfoPanel1->setVisible(view == ui->mMessage || view == ui->OptionPageControl);
-    for (QWidget* each : {static_cast<QWidget*>(ui->mMessage), ui->BoardPanel1, ui->BoardPanel2,
-                          static_cast<QWidget*>(ui->OptionPageControl)})
+    // The info bar belongs to the display, the settings pages and the plot, not to the boards.
+    ui->InfoPanel1->setVisible(view == ui->mMessage || view == ui->OptionPageControl ||
+                               view == m_plotPanel);
+    for (QWidget* each :
+         {static_cast<QWidget*>(ui->mMessage), ui->BoardPanel1, ui->BoardPanel2,
+          static_cast<QWidget*>(ui->OptionPageControl), static_cast<QWidget*>(m_plotPanel)})
         each->setVisible(each == view);
     // The search belongs to the display.
     if (view != ui->mMessage)
@@ -195,6 +199,12 @@ void TFmain::TransmitDataView_BitBtnClick()
     if (!shown(m_ui->BoardPanel1))
         bringViewToFront(m_ui->BoardPanel1, m_ui->TransmitDataView_BitBtn);
     m_transmitRows.row(1).edit->setFocus();
+}
+
+void TFmain::PlotView_BitBtnClick()
+{
+    if (!shown(m_plotPanel))
+        bringViewToFront(m_plotPanel, m_ui->PlotView_BitBtn);
 }
 
 void TFmain::ProtocolData_BitBtnClick()

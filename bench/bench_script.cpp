@@ -253,10 +253,11 @@ int main(int argc, char** argv)
     kirt::SessionScriptPort session(options, [&said](const QString& text) { said << text; });
     TimedPort port(session);
     kirt::ScriptRunner runner(port);
-    session.session().setReceiveTap([&](const std::uint8_t* bytes, std::size_t count) {
-        port.received(bytes, count);
-        runner.received(bytes, count);
-    });
+    session.session().setReceiveTap(
+        [&](const std::uint8_t* bytes, std::size_t count, const kirt::ReadTime&) {
+            port.received(bytes, count);
+            runner.received(bytes, count);
+        });
 
     std::printf("\n%d round trips \"AT\" CR -> \"OK\" CR LF, expect time-out 1000 ms:\n",
                 RoundTrips);

@@ -49,8 +49,8 @@ int runScriptWithoutWindow(const StartOptions& options)
 
     SessionScriptPort port(options, [](const QString& text) { print(stdout, text); });
     ScriptRunner runner(port);
-    port.session().setReceiveTap(
-        [&runner](const std::uint8_t* bytes, std::size_t count) { runner.received(bytes, count); });
+    port.session().setReceiveTap([&runner](const std::uint8_t* bytes, std::size_t count,
+                                           const ReadTime&) { runner.received(bytes, count); });
 
     // Through the event loop, in order with the script's log lines.
     QObject::connect(&runner, &ScriptRunner::caseFinished, &runner, [](const ScriptCase& c) {

@@ -434,7 +434,7 @@ void PortSession::StoreRxChunk(const std::uint8_t* bytes, std::uint32_t count,
                                const ReadTime& readAt)
 {
     if (m_tap)
-        m_tap(bytes, count);
+        m_tap(bytes, count, readAt);
     m_receiver.StoreRxChunk(bytes, count, readAt);
 }
 

@@ -123,7 +123,7 @@ public:
     void checkDevice();
 
     // Sees every received chunk first, on this object's thread (a script reading along).
-    void setReceiveTap(std::function<void(const std::uint8_t*, std::size_t)> tap)
+    void setReceiveTap(std::function<void(const std::uint8_t*, std::size_t, const ReadTime&)> tap)
     {
         m_tap = std::move(tap);
     }
@@ -171,7 +171,7 @@ private:
 
     PortFactory m_factory;
     RxSink& m_receiver;
-    std::function<void(const std::uint8_t*, std::size_t)> m_tap;
+    std::function<void(const std::uint8_t*, std::size_t, const ReadTime&)> m_tap;
     std::shared_ptr<SerialPort> m_port;
     QPointer<TReceiveComThread> m_thread;
     std::atomic<bool> m_rxEnabled{false};

@@ -86,8 +86,11 @@ PlotPanel::PlotPanel(QWidget* parent) : QWidget(parent)
 
     m_tick = new QTimer(this);
     m_tick->setInterval(RedrawMs);
-    connect(m_tick, &QTimer::timeout, this, &PlotPanel::redraw);
-    m_tick->start();
+    connect(m_tick, &QTimer::timeout, this, [this] {
+        if (m_feed && m_feed->generation() == m_drawnGeneration)
+            m_tick->stop(); // nothing new since the last tick
+        redraw();
+    });
     connect(m_pause, &QPushButton::clicked, this, &PlotPanel::togglePause);
     connect(clear, &QPushButton::clicked, this, &PlotPanel::clearPlot);
     connect(exportButton, &QPushButton::clicked, this, &PlotPanel::exportRequested);
@@ -106,6 +109,18 @@ PlotPanel::PlotPanel(QWidget* parent) : QWidget(parent)
                 m_plot->replot();
             });
     connect(m_plot, &QCustomPlot::mouseMove, this, &PlotPanel::showCursor);
+}
+
+void PlotPanel::dataArrived()
+{
+    if (isVisible() && !m_tick->isActive())
+        m_tick->start();
+}
+
+void PlotPanel::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    redraw();
 }
 
 void PlotPanel::setFeed(PlotFeed* feed)

@@ -35,8 +35,14 @@ public:
     bool paused() const { return m_paused; }
     QCustomPlot* plot() const { return m_plot; }
 
+    // New samples in the feed: drawn within a tick while the plot is in front. A quiet line
+    // and a plot out of sight cost no timer.
+    void dataArrived();
     // Draws what the feed holds now, also while hidden (the tests and the benchmark).
     void redraw();
+
+protected:
+    void showEvent(QShowEvent* event) override;
 
 signals:
     void exportRequested();

@@ -435,7 +435,7 @@ void TestLayout::barsOverlapByOnePixel_data()
                                  << 27;
     QTest::newRow("line bar") << numbered("BitBtn%1", 9, 17) +
                                      QStringList{"TransmitDataView_BitBtn", "ProtocolData_BitBtn",
-                                                 "BitBtn19"}
+                                                 "PlotView_BitBtn", "BitBtn19"}
                               << 22;
 }
 

@@ -84,7 +84,9 @@ void TestScriptRunner::everyFunctionAgainstAPseudoTerminal()
     kirt::SessionScriptPort port({}, [&logs](const QString& text) { logs << text; });
     ScriptRunner runner(port);
     port.session().setReceiveTap(
-        [&runner](const std::uint8_t* bytes, std::size_t count) { runner.received(bytes, count); });
+        [&runner](const std::uint8_t* bytes, std::size_t count, const kirt::ReadTime&) {
+            runner.received(bytes, count);
+        });
     // The device echoes everything.
     QTimer echo;
     QObject::connect(&echo, &QTimer::timeout, [&] {
