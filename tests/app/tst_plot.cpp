@@ -1,0 +1,69 @@
+// The plot view: brought to the front by its button and F8, collecting whether it is in front
+// or not, still collecting while paused, clearing, and exporting every point.
+#include "tests/support/windowfixture.h"
+#include "ui/receivedisplay.h"
+
+#include <QComboBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QtTest>
+
+using kirt::PtyDevice;
+using kirt::test::WindowFixture;
+
+class TestPlot : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void collectsHiddenAndPausedAndExports();
+};
+
+void TestPlot::collectsHiddenAndPausedAndExports()
+{
+    WindowFixture f(WindowFixture::Device::Pty);
+    QVERIFY(f.showActive());
+    QVERIFY(f.openPort());
+    auto* panel = f.find<QWidget>(QStringLiteral("PlotPanel"));
+    auto* skipped = f.find<QLabel>(QStringLiteral("PlotSkippedLabel"));
+    QVERIFY(!panel->isVisible());
+
+    // Hidden, it collects; the display goes on receiving.
+    QVERIFY(f.device().send("a:1,b:2\r\nBOOT\r\nb:3\r\n"));
+    QVERIFY(PtyDevice::waitUntil([&] { return f.display()->displayText().contains("b:3"); }));
+    f.press(Qt::Key_F8);
+    QVERIFY(panel->isVisible());
+    QVERIFY(f.find<QWidget>(QStringLiteral("InfoPanel1"))->isVisible());
+    QVERIFY(PtyDevice::waitUntil([&] { return skipped->text() == QStringLiteral("skipped: 1"); }));
+
+    // Paused, the caption names RUN and collection goes on.
+    auto* pause = f.find<QPushButton>(QStringLiteral("PlotPauseButton"));
+    pause->click();
+    QCOMPARE(pause->text(), QStringLiteral("RUN"));
+    QVERIFY(f.device().send("a:4\r\n"));
+    QVERIFY(PtyDevice::waitUntil([&] { return f.display()->displayText().contains("a:4"); }));
+    pause->click();
+    QCOMPARE(pause->text(), QStringLiteral("PAUSE"));
+
+    const QString csv = f.file(QStringLiteral("points.csv"));
+    f.answers.paths.push_back(csv);
+    f.click(QStringLiteral("PlotExportButton"));
+    QFile out(csv);
+    QVERIFY(out.open(QIODevice::ReadOnly));
+    const QList<QByteArray> lines = out.readAll().split('\n');
+    QCOMPARE(lines.value(0), QByteArray("time,a,b"));
+    QCOMPARE(lines.size(), 5); // header, three samples, the empty end
+    QVERIFY(lines[1].endsWith(",1,2") && lines[2].endsWith(",,3") && lines[3].endsWith(",4,"));
+
+    f.click(QStringLiteral("PlotClearButton"));
+    QCOMPARE(skipped->text(), QStringLiteral("skipped: 0"));
+    QVERIFY(f.display()->displayText().contains("a:4")); // the display is left alone
+
+    f.click(QStringLiteral("ReceiveView_BitBtn"));
+    QVERIFY(!panel->isVisible());
+    f.click(QStringLiteral("PlotView_BitBtn"));
+    QVERIFY(panel->isVisible());
+}
+
+QTEST_MAIN(TestPlot)
+#include "tst_plot.moc"
