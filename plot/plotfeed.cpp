@@ -13,7 +13,7 @@ void PlotFeed::received(const std::uint8_t* bytes, std::size_t count, Clock::tim
 
 void PlotFeed::clear()
 {
-    m_parser.clear();
+    m_parser.clear(true);
     m_store.clear();
     ++m_generation;
 }

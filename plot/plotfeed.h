@@ -18,7 +18,7 @@ public:
     explicit PlotFeed(std::size_t capacity = PlotStore::DefaultCapacity) : m_store(capacity) {}
 
     void received(const std::uint8_t* bytes, std::size_t count, Clock::time_point readAt);
-    // Drops the points, the names and the skipped count.
+    // Drops the points, the names and the skipped count; the line under way is dropped too.
     void clear();
 
     const PlotParser& parser() const { return m_parser; }

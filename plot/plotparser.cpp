@@ -49,8 +49,9 @@ QList<QByteArray> tokens(const QByteArray& text, bool pairs)
 
 } // namespace
 
-void PlotParser::clear()
+void PlotParser::clear(bool midStream)
 {
+    m_dropToLineEnd = midStream;
     m_partial.clear();
     m_overlong = false;
     m_firstLine = true;
@@ -73,7 +74,9 @@ void PlotParser::feed(const char* bytes, std::size_t count, const SampleOut& out
             m_partial.append(bytes, static_cast<qsizetype>(piece));
         if (!lf)
             return;
-        if (m_overlong) {
+        if (m_dropToLineEnd) {
+            m_dropToLineEnd = false;
+        } else if (m_overlong) {
             ++m_skipped;
             m_firstLine = false;
         } else {

@@ -35,8 +35,10 @@ public:
     // The series names, in column order.
     const QStringList& names() const { return m_names; }
     std::uint64_t skipped() const { return m_skipped; }
-    // Forgets the names, the unfinished line and the count.
-    void clear();
+    // Forgets the names, the unfinished line and the count. Mid-stream (a port opened or the
+    // plot cleared while a board prints), the bytes up to the next line end are the tail of a
+    // line begun before and are dropped: "unt:17" is no series.
+    void clear(bool midStream = false);
 
     static constexpr std::size_t MaxLineLength = 4096; // a longer line is junk
 
@@ -46,6 +48,7 @@ private:
 
     QByteArray m_partial;
     bool m_overlong = false;
+    bool m_dropToLineEnd = false;
     bool m_firstLine = true;
     bool m_namedByHeader = false;
     QStringList m_names;

@@ -219,7 +219,9 @@ void PlotPanel::applyRanges()
     const double newest = xOf(store.size() - 1);
     const double span = windowSpan(m_window);
     if (!m_paused)
-        m_plot->xAxis->setRange(span > 0 ? newest - span : xOf(0), newest);
+        // A window not yet full starts at the first point.
+        m_plot->xAxis->setRange(span > 0 ? std::max(xOf(0), newest - span) : xOf(0),
+                                std::max(newest, xOf(0) + 1));
     if (m_y->currentIndex() == 1) {
         m_plot->yAxis->setRange(m_yMin->text().toDouble(), m_yMax->text().toDouble());
     } else if (!m_paused) {

@@ -135,6 +135,9 @@ void TestPlotParser::feedStampsALineWithTheReadThatEndedIt()
     QVERIFY(feed.generation() > before);
     QCOMPARE(feed.store().size(), std::size_t(0));
     QCOMPARE(feed.parser().skipped(), std::uint64_t(0));
+    give("unt:17\ny:5\n", 2000); // the tail of a line begun before the clear
+    QCOMPARE(feed.parser().names(), QStringList{QStringLiteral("y")});
+    QCOMPARE(feed.store().size(), std::size_t(1));
 }
 
 QTEST_GUILESS_MAIN(TestPlotParser)
