@@ -1,11 +1,13 @@
 // Workbench files: the nine transmit lines, the four rules and the auto interval (and the port
-// with its line settings), kept in a file of their own and brought back through the handlers a
-// user's own changes run; and the lines kept between runs when the user wants them.
+// with its line settings, and how the plot shows its series), kept in a file of their own and
+// brought back through the handlers a user's own changes run; and the lines kept between runs when
+// the user wants them.
 #include "app/Umain.h"
 
 #include "app/dialogs.h"
 #include "app/logic/settingsstore.h"
 #include "ui/datalineedit.h"
+#include "ui/plotpanel.h"
 #include "ui_Umain.h"
 
 #include <QDir>
@@ -106,6 +108,7 @@ kirt::Workbench TFmain::currentWorkbench(bool withPort) const
             kirt::dataFormatFromIndex(row.format->currentIndex()), row.enable->currentIndex() == 1};
     }
     bench.autoIntervalPosition = m_ui->TrackBar1->value();
+    bench.plot = m_plotPanel->viewSettings();
     if (withPort) {
         kirt::Workbench::Port port;
         port.name = m_ui->SerialPortComboBox->currentText();
@@ -201,4 +204,6 @@ void TFmain::applyWorkbench(const kirt::Workbench& bench)
     TrackBar1Change();
     if (bench.port)
         applyPortSettings(*bench.port);
+    if (bench.plot)
+        m_plotPanel->applyViewSettings(*bench.plot);
 }

@@ -9,12 +9,15 @@
 #include <QSettings>
 #include <QTemporaryFile>
 
+#include <cmath>
+
 namespace kirt {
 
 namespace {
 
 const QString Section = QStringLiteral("Workbench");
 const QString PortSection = QStringLiteral("Port");
+const QString PlotSection = QStringLiteral("Plot");
 
 bool isAsciiHexDigit(char16_t ch)
 {
@@ -97,6 +100,39 @@ public:
 
     QString text(const QString& group, const QString& key, DataFormat format)
     {
+        const QString text = hexText(group, key);
+        if (m_fault.isEmpty() && text.size() > fieldLimit(format))
+            m_fault = QStringLiteral("%1/%2 is longer than %3 characters.")
+                          .arg(group, key)
+                          .arg(fieldLimit(format));
+        return text;
+    }
+
+    double number(const QString& group, const QString& key)
+    {
+        if (!m_fault.isEmpty())
+            return 0;
+        const QString name = group + u'/' + key;
+        const QVariant value = m_settings.value(name);
+        bool ok = false;
+        const double v = isSingle(value) ? value.toString().toDouble(&ok) : 0;
+        if (!value.isValid())
+            m_fault = QStringLiteral("%1 is missing.").arg(name);
+        else if (!ok || !std::isfinite(v))
+            m_fault = QStringLiteral("%1 is not a number.").arg(name);
+        return ok ? v : 0;
+    }
+
+    // A list of names, one per line of the decoded text.
+    QStringList names(const QString& group, const QString& key)
+    {
+        const QString text = hexText(group, key);
+        return text.isEmpty() ? QStringList() : text.split(u'\n');
+    }
+
+private:
+    QString hexText(const QString& group, const QString& key)
+    {
         if (!m_fault.isEmpty())
             return {};
         const QString name = group + u'/' + key;
@@ -108,14 +144,9 @@ public:
             m_fault = QStringLiteral("%1 is missing.").arg(name);
         else if (!text)
             m_fault = QStringLiteral("%1 is not hex-encoded text.").arg(name);
-        else if (text->size() > fieldLimit(format))
-            m_fault = QStringLiteral("%1 is longer than %2 characters.")
-                          .arg(name)
-                          .arg(fieldLimit(format));
         return text.value_or(QString());
     }
 
-private:
     QSettings& m_settings;
     QString m_fault;
 };
@@ -187,6 +218,16 @@ WorkbenchRead readWorkbench(const QString& path)
         port.rts = read.integer(PortSection, QStringLiteral("RTS"), 0, 1) == 1;
         bench.port = port;
     }
+    if (settings.childGroups().contains(PlotSection)) {
+        Workbench::Plot plot;
+        plot.hidden = read.names(PlotSection, QStringLiteral("Hidden"));
+        plot.xTime = read.integer(PlotSection, QStringLiteral("XTime"), 0, 1) == 1;
+        plot.window = read.integer(PlotSection, QStringLiteral("Window"), 0, 3);
+        plot.yFixed = read.integer(PlotSection, QStringLiteral("YFixed"), 0, 1) == 1;
+        plot.yMin = read.number(PlotSection, QStringLiteral("YMin"));
+        plot.yMax = read.number(PlotSection, QStringLiteral("YMax"));
+        bench.plot = plot;
+    }
     if (!read.fault().isEmpty())
         return {std::nullopt, read.fault()};
     return {bench, {}};
@@ -250,6 +291,18 @@ bool writeWorkbench(const QString& path, const Workbench& bench, QString* reason
         settings.setValue(QStringLiteral("FlowControl"), static_cast<int>(port.flowControl));
         settings.setValue(QStringLiteral("DTR"), port.dtr ? 1 : 0);
         settings.setValue(QStringLiteral("RTS"), port.rts ? 1 : 0);
+        settings.endGroup();
+    }
+    if (bench.plot) {
+        const Workbench::Plot& plot = *bench.plot;
+        settings.beginGroup(PlotSection);
+        // Names from a board's names line may hold any character but a line break.
+        settings.setValue(QStringLiteral("Hidden"), encodeText(plot.hidden.join(u'\n')));
+        settings.setValue(QStringLiteral("XTime"), plot.xTime ? 1 : 0);
+        settings.setValue(QStringLiteral("Window"), plot.window);
+        settings.setValue(QStringLiteral("YFixed"), plot.yFixed ? 1 : 0);
+        settings.setValue(QStringLiteral("YMin"), QString::number(plot.yMin, 'g', 17));
+        settings.setValue(QStringLiteral("YMax"), QString::number(plot.yMax, 'g', 17));
         settings.endGroup();
     }
     settings.sync();

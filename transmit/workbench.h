@@ -4,6 +4,7 @@
 #include "base/comsettings.h"
 
 #include <QString>
+#include <QStringList>
 
 #include <array>
 #include <optional>
@@ -53,11 +54,26 @@ struct Workbench
         bool operator==(const Port&) const = default;
     };
 
+    // How the plot shows its series; the collected points are not kept.
+    struct Plot
+    {
+        QStringList hidden; // series switched off in the legend, by name
+        bool xTime = false; // x as receive time, not sample number
+        int window = 1;     // index of 100, 1000, 10000, All
+        bool yFixed = false;
+        double yMin = -1;
+        double yMax = 1;
+
+        bool operator==(const Plot&) const = default;
+    };
+
     std::array<Line, Lines> lines{};
     std::array<Rule, Rules> rules{};
     int autoIntervalPosition = 0; // the slider's position, an index into AutoIntervalTable
     // Files without a port section (all written before it existed) leave the port alone.
     std::optional<Port> port;
+    // Files written before the plot existed leave its settings alone.
+    std::optional<Plot> plot;
 
     bool operator==(const Workbench&) const = default;
 };

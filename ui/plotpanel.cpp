@@ -97,15 +97,28 @@ PlotPanel::PlotPanel(QWidget* parent) : QWidget(parent)
     for (QComboBox* b : {m_x, m_window, m_y})
         connect(b, &QComboBox::currentIndexChanged, this, &PlotPanel::rebuild);
     for (QLineEdit* e : {m_yMin, m_yMax})
-        connect(e, &QLineEdit::editingFinished, this, &PlotPanel::applyRanges);
+        connect(e, &QLineEdit::editingFinished, this, [this] {
+            // In the user's locale, as the validator reads them.
+            bool ok = false;
+            if (const double v = locale().toDouble(m_yMin->text(), &ok); ok)
+                m_yLow = v;
+            if (const double v = locale().toDouble(m_yMax->text(), &ok); ok)
+                m_yHigh = v;
+            applyRanges();
+        });
     connect(m_plot, &QCustomPlot::legendClick, this,
             [this](QCPLegend*, QCPAbstractLegendItem* item, QMouseEvent*) {
                 auto* entry = qobject_cast<QCPPlottableLegendItem*>(item);
                 if (!entry)
                     return;
                 QCPAbstractPlottable* graph = entry->plottable();
-                graph->setVisible(!graph->visible());
-                entry->setTextColor(graph->visible() ? Qt::black : Qt::gray);
+                if (graph->visible())
+                    m_hidden.insert(graph->name());
+                else
+                    m_hidden.remove(graph->name());
+                for (int s = 0; s < m_plot->graphCount(); ++s)
+                    if (m_plot->graph(s) == graph)
+                        showSeries(s, !graph->visible());
                 m_plot->replot();
             });
     connect(m_plot, &QCustomPlot::mouseMove, this, &PlotPanel::showCursor);
@@ -160,8 +173,50 @@ void PlotPanel::ensureGraphs()
         graph->setPen(QPen(SeriesColours[m_plot->graphCount() - 1], 1));
         graph->setAdaptiveSampling(true);
     }
-    for (int i = 0; i < names.size(); ++i)
+    for (int i = 0; i < names.size(); ++i) {
         m_plot->graph(i)->setName(names[i]);
+        showSeries(i, !m_hidden.contains(names[i]));
+    }
+}
+
+void PlotPanel::showSeries(int s, bool shown)
+{
+    QCPGraph* graph = m_plot->graph(s);
+    graph->setVisible(shown);
+    if (QCPPlottableLegendItem* entry = m_plot->legend->itemWithPlottable(graph))
+        entry->setTextColor(shown ? Qt::black : Qt::gray);
+}
+
+Workbench::Plot PlotPanel::viewSettings() const
+{
+    Workbench::Plot settings;
+    settings.hidden = m_hidden.values();
+    settings.hidden.sort();
+    settings.xTime = m_x->currentIndex() == 1;
+    settings.window = m_window->currentIndex();
+    settings.yFixed = m_y->currentIndex() == 1;
+    settings.yMin = m_yLow;
+    settings.yMax = m_yHigh;
+    return settings;
+}
+
+void PlotPanel::applyViewSettings(const Workbench::Plot& settings)
+{
+    m_hidden = QSet<QString>(settings.hidden.begin(), settings.hidden.end());
+    {
+        // One rebuild for all of them.
+        const QSignalBlocker bx(m_x), bw(m_window), by(m_y);
+        m_x->setCurrentIndex(settings.xTime ? 1 : 0);
+        m_window->setCurrentIndex(settings.window);
+        m_y->setCurrentIndex(settings.yFixed ? 1 : 0);
+    }
+    m_yLow = settings.yMin;
+    m_yHigh = settings.yMax;
+    m_yMin->setText(locale().toString(m_yLow, 'g', QLocale::FloatingPointShortest));
+    m_yMax->setText(locale().toString(m_yHigh, 'g', QLocale::FloatingPointShortest));
+    if (m_feed)
+        ensureGraphs();
+    rebuild();
 }
 
 void PlotPanel::rebuild()
@@ -192,8 +247,9 @@ void PlotPanel::appendNew()
     for (int s = 0; s < m_plot->graphCount(); ++s) {
         QCPGraph* graph = m_plot->graph(s);
         for (std::size_t i = from; i < store.size(); ++i) {
+            // A NaN breaks the line, so a missing value is a gap, not a slope across it.
             const double v = store.value(s, i);
-            if (!std::isnan(v))
+            if (!std::isnan(v) || !graph->data()->isEmpty())
                 graph->addData(xOf(i), v);
         }
     }
@@ -223,7 +279,7 @@ void PlotPanel::applyRanges()
         m_plot->xAxis->setRange(span > 0 ? std::max(xOf(0), newest - span) : xOf(0),
                                 std::max(newest, xOf(0) + 1));
     if (m_y->currentIndex() == 1) {
-        m_plot->yAxis->setRange(m_yMin->text().toDouble(), m_yMax->text().toDouble());
+        m_plot->yAxis->setRange(m_yLow, m_yHigh);
     } else if (!m_paused) {
         bool found = false;
         QCPRange range;
@@ -273,7 +329,9 @@ void PlotPanel::showCursor(QMouseEvent* event)
         auto it = graph->data()->findBegin(x, false);
         if (it == graph->data()->constEnd())
             --it;
-        parts << QStringLiteral("%1 = %2").arg(graph->name(), QString::number(it->value, 'g', 6));
+        parts << QStringLiteral("%1 = %2").arg(
+            graph->name(),
+            std::isnan(it->value) ? QStringLiteral("(gap)") : QString::number(it->value, 'g', 6));
     }
     m_cursor->setText(parts.join(QStringLiteral("   ")));
 }

@@ -1,5 +1,8 @@
 #pragma once
 
+#include "transmit/workbench.h"
+
+#include <QSet>
 #include <QWidget>
 
 #include <cstdint>
@@ -30,10 +33,15 @@ public:
     explicit PlotPanel(QWidget* parent = nullptr);
 
     void setFeed(PlotFeed* feed);
+    const PlotFeed* feed() const { return m_feed; }
     // Drops the collected points (CLEAR, or the port opened anew).
     void clearPlot();
     bool paused() const { return m_paused; }
     QCustomPlot* plot() const { return m_plot; }
+
+    // What the workbench keeps of the view.
+    Workbench::Plot viewSettings() const;
+    void applyViewSettings(const Workbench::Plot& settings);
 
     // New samples in the feed: drawn within a tick while the plot is in front. A quiet line
     // and a plot out of sight cost no timer.
@@ -55,6 +63,7 @@ private:
     void showCursor(QMouseEvent* event);
     void ensureGraphs();
     double xOf(std::size_t i) const;
+    void showSeries(int s, bool shown);
 
     PlotFeed* m_feed = nullptr;
     QCustomPlot* m_plot = nullptr;
@@ -67,6 +76,9 @@ private:
     QLabel* m_skipped = nullptr;
     QLabel* m_cursor = nullptr;
     QTimer* m_tick = nullptr;
+    double m_yLow = -1; // the fixed range as last entered
+    double m_yHigh = 1;
+    QSet<QString> m_hidden; // by name: a series hidden stays hidden when it appears anew
     bool m_paused = false;
     std::uint64_t m_drawnGeneration = ~std::uint64_t{0};
     std::uint64_t m_nextSample = 0; // the sample number the graphs have up to

@@ -1,12 +1,16 @@
 // The plot view: brought to the front by its button and F8, collecting whether it is in front
 // or not, still collecting while paused, clearing, and exporting every point.
 #include "tests/support/windowfixture.h"
+#include "ui/plotpanel.h"
 #include "ui/receivedisplay.h"
 
 #include <QComboBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QtTest>
+
+#include <qcustomplot.h>
 
 using kirt::PtyDevice;
 using kirt::test::WindowFixture;
@@ -17,6 +21,7 @@ class TestPlot : public QObject
 
 private slots:
     void collectsHiddenAndPausedAndExports();
+    void viewTravelsWithTheWorkbench();
 };
 
 void TestPlot::collectsHiddenAndPausedAndExports()
@@ -64,6 +69,52 @@ void TestPlot::collectsHiddenAndPausedAndExports()
     QVERIFY(!panel->isVisible());
     f.click(QStringLiteral("PlotView_BitBtn"));
     QVERIFY(panel->isVisible());
+}
+
+void TestPlot::viewTravelsWithTheWorkbench()
+{
+    WindowFixture f(WindowFixture::Device::Pty);
+    QVERIFY(f.showActive());
+    QVERIFY(f.openPort());
+    f.press(Qt::Key_F8);
+    QCustomPlot* plot = f.find<kirt::PlotPanel>(QStringLiteral("PlotPanel"))->plot();
+    QVERIFY(f.device().send("\nsine:1,noise:5\n"));
+    QVERIFY(PtyDevice::waitUntil([&] { return plot->graphCount() == 2; }));
+    plot->replot(); // the legend's place is known once drawn
+    QTest::mouseClick(plot, Qt::LeftButton, {}, plot->legend->item(1)->outerRect().center());
+    QVERIFY(!plot->graph(1)->visible());
+    f.choose("PlotXComboBox", 1);
+    f.choose("PlotWindowComboBox", 3);
+    f.choose("PlotYComboBox", 1);
+    for (const auto& [edit, text] : {std::pair{"PlotYMinEdit", "-2.5"}, {"PlotYMaxEdit", "40"}}) {
+        auto* line = f.find<QLineEdit>(QString::fromLatin1(edit));
+        line->clear();
+        QTest::keyClicks(line, QString::fromLatin1(text));
+        QTest::keyClick(line, Qt::Key_Return);
+    }
+    QCOMPARE(plot->yAxis->range(), QCPRange(-2.5, 40));
+
+    const QString path = f.file(QStringLiteral("plot.kirt"));
+    f.answers.paths.push_back(path);
+    f.triggerAction("WorkbenchSave");
+    f.destroyWindow();
+    f.answers.paths.push_back(path);
+    f.triggerAction("WorkbenchOpen");
+    QVERIFY2(f.answers.errors.isEmpty(), qPrintable(f.answers.details.join(u'|')));
+    QCOMPARE(f.find<QComboBox>("PlotXComboBox")->currentIndex(), 1);
+    QCOMPARE(f.find<QComboBox>("PlotWindowComboBox")->currentIndex(), 3);
+    QCOMPARE(f.find<QComboBox>("PlotYComboBox")->currentIndex(), 1);
+    QCOMPARE(f.find<QLineEdit>("PlotYMinEdit")->text(), QStringLiteral("-2.5"));
+
+    // The series hidden by name stays hidden when it appears in the new window.
+    QVERIFY(f.showActive());
+    QVERIFY(f.openPort());
+    f.press(Qt::Key_F8);
+    plot = f.find<kirt::PlotPanel>(QStringLiteral("PlotPanel"))->plot();
+    QVERIFY(f.device().send("\nsine:1,noise:5\nsine:2,noise:6\n"));
+    QVERIFY(PtyDevice::waitUntil([&] { return plot->graphCount() == 2; }));
+    QVERIFY(plot->graph(0)->visible() && !plot->graph(1)->visible());
+    QCOMPARE(plot->yAxis->range(), QCPRange(-2.5, 40));
 }
 
 QTEST_MAIN(TestPlot)

@@ -47,6 +47,8 @@ void TestWorkbench::roundTrip()
     bench.autoIntervalPosition = 15;
     bench.port = Workbench::Port{QStringLiteral("COM12"),     250000, 7,    2, 3,
                                  kirt::FlowControl::Hardware, true,   false};
+    bench.plot = Workbench::Plot{
+        {QStringLiteral("noise"), QStringLiteral("a=b;c\"\u00e9")}, true, 3, true, -0.1, 1e300};
 
     const QString path = m_dir.filePath(QStringLiteral("round.kirt"));
     QVERIFY(kirt::writeWorkbench(path, bench));
@@ -111,6 +113,12 @@ void TestWorkbench::refused_data()
     QTest::newRow("data bits") << with("DataBits=8", "DataBits=9")
                                << "Port/DataBits is out of range";
     QTest::newRow("port half there") << with("RTS=1\n", "") << "Port/RTS is missing";
+
+    valid += "[Plot]\nHidden=6E6F697365\nXTime=1\nWindow=3\nYFixed=0\nYMin=-2.5\nYMax=1e3\n";
+    QTest::newRow("plot window") << with("Window=3", "Window=4") << "Plot/Window is out of range";
+    QTest::newRow("plot limit") << with("YMax=1e3", "YMax=inf") << "Plot/YMax is not a number";
+    QTest::newRow("plot names") << with("Hidden=6E6F697365", "Hidden=noise")
+                                << "Plot/Hidden is not hex";
 
     // The valid file itself is read, so each row fails for its own change only.
     QVERIFY2(kirt::readWorkbench(write(valid)).workbench, "the base file must be valid");
