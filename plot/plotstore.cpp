@@ -13,6 +13,20 @@ constexpr double Gap = std::numeric_limits<double>::quiet_NaN();
 
 } // namespace
 
+void PlotExtent::take(double v)
+{
+    if (std::isnan(v))
+        return;
+    low = std::min(low, v);
+    high = std::max(high, v);
+}
+
+void PlotExtent::take(const PlotExtent& other)
+{
+    low = std::min(low, other.low);
+    high = std::max(high, other.high);
+}
+
 void PlotStore::add(const PlotSample& sample, double seconds)
 {
     if (m_capacity == 0)
@@ -31,6 +45,7 @@ void PlotStore::add(const PlotSample& sample, double seconds)
     if (m_times.size() <= at)
         m_times.resize(at + 1);
     m_times[at] = seconds;
+    const std::uint64_t number = m_dropped + m_count - 1;
     for (int s = 0; s < PlotSample::MaxSeries; ++s) {
         std::vector<double>& column = m_values[static_cast<std::size_t>(s)];
         const bool present = sample.present[static_cast<std::size_t>(s)];
@@ -40,6 +55,13 @@ void PlotStore::add(const PlotSample& sample, double seconds)
         if (column.size() <= at)
             column.resize(std::max(at + 1, m_times.size()), Gap);
         column[at] = present ? sample.values[static_cast<std::size_t>(s)] : Gap;
+        std::vector<PlotExtent>& blocks = m_blocks[static_cast<std::size_t>(s)];
+        if (blocks.empty())
+            blocks.resize(m_blockSlots);
+        PlotExtent& block = blocks[blockSlot(number)];
+        if (number % BlockSize == 0)
+            block = {};
+        block.take(column[at]);
     }
 }
 
@@ -54,6 +76,10 @@ void PlotStore::clear()
     for (std::vector<double>& column : m_values) {
         column.clear();
         column.shrink_to_fit();
+    }
+    for (std::vector<PlotExtent>& blocks : m_blocks) {
+        blocks.clear();
+        blocks.shrink_to_fit();
     }
 }
 
@@ -70,6 +96,43 @@ double PlotStore::value(int series, std::size_t i) const
     const std::vector<double>& column = m_values[static_cast<std::size_t>(series)];
     const std::size_t at = slot(i);
     return at < column.size() ? column[at] : Gap;
+}
+
+PlotExtent PlotStore::extent(int series, std::size_t from, std::size_t to) const
+{
+    PlotExtent extent;
+    to = std::min(to, m_count);
+    if (!hasSeries(series) || from >= to)
+        return extent;
+    const std::vector<PlotExtent>& blocks = m_blocks[static_cast<std::size_t>(series)];
+    std::uint64_t n = m_dropped + from;
+    const std::uint64_t end = m_dropped + to;
+    // Single samples up to a block's start, whole blocks, single samples after the last.
+    for (; n < end && n % BlockSize != 0; ++n)
+        extent.take(value(series, static_cast<std::size_t>(n - m_dropped)));
+    for (; n + BlockSize <= end; n += BlockSize)
+        extent.take(blocks[blockSlot(n)]);
+    for (; n < end; ++n)
+        extent.take(value(series, static_cast<std::size_t>(n - m_dropped)));
+    return extent;
+}
+
+std::size_t PlotStore::firstAtOrAfter(double x, bool time) const
+{
+    if (time) {
+        std::size_t low = 0;
+        std::size_t high = m_count;
+        while (low < high) {
+            const std::size_t mid = low + (high - low) / 2;
+            if (this->time(mid) < x)
+                low = mid + 1;
+            else
+                high = mid;
+        }
+        return low;
+    }
+    const double i = std::ceil(x) - static_cast<double>(m_dropped);
+    return i <= 0 ? 0 : static_cast<std::size_t>(std::min(i, static_cast<double>(m_count)));
 }
 
 QByteArray PlotStore::csv(const QStringList& names) const

@@ -6,9 +6,21 @@
 #include <QStringList>
 
 #include <cstdint>
+#include <limits>
 #include <vector>
 
 namespace kirt {
+
+// The lowest and highest value over some samples; empty when they are all gaps.
+struct PlotExtent
+{
+    double low = std::numeric_limits<double>::infinity();
+    double high = -std::numeric_limits<double>::infinity();
+
+    bool empty() const { return low > high; }
+    void take(double v);
+    void take(const PlotExtent& other);
+};
 
 // The collected samples: a receive time each and a value per series (NaN for a gap), the
 // oldest dropped beyond the capacity. A series takes memory only once it has had a value.
@@ -17,7 +29,10 @@ class PlotStore
 public:
     static constexpr std::size_t DefaultCapacity = 1'000'000;
 
-    explicit PlotStore(std::size_t capacity = DefaultCapacity) : m_capacity(capacity) {}
+    explicit PlotStore(std::size_t capacity = DefaultCapacity)
+        : m_capacity(capacity), m_blockSlots(capacity / BlockSize + 2)
+    {
+    }
 
     // seconds: the read time of the line's bytes, on any steady clock.
     void add(const PlotSample& sample, double seconds);
@@ -31,13 +46,22 @@ public:
     bool hasSeries(int series) const;
     // NaN for a gap.
     double value(int series, std::size_t i) const;
+    // Over the kept samples [from, to), in time proportional to the blocks it spans, so a view
+    // of a million points can be reduced to its pixel columns every frame.
+    PlotExtent extent(int series, std::size_t from, std::size_t to) const;
+    // The first kept sample whose x (sample number, or seconds with time) is at or after x.
+    std::size_t firstAtOrAfter(double x, bool time) const;
 
     // Every kept sample: a header "time" and the names, then a row each, the time in seconds
     // with millisecond resolution and an empty field for a gap.
     QByteArray csv(const QStringList& names) const;
 
 private:
+    static constexpr std::uint64_t BlockSize = 64;
     std::size_t slot(std::size_t i) const { return (m_head + i) % m_capacity; }
+    // The summary of the block of sample number n; slots are reused only by blocks that no
+    // kept sample shares.
+    std::size_t blockSlot(std::uint64_t n) const { return (n / BlockSize) % m_blockSlots; }
 
     std::size_t m_capacity;
     std::size_t m_head = 0; // slot of the oldest kept sample
@@ -47,6 +71,9 @@ private:
     std::vector<double> m_times;
     std::vector<std::vector<double>> m_values =
         std::vector<std::vector<double>>(PlotSample::MaxSeries);
+    std::size_t m_blockSlots;
+    std::vector<std::vector<PlotExtent>> m_blocks =
+        std::vector<std::vector<PlotExtent>>(PlotSample::MaxSeries);
 };
 
 } // namespace kirt

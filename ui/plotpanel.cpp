@@ -1,6 +1,7 @@
 #include "ui/plotpanel.h"
 
 #include "plot/plotfeed.h"
+#include "plot/plotview.h"
 
 #include <QComboBox>
 #include <QDoubleValidator>
@@ -104,7 +105,8 @@ PlotPanel::PlotPanel(QWidget* parent) : QWidget(parent)
                 m_yLow = v;
             if (const double v = locale().toDouble(m_yMax->text(), &ok); ok)
                 m_yHigh = v;
-            applyRanges();
+            if (m_feed)
+                fill();
         });
     connect(m_plot, &QCustomPlot::legendClick, this,
             [this](QCPLegend*, QCPAbstractLegendItem* item, QMouseEvent*) {
@@ -119,9 +121,15 @@ PlotPanel::PlotPanel(QWidget* parent) : QWidget(parent)
                 for (int s = 0; s < m_plot->graphCount(); ++s)
                     if (m_plot->graph(s) == graph)
                         showSeries(s, !graph->visible());
-                m_plot->replot();
+                if (m_feed)
+                    fill(!m_paused);
             });
     connect(m_plot, &QCustomPlot::mouseMove, this, &PlotPanel::showCursor);
+    // Zoomed or panned while paused: the columns are reduced anew for the range shown.
+    connect(m_plot->xAxis, qOverload<const QCPRange&>(&QCPAxis::rangeChanged), this, [this] {
+        if (m_paused && m_feed)
+            fill(false);
+    });
 }
 
 void PlotPanel::dataArrived()
@@ -155,14 +163,21 @@ void PlotPanel::togglePause()
     m_pause->setText(m_paused ? QStringLiteral("RUN") : QStringLiteral("PAUSE"));
     // Zoom and pan only while the view stands still; running, it follows the newest.
     m_plot->setInteractions(m_paused ? QCP::iRangeDrag | QCP::iRangeZoom : QCP::Interactions());
-    if (!m_paused)
+    if (!m_paused) {
+        m_drawnGeneration = ~std::uint64_t{0};
         redraw();
+    }
 }
 
 double PlotPanel::xOf(std::size_t i) const
 {
     const PlotStore& store = m_feed->store();
-    return m_x->currentIndex() == 1 ? store.time(i) : static_cast<double>(store.sampleNumber(i));
+    return timeAxis() ? store.time(i) : static_cast<double>(store.sampleNumber(i));
+}
+
+bool PlotPanel::timeAxis() const
+{
+    return m_x->currentIndex() == 1;
 }
 
 void PlotPanel::ensureGraphs()
@@ -221,84 +236,65 @@ void PlotPanel::applyViewSettings(const Workbench::Plot& settings)
 
 void PlotPanel::rebuild()
 {
-    for (int i = 0; i < m_plot->graphCount(); ++i)
-        m_plot->graph(i)->data()->clear();
-    m_nextSample = m_feed ? m_feed->store().sampleNumber(0) : 0;
-    m_drawnGeneration = ~std::uint64_t{0};
-    if (m_feed && m_feed->store().size() == 0) {
+    if (m_feed && m_feed->store().size() == 0)
         m_plot->clearGraphs();
-        m_nextSample = 0;
+    m_drawnGeneration = ~std::uint64_t{0};
+    if (m_paused && m_feed) {
+        // A changed axis or window shows the newest part even while paused.
+        ensureGraphs();
+        followNewest();
+        fill();
+        return;
     }
     redraw();
 }
 
-void PlotPanel::appendNew()
+void PlotPanel::followNewest()
 {
     const PlotStore& store = m_feed->store();
     if (store.size() == 0)
         return;
-    ensureGraphs();
-    const std::uint64_t first = store.sampleNumber(0);
-    // Only what the window can show is handed to the graphs.
-    std::size_t from = static_cast<std::size_t>(std::max(m_nextSample, first) - first);
-    const double span = windowSpan(m_window);
-    if (span > 0 && m_x->currentIndex() == 0 && static_cast<double>(store.size() - from) > span)
-        from = store.size() - static_cast<std::size_t>(span);
-    for (int s = 0; s < m_plot->graphCount(); ++s) {
-        QCPGraph* graph = m_plot->graph(s);
-        for (std::size_t i = from; i < store.size(); ++i) {
-            // A NaN breaks the line, so a missing value is a gap, not a slope across it.
-            const double v = store.value(s, i);
-            if (!std::isnan(v) || !graph->data()->isEmpty())
-                graph->addData(xOf(i), v);
-        }
-    }
-    m_nextSample = first + store.size();
-    // What fell out of the window goes from the graphs too.
-    if (span > 0) {
-        const double newest = xOf(store.size() - 1);
-        for (int s = 0; s < m_plot->graphCount(); ++s)
-            m_plot->graph(s)->data()->removeBefore(newest - span);
-    } else {
-        for (int s = 0; s < m_plot->graphCount(); ++s)
-            m_plot->graph(s)->data()->removeBefore(xOf(0));
-    }
-}
-
-void PlotPanel::applyRanges()
-{
-    if (!m_feed || m_feed->store().size() == 0) {
-        m_plot->replot();
-        return;
-    }
-    const PlotStore& store = m_feed->store();
     const double newest = xOf(store.size() - 1);
     const double span = windowSpan(m_window);
-    if (!m_paused)
-        // A window not yet full starts at the first point.
-        m_plot->xAxis->setRange(span > 0 ? std::max(xOf(0), newest - span) : xOf(0),
-                                std::max(newest, xOf(0) + 1));
-    if (m_y->currentIndex() == 1) {
-        m_plot->yAxis->setRange(m_yLow, m_yHigh);
-    } else if (!m_paused) {
-        bool found = false;
-        QCPRange range;
-        for (int s = 0; s < m_plot->graphCount(); ++s) {
-            if (!m_plot->graph(s)->visible())
+    // A window not yet full starts at the first point.
+    m_plot->xAxis->setRange(span > 0 ? std::max(xOf(0), newest - span) : xOf(0),
+                            std::max(newest, xOf(0) + 1));
+}
+
+void PlotPanel::fill(bool adjustY)
+{
+    const PlotStore& store = m_feed->store();
+    const QCPRange view = m_plot->xAxis->range();
+    // One sample beyond each edge, so the lines run to the border.
+    std::size_t from = store.firstAtOrAfter(view.lower, timeAxis());
+    from = from > 0 ? from - 1 : 0;
+    const std::size_t to = std::min(store.size(), store.firstAtOrAfter(view.upper, timeAxis()) + 1);
+    const int columns = m_plot->axisRect()->width();
+    bool found = false;
+    QCPRange values;
+    std::vector<PlotPoint> points;
+    QVector<QCPGraphData> handed;
+    for (int s = 0; s < m_plot->graphCount(); ++s) {
+        QCPGraph* graph = m_plot->graph(s);
+        viewPoints(store, s, from, to, columns, timeAxis(), points);
+        handed.resize(static_cast<qsizetype>(points.size()));
+        for (std::size_t i = 0; i < points.size(); ++i) {
+            handed[static_cast<qsizetype>(i)] = {points[i].x, points[i].y};
+            if (!graph->visible() || std::isnan(points[i].y))
                 continue;
-            bool ok = false;
-            const QCPRange r = m_plot->graph(s)->getValueRange(ok);
-            if (ok) {
-                range =
-                    found ? QCPRange(std::min(range.lower, r.lower), std::max(range.upper, r.upper))
-                          : r;
-                found = true;
-            }
+            values = found ? QCPRange(std::min(values.lower, points[i].y),
+                                      std::max(values.upper, points[i].y))
+                           : QCPRange(points[i].y, points[i].y);
+            found = true;
         }
-        if (found)
-            m_plot->yAxis->setRange(range.lower,
-                                    range.upper > range.lower ? range.upper : range.lower + 1);
+        graph->data()->set(handed, true);
     }
+    // A zoom or pan while paused keeps the y the user made.
+    if (adjustY && m_y->currentIndex() == 1)
+        m_plot->yAxis->setRange(m_yLow, m_yHigh);
+    else if (adjustY && found)
+        m_plot->yAxis->setRange(values.lower,
+                                values.upper > values.lower ? values.upper : values.lower + 1);
     m_yMin->setEnabled(m_y->currentIndex() == 1);
     m_yMax->setEnabled(m_y->currentIndex() == 1);
     m_plot->replot(QCustomPlot::rpQueuedReplot);
@@ -313,25 +309,30 @@ void PlotPanel::redraw()
     if (m_paused || m_feed->generation() == m_drawnGeneration)
         return;
     m_drawnGeneration = m_feed->generation();
-    appendNew();
-    applyRanges();
+    ensureGraphs();
+    followNewest();
+    fill();
 }
 
 void PlotPanel::showCursor(QMouseEvent* event)
 {
+    if (!m_feed || m_feed->store().size() == 0)
+        return;
+    // Read from the kept samples, not from the drawn columns: the value at the nearest sample.
+    const PlotStore& store = m_feed->store();
     const double x = m_plot->xAxis->pixelToCoord(event->position().x());
+    std::size_t i = std::min(store.firstAtOrAfter(x, timeAxis()), store.size() - 1);
+    if (i > 0 && x - xOf(i - 1) < xOf(i) - x)
+        --i;
     QStringList parts{
-        QStringLiteral("%1 = %2").arg(m_x->currentText(), QString::number(x, 'g', 6))};
+        QStringLiteral("%1 = %2").arg(m_x->currentText(), QString::number(xOf(i), 'g', 6))};
     for (int s = 0; s < m_plot->graphCount(); ++s) {
-        QCPGraph* graph = m_plot->graph(s);
-        if (!graph->visible() || graph->data()->isEmpty())
+        if (!m_plot->graph(s)->visible())
             continue;
-        auto it = graph->data()->findBegin(x, false);
-        if (it == graph->data()->constEnd())
-            --it;
-        parts << QStringLiteral("%1 = %2").arg(
-            graph->name(),
-            std::isnan(it->value) ? QStringLiteral("(gap)") : QString::number(it->value, 'g', 6));
+        const double v = store.value(s, i);
+        parts << QStringLiteral("%1 = %2").arg(m_plot->graph(s)->name(),
+                                               std::isnan(v) ? QStringLiteral("(gap)")
+                                                             : QString::number(v, 'g', 6));
     }
     m_cursor->setText(parts.join(QStringLiteral("   ")));
 }

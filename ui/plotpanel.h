@@ -58,11 +58,13 @@ signals:
 private:
     void togglePause();
     void rebuild();
-    void appendNew();
-    void applyRanges();
+    void followNewest();
+    // Hands the graphs what is in the x range shown, reduced to the pixel columns.
+    void fill(bool adjustY = true);
     void showCursor(QMouseEvent* event);
     void ensureGraphs();
     double xOf(std::size_t i) const;
+    bool timeAxis() const;
     void showSeries(int s, bool shown);
 
     PlotFeed* m_feed = nullptr;
@@ -81,7 +83,6 @@ private:
     QSet<QString> m_hidden; // by name: a series hidden stays hidden when it appears anew
     bool m_paused = false;
     std::uint64_t m_drawnGeneration = ~std::uint64_t{0};
-    std::uint64_t m_nextSample = 0; // the sample number the graphs have up to
 };
 
 } // namespace kirt

@@ -1,10 +1,14 @@
 // Lines a board prints, turned into plot samples: label:value pairs, plain columns with and
-// without a names line, separators, exponents, junk lines, gaps, too many columns.
+// without a names line, separators, exponents, junk lines, gaps, too many columns; the store's
+// extents and the view reduced to pixel columns.
 #include "plot/plotfeed.h"
 #include "plot/plotparser.h"
 #include "plot/plotstore.h"
+#include "plot/plotview.h"
 
 #include <QtTest>
+
+#include <random>
 
 using kirt::PlotParser;
 using kirt::PlotSample;
@@ -41,6 +45,8 @@ private slots:
     void seventeenColumnsKeepSixteen();
     void storeDropsTheOldestAndExportsEveryPoint();
     void feedStampsALineWithTheReadThatEndedIt();
+    void extentsMatchTheSamplesAfterDrops();
+    void viewKeepsSpikesAndGaps();
 };
 
 void TestPlotParser::formats_data()
@@ -138,6 +144,64 @@ void TestPlotParser::feedStampsALineWithTheReadThatEndedIt()
     give("unt:17\ny:5\n", 2000); // the tail of a line begun before the clear
     QCOMPARE(feed.parser().names(), QStringList{QStringLiteral("y")});
     QCOMPARE(feed.store().size(), std::size_t(1));
+}
+
+void TestPlotParser::extentsMatchTheSamplesAfterDrops()
+{
+    // Blocks of summaries against every sample, with gaps, a late series and the ring wrapped
+    // at an odd place, so block edges and dropped blocks are crossed.
+    kirt::PlotStore store(1000);
+    std::mt19937 random(7);
+    for (int n = 0; n < 2537; ++n) {
+        PlotSample sample;
+        for (std::size_t s = 0; s < 2; ++s) {
+            sample.present[s] = random() % 5 != 0 && (s == 0 || n > 1700);
+            sample.values[s] = static_cast<double>(static_cast<int>(random() % 2001) - 1000);
+        }
+        store.add(sample, n);
+    }
+    for (int trial = 0; trial < 2000; ++trial) {
+        const std::size_t from = random() % 1001;
+        const std::size_t to = from + random() % (1001 - from);
+        for (int s = 0; s < 2; ++s) {
+            kirt::PlotExtent expected;
+            for (std::size_t i = from; i < to; ++i)
+                expected.take(store.value(s, i));
+            const kirt::PlotExtent got = store.extent(s, from, to);
+            QVERIFY2((got.empty() && expected.empty()) ||
+                         (got.low == expected.low && got.high == expected.high),
+                     qPrintable(QStringLiteral("series %1 [%2, %3)").arg(s).arg(from).arg(to)));
+        }
+    }
+}
+
+void TestPlotParser::viewKeepsSpikesAndGaps()
+{
+    kirt::PlotStore store;
+    for (int n = 0; n < 100000; ++n) {
+        PlotSample sample;
+        sample.present[0] = n < 50000 || n >= 60000; // a stretch of gaps
+        sample.values[0] = n == 77777 ? 1e6 : 1.0;   // one spike among 100,000
+        store.add(sample, n / 1000.0);
+    }
+    std::vector<kirt::PlotPoint> points;
+    for (const bool time : {false, true}) {
+        kirt::viewPoints(store, 0, 0, store.size(), 1000, time, points);
+        QVERIFY(points.size() <= 2000);
+        QVERIFY(std::any_of(points.begin(), points.end(),
+                            [](const kirt::PlotPoint& p) { return p.y == 1e6; }));
+        const auto gap = std::find_if(points.begin(), points.end(),
+                                      [](const kirt::PlotPoint& p) { return std::isnan(p.y); });
+        QVERIFY(gap != points.end());
+        QVERIFY(gap->x >= (time ? 50.0 : 50000.0) && gap->x < (time ? 60.0 : 60000.0));
+        QVERIFY(std::is_sorted(points.begin(), points.end(),
+                               [](const auto& a, const auto& b) { return a.x < b.x; }));
+    }
+    // Few samples: every one, as it is.
+    kirt::viewPoints(store, 0, 77770, 77780, 1000, false, points);
+    QCOMPARE(points.size(), std::size_t(10));
+    QCOMPARE(points[7].x, 77777.0);
+    QCOMPARE(points[7].y, 1e6);
 }
 
 QTEST_GUILESS_MAIN(TestPlotParser)

@@ -1,0 +1,54 @@
+#include "plot/plotview.h"
+
+#include "plot/plotstore.h"
+
+#include <algorithm>
+#include <limits>
+
+namespace kirt {
+
+void viewPoints(const PlotStore& store, int series, std::size_t from, std::size_t to, int columns,
+                bool time, std::vector<PlotPoint>& out)
+{
+    out.clear();
+    to = std::min(to, store.size());
+    if (from >= to || !store.hasSeries(series))
+        return;
+    const auto xOf = [&](std::size_t i) {
+        return time ? store.time(i) : static_cast<double>(store.sampleNumber(i));
+    };
+    const std::size_t count = to - from;
+    const auto width = static_cast<std::size_t>(std::max(columns, 1));
+    if (count <= 2 * width) {
+        for (std::size_t i = from; i < to; ++i)
+            out.push_back({xOf(i), store.value(series, i)});
+        return;
+    }
+    const double first = xOf(from);
+    const double span = xOf(to - 1) - first;
+    std::size_t begin = from;
+    for (std::size_t c = 1; c <= width && begin < to; ++c) {
+        // The column's samples: by number, or by time when the rate varies.
+        std::size_t end = to;
+        if (c < width)
+            end =
+                time ? store.firstAtOrAfter(
+                           first + span * static_cast<double>(c) / static_cast<double>(width), true)
+                     : from + count * c / width;
+        end = std::clamp(end, begin, to);
+        if (end == begin)
+            continue;
+        const PlotExtent extent = store.extent(series, begin, end);
+        const double x = xOf(begin);
+        if (extent.empty()) {
+            out.push_back({x, std::numeric_limits<double>::quiet_NaN()});
+        } else {
+            out.push_back({x, extent.low});
+            if (extent.high > extent.low)
+                out.push_back({x, extent.high});
+        }
+        begin = end;
+    }
+}
+
+} // namespace kirt
