@@ -71,9 +71,11 @@ PlotPanel::PlotPanel(QWidget* parent) : QWidget(parent)
     m_skipped = new QLabel(QStringLiteral("skipped: 0"), this);
     m_skipped->setObjectName(QStringLiteral("PlotSkippedLabel"));
     bar->addWidget(m_skipped);
+    bar->addStretch(1);
+    // Below the plot, the width of the view: sixteen readings do not fit beside the controls.
     m_cursor = new QLabel(this);
     m_cursor->setObjectName(QStringLiteral("PlotCursorLabel"));
-    bar->addWidget(m_cursor, 1);
+    m_cursor->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
     QPushButton* exportButton = button("PlotExportButton", "EXPORT");
 
     m_plot = new QCustomPlot(this);
@@ -84,6 +86,7 @@ PlotPanel::PlotPanel(QWidget* parent) : QWidget(parent)
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addLayout(bar);
     layout->addWidget(m_plot, 1);
+    layout->addWidget(m_cursor);
 
     m_tick = new QTimer(this);
     m_tick->setInterval(RedrawMs);
@@ -125,11 +128,20 @@ PlotPanel::PlotPanel(QWidget* parent) : QWidget(parent)
                     fill(!m_paused);
             });
     connect(m_plot, &QCustomPlot::mouseMove, this, &PlotPanel::showCursor);
+    m_plot->installEventFilter(this);
     // Zoomed or panned while paused: the columns are reduced anew for the range shown.
     connect(m_plot->xAxis, qOverload<const QCPRange&>(&QCPAxis::rangeChanged), this, [this] {
         if (m_paused && m_feed)
             fill(false);
     });
+}
+
+bool PlotPanel::eventFilter(QObject* watched, QEvent* event)
+{
+    // A reading with the mouse gone would be taken for the present one.
+    if (watched == m_plot && event->type() == QEvent::Leave)
+        m_cursor->clear();
+    return QWidget::eventFilter(watched, event);
 }
 
 void PlotPanel::dataArrived()
@@ -334,7 +346,9 @@ void PlotPanel::showCursor(QMouseEvent* event)
                                                std::isnan(v) ? QStringLiteral("(gap)")
                                                              : QString::number(v, 'g', 6));
     }
-    m_cursor->setText(parts.join(QStringLiteral("   ")));
+    const QString text = parts.join(QStringLiteral("   "));
+    m_cursor->setText(m_cursor->fontMetrics().elidedText(text, Qt::ElideRight, m_cursor->width()));
+    m_cursor->setToolTip(text);
 }
 
 } // namespace kirt
