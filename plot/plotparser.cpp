@@ -1,7 +1,7 @@
 #include "plot/plotparser.h"
 
+#include <charconv>
 #include <cmath>
-#include <cstdlib>
 #include <cstring>
 
 namespace kirt {
@@ -13,20 +13,20 @@ bool isSeparator(char c, bool pairs)
     return c == ',' || c == ' ' || c == '\t' || (!pairs && c == ';');
 }
 
-// The whole token as a number (integer, decimal or exponent form), or nothing.
+// The whole token as a number (integer, decimal or exponent form), or nothing. from_chars, not
+// strtod: the application runs in the user's locale, where "0.707" may not be a number.
 bool toNumber(const QByteArray& token, double& value)
 {
-    if (token.isEmpty())
+    const char* begin = token.constData();
+    const char* const end = begin + token.size();
+    const char* digits = begin < end && (*begin == '+' || *begin == '-') ? begin + 1 : begin;
+    // No "inf", "nan" or bare sign: a board prints none of them as a value.
+    if (digits == end || !((*digits >= '0' && *digits <= '9') || *digits == '.'))
         return false;
-    const QByteArray text = token; // strtod needs a terminated string
-    char* end = nullptr;
-    value = std::strtod(text.constData(), &end);
-    // strtod also takes "inf", "nan" and hex floats: a board prints none of them as a value.
-    const char first = text.front() == '+' || text.front() == '-'
-                           ? (text.size() > 1 ? text.at(1) : '\0')
-                           : text.front();
-    const bool digitStart = (first >= '0' && first <= '9') || first == '.';
-    return end == text.constData() + text.size() && digitStart && std::isfinite(value);
+    if (*begin == '+')
+        ++begin; // from_chars takes a minus only
+    const auto [stop, error] = std::from_chars(begin, end, value);
+    return error == std::errc() && stop == end && std::isfinite(value);
 }
 
 QList<QByteArray> tokens(const QByteArray& text, bool pairs)

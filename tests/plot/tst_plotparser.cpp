@@ -66,7 +66,8 @@ void TestPlotParser::formats_data()
     QTest::newRow("exponents and signs")
         << QByteArray("1e3,-2.5E-2,+.5\n") << QStringList{"1=1000 2=-0.025 3=0.5"} << 0;
     QTest::newRow("junk lines are counted, never zero")
-        << QByteArray("1,2\nBOOT OK\n\n3,x\ninf,nan\n") << QStringList{"1=1 2=2", "1=3"} << 3;
+        << QByteArray("1,2\nBOOT OK\n\n3,x\ninf,nan\n0x10,+-5,-\n") << QStringList{"1=1 2=2", "1=3"}
+        << 4;
 }
 
 void TestPlotParser::formats()
