@@ -4,9 +4,9 @@
 #include "app/dialogs.h"
 #include "display/displaytables.h"
 #include "script/sessionport.h"
-#include "ui/plotpanel.h"
 #include "serial/netaddress.h"
 #include "serial/portmap.h"
+#include "ui/plotpanel.h"
 #include "ui/receivedisplay.h"
 #include "ui_Umain.h"
 
