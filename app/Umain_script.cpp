@@ -11,7 +11,6 @@
 
 #include <QFile>
 #include <QFileInfo>
-#include <QTimer>
 
 // The port as a script in the window has it; every call runs on the window's thread.
 class TFmain::ScriptPortOfWindow final : public kirt::ScriptPort
@@ -88,13 +87,7 @@ public:
     {
         if (!m_window.m_session->deviceOpen())
             return QStringLiteral("sendBreak: the port is not open");
-        const kirt::SerialStatus status = m_window.m_session->setBreak(true);
-        if (!status.ok())
-            return status.reason;
-        // Ended by a timer: the window goes on serving the port meanwhile.
-        QTimer::singleShot(std::max(0, ms), m_window.m_session.get(),
-                           [session = m_window.m_session.get()] { session->setBreak(false); });
-        return {};
+        return kirt::timedBreak(*m_window.m_session, ms);
     }
     std::optional<kirt::ModemStatus> modem() override
     {

@@ -137,12 +137,15 @@ QString SessionScriptPort::sendBreak(int ms)
 {
     if (!session().isOpen())
         return QStringLiteral("sendBreak: the port is not open");
-    const SerialStatus status = session().setBreak(true);
+    return timedBreak(session(), ms);
+}
+
+QString timedBreak(PortSession& session, int ms)
+{
+    const SerialStatus status = session.setBreak(true);
     if (!status.ok())
         return status.reason;
-    // Ended by a timer, so the session goes on serving the port meanwhile.
-    QTimer::singleShot(std::max(0, ms), &session(),
-                       [session = &session()] { session->setBreak(false); });
+    QTimer::singleShot(std::max(0, ms), &session, [s = &session] { s->setBreak(false); });
     return {};
 }
 

@@ -41,6 +41,10 @@ ComSettings storedLineSettings(QString& port);
 // "Error Opening COM1: reason" and the like, as the window's boxes say it.
 QString openFailureText(const QString& port, const OpenResult& result);
 
+// A script's sendBreak on an open port: the break is set and ended by a timer after ms, so the
+// session goes on serving the port meanwhile. The reason when it could not be set.
+QString timedBreak(PortSession& session, int ms);
+
 // The options of a script's open() applied to the line settings.
 ComSettings withOpenOptions(ComSettings settings, const ScriptPort::OpenOptions& options);
 

@@ -24,6 +24,12 @@ bool ReceivePipeline::anyRuleEnabled() const
     return std::any_of(m_rules.begin(), m_rules.end(), [](const Rule& r) { return r.enabled; });
 }
 
+bool ReceivePipeline::startsRow(std::uint8_t ch, const QString& pending) const
+{
+    return m_settings.newLineEnabled && ch == m_settings.newLineChar && m_display &&
+           !(m_display->isEmpty() && pending.isEmpty());
+}
+
 bool ReceivePipeline::rowEnds(std::uint8_t ch) const
 {
     // In HEX a CR or LF is two digits like any byte; only the new-line character breaks.
@@ -208,7 +214,7 @@ void ReceivePipeline::displayRun(const std::uint8_t* bytes, std::uint32_t count)
                               : nullptr;
             if (next)
                 end = static_cast<std::uint32_t>(static_cast<const std::uint8_t*>(next) - bytes);
-            if (bytes[i] == m_settings.newLineChar && !(m_display->isEmpty() && text.isEmpty()))
+            if (startsRow(bytes[i], text))
                 breakLine(true);
         }
         AppendBytesText(text, m_settings.format, bytes + i, end - i);
@@ -220,8 +226,7 @@ void ReceivePipeline::displayRun(const std::uint8_t* bytes, std::uint32_t count)
     const auto gap = std::chrono::milliseconds(m_settings.gapSplitMs);
     for (std::uint32_t i = 0; !plain && i < count; ++i) {
         const std::uint8_t ch = bytes[i];
-        const bool newLine = m_settings.newLineEnabled && ch == m_settings.newLineChar &&
-                             m_display && !(m_display->isEmpty() && text.isEmpty());
+        const bool newLine = startsRow(ch, text);
         if (!lines) {
             if (newLine)
                 breakLine(true);
@@ -357,8 +362,7 @@ void ReceivePipeline::showSent(const std::uint8_t* bytes, std::uint32_t count)
     }
     QString text;
     for (std::uint32_t i = 0; i < count; ++i) {
-        if (m_settings.newLineEnabled && bytes[i] == m_settings.newLineChar &&
-            !(m_display->isEmpty() && text.isEmpty())) {
+        if (startsRow(bytes[i], text)) {
             m_display->appendSent(std::exchange(text, QString()));
             m_display->appendLineBreak();
             m_line = {};

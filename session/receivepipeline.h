@@ -183,6 +183,9 @@ private:
     // Appends a shown byte after the stamp its line begins with, and follows the line state.
     Shown appendStamped(QString& text, std::uint8_t ch, const ReadTime& at);
     bool anyRuleEnabled() const;
+    // The new-line character starts a new row, except as the first character of an empty
+    // display (pending: the text not yet handed to it).
+    bool startsRow(std::uint8_t ch, const QString& pending) const;
     // The byte ends a display line by itself (a CR or LF shown as a character).
     bool rowEnds(std::uint8_t ch) const;
     // Ends the stamped log line into text.
