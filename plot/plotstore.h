@@ -43,6 +43,11 @@ public:
     std::uint64_t sampleNumber(std::size_t i) const { return m_dropped + i; }
     // Seconds since the first sample since the clear.
     double time(std::size_t i) const { return m_times[slot(i)] - m_firstTime; }
+    // The x of the i-th kept sample: its number, or its time.
+    double x(std::size_t i, bool time) const
+    {
+        return time ? this->time(i) : static_cast<double>(sampleNumber(i));
+    }
     bool hasSeries(int series) const;
     // NaN for a gap.
     double value(int series, std::size_t i) const;

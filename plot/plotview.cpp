@@ -14,18 +14,15 @@ void viewPoints(const PlotStore& store, int series, std::size_t from, std::size_
     to = std::min(to, store.size());
     if (from >= to || !store.hasSeries(series))
         return;
-    const auto xOf = [&](std::size_t i) {
-        return time ? store.time(i) : static_cast<double>(store.sampleNumber(i));
-    };
     const std::size_t count = to - from;
     const auto width = static_cast<std::size_t>(std::max(columns, 1));
     if (count <= 2 * width) {
         for (std::size_t i = from; i < to; ++i)
-            out.push_back({xOf(i), store.value(series, i)});
+            out.push_back({store.x(i, time), store.value(series, i)});
         return;
     }
-    const double first = xOf(from);
-    const double span = xOf(to - 1) - first;
+    const double first = store.x(from, time);
+    const double span = store.x(to - 1, time) - first;
     std::size_t begin = from;
     for (std::size_t c = 1; c <= width && begin < to; ++c) {
         // The column's samples: by number, or by time when the rate varies.
@@ -39,7 +36,7 @@ void viewPoints(const PlotStore& store, int series, std::size_t from, std::size_
         if (end == begin)
             continue;
         const PlotExtent extent = store.extent(series, begin, end);
-        const double x = xOf(begin);
+        const double x = store.x(begin, time);
         if (extent.empty()) {
             out.push_back({x, std::numeric_limits<double>::quiet_NaN()});
         } else {

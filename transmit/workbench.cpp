@@ -61,33 +61,23 @@ public:
 
     int integer(const QString& group, const QString& key, int min, int max)
     {
-        if (!m_fault.isEmpty())
-            return min;
-        const QString name = group + u'/' + key;
-        const QVariant value = m_settings.value(name);
+        const std::optional<QVariant> value = fetch(group, key);
         bool ok = false;
-        const int v = isSingle(value) ? value.toString().toInt(&ok) : 0;
-        if (!value.isValid())
-            m_fault = QStringLiteral("%1 is missing.").arg(name);
-        else if (!ok || v < min || v > max)
-            m_fault = QStringLiteral("%1 is out of range (%2 to %3).").arg(name).arg(min).arg(max);
+        const int v = value && isSingle(*value) ? value->toString().toInt(&ok) : 0;
+        if (value && (!ok || v < min || v > max))
+            fail(group, key, QStringLiteral("is out of range (%1 to %2).").arg(min).arg(max));
         return ok ? v : min;
     }
 
     QString portName(const QString& group, const QString& key)
     {
-        if (!m_fault.isEmpty())
-            return {};
-        const QString name = group + u'/' + key;
-        const QVariant value = m_settings.value(name);
-        const QString text = isSingle(value) ? value.toString() : QString();
-        if (!value.isValid())
-            m_fault = QStringLiteral("%1 is missing.").arg(name);
-        else if (comPortNumber(text) == 0)
-            m_fault = QStringLiteral("%1 is not a port of the list (COM%2 to COM%3).")
-                          .arg(name)
-                          .arg(FirstPort)
-                          .arg(LastPort);
+        const std::optional<QVariant> value = fetch(group, key);
+        const QString text = value && isSingle(*value) ? value->toString() : QString();
+        if (value && comPortNumber(text) == 0)
+            fail(group, key,
+                 QStringLiteral("is not a port of the list (COM%1 to COM%2).")
+                     .arg(FirstPort)
+                     .arg(LastPort));
         return text;
     }
 
@@ -102,24 +92,18 @@ public:
     {
         const QString text = hexText(group, key);
         if (m_fault.isEmpty() && text.size() > fieldLimit(format))
-            m_fault = QStringLiteral("%1/%2 is longer than %3 characters.")
-                          .arg(group, key)
-                          .arg(fieldLimit(format));
+            fail(group, key,
+                 QStringLiteral("is longer than %1 characters.").arg(fieldLimit(format)));
         return text;
     }
 
     double number(const QString& group, const QString& key)
     {
-        if (!m_fault.isEmpty())
-            return 0;
-        const QString name = group + u'/' + key;
-        const QVariant value = m_settings.value(name);
+        const std::optional<QVariant> value = fetch(group, key);
         bool ok = false;
-        const double v = isSingle(value) ? value.toString().toDouble(&ok) : 0;
-        if (!value.isValid())
-            m_fault = QStringLiteral("%1 is missing.").arg(name);
-        else if (!ok || !std::isfinite(v))
-            m_fault = QStringLiteral("%1 is not a number.").arg(name);
+        const double v = value && isSingle(*value) ? value->toString().toDouble(&ok) : 0;
+        if (value && (!ok || !std::isfinite(v)))
+            fail(group, key, QStringLiteral("is not a number."));
         return ok ? v : 0;
     }
 
@@ -131,19 +115,32 @@ public:
     }
 
 private:
-    QString hexText(const QString& group, const QString& key)
+    // The stored value; nothing once a fault stands, or when it is missing (that is the fault).
+    std::optional<QVariant> fetch(const QString& group, const QString& key)
     {
         if (!m_fault.isEmpty())
-            return {};
-        const QString name = group + u'/' + key;
-        const QVariant value = m_settings.value(name);
+            return std::nullopt;
+        const QVariant value = m_settings.value(group + u'/' + key);
+        if (!value.isValid()) {
+            fail(group, key, QStringLiteral("is missing."));
+            return std::nullopt;
+        }
+        return value;
+    }
+
+    void fail(const QString& group, const QString& key, const QString& why)
+    {
+        m_fault = group + u'/' + key + u' ' + why;
+    }
+
+    QString hexText(const QString& group, const QString& key)
+    {
+        const std::optional<QVariant> value = fetch(group, key);
         std::optional<QString> text;
-        if (isSingle(value))
-            text = decodeText(value.toString());
-        if (!value.isValid())
-            m_fault = QStringLiteral("%1 is missing.").arg(name);
-        else if (!text)
-            m_fault = QStringLiteral("%1 is not hex-encoded text.").arg(name);
+        if (value && isSingle(*value))
+            text = decodeText(value->toString());
+        if (value && !text)
+            fail(group, key, QStringLiteral("is not hex-encoded text."));
         return text.value_or(QString());
     }
 

@@ -183,8 +183,7 @@ void PlotPanel::togglePause()
 
 double PlotPanel::xOf(std::size_t i) const
 {
-    const PlotStore& store = m_feed->store();
-    return timeAxis() ? store.time(i) : static_cast<double>(store.sampleNumber(i));
+    return m_feed->store().x(i, timeAxis());
 }
 
 bool PlotPanel::timeAxis() const
