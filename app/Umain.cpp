@@ -2,8 +2,6 @@
 
 #include "app/dialogs.h"
 #include "app/keypreview.h"
-#include "app/logic/commandline.h"
-#include "app/logic/settingsstore.h"
 #include "app/logic/windowfit.h"
 #include "display/displaytables.h"
 #include "serial/portmap.h"
@@ -16,13 +14,13 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QCloseEvent>
-#include <QDir>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QInputMethodEvent>
 #include <QScreen>
 #include <QTimer>
 
+#include <algorithm>
 #include <exception>
 
 bool RefuseNextClose = false;
@@ -187,11 +185,16 @@ void TFmain::connectSignals()
         {ui->UserMamual, &TFmain::UserMamualClick},
         {ui->About, &TFmain::AboutClick},
         {ui->EditCopy, &TFmain::EditCopyClick},
+        {ui->EditPaste, &TFmain::EditPasteClick},
         {ui->EditSelectAll, &TFmain::EditSelectAllClick},
         {ui->EditFind, &TFmain::EditFindClick},
         {ui->RunScriptAction, &TFmain::RunScriptActionClick},
         {ui->StopScriptAction, &TFmain::StopScriptActionClick},
     };
+    connect(m_display, &kirt::ReceiveDisplay::fontStepRequested, this,
+            [this](int steps) { setDisplayFontSize(m_displayFontSize + steps); });
+    m_display->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(m_display, &QWidget::customContextMenuRequested, this, &TFmain::showDisplayMenu);
     QList<QAction*> menuActions;
     for (const auto& [action, handler] : menu) {
         connect(action, &QAction::triggered, this, handler);
@@ -456,188 +459,15 @@ void TFmain::FormCreate()
     m_ui->FollowLabel->hide();
     ShowReceiveView();
     DisplayFormatComboBoxClick();
-    const QFont courier(QStringLiteral("Courier New"), 10);
+    const QFont courier(QStringLiteral("Courier New"), DesignedFontSize);
     setFont(courier);
-    m_ui->mMessage->setFont(courier);
     m_ui->TempEdit->setFont(courier);
+    setDisplayFontSize(m_displayFontSize);
     stopLineControl();
     showModemStatus({});
     syncReceiveSettings();
     for (int n = 1; n <= ProtocolRules; ++n)
         syncRule(n);
-}
-
-// The stored settings in their stored order: the twelve of the first version, then the
-// optional ones added since.
-std::array<TFmain::StoredSetting, 21> TFmain::storedSettings()
-{
-    const Ui::TFmain* ui = m_ui.get();
-    return {{
-        {"SerialPort", ui->SerialPortComboBox},
-        {"BaudRate", ui->BaudRateComboBox},
-        {"DataBit", ui->DataBitsComboBox},
-        {"StopBit", ui->StopBitsComboBox},
-        {"ParityBit", ui->ParityBitsComboBox},
-        {"DisplayFormat", ui->DisplayFormatComboBox},
-        {"NewLineChar", nullptr, ui->NewLineCharEdit},
-        {"EchoOnOff", ui->EchoOnOffComboBox},
-        {"ScrollBar", ui->ScrollBarComboBox},
-        {"LineLimit", ui->LineLimitComboBox},
-        {"Color", ui->ColorComboBox},
-        {"AutoIntervalTime", nullptr, nullptr, ui->TrackBar1},
-        {.name = "CustomBaudRate", .number = &m_customBaudRate, .optional = true},
-        {.name = "FlowControl", .box = ui->FlowControlComboBox, .optional = true},
-        {.name = "DtrOn", .check = ui->DTRButton, .optional = true},
-        {.name = "RtsOn", .check = ui->RTSButton, .optional = true},
-        {.name = "ShowSent", .box = ui->ShowSentComboBox, .optional = true},
-        {.name = "KeepWorkbench", .optional = true, .action = ui->KeepWorkbenchAction},
-        {.name = "TimeStamp", .box = ui->TimeStampComboBox, .optional = true},
-        {.name = "GapSplit", .box = ui->GapSplitComboBox, .optional = true},
-        {.name = "Follow", .box = ui->FollowComboBox, .optional = true},
-    }};
-}
-
-bool TFmain::restoreInt(kirt::SettingsStore& store, const QString& name, int& value)
-{
-    switch (store.readInt(name, value)) {
-    case kirt::SettingsStore::ReadStatus::Ok:
-        return true;
-    case kirt::SettingsStore::ReadStatus::Absent:
-        kirt::dialogs().error(this, QStringLiteral("Failed to get data for '%1'").arg(name));
-        return false;
-    case kirt::SettingsStore::ReadStatus::WrongType:
-        break;
-    }
-    kirt::dialogs().error(this, QStringLiteral("Invalid data type for '%1'").arg(name));
-    return false;
-}
-
-bool TFmain::restoreSetting(kirt::SettingsStore& store, const StoredSetting& setting)
-{
-    const QString name = QLatin1String(setting.name);
-    if (setting.text) {
-        QString text;
-        if (store.readString(name, text) != kirt::SettingsStore::ReadStatus::Ok) {
-            kirt::dialogs().error(this, QStringLiteral("Invalid data type for '%1'").arg(name));
-            return false;
-        }
-        setting.text->setText(text);
-        return true;
-    }
-    int v = 0;
-    if (setting.optional && store.readInt(name, v) == kirt::SettingsStore::ReadStatus::Absent)
-        return true;
-    if (!restoreInt(store, name, v))
-        return false;
-    if (setting.box && v >= -1 && v < setting.box->count()) {
-        setting.box->setCurrentIndex(v);
-    } else if (setting.slider && v >= -1 && v <= setting.slider->maximum()) {
-        // The start-up sequence applies the position itself, later and once.
-        const QSignalBlocker blocker(setting.slider);
-        setting.slider->setValue(std::max(v, 0));
-    } else if (setting.check && (v == 0 || v == 1)) {
-        setting.check->setChecked(v == 1);
-    } else if (setting.action && (v == 0 || v == 1)) {
-        setting.action->setChecked(v == 1);
-    } else if (setting.number && kirt::customBaudAllowed(v)) {
-        *setting.number = static_cast<std::uint32_t>(v);
-    }
-    return true;
-}
-
-void TFmain::RestoreSettings()
-{
-    kirt::SettingsStore store;
-    if (!store.openForRead()) {
-        // First run: the values a newcomer starts with.
-        m_ui->SerialPortComboBox->setCurrentIndex(0);
-        m_ui->BaudRateComboBox->setCurrentIndex(12);
-        m_comSettings.baudRate = 9600;
-        m_ui->DataBitsComboBox->setCurrentIndex(4);
-        m_comSettings.dataBits = 8;
-        m_ui->StopBitsComboBox->setCurrentIndex(0);
-        m_comSettings.stopBits = 0;
-        m_ui->ParityBitsComboBox->setCurrentIndex(0);
-        m_comSettings.parity = 0;
-        m_ui->DisplayFormatComboBox->setCurrentIndex(1);
-        m_ui->EchoOnOffComboBox->setCurrentIndex(0);
-        m_ui->ScrollBarComboBox->setCurrentIndex(0);
-        m_ui->LineLimitComboBox->setCurrentIndex(0);
-        m_ui->LineLimitComboBox->setEnabled(false);
-        m_ui->mMessage->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-        m_ui->ColorComboBox->setCurrentIndex(1);
-        return;
-    }
-    // The first value that cannot be read ends the restore; the rest keep their defaults.
-    for (const StoredSetting& setting : storedSettings())
-        if (!restoreSetting(store, setting))
-            break;
-    store.close();
-    showCustomBaudRate();
-}
-
-void TFmain::SaveSettings()
-{
-    kirt::SettingsStore store;
-    // What is no settings file is never written, and the user hears of it once; an unwritable
-    // location stays silent, as it always was.
-    if (!store.openForWrite()) {
-        if (!store.refusal().isEmpty())
-            kirt::dialogs().error(
-                this,
-                QStringLiteral("The settings were not saved to %1.")
-                    .arg(QDir::toNativeSeparators(kirt::SettingsStore::filePath())),
-                store.refusal());
-        return;
-    }
-    for (const StoredSetting& setting : storedSettings()) {
-        const QString name = QLatin1String(setting.name);
-        if (setting.text)
-            store.writeString(name, setting.text->text());
-        else if (setting.box == m_ui->SerialPortComboBox && !m_runOnly.port.isEmpty() &&
-                 setting.box->currentText() == m_runOnly.port)
-            // A device for this run only: the next plain start opens what it opened before.
-            store.writeInt(name, m_runOnly.storedPortIndex);
-        else if (setting.box)
-            store.writeInt(name, setting.box->currentIndex());
-        else if (setting.check)
-            store.writeInt(name, setting.check->isChecked() ? 1 : 0);
-        else if (setting.action)
-            store.writeInt(name, setting.action->isChecked() ? 1 : 0);
-        else if (setting.number)
-            store.writeInt(name, static_cast<int>(*setting.number));
-        else
-            store.writeInt(name, setting.slider->value());
-    }
-    store.close();
-}
-
-void TFmain::ApplyStartOptions(const kirt::StartOptions& options)
-{
-    if (!options.device.isEmpty())
-        m_runOnly = {kirt::devicePort(options), options.device,
-                     m_ui->SerialPortComboBox->currentIndex()};
-    if (!options.port.isEmpty()) {
-        m_ui->SerialPortComboBox->setCurrentIndex(kirt::comPortNumber(options.port) - 1);
-        SerialPortComboBoxClick();
-    } else if (!options.device.isEmpty()) {
-        // The device was mapped to COM1 when no port was named.
-        m_ui->SerialPortComboBox->setCurrentIndex(0);
-        SerialPortComboBoxClick();
-    }
-    if (options.baudIndex >= 0) {
-        m_ui->BaudRateComboBox->setCurrentIndex(options.baudIndex);
-        BaudRateComboBoxClick();
-    } else if (kirt::customBaudAllowed(options.customBaud)) {
-        m_customBaudRate = options.customBaud;
-        m_ui->BaudRateComboBox->setCurrentIndex(kirt::CustomBaudIndex);
-        showCustomBaudRate();
-        BaudRateComboBoxClick();
-    }
-    if (!options.workbench.isEmpty())
-        OpenWorkbench(options.workbench);
-    if (options.open && !portOpen())
-        COM_BitBtnClick();
 }
 
 void TFmain::SetCurrentFileName(const QString& path)
@@ -650,7 +480,16 @@ void TFmain::FormResize()
 {
     if (m_ui->ScrollBarComboBox->currentIndex() != 0)
         return;
-    rx().lineLimit = kirt::LineLimitForHeight(m_ui->mMessage->height());
+    // The rows that fit are counted at the designed size: a larger font fits fewer.
+    rx().lineLimit =
+        kirt::LineLimitForHeight(m_ui->mMessage->height() * DesignedFontSize / m_displayFontSize);
+}
+
+void TFmain::setDisplayFontSize(int points)
+{
+    m_displayFontSize = std::clamp(points, MinFontSize, MaxFontSize);
+    m_ui->mMessage->setFont(QFont(QStringLiteral("Courier New"), m_displayFontSize));
+    FormResize();
 }
 
 bool TFmain::FormCloseQuery()

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "base/benchcounts.h"
 #include "base/codec.h"
 #include "base/comsettings.h"
 #include "checksum/checksum.h"
@@ -64,8 +65,8 @@ public:
     explicit TFmain(QWidget* parent = nullptr);
     ~TFmain() override;
 
-    static constexpr int TransmitRows = 9;
-    static constexpr int ProtocolRules = 4;
+    static constexpr int TransmitRows = kirt::TransmitLineCount;
+    static constexpr int ProtocolRules = kirt::ProtocolRuleCount;
 
     // Start-up, settings and close.
     void FormCreate();
@@ -186,6 +187,7 @@ public:
     void AboutClick();
     // The Edit menu: on the display, whichever control has the focus.
     void EditCopyClick();
+    void EditPasteClick();
     void EditSelectAllClick();
     void EditFindClick();
     // The Tools menu: a test script that talks to the open port (Umain_script.cpp).
@@ -268,6 +270,9 @@ private:
     // One stored setting and what holds it: a box's item, a text, a position, a check
     // button (0/1) or a number of the window's own. An optional setting may be absent (files
     // of earlier versions lack it) and then keeps its default without a word.
+    static constexpr int DesignedFontSize = 10;
+    static constexpr int MinFontSize = 6;
+    static constexpr int MaxFontSize = 36;
     struct StoredSetting
     {
         const char* name;
@@ -278,6 +283,7 @@ private:
         std::uint32_t* number = nullptr;
         bool optional = false;
         QAction* action = nullptr; // a checkable menu item, 0/1
+        int* points = nullptr;     // a font size
     };
 
     // Start-up and wiring (Umain.cpp).
@@ -285,7 +291,7 @@ private:
     void connectSignals();
     void installKeyFilters();
     void centreOnScreen();
-    std::array<StoredSetting, 21> storedSettings();
+    std::array<StoredSetting, 22> storedSettings();
     bool restoreInt(kirt::SettingsStore& store, const QString& name, int& value);
     bool restoreSetting(kirt::SettingsStore& store, const StoredSetting& setting);
 
@@ -326,6 +332,9 @@ private:
     friend class ScriptPortOfWindow;
     void setUpScripts();
     void showScriptLine(const QString& text);
+    // A line of the program's own in the display (not received, not logged), on a line of its
+    // own in the colour of sent data.
+    void showNoteLine(const QString& text);
     void showScriptOutcome(const kirt::ScriptOutcome& outcome);
     // Opens the port as the COM button does; the reason in failure instead of a box.
     bool openPortQuietly(QString& failure);
@@ -349,6 +358,8 @@ private:
     // Receive display (Umain_display.cpp).
     void clearDisplay();
     bool mMessageKeyPress(char16_t key);
+    void showDisplayMenu(const QPoint& at);
+    void setDisplayFontSize(int points);
 
     // Protocol rules (Umain_rules.cpp).
     void resetProtocolState();
@@ -390,7 +401,8 @@ private:
     RunOnlyDevice m_runOnly;
 
     // Line control.
-    std::uint32_t m_customBaudRate = 0; // 0 until the user gives one
+    std::uint32_t m_customBaudRate = 0;       // 0 until the user gives one
+    int m_displayFontSize = DesignedFontSize; // points, changed with Ctrl+wheel
     int m_baudIndexBeforePick = 12;
     QTimer* m_breakTimer = nullptr;
 

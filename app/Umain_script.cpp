@@ -67,8 +67,10 @@ public:
     }
     QString sendLine(int line) override
     {
-        if (line < 1 || line > 9)
-            return QStringLiteral("sendLine: there are lines 1 to 9, not %1").arg(line);
+        if (line < 1 || line > kirt::TransmitLineCount)
+            return QStringLiteral("sendLine: there are lines 1 to %1, not %2")
+                .arg(kirt::TransmitLineCount)
+                .arg(line);
         if (!m_window.portOpen())
             return QStringLiteral("sendLine: the port is not open");
         m_window.SendTransmitLine(line);
@@ -153,14 +155,7 @@ void TFmain::StopScriptActionClick()
 
 void TFmain::showScriptLine(const QString& text)
 {
-    // On a line of its own, in the colour of sent data.
-    kirt::ReceiveDisplay* display = m_ui->mMessage;
-    if (display->lineEnd() != kirt::ReceiveDisplaySink::LineEnd::Start)
-        display->appendLineBreak();
-    display->appendSent(text);
-    display->appendLineBreak();
-    TrimDisplayLines();
-    ScrollDisplayToEnd();
+    showNoteLine(text);
 }
 
 void TFmain::showScriptOutcome(const kirt::ScriptOutcome& outcome)

@@ -31,37 +31,29 @@ void TFmain::SerialPortComboBoxClick()
 {
     m_comSettings.portName = m_ui->SerialPortComboBox->currentText();
     showPortDevice();
+    UpdateStatusLine();
 }
 
 void TFmain::BaudRateComboBoxClick()
 {
     const int index = m_ui->BaudRateComboBox->currentIndex();
-    if (index == kirt::CustomBaudIndex && kirt::customBaudAllowed(m_customBaudRate))
-        m_comSettings.baudRate = m_customBaudRate;
-    else
-        kirt::tableEntry(kirt::BaudRateTable, index, m_comSettings.baudRate);
+    kirt::baudRateFromIndex(index, m_customBaudRate, m_comSettings.baudRate);
     m_baudIndexBeforePick = index;
 }
 
 void TFmain::DataBitsComboBoxClick()
 {
-    const int index = m_ui->DataBitsComboBox->currentIndex();
-    if (index >= 0)
-        m_comSettings.dataBits = static_cast<std::uint8_t>(index + 4);
+    kirt::dataBitsFromIndex(m_ui->DataBitsComboBox->currentIndex(), m_comSettings.dataBits);
 }
 
 void TFmain::StopBitsComboBoxClick()
 {
-    const int index = m_ui->StopBitsComboBox->currentIndex();
-    if (index >= 0)
-        m_comSettings.stopBits = static_cast<std::uint8_t>(index);
+    kirt::stopBitsFromIndex(m_ui->StopBitsComboBox->currentIndex(), m_comSettings.stopBits);
 }
 
 void TFmain::ParityBitsComboBoxClick()
 {
-    const int index = m_ui->ParityBitsComboBox->currentIndex();
-    if (index >= 0)
-        m_comSettings.parity = static_cast<std::uint8_t>(index);
+    kirt::parityFromIndex(m_ui->ParityBitsComboBox->currentIndex(), m_comSettings.parity);
 }
 
 void TFmain::TimeOutComboBoxClick()
@@ -117,7 +109,7 @@ bool TFmain::OpenComPort(const QString& portName)
     request.settingsRefusal = lineSettingsRefusal();
     // A far host may take seconds to answer (at most 5 s to connect, 2 s for each answer).
     const auto target = kirt::resolvePort(portName);
-    const bool networked = target && kirt::isNetworkAddress(target->devicePath);
+    const bool networked = target && target->networked();
     if (networked)
         QGuiApplication::setOverrideCursor(Qt::WaitCursor);
     const kirt::OpenResult result = m_session->open(request);

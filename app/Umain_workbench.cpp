@@ -127,20 +127,18 @@ kirt::Workbench TFmain::currentWorkbench(bool withPort) const
 void TFmain::applyPortSettings(const kirt::Workbench::Port& port)
 {
     // Each as a user's pick: the line settings take effect at the next open, the lines at once.
-    m_ui->SerialPortComboBox->setCurrentIndex(kirt::comPortNumber(port.name) - 1);
+    m_ui->SerialPortComboBox->setCurrentIndex(kirt::portIndex(port.name));
     SerialPortComboBoxClick();
-    const auto* known =
-        std::find(kirt::BaudRateTable.begin(), kirt::BaudRateTable.end(), port.baudRate);
-    if (known != kirt::BaudRateTable.end()) {
-        m_ui->BaudRateComboBox->setCurrentIndex(
-            static_cast<int>(known - kirt::BaudRateTable.begin()));
-    } else {
+    const int baudIndex = kirt::baudRateIndex(port.baudRate);
+    if (baudIndex == kirt::CustomBaudIndex) {
         m_customBaudRate = port.baudRate;
-        m_ui->BaudRateComboBox->setCurrentIndex(kirt::CustomBaudIndex);
+        m_ui->BaudRateComboBox->setCurrentIndex(baudIndex);
         showCustomBaudRate();
+    } else {
+        m_ui->BaudRateComboBox->setCurrentIndex(baudIndex);
     }
     BaudRateComboBoxClick();
-    m_ui->DataBitsComboBox->setCurrentIndex(port.dataBits - 4);
+    m_ui->DataBitsComboBox->setCurrentIndex(kirt::dataBitsIndex(port.dataBits));
     DataBitsComboBoxClick();
     m_ui->StopBitsComboBox->setCurrentIndex(port.stopBits);
     StopBitsComboBoxClick();

@@ -52,6 +52,45 @@ inline constexpr bool customBaudAllowed(std::int64_t rate)
 inline constexpr std::array<std::uint32_t, 23> ReadTimeoutTable{
     1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 20, 30, 40, 50, 60, 70, 80, 90, 100, 200, 300, 400, 500};
 
+// The line settings as the settings file stores them: the box indices under these names. The
+// window, a run without a window and the workbench convert through here alone.
+namespace storedkey {
+inline constexpr char SerialPort[] = "SerialPort";
+inline constexpr char BaudRate[] = "BaudRate";
+inline constexpr char DataBits[] = "DataBit";
+inline constexpr char StopBits[] = "StopBit";
+inline constexpr char Parity[] = "ParityBit";
+inline constexpr char CustomBaudRate[] = "CustomBaudRate";
+inline constexpr char FlowControl[] = "FlowControl";
+} // namespace storedkey
+
+// The ranges of the values (data bits 4..8; stop bits 0 one, 1 one and a half, 2 two; parity
+// 0 none .. 4 space; flow control none, RTS/CTS, XON/XOFF).
+inline constexpr int MinDataBits = 4;
+inline constexpr int MaxDataBits = 8;
+inline constexpr int LastStopBits = 2;
+inline constexpr int LastParity = 4;
+inline constexpr int LastFlowControl = static_cast<int>(FlowControl::Software);
+
+// A box index (or stored value) to the setting; false for an index outside the box. The baud
+// box's last index stands for `custom` when it is an allowed rate.
+bool baudRateFromIndex(int index, std::uint32_t custom, std::uint32_t& rate);
+bool dataBitsFromIndex(int index, std::uint8_t& bits);
+bool stopBitsFromIndex(int index, std::uint8_t& stopBits);
+bool parityFromIndex(int index, std::uint8_t& parity);
+bool flowControlFromIndex(int index, FlowControl& flow);
+// The setting to its box index; a rate outside the table is the custom item's.
+int baudRateIndex(std::uint32_t rate);
+inline int dataBitsIndex(std::uint8_t bits)
+{
+    return bits - MinDataBits;
+}
+// "COMn" to the port box's index, -1 for a name not in the box.
+inline int portIndex(const QString& portName)
+{
+    return comPortNumber(portName) - 1;
+}
+
 // Table lookup by a combo box index; an index outside the table (no selection) gives nothing.
 template <typename T, std::size_t N>
 bool tableEntry(const std::array<T, N>& table, int index, T& out)

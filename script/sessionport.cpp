@@ -15,29 +15,21 @@ ComSettings storedLineSettings(QString& port)
     SettingsStore store;
     if (!store.openForRead())
         return settings;
-    int value = 0;
-    const auto read = [&](const char* name) {
-        return store.readInt(QLatin1String(name), value) == SettingsStore::ReadStatus::Ok;
+    const auto read = [&store](const char* name) {
+        int value = -1;
+        return store.readInt(QLatin1String(name), value) == SettingsStore::ReadStatus::Ok ? value
+                                                                                          : -1;
     };
-    if (read("SerialPort") && value >= 0 && value < LastPort)
-        port = QStringLiteral("COM%1").arg(value + 1);
-    int custom = 0;
-    if (read("CustomBaudRate"))
-        custom = value;
-    if (read("BaudRate")) {
-        if (value == CustomBaudIndex && customBaudAllowed(static_cast<std::uint32_t>(custom)))
-            settings.baudRate = static_cast<std::uint32_t>(custom);
-        else
-            tableEntry(BaudRateTable, value, settings.baudRate);
-    }
-    if (read("DataBit") && value >= 0 && value <= 4)
-        settings.dataBits = static_cast<std::uint8_t>(value + 4);
-    if (read("StopBit") && value >= 0 && value <= 2)
-        settings.stopBits = static_cast<std::uint8_t>(value);
-    if (read("ParityBit") && value >= 0 && value <= 4)
-        settings.parity = static_cast<std::uint8_t>(value);
-    if (read("FlowControl") && value >= 0 && value <= 2)
-        settings.flowControl = static_cast<FlowControl>(value);
+    const int portNumber = read(storedkey::SerialPort) + 1;
+    if (portNumber >= FirstPort && portNumber <= LastPort)
+        port = QStringLiteral("COM%1").arg(portNumber);
+    const int custom = read(storedkey::CustomBaudRate);
+    baudRateFromIndex(read(storedkey::BaudRate), static_cast<std::uint32_t>(std::max(custom, 0)),
+                      settings.baudRate);
+    dataBitsFromIndex(read(storedkey::DataBits), settings.dataBits);
+    stopBitsFromIndex(read(storedkey::StopBits), settings.stopBits);
+    parityFromIndex(read(storedkey::Parity), settings.parity);
+    flowControlFromIndex(read(storedkey::FlowControl), settings.flowControl);
     return settings;
 }
 

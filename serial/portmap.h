@@ -1,6 +1,7 @@
 #pragma once
 
 #include "base/comsettings.h"
+#include "serial/netaddress.h"
 
 #include <QString>
 
@@ -26,6 +27,9 @@ struct PortResolution
     QString origin;
     // Where the link points (empty unless source is ConfigLink); a network address as written.
     QString linkTarget;
+
+    // The port is on another machine: an address, not a device of this one.
+    bool networked() const { return isNetworkAddress(devicePath); }
 };
 
 // The folder that holds the per-port links: $XDG_CONFIG_HOME/kirt/ports, or

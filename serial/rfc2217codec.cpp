@@ -174,7 +174,7 @@ Bytes purgeData(ComPurge what)
 
 std::optional<std::uint8_t> parityCode(std::uint8_t parityChoice)
 {
-    if (parityChoice > 4)
+    if (parityChoice > LastParity)
         return std::nullopt;
     return static_cast<std::uint8_t>(parityChoice + 1);
 }

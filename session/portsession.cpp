@@ -379,7 +379,7 @@ void PortSession::retry()
     if (!resolution || (m_mapped && resolution->source == PortSource::Default))
         return;
     // An address is the device itself: whatever answers there now is the port.
-    if (isNetworkAddress(resolution->devicePath)) {
+    if (resolution->networked()) {
         reconnectInBackground(*resolution);
         return;
     }

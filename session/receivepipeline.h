@@ -1,5 +1,6 @@
 #pragma once
 
+#include "base/benchcounts.h"
 #include "base/codec.h"
 #include "display/logfile.h"
 #include "display/logformat.h"
@@ -91,7 +92,7 @@ struct ReceiveSettings
 class ReceivePipeline final : public RxSink
 {
 public:
-    static constexpr int Rules = 4;
+    static constexpr int Rules = ProtocolRuleCount;
 
     ReceivePipeline(ReceiveDisplaySink* display, ReceiveOutput& output);
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "base/benchcounts.h"
+
 #include <QString>
 
 #include <array>
@@ -25,7 +27,7 @@ QString autoTimeCaption(int sliderPosition);
 class AutoTransmitCycle
 {
 public:
-    static constexpr int LineCount = 9;
+    static constexpr int LineCount = TransmitLineCount;
 
     // The lines whose auto box is on, flags[0] being line 1; the list keeps ascending order.
     // The position is left alone: a running cycle is stopped before the list changes.

@@ -203,14 +203,14 @@ WorkbenchRead readWorkbench(const QString& path)
         Workbench::Port port;
         port.name = read.portName(PortSection, QStringLiteral("Name"));
         port.baudRate = read.baudRate(PortSection, QStringLiteral("BaudRate"));
-        port.dataBits =
-            static_cast<std::uint8_t>(read.integer(PortSection, QStringLiteral("DataBits"), 4, 8));
-        port.stopBits =
-            static_cast<std::uint8_t>(read.integer(PortSection, QStringLiteral("StopBits"), 0, 2));
-        port.parity =
-            static_cast<std::uint8_t>(read.integer(PortSection, QStringLiteral("Parity"), 0, 4));
+        port.dataBits = static_cast<std::uint8_t>(
+            read.integer(PortSection, QStringLiteral("DataBits"), MinDataBits, MaxDataBits));
+        port.stopBits = static_cast<std::uint8_t>(
+            read.integer(PortSection, QStringLiteral("StopBits"), 0, LastStopBits));
+        port.parity = static_cast<std::uint8_t>(
+            read.integer(PortSection, QStringLiteral("Parity"), 0, LastParity));
         port.flowControl = static_cast<FlowControl>(
-            read.integer(PortSection, QStringLiteral("FlowControl"), 0, 2));
+            read.integer(PortSection, QStringLiteral("FlowControl"), 0, LastFlowControl));
         port.dtr = read.integer(PortSection, QStringLiteral("DTR"), 0, 1) == 1;
         port.rts = read.integer(PortSection, QStringLiteral("RTS"), 0, 1) == 1;
         bench.port = port;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "base/benchcounts.h"
 #include "base/codec.h"
 #include "base/comsettings.h"
 
@@ -17,8 +18,8 @@ namespace kirt {
 struct Workbench
 {
     static constexpr int Version = 1;
-    static constexpr int Lines = 9;
-    static constexpr int Rules = 4;
+    static constexpr int Lines = TransmitLineCount;
+    static constexpr int Rules = ProtocolRuleCount;
 
     struct Line
     {

@@ -68,15 +68,14 @@ JoinedRows joinRows(const QTextBlock& first, const QTextBlock& last)
     JoinedRows rows;
     rows.base = first.position();
     rows.text.reserve(last.position() + last.length() - first.position());
-    for (QTextBlock b = first; b.isValid(); b = b.next()) {
-        rows.text += b.text();
-        if (b == last)
-            break;
-        if (ReceiveDisplay::isWrappedRow(b))
-            rows.wraps.push_back(rows.text.size());
-        else
-            rows.text += u'\n';
-    }
+    ReceiveDisplay::forEachRowAsLine(first, last,
+                                     [&rows, &last](const QTextBlock& row, bool lineBreak) {
+                                         rows.text += row.text();
+                                         if (lineBreak)
+                                             rows.text += u'\n';
+                                         else if (row != last)
+                                             rows.wraps.push_back(rows.text.size());
+                                     });
     return rows;
 }
 

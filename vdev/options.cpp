@@ -114,27 +114,18 @@ ParsedOptions parseOptions(const QStringList& arguments)
     const QCommandLineOption seed(QStringLiteral("seed"), {}, QStringLiteral("N"));
     const QCommandLineOption unplug(QStringLiteral("unplug-after"), {}, QStringLiteral("SECONDS"));
     const QCommandLineOption replug(QStringLiteral("replug-after"), {}, QStringLiteral("SECONDS"));
-    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")}, {});
-    const QCommandLineOption version({QStringLiteral("v"), QStringLiteral("version")}, {});
-    parser.addOptions(
-        {port, force, echo, at, status, modbus, stream, rate, seed, unplug, replug, help, version});
-
-    if (!parser.parse(arguments))
-        return mistake(parser.errorText());
-    if (!parser.positionalArguments().isEmpty())
-        return mistake(QStringLiteral("unexpected argument '%1'")
-                           .arg(parser.positionalArguments().constFirst()));
-    if (parser.isSet(help))
-        return {std::nullopt, helpText(), 0};
-    if (parser.isSet(version))
-        return {std::nullopt, QStringLiteral("kirt-vdev %1\n").arg(QLatin1String(KIRT_VERSION)), 0};
+    parser.addOptions({port, force, echo, at, status, modbus, stream, rate, seed, unplug, replug});
+    if (auto ended = CommonArguments().parse<Options>(
+            parser, arguments, helpText(),
+            QStringLiteral("kirt-vdev %1\n").arg(QLatin1String(KIRT_VERSION)), mistake))
+        return *ended;
 
     Options options;
     if (parser.isSet(port)) {
-        options.port = parser.value(port).toUpper();
-        if (comPortNumber(options.port) == 0)
-            return mistake(
-                QStringLiteral("--port takes COM1..COM30, not '%1'").arg(parser.value(port)));
+        QString refusal;
+        options.port = portArgument(parser.value(port), refusal);
+        if (options.port.isEmpty())
+            return mistake(refusal);
     }
     options.force = parser.isSet(force);
     for (const auto& [option, target] :

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "base/commandlinecommon.h"
 #include "vdev/device.h"
 
 #include <QString>
@@ -20,14 +21,7 @@ struct Options
     std::optional<Nanos> replugAfter;
 };
 
-// The outcome of a command line: options to run with, or a text to print and an exit code
-// (help and version on standard output with 0, a mistake on standard error with 2).
-struct ParsedOptions
-{
-    std::optional<Options> options;
-    QString text;
-    int exitCode = 0;
-};
+using ParsedOptions = ParsedArguments<Options>;
 
 // arguments[0] is the program's name.
 ParsedOptions parseOptions(const QStringList& arguments);

@@ -71,26 +71,18 @@ ParsedCommandLine parseCommandLine(const QStringList& arguments)
     const QCommandLineOption script(QStringLiteral("script"), {}, QStringLiteral("FILE"));
     const QCommandLineOption junit(QStringLiteral("junit"), {}, QStringLiteral("OUT.xml"));
     const QCommandLineOption timeout(QStringLiteral("timeout"), {}, QStringLiteral("SECONDS"));
-    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")}, {});
-    const QCommandLineOption version({QStringLiteral("v"), QStringLiteral("version")}, {});
-    parser.addOptions({port, device, baud, open, workbench, script, junit, timeout, help, version});
-
-    if (!parser.parse(arguments))
-        return mistake(parser.errorText());
-    if (!parser.positionalArguments().isEmpty())
-        return mistake(QStringLiteral("unexpected argument '%1'")
-                           .arg(parser.positionalArguments().constFirst()));
-    if (parser.isSet(help))
-        return {std::nullopt, commandLineUsage(), 0};
-    if (parser.isSet(version))
-        return {std::nullopt, QStringLiteral("kirt %1\n").arg(QLatin1String(KIRT_VERSION)), 0};
+    parser.addOptions({port, device, baud, open, workbench, script, junit, timeout});
+    if (auto ended = CommonArguments().parse<StartOptions>(
+            parser, arguments, commandLineUsage(),
+            QStringLiteral("kirt %1\n").arg(QLatin1String(KIRT_VERSION)), mistake))
+        return *ended;
 
     StartOptions options;
     if (parser.isSet(port)) {
-        options.port = parser.value(port).toUpper();
-        if (comPortNumber(options.port) == 0)
-            return mistake(
-                QStringLiteral("--port takes COM1..COM30, not '%1'").arg(parser.value(port)));
+        QString refusal;
+        options.port = portArgument(parser.value(port), refusal);
+        if (options.port.isEmpty())
+            return mistake(refusal);
     }
     if (parser.isSet(device)) {
         options.device = parser.value(device);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "base/commandlinecommon.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -23,14 +25,7 @@ struct StartOptions
     int timeoutSeconds = 0; // 0: none
 };
 
-// The outcome of a command line: options to start with, or a text to print and an exit code
-// (help and version on standard output with 0, a mistake on standard error with 2).
-struct ParsedCommandLine
-{
-    std::optional<StartOptions> options;
-    QString text;
-    int exitCode = 0;
-};
+using ParsedCommandLine = ParsedArguments<StartOptions>;
 
 // arguments[0] is the program's name.
 ParsedCommandLine parseCommandLine(const QStringList& arguments);

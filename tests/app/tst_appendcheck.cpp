@@ -1,4 +1,5 @@
 // APPEND: the shown check goes onto the end of its line, in the order it travels on the wire.
+#include "tests/support/columns.h"
 #include "tests/support/usersteps.h"
 #include "tests/support/windowfixture.h"
 #include "ui/datalineedit.h"
@@ -46,10 +47,7 @@ private slots:
 
 void TestAppendCheck::appendsInWireOrder_data()
 {
-    QTest::addColumn<int>("button");
-    QTest::addColumn<int>("format");
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<QString>("appended");
+    kirt::test::columns<int, int, QString, QString>({"button", "format", "text", "appended"});
     const QString check = QStringLiteral("123456789");
     const QString checkHex = QStringLiteral("313233343536373839");
     // Modbus requests with their well-known frame checks, low byte first.

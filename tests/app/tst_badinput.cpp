@@ -1,5 +1,6 @@
 // Bad surroundings: a garbage settings file, a settings location that cannot be written, a
 // port mapped to something that is no terminal. A message or a quiet fallback, never a crash.
+#include "tests/support/columns.h"
 #include "tests/support/windowfixture.h"
 
 #include <QComboBox>
@@ -76,10 +77,8 @@ void TestBadInput::unwritableSettingsLocation()
 
 void TestBadInput::portMappedToSomethingElse_data()
 {
-    QTest::addColumn<QString>("kind");
-    QTest::addColumn<bool>("throughLink");
-    QTest::addColumn<QString>("error");
-    QTest::addColumn<QString>("message");
+    kirt::test::columns<QString, bool, QString, QString>(
+        {"kind", "throughLink", "error", "message"});
     // Refused before anything is read from or written to it.
     QTest::newRow("regular file") << "file" << false << "Error Opening COM1" << QString();
     QTest::newRow("directory") << "dir" << false << "Error Opening COM1" << QString();

@@ -1,5 +1,6 @@
 // Files of any size and content through "Open": loading keeps only what the display keeps,
 // sending reads the file a line at a time, and neither changes what is shown or sent.
+#include "tests/support/columns.h"
 #include "tests/support/usersteps.h"
 #include "tests/support/windowfixture.h"
 #include "transmit/textfile.h"
@@ -213,8 +214,7 @@ void TestBigFiles::loadShowsWhatAWholeLoadShows()
 
 void TestBigFiles::oddFilesAreSent_data()
 {
-    QTest::addColumn<int>("format");
-    QTest::addColumn<QByteArray>("content");
+    kirt::test::columns<int, QByteArray>({"format", "content"});
     QTest::newRow("every byte value, hex") << 0 << allByteValues().left(256);
     QTest::newRow("every byte value, asc") << 1 << allByteValues().left(256);
     QTest::newRow("zero bytes") << 1 << QByteArray(500, '\0');

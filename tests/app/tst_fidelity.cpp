@@ -1,4 +1,5 @@
 // Small behaviours found by using the program as a user or a device would.
+#include "tests/support/columns.h"
 #include "tests/support/windowfixture.h"
 #include "ui/datalineedit.h"
 #include "ui/receivedisplay.h"
@@ -115,10 +116,7 @@ void TestFidelity::windowFrameIsCentred()
 
 void TestFidelity::deleteAndBackspaceEditEveryDataField_data()
 {
-    QTest::addColumn<QString>("view");
-    QTest::addColumn<QString>("field");
-    QTest::addColumn<QString>("formatBox");
-    QTest::addColumn<int>("format");
+    kirt::test::columns<QString, QString, QString, int>({"view", "field", "formatBox", "format"});
     QTest::newRow("transmit line, HEX") << "TransmitDataView_BitBtn"
                                         << "TransmitEdit3"
                                         << "TransmitFormatComboBox3" << 0;

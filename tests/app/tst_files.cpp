@@ -1,6 +1,7 @@
 // Files end to end: sending a text file, open, save, print and the real-time log, with a
 // pseudo-terminal playing the device behind COM1.
 #include "display/logformat.h"
+#include "tests/support/columns.h"
 #include "tests/support/files.h"
 #include "tests/support/usersteps.h"
 #include "tests/support/windowfixture.h"
@@ -71,11 +72,8 @@ private slots:
 
 void TestFiles::transmitSendsEveryLineThenCrLf_data()
 {
-    QTest::addColumn<int>("format");
-    QTest::addColumn<QByteArray>("content");
-    QTest::addColumn<QByteArray>("wire");
-    QTest::addColumn<QString>("shown");
-    QTest::addColumn<int>("lineCount");
+    kirt::test::columns<int, QByteArray, QByteArray, QString, int>(
+        {"format", "content", "wire", "shown", "lineCount"});
     const QByteArray ab = "AB\r\nCD\r\n\r\n";
     QTest::newRow("hex") << 0 << QByteArray("AB\r\nCD\r\n") << ab
                          << "41 42 0D 0A 43 44 0D 0A 0D 0A " << 2;
@@ -343,11 +341,8 @@ void TestFiles::printInBlackAndRestoreColours()
 
 void TestFiles::realTimeLogLayouts_data()
 {
-    QTest::addColumn<int>("format");
-    QTest::addColumn<int>("condition");
-    QTest::addColumn<int>("timeLog");
-    QTest::addColumn<QString>("newLineChar");
-    QTest::addColumn<QByteArray>("received");
+    kirt::test::columns<int, int, int, QString, QByteArray>(
+        {"format", "condition", "timeLog", "newLineChar", "received"});
     QTest::addColumn<QString>("expected"); // a pattern; T stands for a time stamp
     QTest::newRow("hex") << 0 << 0 << 0 << "" << QByteArray("\x41\x0d\x00", 3)
                          << "41 \r\n0D \r\n00 \r\n";

@@ -1,6 +1,7 @@
 // The two Designer forms: names, classes, captions, items, defaults, and that every view fits
 // the window at its minimum size.
 #include "base/comsettings.h"
+#include "tests/support/columns.h"
 #include "tests/support/windowfixture.h"
 #include "ui_Uabout.h"
 #include "ui_Umain.h"
@@ -122,8 +123,7 @@ void TestLayout::cleanup()
 
 void TestLayout::controlClasses_data()
 {
-    QTest::addColumn<QStringList>("names");
-    QTest::addColumn<QString>("className");
+    kirt::test::columns<QStringList, QString>({"names", "className"});
 
     QTest::newRow("bars") << QStringList{"Panel3",         "Panel1",        "InfoPanel1",
                                          "InfoPanel2",     "DownloadPanel", "StatusBar1",
@@ -171,9 +171,7 @@ void TestLayout::controlClasses()
 
 void TestLayout::captions_data()
 {
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<QString>("caption");
-    QTest::addColumn<bool>("enabled");
+    kirt::test::columns<QString, QString, bool>({"name", "caption", "enabled"});
 
     QTest::newRow("line 1 label") << "TransmitLabel1"
                                   << " No.1 [ALT+1]" << true;
@@ -242,10 +240,7 @@ void TestLayout::captions()
 
 void TestLayout::comboBoxes_data()
 {
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<QStringList>("items");
-    QTest::addColumn<int>("index");
-    QTest::addColumn<bool>("enabled");
+    kirt::test::columns<QString, QStringList, int, bool>({"name", "items", "index", "enabled"});
 
     const QStringList formats{"HEX", "ASC"};
     const QStringList onOff{"OFF", "ON"};
@@ -425,8 +420,7 @@ void TestLayout::viewsShareOneCell()
 
 void TestLayout::barsOverlapByOnePixel_data()
 {
-    QTest::addColumn<QStringList>("buttons");
-    QTest::addColumn<int>("height");
+    kirt::test::columns<QStringList, int>({"buttons", "height"});
 
     QTest::newRow("command bar") << QStringList{"COM_BitBtn",         "CLEAR_BitBtn",
                                                 "ReceiveView_BitBtn", "OPTION_BitBtn",
@@ -458,10 +452,7 @@ void TestLayout::barsOverlapByOnePixel()
 
 void TestLayout::statusPanels_data()
 {
-    QTest::addColumn<int>("panel");
-    QTest::addColumn<int>("width");
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<QString>("longest");
+    kirt::test::columns<int, int, QString, QString>({"panel", "width", "text", "longest"});
 
     // The longest texts the status line can produce must stay readable in the fixed widths.
     QTest::newRow("0") << 0 << 210 << "Serial Setting Value :"
@@ -493,9 +484,7 @@ void TestLayout::statusPanels()
 
 void TestLayout::viewsFitMinimumWindow_data()
 {
-    QTest::addColumn<QString>("view");
-    QTest::addColumn<bool>("infoBar");
-    QTest::addColumn<int>("page");
+    kirt::test::columns<QString, bool, int>({"view", "infoBar", "page"});
 
     QTest::newRow("display") << "mMessage" << true << 0;
     QTest::newRow("transmit board") << "BoardPanel1" << false << 0;

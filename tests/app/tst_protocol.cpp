@@ -1,4 +1,5 @@
 // The auto-responder end to end: rules on the protocol board answering received packets.
+#include "tests/support/columns.h"
 #include "tests/support/windowfixture.h"
 #include "ui/datalineedit.h"
 
@@ -55,9 +56,7 @@ private slots:
 
 void TestProtocol::matching_data()
 {
-    QTest::addColumn<QString>("packet");
-    QTest::addColumn<QByteArray>("input");
-    QTest::addColumn<int>("responses");
+    kirt::test::columns<QString, QByteArray, int>({"packet", "input", "responses"});
     QTest::newRow("AABB once") << "AABB" << QByteArray("\xAA\xBB") << 1;
     QTest::newRow("AA AA BB: the second AA is no new start")
         << "AABB" << QByteArray("\xAA\xAA\xBB") << 0;

@@ -1,5 +1,6 @@
 // The receive terminal end to end: a pseudo-terminal plays the device behind COM1.
 #include "display/traffic.h"
+#include "tests/support/columns.h"
 #include "tests/support/windowfixture.h"
 #include "ui/caretblink.h"
 #include "ui/receivedisplay.h"
@@ -42,9 +43,7 @@ private slots:
 
 void TestReceive::bytesArriveInHexAndAsc_data()
 {
-    QTest::addColumn<int>("format");
-    QTest::addColumn<QByteArray>("bytes");
-    QTest::addColumn<QString>("shown");
+    kirt::test::columns<int, QByteArray, QString>({"format", "bytes", "shown"});
     QTest::newRow("hex") << 0 << QByteArray("\x41\x00\xff\x0d", 4) << "41 00 FF 0D ";
     QTest::newRow("asc, a zero byte adds nothing") << 1 << QByteArray("AB\0C", 4) << "ABC";
     QTest::newRow("asc, CR LF ends the line once") << 1 << QByteArray("A\r\nB") << "A\nB";
@@ -254,10 +253,8 @@ void TestReceive::fullBufferDropsAndShowsThePanel()
 
 void TestReceive::openFailures_data()
 {
-    QTest::addColumn<QString>("device");
-    QTest::addColumn<int>("dataBitsIndex");
-    QTest::addColumn<QString>("error");
-    QTest::addColumn<QString>("message");
+    kirt::test::columns<QString, int, QString, QString>(
+        {"device", "dataBitsIndex", "error", "message"});
     QTest::newRow("missing device")
         << "/nonexistent/ttyKIRT" << 4 << "Error Opening COM1" << QString();
     QTest::newRow("4 data bits") << "" << 0 << QString() << "Set ComPort Status ERROR!";

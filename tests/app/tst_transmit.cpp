@@ -1,5 +1,6 @@
 // Transmit lines, automatic transmission and the checksum calculator, end to end: a
 // pseudo-terminal plays the device behind COM1 and the test reads what reaches it.
+#include "tests/support/columns.h"
 #include "tests/support/usersteps.h"
 #include "tests/support/windowfixture.h"
 #include "ui/datalineedit.h"
@@ -152,11 +153,8 @@ private slots:
 
 void TestTransmit::lineGoesOutAsItsBytes_data()
 {
-    QTest::addColumn<int>("n");
-    QTest::addColumn<int>("format");
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<int>("crlf");
-    QTest::addColumn<QByteArray>("wire");
+    kirt::test::columns<int, int, QString, int, QByteArray>(
+        {"n", "format", "text", "crlf", "wire"});
 
     QTest::newRow("hex with CR LF") << 1 << Hex << "0102" << On << QByteArray("\x01\x02\r\n");
     QTest::newRow("one hex digit: nothing, not even CR LF")

@@ -1,5 +1,6 @@
 // The data codec: key filter, pair decoding, conversion into the shared buffer, one-line rule.
 #include "base/codec.h"
+#include "tests/support/columns.h"
 
 #include <QtTest>
 
@@ -41,8 +42,7 @@ void TestCodec::exactlyTwentyTwoKeysPass()
 
 void TestCodec::decodeHexPair_data()
 {
-    QTest::addColumn<QByteArray>("pair");
-    QTest::addColumn<int>("value");
+    kirt::test::columns<QByteArray, int>({"pair", "value"});
     QTest::newRow("lower") << QByteArray("7f") << 0x7F;
     QTest::newRow("upper") << QByteArray("7F") << 0x7F;
     QTest::newRow("zero") << QByteArray("00") << 0x00;
@@ -62,9 +62,7 @@ void TestCodec::decodeHexPair()
 
 void TestCodec::convert_data()
 {
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<int>("format");
-    QTest::addColumn<QByteArray>("bytes");
+    kirt::test::columns<QString, int, QByteArray>({"text", "format", "bytes"});
     QTest::newRow("odd digit ignored") << "AB1" << 0 << QByteArray("\xAB", 1);
     QTest::newRow("single digit") << "A" << 0 << QByteArray();
     QTest::newRow("empty") << "" << 0 << QByteArray();
@@ -106,8 +104,7 @@ void TestCodec::bufferNeverOverflows()
 
 void TestCodec::lastLine_data()
 {
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<QString>("kept");
+    kirt::test::columns<QString, QString>({"text", "kept"});
     QTest::newRow("one line") << "AB"
                               << "AB";
     QTest::newRow("three pasted lines") << "11\n22\n33"
@@ -131,8 +128,7 @@ void TestCodec::lastLine()
 
 void TestCodec::hexDumpPaste_data()
 {
-    QTest::addColumn<QString>("pasted");
-    QTest::addColumn<QString>("kept");
+    kirt::test::columns<QString, QString>({"pasted", "kept"});
     QTest::newRow("blanks") << "01 03 00 00 00 0A C5 CD"
                             << "01030000000AC5CD";
     QTest::newRow("tabs, commas, colons, semicolons") << "01\t03,00:0A;C5"

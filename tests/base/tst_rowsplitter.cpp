@@ -1,5 +1,6 @@
 // The display's row rule: line breaks and wrapping, whatever pieces the text comes in.
 #include "base/rowsplitter.h"
+#include "tests/support/columns.h"
 
 #include <QtTest>
 
@@ -43,9 +44,7 @@ private slots:
 
 void TestRowSplitter::rows_data()
 {
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<int>("columns");
-    QTest::addColumn<QString>("rows");
+    kirt::test::columns<QString, int, QString>({"text", "columns", "rows"});
     QTest::newRow("plain") << "AB" << 4 << "AB";
     QTest::newRow("CR, LF and CR LF each end one row") << "A\rB\nC\r\nD" << 4 << "A|B|C|D";
     QTest::newRow("empty lines are rows") << "\r\r\n\n" << 4 << "|||";

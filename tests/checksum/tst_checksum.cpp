@@ -1,4 +1,5 @@
 #include "checksum/checksum.h"
+#include "tests/support/columns.h"
 
 #include <QtTest>
 
@@ -27,9 +28,7 @@ Q_DECLARE_METATYPE(const CrcTable*)
 
 void TestChecksum::tableEntries_data()
 {
-    QTest::addColumn<const CrcTable*>("table");
-    QTest::addColumn<QList<quint32>>("head");
-    QTest::addColumn<quint32>("last");
+    kirt::test::columns<const CrcTable*, QList<quint32>, quint32>({"table", "head", "last"});
 
     // The leading and final entries of the published CRC-16 and CRC-CCITT tables.
     QTest::newRow("A reflected 8005h")
@@ -61,11 +60,8 @@ void TestChecksum::tablesAreSixteenBit()
 
 void TestChecksum::captions_data()
 {
-    QTest::addColumn<int>("kind");
-    QTest::addColumn<QString>("selection");
-    QTest::addColumn<int>("format");
-    QTest::addColumn<QString>("checksum");
-    QTest::addColumn<int>("bytes");
+    kirt::test::columns<int, QString, int, QString, int>(
+        {"kind", "selection", "format", "checksum", "bytes"});
 
     const QString check = QStringLiteral("123456789");
     const int asc = static_cast<int>(DataFormat::Asc);
@@ -123,8 +119,7 @@ void TestChecksum::captions()
 
 void TestChecksum::substitution_data()
 {
-    QTest::addColumn<quint16>("crc");
-    QTest::addColumn<quint16>("shown");
+    kirt::test::columns<quint16, quint16>({"crc", "shown"});
 
     QTest::newRow("both bytes") << quint16{0x0203} << quint16{0x2223};
     QTest::newRow("both bytes swapped") << quint16{0x0302} << quint16{0x2322};
@@ -145,9 +140,7 @@ void TestChecksum::substitution()
 
 void TestChecksum::selectionData_data()
 {
-    QTest::addColumn<QString>("selection");
-    QTest::addColumn<int>("format");
-    QTest::addColumn<QByteArray>("bytes");
+    kirt::test::columns<QString, int, QByteArray>({"selection", "format", "bytes"});
 
     const int asc = static_cast<int>(DataFormat::Asc);
     const int hex = static_cast<int>(DataFormat::Hex);
@@ -179,9 +172,7 @@ void TestChecksum::buttonsWithoutCheck()
 
 void TestChecksum::appendText_data()
 {
-    QTest::addColumn<int>("kind");
-    QTest::addColumn<int>("value");
-    QTest::addColumn<int>("format");
+    kirt::test::columns<int, int, int>({"kind", "value", "format"});
     QTest::addColumn<QString>("text"); // "-" for nothing
     const int hex = static_cast<int>(DataFormat::Hex);
     const int asc = static_cast<int>(DataFormat::Asc);

@@ -1,6 +1,7 @@
 // Where a file's shown part starts: its last rows as the display lays them out, found by
 // reading backwards a chunk at a time.
 #include "display/displaytail.h"
+#include "tests/support/columns.h"
 
 #include <QBuffer>
 #include <QTemporaryFile>
@@ -35,10 +36,7 @@ private slots:
 
 void TestDisplayTail::startsAtTheLastRows_data()
 {
-    QTest::addColumn<QByteArray>("text");
-    QTest::addColumn<int>("columns");
-    QTest::addColumn<uint>("rows");
-    QTest::addColumn<qint64>("start");
+    kirt::test::columns<QByteArray, int, uint, qint64>({"text", "columns", "rows", "start"});
 
     QTest::newRow("empty") << QByteArray() << 4 << 3u << qint64(0);
     QTest::newRow("fewer rows than kept") << QByteArray("a\nb\n") << 4 << 3u << qint64(0);

@@ -1,6 +1,7 @@
 // The real-time log: the text of each layout, the time stamp, and the file it is appended to.
 #include "display/logfile.h"
 #include "display/logformat.h"
+#include "tests/support/columns.h"
 #include "tests/support/files.h"
 
 #include <QDir>
@@ -45,11 +46,8 @@ private slots:
 
 void TestLogFormat::layouts_data()
 {
-    QTest::addColumn<bool>("hex");
-    QTest::addColumn<int>("condition");
-    QTest::addColumn<bool>("timeLog");
-    QTest::addColumn<QByteArray>("bytes");
-    QTest::addColumn<QString>("log");
+    kirt::test::columns<bool, int, bool, QByteArray, QString>(
+        {"hex", "condition", "timeLog", "bytes", "log"});
     QTest::newRow("hex: a row per byte") << true << 0 << false << QByteArray("\x41\x0d\x00\xff", 4)
                                          << "41 \r\n0D \r\n00 \r\nFF \r\n";
     QTest::newRow("hex, time: three blanks")
@@ -100,9 +98,7 @@ void TestLogFormat::stampOnlyWhereWritten()
 
 void TestLogFormat::timeStamp_data()
 {
-    QTest::addColumn<QLocale>("locale");
-    QTest::addColumn<QDateTime>("time");
-    QTest::addColumn<QString>("stamp");
+    kirt::test::columns<QLocale, QDateTime, QString>({"locale", "time", "stamp"});
     const QLocale us(QLocale::English, QLocale::UnitedStates);
     const QLocale de(QLocale::German, QLocale::Germany);
     const QDate day(2024, 3, 5);

@@ -1,5 +1,6 @@
 // Find in the display's text: byte sequences on a HEX display, plain text otherwise.
 #include "display/textsearch.h"
+#include "tests/support/columns.h"
 
 #include <QElapsedTimer>
 #include <QtTest>
@@ -16,10 +17,7 @@ private slots:
 
 void TestTextSearch::matches_data()
 {
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<QString>("query");
-    QTest::addColumn<bool>("hex");
-    QTest::addColumn<bool>("matchCase");
+    kirt::test::columns<QString, QString, bool, bool>({"text", "query", "hex", "matchCase"});
     QTest::addColumn<QString>("matches"); // start+length of each
 
     // Hex digits match in either case, whatever the option.

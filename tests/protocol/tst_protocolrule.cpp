@@ -1,4 +1,5 @@
 #include "protocol/protocolrule.h"
+#include "tests/support/columns.h"
 
 #include <QRandomGenerator>
 #include <QtTest>
@@ -51,9 +52,7 @@ private slots:
 
 void TestProtocolRule::parse_data()
 {
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<int>("format");
-    QTest::addColumn<QByteArray>("packet");
+    kirt::test::columns<QString, int, QByteArray>({"text", "format", "packet"});
 
     const int hex = static_cast<int>(DataFormat::Hex);
     const int asc = static_cast<int>(DataFormat::Asc);
@@ -85,11 +84,8 @@ void TestProtocolRule::parse()
 
 void TestProtocolRule::matching_data()
 {
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<int>("format");
-    QTest::addColumn<QByteArray>("input");
-    QTest::addColumn<int>("completions");
-    QTest::addColumn<quint32>("progress");
+    kirt::test::columns<QString, int, QByteArray, int, quint32>(
+        {"text", "format", "input", "completions", "progress"});
 
     const int hex = static_cast<int>(DataFormat::Hex);
     const int asc = static_cast<int>(DataFormat::Asc);
@@ -151,9 +147,7 @@ void TestProtocolRule::longerPacketKeepsProgress()
 
 void TestProtocolRule::shorterPacketRestartsMatch_data()
 {
-    QTest::addColumn<QString>("newText");
-    QTest::addColumn<QByteArray>("input");
-    QTest::addColumn<int>("completions");
+    kirt::test::columns<QString, QByteArray, int>({"newText", "input", "completions"});
 
     // Progress 3 of AABBCCDD, then the packet is edited down to no more than 3 bytes.
     QTest::newRow("to AABBCC, whole packet again") << "AABBCC" << QByteArray("\xAA\xBB\xCC") << 1;
@@ -238,9 +232,7 @@ void TestProtocolRule::junkNeverOverflows()
 
 void TestProtocolRule::keyFilter_data()
 {
-    QTest::addColumn<int>("format");
-    QTest::addColumn<char16_t>("key");
-    QTest::addColumn<char16_t>("result");
+    kirt::test::columns<int, char16_t, char16_t>({"format", "key", "result"});
 
     const int hex = static_cast<int>(DataFormat::Hex);
     const int asc = static_cast<int>(DataFormat::Asc);
@@ -268,9 +260,7 @@ void TestProtocolRule::keyFilter()
 
 void TestProtocolRule::countCaption_data()
 {
-    QTest::addColumn<int>("rule");
-    QTest::addColumn<quint32>("count");
-    QTest::addColumn<QString>("caption");
+    kirt::test::columns<int, quint32, QString>({"rule", "count", "caption"});
 
     QTest::newRow("rule 2, 15") << 2 << 15u << "Protocol No.2 Response Count : 15";
     QTest::newRow("rule 1, 0") << 1 << 0u << "Protocol No.1 Response Count : 0";

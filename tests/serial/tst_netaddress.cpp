@@ -1,6 +1,7 @@
 // Network addresses as the user writes them in place of a device: what is taken, and why the
 // rest is refused.
 #include "serial/netaddress.h"
+#include "tests/support/columns.h"
 
 #include <QTest>
 
@@ -20,10 +21,7 @@ private slots:
 
 void TestNetAddress::accepted_data()
 {
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<NetworkScheme>("scheme");
-    QTest::addColumn<QString>("host");
-    QTest::addColumn<int>("port");
+    kirt::test::columns<QString, NetworkScheme, QString, int>({"text", "scheme", "host", "port"});
     QTest::addColumn<QString>("written"); // as it is written back
 
     QTest::newRow("name") << "rfc2217://localhost:2217" << NetworkScheme::Rfc2217 << "localhost"

@@ -1,4 +1,5 @@
 #include "serial/portmap.h"
+#include "tests/support/columns.h"
 #include "tests/support/environment.h"
 #include "tests/support/tempsettings.h"
 
@@ -45,8 +46,7 @@ void TestPortMap::cleanup()
 
 void TestPortMap::portNumbers_data()
 {
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<int>("number");
+    kirt::test::columns<QString, int>({"name", "number"});
 
     QTest::newRow("first") << "COM1" << 1;
     QTest::newRow("two digits") << "COM12" << 12;

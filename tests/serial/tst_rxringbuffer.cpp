@@ -1,4 +1,5 @@
 #include "serial/rxringbuffer.h"
+#include "tests/support/columns.h"
 
 #include <QTest>
 
@@ -64,10 +65,8 @@ private slots:
 
 void TestRxRingBuffer::turnAtTheEnd_data()
 {
-    QTest::addColumn<std::uint32_t>("prefill");
-    QTest::addColumn<std::uint32_t>("takenFirst");
-    QTest::addColumn<std::uint32_t>("more");
-    QTest::addColumn<std::uint32_t>("chunkSize");
+    kirt::test::columns<std::uint32_t, std::uint32_t, std::uint32_t, std::uint32_t>(
+        {"prefill", "takenFirst", "more", "chunkSize"});
 
     // The writer reaches slot 40959 with the reader ahead of slot 0.
     QTest::newRow("last slot, reader at 2") << Size - 1 << 2u << 2u << 1u;
@@ -113,8 +112,7 @@ void TestRxRingBuffer::turnAtTheEnd()
 
 void TestRxRingBuffer::fullState_data()
 {
-    QTest::addColumn<std::uint32_t>("takenFirst");
-    QTest::addColumn<std::uint32_t>("chunkSize");
+    kirt::test::columns<std::uint32_t, std::uint32_t>({"takenFirst", "chunkSize"});
 
     QTest::newRow("unwrapped, reader at 0") << 0u << 4u;
     QTest::newRow("unwrapped, single bytes") << 0u << 1u;
@@ -227,11 +225,8 @@ void TestRxRingBuffer::clearEmptiesEverything()
 
 void TestRxRingBuffer::trafficFigures_data()
 {
-    QTest::addColumn<std::uint32_t>("stored");
-    QTest::addColumn<std::uint32_t>("taken");
-    QTest::addColumn<std::uint32_t>("storedAfter");
-    QTest::addColumn<std::uint32_t>("written");
-    QTest::addColumn<std::uint32_t>("backlog");
+    kirt::test::columns<std::uint32_t, std::uint32_t, std::uint32_t, std::uint32_t, std::uint32_t>(
+        {"stored", "taken", "storedAfter", "written", "backlog"});
 
     QTest::newRow("empty") << 0u << 0u << 0u << 0u << 0u;
     QTest::newRow("half read") << 20u << 10u << 0u << 20u << 10u;

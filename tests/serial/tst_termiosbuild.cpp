@@ -1,5 +1,6 @@
 // The line state built from the settings, before any device is involved.
 #include "serial/termiosport.h"
+#include "tests/support/columns.h"
 #include "tests/support/ptyport.h"
 
 #include <QTest>
@@ -49,9 +50,7 @@ private slots:
 
 void TestTermiosBuild::lineFlags_data()
 {
-    QTest::addColumn<int>("dataBits");
-    QTest::addColumn<int>("stopBits");
-    QTest::addColumn<int>("parity");
+    kirt::test::columns<int, int, int>({"dataBits", "stopBits", "parity"});
     QTest::addColumn<uint>("flags"); // expected within CSIZE | CSTOPB | PARENB | PARODD | CMSPAR
 
     QTest::newRow("5N1") << 5 << 0 << 0 << uint{CS5};
@@ -87,10 +86,7 @@ void TestTermiosBuild::lineFlags()
 
 void TestTermiosBuild::refusedSettings_data()
 {
-    QTest::addColumn<int>("dataBits");
-    QTest::addColumn<int>("stopBits");
-    QTest::addColumn<int>("parity");
-    QTest::addColumn<uint>("baudRate");
+    kirt::test::columns<int, int, int, uint>({"dataBits", "stopBits", "parity", "baudRate"});
     QTest::newRow("4 data bits") << 4 << 0 << 0 << 9600u;
     QTest::newRow("1.5 stop bits") << 8 << 1 << 0 << 9600u;
     QTest::newRow("4 data bits with 1.5 stop bits") << 4 << 1 << 0 << 9600u;
@@ -180,8 +176,7 @@ void TestTermiosBuild::baudRates()
 
 void TestTermiosBuild::flowControlFlags_data()
 {
-    QTest::addColumn<kirt::FlowControl>("flow");
-    QTest::addColumn<bool>("rtsCts");
+    kirt::test::columns<kirt::FlowControl, bool>({"flow", "rtsCts"});
     QTest::addColumn<uint>("input"); // expected within IXON | IXOFF
 
     // The device reported IXOFF: with no flow control of ours it stays as the device had it.

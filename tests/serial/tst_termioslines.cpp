@@ -1,6 +1,7 @@
 // Settings, modem lines and break as they reach a device: a pseudo-terminal plays it.
 #include "serial/setspeed.h"
 #include "serial/termiosport.h"
+#include "tests/support/columns.h"
 #include "tests/support/ptyport.h"
 
 #include <QTest>
@@ -29,8 +30,7 @@ private slots:
 
 void TestTermiosLines::flowControlReachesTheDevice_data()
 {
-    QTest::addColumn<kirt::FlowControl>("flow");
-    QTest::addColumn<bool>("rtsCts");
+    kirt::test::columns<kirt::FlowControl, bool>({"flow", "rtsCts"});
 
     QTest::newRow("none") << kirt::FlowControl::None << false;
     QTest::newRow("rts/cts") << kirt::FlowControl::Hardware << true;
@@ -98,10 +98,7 @@ void TestTermiosLines::rateWithoutSpeedConstantOverPty()
 
 void TestTermiosLines::applyRefusals_data()
 {
-    QTest::addColumn<int>("dataBits");
-    QTest::addColumn<int>("stopBits");
-    QTest::addColumn<int>("parity");
-    QTest::addColumn<QString>("reasonPart");
+    kirt::test::columns<int, int, int, QString>({"dataBits", "stopBits", "parity", "reasonPart"});
 
     QTest::newRow("4 data bits") << 4 << 0 << 0 << "4 data bits";
     QTest::newRow("1.5 stop bits") << 8 << 1 << 0 << "1.5 stop bits";

@@ -1,4 +1,5 @@
 #include "app/logic/statusline.h"
+#include "tests/support/columns.h"
 #include "transmit/autotransmit.h"
 
 #include <QtTest>
@@ -57,9 +58,7 @@ private slots:
 
 void TestAutoTransmit::intervals_data()
 {
-    QTest::addColumn<int>("position");
-    QTest::addColumn<int>("ms");
-    QTest::addColumn<QString>("caption");
+    kirt::test::columns<int, int, QString>({"position", "ms", "caption"});
 
     QTest::newRow("fastest") << 0 << 20 << "20ms";
     QTest::newRow("layout default") << 6 << 500 << "500ms";
@@ -81,9 +80,7 @@ void TestAutoTransmit::intervals()
 
 void TestAutoTransmit::cycleOrder_data()
 {
-    QTest::addColumn<QList<int>>("lines");
-    QTest::addColumn<int>("ticks");
-    QTest::addColumn<QList<int>>("sent");
+    kirt::test::columns<QList<int>, int, QList<int>>({"lines", "ticks", "sent"});
 
     QTest::newRow("1 and 3") << QList<int>{1, 3} << 4 << QList<int>{1, 3, 1, 3};
     QTest::newRow("2, 5 and 7") << QList<int>{7, 2, 5} << 4 << QList<int>{2, 5, 7, 2};
@@ -141,11 +138,8 @@ void TestAutoTransmit::rebuildBehindPosition()
 
 void TestAutoTransmit::panelText_data()
 {
-    QTest::addColumn<int>("position");
-    QTest::addColumn<bool>("running");
-    QTest::addColumn<QList<int>>("lines");
-    QTest::addColumn<int>("ticks");
-    QTest::addColumn<QString>("text");
+    kirt::test::columns<int, bool, QList<int>, int, QString>(
+        {"position", "running", "lines", "ticks", "text"});
 
     QTest::newRow("stopped at 0") << 0 << false << QList<int>{} << 0 << "Auto Interval : 20ms STOP";
     QTest::newRow("stopped at 15")

@@ -1,5 +1,6 @@
 // Text files: line splitting, the CR LF form written by Save, default extensions, reading a
 // text row by row, and the tick sequence of a file transmit.
+#include "tests/support/columns.h"
 #include "transmit/textfile.h"
 
 #include <QBuffer>
@@ -88,8 +89,7 @@ private slots:
 
 void TestTextFile::splitLines_data()
 {
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<QStringList>("lines");
+    kirt::test::columns<QString, QStringList>({"text", "lines"});
     QTest::newRow("empty") << "" << QStringList{};
     QTest::newRow("one break is one empty line") << "\r\n" << QStringList{""};
     QTest::newRow("CR LF") << "AB\r\nCD\r\n" << QStringList{"AB", "CD"};
@@ -125,8 +125,7 @@ void TestTextFile::savedBytes()
 
 void TestTextFile::defaultSuffix_data()
 {
-    QTest::addColumn<QString>("typed");
-    QTest::addColumn<QString>("written");
+    kirt::test::columns<QString, QString>({"typed", "written"});
     QTest::newRow("bare name") << "/tmp/log1"
                                << "/tmp/log1.HEX";
     QTest::newRow("own extension kept") << "/tmp/log1.txt"

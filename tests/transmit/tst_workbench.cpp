@@ -1,3 +1,4 @@
+#include "tests/support/columns.h"
 #include "transmit/workbench.h"
 
 #include <QFile>
@@ -64,8 +65,7 @@ void TestWorkbench::roundTrip()
 
 void TestWorkbench::refused_data()
 {
-    QTest::addColumn<QByteArray>("contents");
-    QTest::addColumn<QString>("reason");
+    kirt::test::columns<QByteArray, QString>({"contents", "reason"});
 
     QByteArray valid = "[Workbench]\nVersion=1\nAutoIntervalTime=6\n";
     for (int n = 1; n <= 9; ++n)

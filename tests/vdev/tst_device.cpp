@@ -1,3 +1,4 @@
+#include "tests/support/columns.h"
 #include "vdev/device.h"
 #include "vdev/pacer.h"
 #include "vdev/streams.h"
@@ -52,8 +53,7 @@ private slots:
 
 void TestDevice::pacerHoldsRate_data()
 {
-    QTest::addColumn<qint64>("rate");
-    QTest::addColumn<qint64>("stepUs");
+    kirt::test::columns<qint64, qint64>({"rate", "stepUs"});
 
     QTest::newRow("1 byte/s, 10 ms steps") << qint64(1) << qint64(10'000);
     QTest::newRow("960 byte/s, 1 ms steps") << qint64(960) << qint64(1'000);
@@ -109,9 +109,7 @@ void TestDevice::pacerTellsWhenBytesAreDue()
 
 void TestDevice::statusLineFormat_data()
 {
-    QTest::addColumn<quint64>("sequence");
-    QTest::addColumn<qint64>("uptimeMs");
-    QTest::addColumn<QByteArray>("line");
+    kirt::test::columns<quint64, qint64, QByteArray>({"sequence", "uptimeMs", "line"});
 
     QTest::newRow("first") << quint64(1) << qint64(1000)
                            << QByteArray("STATUS 00001 UP 00:00:01 OK\r\n");

@@ -1,3 +1,4 @@
+#include "tests/support/columns.h"
 #include "vdev/atresponder.h"
 #include "vdev/modbus.h"
 
@@ -53,8 +54,7 @@ private slots:
 
 void TestProtocols::atAnswers_data()
 {
-    QTest::addColumn<QByteArray>("input");
-    QTest::addColumn<QByteArray>("answers");
+    kirt::test::columns<QByteArray, QByteArray>({"input", "answers"});
 
     QTest::newRow("AT") << QByteArray("AT\r") << QByteArray("OK\r\n");
     QTest::newRow("lower case") << QByteArray("at\r") << QByteArray("OK\r\n");
@@ -107,10 +107,7 @@ void TestProtocols::atResetForgetsHalfLine()
 
 void TestProtocols::publishedRequestsParse_data()
 {
-    QTest::addColumn<QByteArray>("frame");
-    QTest::addColumn<int>("slave");
-    QTest::addColumn<int>("start");
-    QTest::addColumn<int>("count");
+    kirt::test::columns<QByteArray, int, int, int>({"frame", "slave", "start", "count"});
 
     // Request examples as published with their CRCs.
     QTest::newRow("11 03 00 6B 00 03") << hex("1103006B00037687") << 0x11 << 0x6B << 3;
