@@ -11,6 +11,7 @@
 #include <QFileInfo>
 #include <QFileSystemWatcher>
 #include <QSignalBlocker>
+#include <QTime>
 #include <QTimer>
 
 namespace {
@@ -25,6 +26,12 @@ QTimer* makeTimer(QObject* parent, int intervalMs, bool singleShot)
     timer->setInterval(intervalMs);
     timer->setSingleShot(singleShot);
     return timer;
+}
+
+// When a loss or a return happened, as the display's TIME stamps write it.
+QString noteTime()
+{
+    return QTime::currentTime().toString(QStringLiteral("hh:mm:ss.zzz"));
 }
 
 } // namespace
@@ -91,7 +98,7 @@ void TFmain::showPortDevice()
     const bool runOnly = !m_runOnly.port.isEmpty() && port == m_runOnly.port;
     QString text = runOnly ? m_runOnly.device + QStringLiteral(" (--device, this run only)")
                            : kirt::describePort(port);
-    const bool networked = resolution && kirt::isNetworkAddress(resolution->devicePath);
+    const bool networked = resolution && resolution->networked();
     QString label = text;
     if (networked) {
         const kirt::NetworkAddressParse address = kirt::parseNetworkAddress(resolution->devicePath);
@@ -166,6 +173,8 @@ void TFmain::showDeviceLost(const QString& devicePath)
     m_device.stateShown->stop();
     showDeviceState(QStringLiteral(" Device lost: ") + devicePath +
                     QStringLiteral(" - waiting for it"));
+    // The bar's text goes; read back later, the display still tells where the gap came from.
+    showNoteLine(QStringLiteral("[%1] Device lost: %2").arg(noteTime(), devicePath));
     // A pseudo-terminal comes and goes where nothing is watched: the list and label follow.
     m_device.refresh->start();
 }
@@ -173,6 +182,7 @@ void TFmain::showDeviceLost(const QString& devicePath)
 void TFmain::showReconnected(const QString& devicePath)
 {
     showDeviceState(QStringLiteral(" Reconnected: ") + devicePath);
+    showNoteLine(QStringLiteral("[%1] Reconnected: %2").arg(noteTime(), devicePath));
     m_device.stateShown->start();
     m_device.refresh->start();
 }

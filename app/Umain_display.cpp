@@ -122,6 +122,17 @@ void TFmain::showSentBytes(const std::uint8_t* bytes, std::uint32_t count)
     ScrollDisplayToEnd();
 }
 
+void TFmain::showNoteLine(const QString& text)
+{
+    kirt::ReceiveDisplay* display = m_ui->mMessage;
+    if (display->lineEnd() != kirt::ReceiveDisplaySink::LineEnd::Start)
+        display->appendLineBreak();
+    display->appendSent(text);
+    display->appendLineBreak();
+    TrimDisplayLines();
+    ScrollDisplayToEnd();
+}
+
 void TFmain::TrimDisplayLines()
 {
     m_pipeline->TrimDisplayLines();

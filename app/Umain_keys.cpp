@@ -10,9 +10,12 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QClipboard>
+#include <QGuiApplication>
 #include <QInputMethodEvent>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPointer>
 #include <QTimer>
 
@@ -162,6 +165,33 @@ void TFmain::EditCopyClick()
 {
     // Rows that only wrapped are joined, stamps included: the text as shown.
     m_display->copy();
+}
+
+void TFmain::EditPasteClick()
+{
+    // The clipboard goes out as if it were typed into the display: a line break as Enter, in a
+    // HEX display only the hex digits, a character beyond the 8-bit set not at all.
+    QString text = QGuiApplication::clipboard()->text();
+    text.replace(QStringLiteral("\r\n"), QStringLiteral("\r"));
+    text.replace(u'\n', u'\r');
+    for (const QChar ch : std::as_const(text))
+        mMessageKeyPress(ch.unicode());
+}
+
+void TFmain::showDisplayMenu(const QPoint& at)
+{
+    // The window's own chords: the editor's Ctrl+C and Ctrl+V go to the board.
+    QMenu menu(m_display);
+    menu.addAction(m_ui->EditCopy);
+    menu.addAction(m_ui->EditPaste);
+    menu.addAction(m_ui->EditSelectAll);
+    menu.addSeparator();
+    menu.addAction(m_ui->EditFind);
+    m_ui->EditCopy->setEnabled(m_display->textCursor().hasSelection());
+    m_ui->EditPaste->setEnabled(!QGuiApplication::clipboard()->text().isEmpty());
+    menu.exec(m_display->viewport()->mapToGlobal(at));
+    m_ui->EditCopy->setEnabled(true);
+    m_ui->EditPaste->setEnabled(true);
 }
 
 void TFmain::EditSelectAllClick()

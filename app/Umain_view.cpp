@@ -52,7 +52,8 @@ void TFmain::UpdateStatusLine()
 {
     Ui::TFmain* ui = m_ui.get();
     kirt::StatusLineState s;
-    s.port = ui->SerialPortComboBox->currentText();
+    // The port in use while one is open; the one chosen otherwise.
+    s.port = portOpen() ? m_session->portName() : ui->SerialPortComboBox->currentText();
     // The custom item's text is a caption; the panel shows the rate as it shows any other.
     s.baudRate = ui->BaudRateComboBox->currentIndex() == kirt::CustomBaudIndex
                      ? QString::number(m_comSettings.baudRate)

@@ -14,6 +14,7 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <poll.h>
+#include <pwd.h>
 #include <sys/eventfd.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
@@ -27,57 +28,65 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-struct SpeedCode
-{
-    std::uint32_t rate;
-    speed_t code;
-};
-
-constexpr std::array<SpeedCode, 29> SpeedCodes{{
-    {50, B50},           {75, B75},           {110, B110},         {150, B150},
-    {200, B200},         {300, B300},         {600, B600},         {1200, B1200},
-    {1800, B1800},       {2400, B2400},       {4800, B4800},       {9600, B9600},
-    {19200, B19200},     {38400, B38400},     {57600, B57600},     {115200, B115200},
-    {230400, B230400},   {460800, B460800},   {500000, B500000},   {576000, B576000},
-    {921600, B921600},   {1000000, B1000000}, {1152000, B1152000}, {1500000, B1500000},
-    {2000000, B2000000}, {2500000, B2500000}, {3000000, B3000000}, {3500000, B3500000},
-    {4000000, B4000000},
-}};
-
-bool speedCode(std::uint32_t rate, speed_t& code)
-{
-    for (const SpeedCode& entry : SpeedCodes) {
-        if (entry.rate == rate) {
-            code = entry.code;
-            return true;
-        }
-    }
-    return false;
-}
-
 QString systemText(int error)
 {
     return QString::fromLocal8Bit(std::strerror(error));
 }
 
-// The group that owns the device, so the hint names the group that actually grants access.
-QString owningGroup(const QString& devicePath)
+// "crw-rw----", as ls writes the mode of a node.
+QString modeText(mode_t mode)
+{
+    QString text = S_ISCHR(mode)   ? QStringLiteral("c")
+                   : S_ISDIR(mode) ? QStringLiteral("d")
+                                   : QStringLiteral("-");
+    const char* letters = "rwx";
+    for (int bit = 8; bit >= 0; --bit)
+        text += (mode & (1U << bit)) ? QLatin1Char(letters[(8 - bit) % 3]) : QLatin1Char('-');
+    return text;
+}
+
+} // namespace
+
+// Who may open the device, so the hint names the owner, the group and the mode that decide,
+// and the group to join only where joining it grants access.
+QString permissionHint(const QString& devicePath)
 {
     struct stat info
     {
     };
     if (::stat(QFile::encodeName(devicePath).constData(), &info) != 0)
         return {};
-    std::vector<char> scratch(4096);
+    std::vector<char> scratch(16384);
+    struct passwd user
+    {
+    };
+    struct passwd* owner = nullptr;
+    const QString ownerName =
+        ::getpwuid_r(info.st_uid, &user, scratch.data(), scratch.size(), &owner) == 0 && owner
+            ? QString::fromLocal8Bit(owner->pw_name)
+            : QString::number(info.st_uid);
     struct group entry
     {
     };
     struct group* found = nullptr;
-    if (::getgrgid_r(info.st_gid, &entry, scratch.data(), scratch.size(), &found) != 0 ||
-        found == nullptr)
-        return {};
-    return QString::fromLocal8Bit(found->gr_name);
+    const QString groupName =
+        ::getgrgid_r(info.st_gid, &entry, scratch.data(), scratch.size(), &found) == 0 && found
+            ? QString::fromLocal8Bit(found->gr_name)
+            : QString::number(info.st_gid);
+    QString hint = QStringLiteral("The device belongs to user '%1' and group '%2', mode %3.")
+                       .arg(ownerName, groupName, modeText(info.st_mode));
+    const bool groupReadsAndWrites = (info.st_mode & (S_IRGRP | S_IWGRP)) == (S_IRGRP | S_IWGRP);
+    if (groupReadsAndWrites && found && info.st_gid != 0)
+        hint += QStringLiteral(" Add your user to the group '%1' (sudo usermod -aG %1 $USER) and "
+                               "log in again.")
+                    .arg(groupName);
+    else
+        hint += QStringLiteral(" Its group cannot open it: ask for access to the device (a udev "
+                               "rule that gives it to a group of yours).");
+    return hint;
 }
+
+namespace {
 
 SerialStatus failure(SerialError error, int osError, QString hint = {})
 {
@@ -132,15 +141,8 @@ SerialStatus systemFailure(Step step, int osError, const QString& devicePath = {
                        QStringLiteral("Check that the device is connected, or map the port to "
                                       "the device it is on."));
     case EACCES:
-    case EPERM: {
-        QString group = owningGroup(devicePath);
-        if (group.isEmpty() || group == QLatin1String("root"))
-            group = QStringLiteral("dialout");
-        return failure(SerialError::PermissionDenied, osError,
-                       QStringLiteral("Add your user to the group '%1' (sudo usermod -aG %1 "
-                                      "$USER) and log in again.")
-                           .arg(group));
-    }
+    case EPERM:
+        return failure(SerialError::PermissionDenied, osError, permissionHint(devicePath));
     case EBUSY:
     case EWOULDBLOCK:
         return failure(SerialError::Busy, osError,
@@ -181,155 +183,6 @@ bool unsupportedRequest(int error)
 }
 
 } // namespace
-
-bool baudRateSupported(std::uint32_t baudRate)
-{
-    speed_t code = 0;
-    if (speedCode(baudRate, code))
-        return true;
-    return baudRate != 0 && arbitrarySpeedAvailable();
-}
-
-namespace {
-
-// Each helper below owns one concern of the line state: it clears its own bits, sets what
-// the settings ask for, and says why when it cannot.
-
-bool setDataBits(termios& state, std::uint8_t dataBits, QString& refusal)
-{
-    tcflag_t size = 0;
-    switch (dataBits) {
-    case 5:
-        size = CS5;
-        break;
-    case 6:
-        size = CS6;
-        break;
-    case 7:
-        size = CS7;
-        break;
-    case 8:
-        size = CS8;
-        break;
-    default:
-        refusal =
-            QStringLiteral("%1 data bits are not available on this system").arg(int{dataBits});
-        return false;
-    }
-    state.c_cflag &= ~tcflag_t{CSIZE};
-    state.c_cflag |= size;
-    return true;
-}
-
-bool setStopBits(termios& state, std::uint8_t stopBits, QString& refusal)
-{
-    switch (stopBits) {
-    case 0:
-        state.c_cflag &= ~tcflag_t{CSTOPB};
-        return true;
-    case 2:
-        state.c_cflag |= CSTOPB;
-        return true;
-    case 1:
-        refusal = QStringLiteral("1.5 stop bits are not available on this system");
-        return false;
-    default:
-        refusal = QStringLiteral("unknown stop bits setting %1").arg(int{stopBits});
-        return false;
-    }
-}
-
-bool setParity(termios& state, std::uint8_t parityChoice, QString& refusal)
-{
-    tcflag_t parity = 0;
-    switch (parityChoice) {
-    case 0:
-        break;
-    case 1:
-        parity = PARENB | PARODD;
-        break;
-    case 2:
-        parity = PARENB;
-        break;
-    case 3: // mark: stick parity, always 1
-        parity = PARENB | CMSPAR | PARODD;
-        break;
-    case 4: // space: stick parity, always 0
-        parity = PARENB | CMSPAR;
-        break;
-    default:
-        refusal = QStringLiteral("unknown parity setting %1").arg(int{parityChoice});
-        return false;
-    }
-    state.c_cflag &= ~tcflag_t{PARENB | PARODD | CMSPAR};
-    state.c_cflag |= parity;
-    return true;
-}
-
-bool setFlowControl(termios& state, FlowControl flow, QString& refusal)
-{
-    state.c_cflag &= ~CRTSCTS;
-    state.c_iflag &= ~tcflag_t{IXON};
-    switch (flow) {
-    case FlowControl::None:
-        // Input flow control stays as the device had it.
-        return true;
-    case FlowControl::Hardware:
-        state.c_cflag |= CRTSCTS;
-        state.c_iflag &= ~tcflag_t{IXOFF};
-        return true;
-    case FlowControl::Software:
-        state.c_iflag |= IXON | IXOFF;
-        state.c_iflag &= ~tcflag_t{IXANY};
-        state.c_cc[VSTART] = 0x11; // DC1
-        state.c_cc[VSTOP] = 0x13;  // DC3
-        return true;
-    }
-    refusal = QStringLiteral("unknown flow control setting %1").arg(static_cast<int>(flow));
-    return false;
-}
-
-// True when the rate has a speed constant; otherwise the speed bits stay as they were and
-// the rate is set afterwards.
-bool setSpeedCode(termios& state, std::uint32_t baudRate)
-{
-    speed_t code = 0;
-    if (!speedCode(baudRate, code))
-        return false;
-    ::cfsetispeed(&state, code);
-    ::cfsetospeed(&state, code);
-    return true;
-}
-
-} // namespace
-
-TermiosBuild buildTermios(const termios& current, const ComSettings& settings)
-{
-    TermiosBuild build;
-    build.baudRate = settings.baudRate;
-
-    termios state = current;
-    ::cfmakeraw(&state);
-    state.c_cflag |= CLOCAL | CREAD;
-    state.c_cc[VMIN] = 1;
-    state.c_cc[VTIME] = 0;
-    if (!setDataBits(state, settings.dataBits, build.refusal) ||
-        !setStopBits(state, settings.stopBits, build.refusal) ||
-        !setParity(state, settings.parity, build.refusal) ||
-        !setFlowControl(state, settings.flowControl, build.refusal))
-        return build;
-
-    if (!baudRateSupported(settings.baudRate)) {
-        build.refusal =
-            QStringLiteral("%1 baud is not available on this system").arg(settings.baudRate);
-        return build;
-    }
-    build.customBaud = !setSpeedCode(state, settings.baudRate);
-
-    build.state = state;
-    build.ok = true;
-    return build;
-}
 
 TermiosPort::~TermiosPort()
 {

@@ -90,6 +90,8 @@ public:
     bool deviceOpen() const;
     // The device went away and the session waits for it.
     bool waitingForDevice() const { return m_lost; }
+    // The port name of the current opening ("COM3").
+    QString portName() const { return m_portName; }
     // The device as the user named it (a link's target, or the path), and its identity.
     QString devicePath() const { return m_devicePath; }
     const DeviceIdentity& identity() const { return m_identity; }

@@ -6,6 +6,7 @@
 #include <QTextCursor>
 #include <QTextDocumentFragment>
 #include <QTimer>
+#include <QWheelEvent>
 
 #include <utility>
 #include <vector>
@@ -377,11 +378,12 @@ QString ReceiveDisplay::displayText()
 {
     flushPending();
     QString text;
-    for (QTextBlock b = document()->begin(); b.isValid(); b = b.next()) {
-        text += b.text();
-        if (b.next().isValid() && b.userState() != WrappedRow)
-            text += u'\n';
-    }
+    forEachRowAsLine(document()->begin(), document()->lastBlock(),
+                     [&text](const QTextBlock& row, bool lineBreak) {
+                         text += row.text();
+                         if (lineBreak)
+                             text += u'\n';
+                     });
     return text;
 }
 
@@ -534,15 +536,17 @@ void ReceiveDisplay::reflow()
             runs.push_back({text, format});
     };
     const QTextCharFormat received;
-    for (QTextBlock b = document()->begin(); b.isValid(); b = b.next()) {
-        for (auto it = b.begin(); !it.atEnd(); ++it) {
-            const QTextFragment fragment = it.fragment();
-            if (fragment.isValid())
-                add(fragment.text(), isSentFormat(fragment.charFormat()) ? m_sentFormat : received);
-        }
-        if (b.next().isValid() && b.userState() != WrappedRow)
-            add(QStringLiteral("\n"), received);
-    }
+    forEachRowAsLine(document()->begin(), document()->lastBlock(),
+                     [&](const QTextBlock& row, bool lineBreak) {
+                         for (auto it = row.begin(); !it.atEnd(); ++it) {
+                             const QTextFragment fragment = it.fragment();
+                             if (fragment.isValid())
+                                 add(fragment.text(),
+                                     isSentFormat(fragment.charFormat()) ? m_sentFormat : received);
+                         }
+                         if (lineBreak)
+                             add(QStringLiteral("\n"), received);
+                     });
     const OwnScroll own(m_ownScroll);
     clear();
     RowSplitter rows(m_columns);
@@ -567,6 +571,36 @@ void ReceiveDisplay::resizeEvent(QResizeEvent* event)
 {
     flushPending();
     QPlainTextEdit::resizeEvent(event);
+    fitColumns();
+}
+
+void ReceiveDisplay::changeEvent(QEvent* event)
+{
+    if (event->type() == QEvent::FontChange)
+        flushPending();
+    QPlainTextEdit::changeEvent(event);
+    // Another font size holds another number of characters a row.
+    if (event->type() == QEvent::FontChange)
+        fitColumns();
+}
+
+void ReceiveDisplay::wheelEvent(QWheelEvent* event)
+{
+    if (!(event->modifiers() & Qt::ControlModifier)) {
+        QPlainTextEdit::wheelEvent(event);
+        return;
+    }
+    // One notch is 120; a touchpad's small steps add up until they make one.
+    m_wheelZoom += event->angleDelta().y();
+    const int steps = m_wheelZoom / 120;
+    m_wheelZoom -= steps * 120;
+    if (steps != 0)
+        emit fontStepRequested(steps);
+    event->accept();
+}
+
+void ReceiveDisplay::fitColumns()
+{
     const int columns = columnsForWidth();
     if (columns == m_columns)
         return;
@@ -583,15 +617,15 @@ QMimeData* ReceiveDisplay::createMimeDataFromSelection() const
     QString text;
     const int start = selection.selectionStart();
     const int end = selection.selectionEnd();
-    for (QTextBlock b = document()->findBlock(start); b.isValid() && b.position() <= end;
-         b = b.next()) {
-        const int from = std::max(start - b.position(), 0);
-        const int to = std::min(end - b.position(), b.length() - 1);
-        if (to > from)
-            text += b.text().mid(from, to - from);
-        if (b.position() + b.length() <= end && b.userState() != WrappedRow)
-            text += u'\n';
-    }
+    forEachRowAsLine(document()->findBlock(start), document()->findBlock(end),
+                     [&](const QTextBlock& row, bool lineBreak) {
+                         const int from = std::max(start - row.position(), 0);
+                         const int to = std::min(end - row.position(), row.length() - 1);
+                         if (to > from)
+                             text += row.text().mid(from, to - from);
+                         if (lineBreak)
+                             text += u'\n';
+                     });
     auto* mime = new QMimeData;
     mime->setText(text);
     return mime;

@@ -5,11 +5,11 @@
 
 #include <QElapsedTimer>
 #include <QPlainTextEdit>
+#include <QTextBlock>
 #include <QTextCharFormat>
 
 #include <cstdint>
 
-class QTextBlock;
 class QTimer;
 
 namespace kirt {
@@ -46,6 +46,19 @@ public:
     QString displayText();
     // A row that only wrapped: its line goes on in the next block.
     static bool isWrappedRow(const QTextBlock& block);
+    // The rows from first to last read back as the lines they came from: visit(row, lineBreak)
+    // for each, lineBreak telling whether a line break follows the row (never after last, nor
+    // after a row that only wrapped). Every reader of the rows as text goes through here.
+    template <typename Visit>
+    static void forEachRowAsLine(QTextBlock first, const QTextBlock& last, Visit&& visit)
+    {
+        for (QTextBlock b = first; b.isValid(); b = b.next()) {
+            const bool final = b == last || !b.next().isValid();
+            visit(b, !final && !isWrappedRow(b));
+            if (final)
+                break;
+        }
+    }
     bool isEmpty() const override;
     LineEnd lineEnd() const override;
 
@@ -89,9 +102,13 @@ signals:
     // The text was re-laid out after a width change. Rows may now exceed the line limit until
     // the next text arrives; a reflow alone cuts nothing.
     void rowsReflowed();
+    // Ctrl+wheel: the font one step (or several) larger, or smaller when negative.
+    void fontStepRequested(int steps);
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    void wheelEvent(QWheelEvent* event) override;
     void showEvent(QShowEvent* event) override;
     QMimeData* createMimeDataFromSelection() const override;
     bool canInsertFromMimeData(const QMimeData* source) const override;
@@ -114,6 +131,9 @@ private:
     bool floodDeferred() const;
     int columnsForWidth() const;
     void reflow();
+    // Re-lays the rows out when the width or the font leaves room for another number of
+    // characters.
+    void fitColumns();
     // The row rule as it stands at the end of the document.
     kirt::RowSplitter rowsAtEnd() const;
     // Counts the rows the collected text will make, as it is collected.
@@ -123,6 +143,7 @@ private:
     static bool holdsSentText(const QTextBlock& block);
 
     int m_columns = 80;
+    int m_wheelZoom = 0;      // wheel angle not yet a whole step
     QString m_pending;        // appended text not yet in the document; ForcedBreak marks a break
     kirt::RowSplitter m_rows; // keeps a CR that ended the last row, for an LF that follows
     kirt::RowSplitter m_pendingRows; // the row rule at the end of the collected text

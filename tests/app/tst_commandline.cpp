@@ -1,5 +1,6 @@
 // The command line: the program run for what it prints, and the options applied to a window.
 #include "app/logic/commandline.h"
+#include "tests/support/columns.h"
 #include "tests/support/windowfixture.h"
 #include "ui/datalineedit.h"
 
@@ -76,8 +77,7 @@ void TestCommandLine::helpAndVersion()
 
 void TestCommandLine::mistakes_data()
 {
-    QTest::addColumn<QStringList>("arguments");
-    QTest::addColumn<QString>("message");
+    kirt::test::columns<QStringList, QString>({"arguments", "message"});
     QTest::newRow("unknown option") << QStringList{"--bogus"} << "kirt: Unknown option 'bogus'.";
     QTest::newRow("port out of range")
         << QStringList{"--port", "COM31"} << "kirt: --port takes COM1..COM30, not 'COM31'";
@@ -145,8 +145,7 @@ void TestCommandLine::optionsApplied()
 
 void TestCommandLine::everyRateReachesTheDevice_data()
 {
-    QTest::addColumn<QString>("rate");
-    QTest::addColumn<QString>("item");
+    kirt::test::columns<QString, QString>({"rate", "item"});
     QTest::newRow("921600, of the list") << "921600"
                                          << "921600";
     QTest::newRow("250000, custom") << "250000"
@@ -189,6 +188,11 @@ void TestCommandLine::runOnlyDeviceStaysRunOnly()
     f.window().ApplyStartOptions(*parsed.options);
     QCOMPARE(f.find<QLabel>("SerialPortDeviceLabel")->text(),
              device + QStringLiteral(" (--device, this run only)"));
+    // The status line names the port of this run from the start, also after its open failed.
+    QVERIFY(f.find<QLabel>("StatusPanel0")->text().startsWith("PORT : COM2,"));
+    f.click("COM_BitBtn");
+    QVERIFY(!f.window().portOpen());
+    QVERIFY(f.find<QLabel>("StatusPanel0")->text().startsWith("PORT : COM2,"));
     QVERIFY(f.window().close());
     QVERIFY(f.settings.read().contains("SerialPort=2\n"));
     f.destroyWindow();

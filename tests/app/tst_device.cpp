@@ -11,6 +11,7 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QtTest>
 
 #include <sys/resource.h>
@@ -161,6 +162,14 @@ void TestDevice::lostDeviceIsWaitedForAndReopened()
     QVERIFY(device.send(QByteArray("back again")));
     QVERIFY(PtyDevice::waitUntil(
         [&] { return f.display()->displayText().endsWith(QStringLiteral("back again")); }));
+    // Read back later, the display says where its gap came from, and when.
+    const QRegularExpression trace(
+        QStringLiteral("\n\\[\\d\\d:\\d\\d:\\d\\d\\.\\d{3}\\] Device lost: %1\n"
+                       "\\[\\d\\d:\\d\\d:\\d\\d\\.\\d{3}\\] Reconnected: %2\nback again$")
+            .arg(QRegularExpression::escape(lostPath),
+                 QRegularExpression::escape(device.slavePath())));
+    QVERIFY2(f.display()->displayText().contains(trace),
+             qPrintable(f.display()->displayText().right(200)));
     QVERIFY(PtyDevice::waitUntil([&] { return !state->isVisible(); }, 4000));
 
     // Lost again, then the window is closed while it waits.

@@ -5,10 +5,15 @@
 #include "ui/receivedisplay.h"
 
 #include <QAbstractItemView>
+#include <QApplication>
+#include <QClipboard>
 #include <QComboBox>
+#include <QContextMenuEvent>
+#include <QMenu>
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTimer>
+#include <QWheelEvent>
 #include <QtTest>
 
 using kirt::PtyDevice;
@@ -24,34 +29,27 @@ void typeText(QWidget* to, const QString& text)
     QTest::sendKeyEvent(QTest::Release, to, Qt::Key_unknown, text, Qt::NoModifier);
 }
 
-const QString HelpText =
-    QStringList{
-        "",
-        " < ALT+1 > Transmit Data Block No.1 Send",
-        " < ALT+2 > Transmit Data Block No.2 Send",
-        " < ALT+3 > Transmit Data Block No.3 Send",
-        " < ALT+4 > Transmit Data Block No.4 Send",
-        " < ALT+5 > Transmit Data Block No.5 Send",
-        " < ALT+6 > Transmit Data Block No.6 Send",
-        " < ALT+7 > Transmit Data Block No.7 Send",
-        " < ALT+8 > Transmit Data Block No.8 Send",
-        " < ALT+9 > Transmit Data Block No.9 Send",
-        "",
-        " < CTRL+O > File Open",
-        " < CTRL+S > File Save",
-        " < Shift+Ctrl+S > File Save As",
-        "",
-        " < F1 > HELP Button",
-        " < F2 > COM ON/OFF Button",
-        " < F3 > SCREEN CLEAR Button",
-        " < F4 > RECEIVE VIEW Button",
-        " < F5 > OPTION Button",
-        " < F6 > SEND START Button",
-        " < F7 > SEND STOP Button",
-        " < F10 > or < CTRL+X > Program Exit",
-        "",
-    }
-        .join(u'\n');
+// The key list as F1 writes it, built row by row: nine ALT lines, the file keys, the buttons.
+QString helpText()
+{
+    QStringList rows{""};
+    for (int n = 1; n <= 9; ++n)
+        rows << QStringLiteral(" < ALT+%1 > Transmit Data Block No.%1 Send").arg(n);
+    rows << ""
+         << " < CTRL+O > File Open"
+         << " < CTRL+S > File Save"
+         << " < Shift+Ctrl+S > File Save As"
+         << "";
+    const char* buttons[] = {"HELP",   "COM ON/OFF", "SCREEN CLEAR", "RECEIVE VIEW",
+                             "OPTION", "SEND START", "SEND STOP"};
+    for (int key = 1; key <= 7; ++key)
+        rows << QStringLiteral(" < F%1 > %2 Button").arg(key).arg(QLatin1String(buttons[key - 1]));
+    rows << " < F10 > or < CTRL+X > Program Exit"
+         << "";
+    return rows.join(u'\n');
+}
+
+const QString HelpText = helpText();
 
 bool shown(WindowFixture& f, const char* name)
 {
@@ -100,6 +98,8 @@ private slots:
     void typingInHex();
     void typingInAsc();
     void typingWithThePortClosedStillShows();
+    void displayMenuPastesAsTyped();
+    void ctrlWheelSizesTheFontAndKeepsIt();
 };
 
 void TestKeys::viewKeys()
@@ -566,6 +566,58 @@ void TestKeys::typingWithThePortClosedStillShows()
     QCOMPARE(f.display()->displayText(), QStringLiteral("7E "));
     QCOMPARE(f.answers.errors, QStringList());
     QCOMPARE(f.answers.messages, QStringList());
+}
+
+void TestKeys::displayMenuPastesAsTyped()
+{
+    WindowFixture f(Device::Pty);
+    QVERIFY(f.showActive());
+    QVERIFY(f.openPort());
+    // The menu offers the chords that work here, never the editor's Ctrl+C and Ctrl+V.
+    QStringList offered;
+    QTimer::singleShot(100, [&offered] {
+        auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+        if (!menu)
+            return;
+        for (QAction* action : menu->actions())
+            if (!action->isSeparator())
+                offered << action->text() + u' ' + action->shortcut().toString();
+        menu->close();
+    });
+    QWidget* viewport = f.display()->viewport();
+    QContextMenuEvent click(QContextMenuEvent::Mouse, QPoint(5, 5),
+                            viewport->mapToGlobal(QPoint(5, 5)));
+    QApplication::sendEvent(viewport, &click);
+    QCOMPARE(offered, QStringList({"Copy Ctrl+Shift+C", "Paste Ctrl+Shift+V",
+                                   "Select All Ctrl+Shift+A", "Find...(&F) Ctrl+Shift+F"}));
+
+    // Pasted text goes out as typed keys would: a line break as Enter, Latin-1 as one byte.
+    QApplication::clipboard()->setText(QStringLiteral("AT\r\nx\u00e9\u20ac\n"));
+    f.triggerAction("EditPaste");
+    QCOMPARE(f.device().receive(6), QByteArray("AT\rx\xe9\r"));
+    QVERIFY(quietWire(f));
+}
+
+void TestKeys::ctrlWheelSizesTheFontAndKeepsIt()
+{
+    WindowFixture f;
+    f.window().show();
+    kirt::ReceiveDisplay* display = f.display();
+    QCOMPARE(display->font().pointSize(), 10);
+    const auto wheel = [display](int angle, Qt::KeyboardModifiers modifiers) {
+        const QPointF at(10, 10);
+        QWheelEvent event(at, display->viewport()->mapToGlobal(at), {}, QPoint(0, angle),
+                          Qt::NoButton, modifiers, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(display->viewport(), &event);
+    };
+    wheel(240, Qt::ControlModifier);
+    QCOMPARE(display->font().pointSize(), 12);
+    wheel(-120, Qt::NoModifier); // a plain wheel scrolls, as ever
+    QCOMPARE(display->font().pointSize(), 12);
+    QVERIFY(f.window().close());
+    QVERIFY(f.settings.read().contains("FontSize=12\n"));
+    f.destroyWindow();
+    QCOMPARE(f.display()->font().pointSize(), 12);
 }
 
 QTEST_MAIN(TestKeys)

@@ -35,8 +35,8 @@ void TestSearch::editMenuSitsBetweenFileAndHelp()
     for (QAction* item : f.find<QMenu>("Edit1")->actions())
         if (!item->isSeparator())
             items << item->text() + u' ' + item->shortcut().toString();
-    QCOMPARE(items, (QStringList{"Copy Ctrl+Shift+C", "Select All Ctrl+Shift+A",
-                                 "Find...(&F) Ctrl+Shift+F"}));
+    QCOMPARE(items, (QStringList{"Copy Ctrl+Shift+C", "Paste Ctrl+Shift+V",
+                                 "Select All Ctrl+Shift+A", "Find...(&F) Ctrl+Shift+F"}));
 }
 
 void TestSearch::keyboardCopyAndSelectAllSendNothing()

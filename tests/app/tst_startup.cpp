@@ -1,6 +1,7 @@
 // Start-up, the settings kept between runs, the status line and closing.
 #include "app/logic/settingsstore.h"
 #include "display/displaytables.h"
+#include "tests/support/columns.h"
 #include "tests/support/windowfixture.h"
 #include "ui/datalineedit.h"
 
@@ -114,11 +115,11 @@ void TestStartup::firstRunState()
     QSettings stored(f.settings.settingsFile(), QSettings::IniFormat);
     stored.beginGroup(QStringLiteral("Kirt"));
     // The twelve, the four of line control, whether sent data is shown, whether the lines are
-    // kept, the stamps, gap rows and following.
-    QCOMPARE(stored.childKeys().size(), 21);
+    // kept, the stamps, gap rows and following, the display's font size.
+    QCOMPARE(stored.childKeys().size(), 22);
     for (const QString& name :
          SettingNames + QStringList{"CustomBaudRate", "FlowControl", "DtrOn", "RtsOn", "ShowSent",
-                                    "KeepWorkbench", "TimeStamp", "GapSplit", "Follow"})
+                                    "KeepWorkbench", "TimeStamp", "GapSplit", "Follow", "FontSize"})
         QVERIFY2(stored.contains(name), qPrintable(name));
     QVERIFY(f.settings.read().contains("ShowSent=0\n"));
     QVERIFY(f.settings.read().contains("KeepWorkbench=0\n"));
@@ -168,10 +169,7 @@ void TestStartup::closingWritesAllTwelveAndSecondStartRestores()
 
 void TestStartup::restoreRanges_data()
 {
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<QString>("stored");
-    QTest::addColumn<QString>("control");
-    QTest::addColumn<int>("expected");
+    kirt::test::columns<QString, QString, QString, int>({"name", "stored", "control", "expected"});
 
     QTest::newRow("interval 15") << "AutoIntervalTime"
                                  << "15"
@@ -224,9 +222,7 @@ void TestStartup::restoreRanges()
 
 void TestStartup::readFailuresAreReportedAndStartupFinishes_data()
 {
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<QString>("stored");
-    QTest::addColumn<QString>("message");
+    kirt::test::columns<QString, QString, QString>({"name", "stored", "message"});
 
     QTest::newRow("absent integer") << "EchoOnOff"
                                     << "<absent>"
@@ -339,8 +335,7 @@ void TestStartup::refusedCloseStillSaves()
 
 void TestStartup::settingsThatAreNoFile_data()
 {
-    QTest::addColumn<QString>("kind");
-    QTest::addColumn<bool>("throughLink");
+    kirt::test::columns<QString, bool>({"kind", "throughLink"});
     for (const char* kind : {"fifo", "device"})
         for (const bool link : {false, true})
             QTest::newRow(qPrintable(QStringLiteral("%1%2").arg(link ? "link to " : "", kind)))

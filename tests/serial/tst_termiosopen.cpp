@@ -1,5 +1,6 @@
 // Opening and closing a port: failures, exclusive use, the line state given back on close.
 #include "serial/termiosport.h"
+#include "tests/support/columns.h"
 #include "tests/support/ptyport.h"
 
 #include <QFile>
@@ -13,6 +14,7 @@
 #include <thread>
 
 #include <fcntl.h>
+#include <grp.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -45,14 +47,14 @@ private slots:
     void closeRestoresTheLineState();
     void reopenAfterClose();
     void closeWhileAReaderIsBlocked();
+    void permissionHintNamesWhatDecides();
 };
 
 void TestTermiosOpen::openFailures_data()
 {
     QTest::addColumn<QString>("path");
     QTest::addColumn<bool>("atOpen"); // fails at open, else at readState
-    QTest::addColumn<SerialError>("error");
-    QTest::addColumn<int>("osError");
+    kirt::test::columns<SerialError, int>({"error", "osError"});
 
     QTest::newRow("missing") << "/nonexistent/ttyKIRT" << true << SerialError::NotFound << ENOENT;
     QTest::newRow("empty path") << "" << true << SerialError::NotFound << ENOENT;
@@ -222,6 +224,30 @@ void TestTermiosOpen::closeWhileAReaderIsBlocked()
     QCOMPARE(port.readChunk(buffer, 4), -1);
     QVERIFY(!port.writeByte(0x41));
     port.purge(); // harmless once closed
+}
+
+void TestTermiosOpen::permissionHintNamesWhatDecides()
+{
+    const group* uucp = ::getgrnam("uucp");
+    if (::geteuid() != 0 || uucp == nullptr)
+        QSKIP("needs root and the group uucp to give a node away");
+    QTemporaryDir folder;
+    const QString path = folder.path() + QStringLiteral("/ttyOther");
+    QVERIFY(QFile(path).open(QIODevice::WriteOnly));
+    const QByteArray name = QFile::encodeName(path);
+    QVERIFY(::chown(name.constData(), 0, uucp->gr_gid) == 0);
+    // Not the dialout the system usually uses: the group that owns this node.
+    QVERIFY(::chmod(name.constData(), 0660) == 0);
+    QString hint = kirt::permissionHint(path);
+    QVERIFY2(hint.contains(QLatin1String("user 'root' and group 'uucp', mode -rw-rw----")),
+             qPrintable(hint));
+    QVERIFY(hint.contains(QLatin1String("usermod -aG uucp")));
+    QVERIFY(!hint.contains(QLatin1String("dialout")));
+    // A group without read and write gains nothing by joining it.
+    QVERIFY(::chmod(name.constData(), 0600) == 0);
+    hint = kirt::permissionHint(path);
+    QVERIFY2(hint.contains(QLatin1String("mode -rw-------")), qPrintable(hint));
+    QVERIFY(!hint.contains(QLatin1String("usermod")));
 }
 
 QTEST_GUILESS_MAIN(TestTermiosOpen)
