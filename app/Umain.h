@@ -327,8 +327,8 @@ private:
     void setUpScripts();
     void showScriptLine(const QString& text);
     void showScriptOutcome(const kirt::ScriptOutcome& outcome);
-    // Opens the port as the COM button does; the reason in failure instead of a box.
-    bool openPortQuietly(QString& failure);
+    // Opens the port as the COM button does; its outcome in result instead of a box.
+    bool openPortQuietly(kirt::OpenResult& result);
 
     // The device behind the port (Umain_device.cpp).
     void setUpDeviceWatch();
@@ -339,7 +339,6 @@ private:
     // Line control (Umain_linecontrol.cpp).
     void showCustomBaudRate();
     void setModemLine(kirt::ModemLine line, bool on);
-    void stopLineControl();
     void showModemStatus(const kirt::ModemStatus& status);
     void showDeviceLost(const QString& devicePath);
     void showReconnected(const QString& devicePath);
@@ -392,7 +391,6 @@ private:
     // Line control.
     std::uint32_t m_customBaudRate = 0; // 0 until the user gives one
     int m_baudIndexBeforePick = 12;
-    QTimer* m_breakTimer = nullptr;
 
     // The devices to choose from, and how the state of the open port's device is shown.
     struct DeviceWatch
@@ -408,7 +406,7 @@ private:
     std::unique_ptr<kirt::ScriptPort> m_scriptPort;
     std::unique_ptr<kirt::ScriptRunner> m_script;
     QString m_scriptName;
-    QString* m_quietOpenFailure = nullptr; // where an open for a script puts its failure
+    kirt::OpenResult* m_quietOpen = nullptr; // where an open for a script puts its outcome
 
     // The receive display.
     kirt::ReceiveDisplay* m_display = nullptr;

@@ -1,6 +1,7 @@
 #include "script/headless.h"
 
 #include "script/junit.h"
+#include "script/scriptreport.h"
 #include "script/scriptrunner.h"
 #include "script/sessionport.h"
 
@@ -53,10 +54,8 @@ int runScriptWithoutWindow(const StartOptions& options)
                                            const ReadTime&) { runner.received(bytes, count); });
 
     // Through the event loop, in order with the script's log lines.
-    QObject::connect(&runner, &ScriptRunner::caseFinished, &runner, [](const ScriptCase& c) {
-        print(stdout, c.passed ? QStringLiteral("PASS %1 (%2 ms)").arg(c.name).arg(qRound(c.ms))
-                               : QStringLiteral("FAIL %1: %2").arg(c.name, c.reason));
-    });
+    QObject::connect(&runner, &ScriptRunner::caseFinished, &runner,
+                     [](const ScriptCase& c) { print(stdout, caseLine(c)); });
     int exitCode = 1;
     QObject::connect(&runner, &ScriptRunner::finished, &runner, [&](const ScriptOutcome& outcome) {
         exitCode = outcome.exitCode();
@@ -65,14 +64,8 @@ int runScriptWithoutWindow(const StartOptions& options)
         } else {
             const QString problem = outcomeProblem(outcome);
             if (!problem.isEmpty())
-                print(stdout, QStringLiteral("FAIL %1: %2").arg(options.script, problem));
-            const auto total = outcome.cases.size();
-            const int failed = outcome.failedCases();
-            print(stdout, QStringLiteral("%1 passed, %2 failed of %3 (%4 ms)")
-                              .arg(total - failed)
-                              .arg(failed)
-                              .arg(total)
-                              .arg(qRound(outcome.ms)));
+                print(stdout, problemLine(options.script, problem));
+            print(stdout, summaryLine(outcome));
         }
         if (!options.junit.isEmpty()) {
             QSaveFile report(options.junit);

@@ -54,10 +54,12 @@ void ScriptChannel::consume(std::uint64_t arrivedAtPeek, std::size_t peeked, std
                                  end - head, static_cast<std::uint64_t>(m_received.size()))));
 }
 
-void ScriptChannel::clearReceived()
+std::size_t ScriptChannel::clearReceived()
 {
     const std::lock_guard lock(m_mutex);
+    const auto count = static_cast<std::size_t>(m_received.size());
     m_received.clear();
+    return count;
 }
 
 std::uint64_t ScriptChannel::dropped() const

@@ -66,7 +66,8 @@ public:
     // Takes the first count bytes of what peek gave (arrived as peek reported it), also when
     // older bytes were dropped meanwhile.
     void consume(std::uint64_t arrivedAtPeek, std::size_t peeked, std::size_t count);
-    void clearReceived();
+    // Drops what is buffered; returns how many bytes that was.
+    std::size_t clearReceived();
     std::uint64_t dropped() const;
     // Until more than arrived bytes have come; false at the deadline or on cancel.
     bool waitForMore(std::uint64_t arrived, Clock::time_point deadline) const;

@@ -45,6 +45,15 @@ public:
 
     Q_INVOKABLE QString open(const QString& port, const QVariantMap& options)
     {
+        // A misspelt option would leave the line as stored and let the case pass on the
+        // wrong settings.
+        static const QStringList known{QStringLiteral("baud"), QStringLiteral("dataBits"),
+                                       QStringLiteral("parity"), QStringLiteral("stopBits"),
+                                       QStringLiteral("flow")};
+        for (auto it = options.keyBegin(); it != options.keyEnd(); ++it)
+            if (!known.contains(*it))
+                return QStringLiteral("open: no option \"%1\" (the options are %2)")
+                    .arg(*it, known.join(QStringLiteral(", ")));
         ScriptPort::OpenOptions open;
         if (options.contains(QStringLiteral("baud")))
             open.baud = options.value(QStringLiteral("baud")).toUInt();
@@ -137,6 +146,7 @@ public:
         return std::max(0.0, msSince(m_channel.lastArrival()));
     }
     Q_INVOKABLE double dropped() const { return static_cast<double>(m_channel.dropped()); }
+    Q_INVOKABLE double flush() { return static_cast<double>(m_channel.clearReceived()); }
 
     Q_INVOKABLE QVariantMap hexBytes(const QString& text) const
     {
@@ -168,10 +178,15 @@ public:
         return QString::fromLatin1(checkWireBytes(*found, computeCheck(*found, data.toLatin1())));
     }
 
+    Q_INVOKABLE void caseStarts(const QString& name) { m_running << name; }
     Q_INVOKABLE void caseDone(const QString& name, bool passed, const QString& reason, double ms)
     {
+        if (!m_running.isEmpty())
+            m_running.removeLast();
         m_caseDone(ScriptCase{name, passed, reason, ms});
     }
+    // The innermost case under way, for a run that was ended in the middle of it.
+    QString runningCase() const { return m_running.isEmpty() ? QString() : m_running.last(); }
 
 private:
     QString line(ModemLine which, bool on)
@@ -192,6 +207,7 @@ private:
     Clock::time_point m_start;
     std::uint64_t m_seen = 0; // bytes arrived at the last peek
     std::size_t m_peeked = 0; // and how many it gave
+    QStringList m_running;    // the cases begun and not done, outermost first
 };
 
 // The global functions, in the script's own language, over the API object.
@@ -311,6 +327,9 @@ g.checksumBytes = function (kind, data) {
         throw new RangeError("checksumBytes: no kind " + JSON.stringify(kind));
     return v;
 };
+// Drops what was received and not yet consumed (a greeting, a late answer of an earlier case);
+// returns how many bytes went.
+g.flush = function () { return k.flush(); };
 g.log = function (text) { k.log(String(text)); };
 g.check = function (condition, message) {
     if (!condition) throw new Error(message === undefined ? "check failed" : String(message));
@@ -332,6 +351,7 @@ function reason(e) {
 }
 g.test = function (name, fn) {
     const start = k.now();
+    k.caseStarts(String(name));
     try {
         fn();
         k.caseDone(String(name), true, "", k.now() - start);
@@ -438,6 +458,7 @@ void ScriptRunner::run(const QString& fileName, const QString& source)
         }
         if (m_stopReason >= 0) {
             outcome.end = static_cast<ScriptOutcome::End>(m_stopReason.load());
+            outcome.interruptedCase = api.runningCase();
         } else if (result.isError()) {
             outcome.error = whereAndWhat(result, fileName);
             outcome.end = result.errorType() == QJSValue::SyntaxError

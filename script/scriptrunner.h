@@ -31,6 +31,7 @@ struct ScriptOutcome
     End end = End::Done;
     QString error; // a script that did not load: "file:line: message"; an error outside a case
     QList<ScriptCase> cases;
+    QString interruptedCase; // the case under way when a stop or the time limit ended the run
     double ms = 0;
 
     int failedCases() const;

@@ -109,6 +109,20 @@ void TestScriptCli::exitCodesLinesAndJunit()
     QCOMPARE(run({QStringLiteral("--script"), m_dir.filePath(QStringLiteral("none.js"))}).exitCode,
              2);
     QCOMPARE(run({QStringLiteral("--junit"), junit}).exitCode, 2);
+
+    // A path is named as the script gave it, and an error outside every case is counted.
+    const QString stray =
+        script(QStringLiteral("stray.js"), QStringLiteral("test('path', function () {\n"
+                                                          "  open('/nonexistent/ttyKIRT9');\n"
+                                                          "});\n"
+                                                          "null.x;\n"));
+    r = run({QStringLiteral("--script"), stray});
+    QCOMPARE(r.exitCode, 1);
+    QVERIFY2(r.out.startsWith(QStringLiteral("FAIL path: Error Opening /nonexistent/ttyKIRT9: ")),
+             qPrintable(r.out));
+    QVERIFY2(r.out.contains(QStringLiteral("TypeError")) &&
+                 r.out.contains(QStringLiteral("0 passed, 2 failed of 2")),
+             qPrintable(r.out));
 }
 
 void TestScriptCli::timeLimitAndCtrlC()
@@ -118,7 +132,9 @@ void TestScriptCli::timeLimitAndCtrlC()
     Run r =
         run({QStringLiteral("--script"), busy, QStringLiteral("--timeout"), QStringLiteral("1")});
     QCOMPARE(r.exitCode, 1);
-    QVERIFY2(r.out.contains(QStringLiteral("the run's time limit expired")), qPrintable(r.out));
+    QVERIFY2(r.out.contains(QStringLiteral("the run's time limit expired during case \"busy\"\n"
+                                           "0 passed, 1 failed of 1")),
+             qPrintable(r.out));
 
     QElapsedTimer clock;
     clock.start();

@@ -73,6 +73,7 @@ private slots:
     void everyFunctionAgainstAPseudoTerminal();
     void patternCutAtEveryByte();
     void receiveBufferIsBounded();
+    void flushDropsTheUnreadAndOpenRefusesUnknownOptions();
     void stopEndsABusyLoopAndALongExpect();
 };
 
@@ -230,6 +231,34 @@ void TestScriptRunner::receiveBufferIsBounded()
     channel.feed(bytes, static_cast<std::size_t>(stream.size()));
     QCOMPARE(channel.peek(), stream.right(64 * 1024));
     QCOMPARE(channel.dropped(), std::uint64_t(2 * stream.size() + 1000 - 64 * 1024));
+}
+
+void TestScriptRunner::flushDropsTheUnreadAndOpenRefusesUnknownOptions()
+{
+    RecordingPort port;
+    ScriptRunner runner(port);
+    port.onLog = [&runner](const QString& text) {
+        const QByteArray bytes = text.toLatin1();
+        runner.received(reinterpret_cast<const std::uint8_t*>(bytes.constData()),
+                        static_cast<std::size_t>(bytes.size()));
+    };
+    const ScriptOutcome outcome = runToEnd(runner, QStringLiteral(R"JS(
+test("flush", function () {
+    log("stale");
+    expect("s", 2000);
+    check(flush() === 4, "the four bytes not consumed");
+    check(flush() === 0, "nothing left");
+    log("new");
+    check(read(3, 2000) === "new", "only what came after");
+});
+test("unknown option", function () {
+    let error = null;
+    try { open("COM1", {baudrate: 9600}); } catch (e) { error = e; }
+    check(error && error.message === 'open: no option "baudrate" ' +
+          "(the options are baud, dataBits, parity, stopBits, flow)", String(error));
+});
+)JS"));
+    QVERIFY2(outcome.exitCode() == 0 && outcome.cases.size() == 2, qPrintable(failures(outcome)));
 }
 
 void TestScriptRunner::stopEndsABusyLoopAndALongExpect()
