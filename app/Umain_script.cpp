@@ -3,13 +3,13 @@
 #include "app/Umain.h"
 
 #include "app/dialogs.h"
+#include "script/scriptfile.h"
 #include "script/scriptreport.h"
 #include "script/sessionport.h"
 #include "serial/portmap.h"
 #include "ui/receivedisplay.h"
 #include "ui_Umain.h"
 
-#include <QFile>
 #include <QFileInfo>
 
 // The port as a script in the window has it; every call runs on the window's thread.
@@ -134,14 +134,15 @@ void TFmain::RunScriptActionClick()
                                  0, nullptr);
     if (path.isEmpty())
         return;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        kirt::dialogs().error(this, QStringLiteral("Cannot read ") + path, file.errorString());
+    // A FIFO or a device chosen by mistake would hold the window, or fill its memory.
+    const kirt::ScriptFile file = kirt::readScriptFile(path);
+    if (!file.error.isEmpty()) {
+        kirt::dialogs().error(this, QStringLiteral("Cannot read ") + path, file.error);
         return;
     }
     m_scriptName = QFileInfo(path).fileName();
     static_cast<ScriptPortOfWindow&>(*m_scriptPort).runStarts();
-    m_script->start(path, QString::fromUtf8(file.readAll()));
+    m_script->start(path, file.source);
     m_ui->RunScriptAction->setEnabled(false);
     m_ui->StopScriptAction->setEnabled(true);
     m_ui->ScriptStateLabel->setText(QStringLiteral(" %1 running").arg(m_scriptName));

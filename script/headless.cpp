@@ -1,16 +1,18 @@
 #include "script/headless.h"
 
 #include "script/junit.h"
+#include "script/scriptfile.h"
 #include "script/scriptreport.h"
 #include "script/scriptrunner.h"
 #include "script/sessionport.h"
 
 #include <QCoreApplication>
-#include <QFile>
+#include <QDeadlineTimer>
 #include <QSaveFile>
 #include <QSocketNotifier>
 #include <QTimer>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 
@@ -40,13 +42,15 @@ void print(FILE* stream, const QString& text)
 
 int runScriptWithoutWindow(const StartOptions& options)
 {
-    QFile file(options.script);
-    if (!file.open(QIODevice::ReadOnly)) {
-        print(stderr,
-              QStringLiteral("kirt: cannot read %1: %2").arg(options.script, file.errorString()));
+    // The time limit is the whole run's: it counts from here, not from when the script is read.
+    const QDeadlineTimer deadline = options.timeoutSeconds > 0
+                                        ? QDeadlineTimer(options.timeoutSeconds * 1000LL)
+                                        : QDeadlineTimer(QDeadlineTimer::Forever);
+    const ScriptFile file = readScriptFile(options.script);
+    if (!file.error.isEmpty()) {
+        print(stderr, QStringLiteral("kirt: cannot read %1: %2").arg(options.script, file.error));
         return 2;
     }
-    const QString source = QString::fromUtf8(file.readAll());
 
     SessionScriptPort port(options, [](const QString& text) { print(stdout, text); });
     ScriptRunner runner(port);
@@ -96,10 +100,10 @@ int runScriptWithoutWindow(const StartOptions& options)
         limit.setSingleShot(true);
         QObject::connect(&limit, &QTimer::timeout, &runner,
                          [&runner] { runner.stop(ScriptOutcome::End::TimedOut); });
-        limit.start(options.timeoutSeconds * 1000);
+        limit.start(static_cast<int>(std::max<qint64>(0, deadline.remainingTime())));
     }
 
-    runner.start(options.script, source);
+    runner.start(options.script, file.source);
     QCoreApplication::exec();
     std::signal(SIGINT, SIG_DFL);
     std::signal(SIGTERM, SIG_DFL);

@@ -10,6 +10,8 @@
 #include <QLabel>
 #include <QtTest>
 
+#include <sys/stat.h>
+
 using kirt::PtyDevice;
 using kirt::test::WindowFixture;
 
@@ -21,6 +23,7 @@ private slots:
     void runsWhileTheDisplayReceivesAndRulesAnswer();
     void stopEndsABusyScript();
     void breakAndCloseLeaveTheUsersPortAlone();
+    void aFifoIsRefusedNotWaitedFor();
 };
 
 void TestScript::runsWhileTheDisplayReceivesAndRulesAnswer()
@@ -127,6 +130,20 @@ void TestScript::breakAndCloseLeaveTheUsersPortAlone()
     QVERIFY2(!port->events.contains("close"), qPrintable(port->events.join(u',')));
     QVERIFY(f.window().portOpen());
     QCOMPARE(label->text(), QStringLiteral(" long.js passed 0/0"));
+}
+
+void TestScript::aFifoIsRefusedNotWaitedFor()
+{
+    WindowFixture f;
+    f.window().show();
+    const QString fifo = f.fileWith(QStringLiteral("fifo.js"), {});
+    QVERIFY(QFile::remove(fifo));
+    QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    f.answers.paths.push_back(fifo);
+    f.triggerAction(QStringLiteral("RunScriptAction"));
+    QCOMPARE(f.answers.errors, QStringList{QStringLiteral("Cannot read ") + fifo});
+    QCOMPARE(f.answers.details, QStringList{QStringLiteral("It is a FIFO, not a regular file.")});
+    QVERIFY(f.window().findChild<QAction*>(QStringLiteral("RunScriptAction"))->isEnabled());
 }
 
 QTEST_MAIN(TestScript)

@@ -9,6 +9,8 @@
 
 #include <csignal>
 
+#include <sys/stat.h>
+
 namespace {
 
 struct Run
@@ -25,6 +27,7 @@ class TestScriptCli : public QObject
 private slots:
     void exitCodesLinesAndJunit();
     void timeLimitAndCtrlC();
+    void onlyABoundedRegularFileIsRead();
 
 private:
     QString script(const QString& name, const QString& source)
@@ -142,6 +145,29 @@ void TestScriptCli::timeLimitAndCtrlC()
     QCOMPARE(r.exitCode, 1);
     QVERIFY2(r.out.contains(QStringLiteral(": stopped")), qPrintable(r.out));
     QVERIFY(clock.elapsed() < 10000); // ended by the signal, not by the test's patience
+}
+
+void TestScriptCli::onlyABoundedRegularFileIsRead()
+{
+    // A FIFO would block the read for ever, a link to a device would never end.
+    const QString fifo = m_dir.filePath(QStringLiteral("fifo.js"));
+    QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    const QString device = m_dir.filePath(QStringLiteral("zero.js"));
+    QVERIFY(QFile::link(QStringLiteral("/dev/zero"), device));
+    const QString large = script(QStringLiteral("large.js"), QString(4 * 1024 * 1024 + 1, u' '));
+    const std::pair<QString, QString> cases[] = {
+        {fifo, QStringLiteral("It is a FIFO, not a regular file.")},
+        {device, QStringLiteral("It is a device, not a regular file.")},
+        {large, QStringLiteral("It is larger than 4,194,304 bytes, the most a script may be.")}};
+    for (const auto& [path, reason] : cases) {
+        const Run r = run({QStringLiteral("--script"), path});
+        QCOMPARE(r.exitCode, 2);
+        QCOMPARE(r.err, QStringLiteral("kirt: cannot read %1: %2\n").arg(path, reason));
+    }
+    // Exactly at the limit is still a script.
+    const QString most = script(QStringLiteral("most.js"),
+                                QStringLiteral("log('ok');") + QString(4 * 1024 * 1024 - 10, u' '));
+    QCOMPARE(run({QStringLiteral("--script"), most}).out.left(3), QStringLiteral("ok\n"));
 }
 
 } // namespace
