@@ -325,7 +325,7 @@ private:
     class ScriptPortOfWindow;
     friend class ScriptPortOfWindow;
     void setUpScripts();
-    void showScriptLine(const QString& text);
+    void showScriptLines(const QStringList& lines);
     void showScriptOutcome(const kirt::ScriptOutcome& outcome);
     // Opens the port as the COM button does; its outcome in result instead of a box.
     bool openPortQuietly(kirt::OpenResult& result);

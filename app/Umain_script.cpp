@@ -101,7 +101,8 @@ public:
             return std::nullopt;
         return lines;
     }
-    void log(const QString& text) override { m_window.showScriptLine(text); }
+    void log(const QString& text) override { m_window.showScriptLines({text}); }
+    void logLines(const QStringList& lines) override { m_window.showScriptLines(lines); }
 
 private:
     TFmain& m_window;
@@ -113,8 +114,9 @@ void TFmain::setUpScripts()
     m_ui->ScriptStateLabel->hide();
     m_scriptPort = std::make_unique<ScriptPortOfWindow>(*this);
     m_script = std::make_unique<kirt::ScriptRunner>(*m_scriptPort);
-    connect(m_script.get(), &kirt::ScriptRunner::caseFinished, this,
-            [this](const kirt::ScriptCase& c) { showScriptLine(kirt::caseLine(c)); });
+    // The window stays the user's however much a script says.
+    m_script->setBoundedOutput(true);
+    connect(m_script.get(), &kirt::ScriptRunner::resultsShown, this, &TFmain::showScriptLines);
     connect(m_script.get(), &kirt::ScriptRunner::finished, this, &TFmain::showScriptOutcome);
 }
 
@@ -155,14 +157,16 @@ void TFmain::StopScriptActionClick()
     m_script->stop();
 }
 
-void TFmain::showScriptLine(const QString& text)
+void TFmain::showScriptLines(const QStringList& lines)
 {
-    // On a line of its own, in the colour of sent data.
+    // Each on a line of its own, in the colour of sent data; trimmed and scrolled once.
     kirt::ReceiveDisplay* display = m_ui->mMessage;
-    if (display->lineEnd() != kirt::ReceiveDisplaySink::LineEnd::Start)
+    for (const QString& text : lines) {
+        if (display->lineEnd() != kirt::ReceiveDisplaySink::LineEnd::Start)
+            display->appendLineBreak();
+        display->appendSent(text);
         display->appendLineBreak();
-    display->appendSent(text);
-    display->appendLineBreak();
+    }
     TrimDisplayLines();
     ScrollDisplayToEnd();
 }
@@ -177,11 +181,11 @@ void TFmain::showScriptOutcome(const kirt::ScriptOutcome& outcome)
     } else {
         const kirt::ScriptTally tally = kirt::tallyOf(outcome);
         if (!tally.problem.isEmpty())
-            showScriptLine(kirt::problemLine(m_scriptName, tally.problem));
+            showScriptLines({kirt::problemLine(m_scriptName, tally.problem)});
         state = tally.failed == 0
                     ? QStringLiteral("passed %1/%1").arg(tally.total)
                     : QStringLiteral("failed %1/%2").arg(tally.failed).arg(tally.total);
     }
-    showScriptLine(QStringLiteral("%1 %2").arg(m_scriptName, state));
+    showScriptLines({QStringLiteral("%1 %2").arg(m_scriptName, state)});
     m_ui->ScriptStateLabel->setText(QStringLiteral(" %1 %2").arg(m_scriptName, state));
 }

@@ -57,9 +57,10 @@ int runScriptWithoutWindow(const StartOptions& options)
     port.session().setReceiveTap([&runner](const std::uint8_t* bytes, std::size_t count,
                                            const ReadTime&) { runner.received(bytes, count); });
 
-    // Through the event loop, in order with the script's log lines.
-    QObject::connect(&runner, &ScriptRunner::caseFinished, &runner,
-                     [](const ScriptCase& c) { print(stdout, caseLine(c)); });
+    QObject::connect(&runner, &ScriptRunner::resultsShown, &runner, [](const QStringList& lines) {
+        for (const QString& line : lines)
+            print(stdout, line);
+    });
     int exitCode = 1;
     QObject::connect(&runner, &ScriptRunner::finished, &runner, [&](const ScriptOutcome& outcome) {
         exitCode = outcome.exitCode();

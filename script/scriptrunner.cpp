@@ -2,9 +2,12 @@
 
 #include "base/codec.h"
 #include "checksum/checksum.h"
+#include "script/scriptreport.h"
 
 #include <QJSEngine>
+#include <QLocale>
 #include <QThread>
+#include <QTimer>
 #include <QVariantMap>
 
 #include <functional>
@@ -34,8 +37,9 @@ class ScriptApi final : public QObject
     Q_OBJECT
 
 public:
-    ScriptApi(ScriptChannel& channel, std::function<void(const ScriptCase&)> caseDone)
-        : m_channel(channel), m_caseDone(std::move(caseDone))
+    ScriptApi(ScriptChannel& channel, std::function<void(const ScriptCase&)> caseDone,
+              std::function<void(const QString&)> say)
+        : m_channel(channel), m_caseDone(std::move(caseDone)), m_say(std::move(say))
     {
         m_start = Clock::now();
     }
@@ -117,10 +121,7 @@ public:
                            {QStringLiteral("dcd"), lines->dcd},
                            {QStringLiteral("ri"), lines->ri}};
     }
-    Q_INVOKABLE void log(const QString& text)
-    {
-        m_channel.postToOwner([text](ScriptPort& p) { p.log(text); });
-    }
+    Q_INVOKABLE void log(const QString& text) { m_say(text); }
 
     // The received bytes as one character a byte; the count seen is kept for waitMore.
     Q_INVOKABLE QString peek()
@@ -204,6 +205,7 @@ private:
 
     ScriptChannel& m_channel;
     std::function<void(const ScriptCase&)> m_caseDone;
+    std::function<void(const QString&)> m_say;
     Clock::time_point m_start;
     std::uint64_t m_seen = 0; // bytes arrived at the last peek
     std::size_t m_peeked = 0; // and how many it gave
@@ -401,10 +403,58 @@ int ScriptOutcome::exitCode() const
 }
 
 ScriptRunner::ScriptRunner(ScriptPort& port, QObject* parent)
-    : QObject(parent), m_channel(this, &port)
+    : QObject(parent), m_channel(this, &port), m_port(port), m_refresh(new QTimer(this))
 {
     qRegisterMetaType<kirt::ScriptCase>();
     qRegisterMetaType<kirt::ScriptOutcome>();
+    m_refresh->setSingleShot(true);
+    connect(m_refresh, &QTimer::timeout, this, &ScriptRunner::showSaid);
+}
+
+void ScriptRunner::setBoundedOutput(bool bounded)
+{
+    m_channel.setSaidMode(bounded ? ScriptChannel::SaidMode::Bounded
+                                  : ScriptChannel::SaidMode::Whole);
+    m_refreshMs = bounded ? RefreshMs : 0;
+}
+
+void ScriptRunner::linesWaiting()
+{
+    if (m_refresh->isActive())
+        return;
+    const qint64 since = m_lastRefresh.isValid() ? m_lastRefresh.elapsed() : m_refreshMs;
+    m_refresh->start(static_cast<int>(std::max<qint64>(0, m_refreshMs - since)));
+}
+
+void ScriptRunner::showSaid()
+{
+    m_lastRefresh.start();
+    std::uint64_t dropped = 0;
+    const QList<ScriptChannel::Said> said = m_channel.takeSaid(&dropped);
+    QStringList lines;
+    if (dropped > 0)
+        lines << QStringLiteral("... %1 lines not shown")
+                     .arg(QLocale(QLocale::English).toString(qulonglong(dropped)));
+    // In order, each run of log lines to the port's log and each run of results to whoever
+    // shows them.
+    bool results = false;
+    const auto hand = [&] {
+        if (lines.isEmpty())
+            return;
+        if (results)
+            emit resultsShown(lines);
+        else
+            m_port.logLines(lines);
+        lines.clear();
+    };
+    for (const ScriptChannel::Said& one : said) {
+        if (one.result != results) {
+            hand();
+            results = one.result;
+        }
+        lines << one.line;
+    }
+    hand();
 }
 
 ScriptRunner::~ScriptRunner()
@@ -424,6 +474,9 @@ bool ScriptRunner::start(const QString& fileName, const QString& source)
     connect(m_thread, &QThread::finished, this, [this] {
         m_thread->deleteLater();
         m_thread = nullptr;
+        // The last lines before the outcome.
+        m_refresh->stop();
+        showSaid();
         emit finished(m_outcome);
     });
     m_thread->start();
@@ -437,10 +490,17 @@ void ScriptRunner::run(const QString& fileName, const QString& source)
     ScriptOutcome outcome;
     {
         QJSEngine engine;
-        ScriptApi api(m_channel, [this, &outcome](const ScriptCase& result) {
-            outcome.cases << result;
-            emit caseFinished(result);
-        });
+        const auto say = [this](const QString& line, bool result) {
+            if (m_channel.say({line, result}))
+                QMetaObject::invokeMethod(this, &ScriptRunner::linesWaiting, Qt::QueuedConnection);
+        };
+        ScriptApi api(
+            m_channel,
+            [&outcome, say](const ScriptCase& result) {
+                outcome.cases << result; // every case, whatever the user is shown
+                say(caseLine(result), true);
+            },
+            [say](const QString& line) { say(line, false); });
         QJSEngine::setObjectOwnership(&api, QJSEngine::CppOwnership);
         {
             const std::lock_guard lock(m_engineMutex);

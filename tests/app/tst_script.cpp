@@ -24,6 +24,7 @@ private slots:
     void stopEndsABusyScript();
     void breakAndCloseLeaveTheUsersPortAlone();
     void aFifoIsRefusedNotWaitedFor();
+    void aFloodIsCountedNotShownAndEveryCaseKept();
 };
 
 void TestScript::runsWhileTheDisplayReceivesAndRulesAnswer()
@@ -144,6 +145,28 @@ void TestScript::aFifoIsRefusedNotWaitedFor()
     QCOMPARE(f.answers.errors, QStringList{QStringLiteral("Cannot read ") + fifo});
     QCOMPARE(f.answers.details, QStringList{QStringLiteral("It is a FIFO, not a regular file.")});
     QVERIFY(f.window().findChild<QAction*>(QStringLiteral("RunScriptAction"))->isEnabled());
+}
+
+void TestScript::aFloodIsCountedNotShownAndEveryCaseKept()
+{
+    WindowFixture f;
+    f.window().show();
+    f.choose(QStringLiteral("ScrollBarComboBox"), 1);
+    f.choose(QStringLiteral("LineLimitComboBox"), 15); // 5000 lines: the flood's last ones
+    f.answers.paths.push_back(f.fileWith(QStringLiteral("flood.js"), R"JS(
+for (let i = 0; i < 20000; ++i) log("line " + i);
+for (let i = 0; i < 3000; ++i) test("case " + i, function () {});
+)JS"));
+    f.triggerAction(QStringLiteral("RunScriptAction"));
+    auto* label = f.find<QLabel>(QStringLiteral("ScriptStateLabel"));
+    QVERIFY(PtyDevice::waitUntil([&] { return !label->text().endsWith(QLatin1String("running")); },
+                                 60000));
+    QCOMPARE(label->text(), QStringLiteral(" flood.js passed 3000/3000"));
+    const QString shown = f.display()->displayText();
+    QVERIFY2(shown.contains(QRegularExpression(QStringLiteral("\\.\\.\\. \\d{1,3}(,\\d{3})* lines "
+                                                              "not shown\n"))),
+             qPrintable(shown.right(2000)));
+    QVERIFY2(shown.contains(QStringLiteral("PASS case 2999 (")), qPrintable(shown.right(2000)));
 }
 
 QTEST_MAIN(TestScript)
