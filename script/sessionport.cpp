@@ -130,7 +130,18 @@ QString SessionScriptPort::send(const QByteArray& bytes)
     if (!session().isOpen())
         return QStringLiteral("send: the port is not open");
     const auto* data = reinterpret_cast<const std::uint8_t*>(bytes.constData());
-    session().write(data, static_cast<std::size_t>(bytes.size()));
+    const auto count = static_cast<std::size_t>(bytes.size());
+    // Nobody watches a count of dropped bytes here: the script is told, or its case passes
+    // on bytes that never left.
+    if (count > 0 && !session().deviceOpen())
+        return QStringLiteral("send: %1 bytes dropped; the device is gone").arg(count);
+    const std::uint64_t droppedBefore = session().txDropped();
+    session().write(data, count);
+    if (const std::uint64_t dropped = session().txDropped() - droppedBefore; dropped > 0)
+        return QStringLiteral("send: %1 of %2 bytes dropped; the device did not take what was "
+                              "queued before them")
+            .arg(dropped)
+            .arg(count);
     return {};
 }
 

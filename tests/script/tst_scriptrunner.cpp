@@ -3,6 +3,7 @@
 // not want to stop.
 #include "script/scriptrunner.h"
 #include "script/sessionport.h"
+#include "tests/support/fakeport.h"
 #include "tests/support/ptydevice.h"
 #include "tests/support/tempsettings.h"
 
@@ -74,6 +75,7 @@ private slots:
     void patternCutAtEveryByte();
     void receiveBufferIsBounded();
     void flushDropsTheUnreadAndOpenRefusesUnknownOptions();
+    void sendNamesTheBytesItDropped();
     void stopEndsABusyLoopAndALongExpect();
 };
 
@@ -259,6 +261,28 @@ test("unknown option", function () {
 });
 )JS"));
     QVERIFY2(outcome.exitCode() == 0 && outcome.cases.size() == 2, qPrintable(failures(outcome)));
+}
+
+void TestScriptRunner::sendNamesTheBytesItDropped()
+{
+    kirt::test::TempSettings settings;
+    auto device = std::make_shared<kirt::test::FakePort>();
+    device->writeRoom = 0; // takes nothing: the queue fills
+    kirt::SessionScriptPort port(
+        {}, [](const QString&) {}, [device] { return device; });
+    ScriptRunner runner(port);
+    const ScriptOutcome outcome = runToEnd(runner, QStringLiteral(R"JS(
+open("COM1");
+test("fills", function () {
+    send("x".repeat(1048576));
+    let error = null;
+    try { send("0123456789"); } catch (e) { error = e; }
+    check(error && error.message ===
+          "send: 10 of 10 bytes dropped; the device did not take what was queued before them",
+          String(error));
+});
+)JS"));
+    QVERIFY2(outcome.exitCode() == 0 && outcome.cases.size() == 1, qPrintable(failures(outcome)));
 }
 
 void TestScriptRunner::stopEndsABusyLoopAndALongExpect()
