@@ -471,6 +471,11 @@ bool ScriptRunner::start(const QString& fileName, const QString& source)
     m_stopReason = -1;
     m_outcome = {};
     m_thread = QThread::create([this, fileName, source] { run(fileName, source); });
+    // The engine stops a script's own recursion at its call depth, but some of its built-ins
+    // (turning a deeply nested value into text, compiling a deeply nested pattern) recurse in
+    // C++ with no limit of their own; the default 8 MB ran out at a depth of a few thousand.
+    // Only the pages used are ever backed by memory.
+    m_thread->setStackSize(ScriptStackBytes);
     connect(m_thread, &QThread::finished, this, [this] {
         m_thread->deleteLater();
         m_thread = nullptr;

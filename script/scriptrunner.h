@@ -64,6 +64,7 @@ public:
     // a line "... 12,345 lines not shown" (a window, which must stay free for the user).
     void setBoundedOutput(bool bounded);
     static constexpr int RefreshMs = 50;
+    static constexpr uint ScriptStackBytes = 256u * 1024 * 1024;
 
     // Bytes received from the session; any thread.
     void received(const std::uint8_t* bytes, std::size_t count) { m_channel.feed(bytes, count); }

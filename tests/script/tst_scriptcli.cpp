@@ -28,6 +28,7 @@ private slots:
     void exitCodesLinesAndJunit();
     void timeLimitAndCtrlC();
     void onlyABoundedRegularFileIsRead();
+    void deeplyNestedValuesDoNotCrash();
 
 private:
     QString script(const QString& name, const QString& source)
@@ -168,6 +169,28 @@ void TestScriptCli::onlyABoundedRegularFileIsRead()
     const QString most = script(QStringLiteral("most.js"),
                                 QStringLiteral("log('ok');") + QString(4 * 1024 * 1024 - 10, u' '));
     QCOMPARE(run({QStringLiteral("--script"), most}).out.left(3), QStringLiteral("ok\n"));
+}
+
+void TestScriptCli::deeplyNestedValuesDoNotCrash()
+{
+    const QString nested = script(QStringLiteral("nested.js"), QStringLiteral(R"JS(
+let a = [];
+for (let i = 0; i < 15000; ++i) a = [a];
+test("stringify", function () { JSON.stringify(a); });
+test("string", function () { check(String(a) === ""); });
+test("pattern", function () {
+    check(new RegExp("(".repeat(50000) + "x" + ")".repeat(50000)).test("x"));
+});
+)JS"));
+    // The engine's own limit ends the case that reaches it; the thread's stack holds the rest.
+    const Run r = run({QStringLiteral("--script"), nested});
+    QCOMPARE(r.exitCode, 1);
+    QVERIFY2(r.out.startsWith(QStringLiteral(
+                 "FAIL stringify: RangeError: Maximum call stack size exceeded. (line 4)\n"
+                 "PASS string (")) &&
+                 r.out.contains(QStringLiteral("PASS pattern (")) &&
+                 r.out.contains(QStringLiteral("2 passed, 1 failed of 3")),
+             qPrintable(r.out + r.err));
 }
 
 } // namespace
