@@ -67,9 +67,6 @@ TFmain::TFmain(QWidget* parent) : QMainWindow(parent), m_ui(std::make_unique<Ui:
     // a gap shorter than the interval chosen.
     m_autoTransIntervalTimer->setTimerType(Qt::PreciseTimer);
     m_fileTransmitTimer = makeTimer(this, "FileTransmitTimer", 10);
-    m_breakTimer = makeTimer(this, "BreakTimer", BreakMs);
-    m_breakTimer->setSingleShot(true);
-    m_breakTimer->setTimerType(Qt::PreciseTimer);
 
     m_currentFileName.clear();
     SetCurrentFileName(QStringLiteral("Untitled"));
@@ -206,7 +203,6 @@ void TFmain::connectSignals()
     connect(m_timer1, &QTimer::timeout, this, &TFmain::Timer1Timer);
     connect(m_autoTransIntervalTimer, &QTimer::timeout, this, &TFmain::AutoTransIntervalTimerTimer);
     connect(m_fileTransmitTimer, &QTimer::timeout, this, &TFmain::FileTransmitTimerTimer);
-    connect(m_breakTimer, &QTimer::timeout, this, [this] { m_session->setBreak(false); });
     connect(m_session.get(), &kirt::PortSession::modemStatusChanged, this,
             &TFmain::showModemStatus);
     // Dropped writes are counted on the information bar; like the receive path's other
@@ -463,7 +459,6 @@ void TFmain::FormCreate()
     setFont(courier);
     m_ui->TempEdit->setFont(courier);
     setDisplayFontSize(m_displayFontSize);
-    stopLineControl();
     showModemStatus({});
     syncReceiveSettings();
     for (int n = 1; n <= ProtocolRules; ++n)

@@ -331,13 +331,13 @@ private:
     class ScriptPortOfWindow;
     friend class ScriptPortOfWindow;
     void setUpScripts();
-    void showScriptLine(const QString& text);
-    // A line of the program's own in the display (not received, not logged), on a line of its
-    // own in the colour of sent data.
-    void showNoteLine(const QString& text);
+    // Lines of the program's own in the display (not received, not logged), each on a line of
+    // its own in the colour of sent data.
+    void showNoteLines(const QStringList& lines);
+    void showNoteLine(const QString& text) { showNoteLines({text}); }
     void showScriptOutcome(const kirt::ScriptOutcome& outcome);
-    // Opens the port as the COM button does; the reason in failure instead of a box.
-    bool openPortQuietly(QString& failure);
+    // Opens the port as the COM button does; its outcome in result instead of a box.
+    bool openPortQuietly(kirt::OpenResult& result);
 
     // The device behind the port (Umain_device.cpp).
     void setUpDeviceWatch();
@@ -348,7 +348,6 @@ private:
     // Line control (Umain_linecontrol.cpp).
     void showCustomBaudRate();
     void setModemLine(kirt::ModemLine line, bool on);
-    void stopLineControl();
     void showModemStatus(const kirt::ModemStatus& status);
     void showDeviceLost(const QString& devicePath);
     void showReconnected(const QString& devicePath);
@@ -404,7 +403,6 @@ private:
     std::uint32_t m_customBaudRate = 0;       // 0 until the user gives one
     int m_displayFontSize = DesignedFontSize; // points, changed with Ctrl+wheel
     int m_baudIndexBeforePick = 12;
-    QTimer* m_breakTimer = nullptr;
 
     // The devices to choose from, and how the state of the open port's device is shown.
     struct DeviceWatch
@@ -420,7 +418,7 @@ private:
     std::unique_ptr<kirt::ScriptPort> m_scriptPort;
     std::unique_ptr<kirt::ScriptRunner> m_script;
     QString m_scriptName;
-    QString* m_quietOpenFailure = nullptr; // where an open for a script puts its failure
+    kirt::OpenResult* m_quietOpen = nullptr; // where an open for a script puts its outcome
 
     // The receive display.
     kirt::ReceiveDisplay* m_display = nullptr;

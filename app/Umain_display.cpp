@@ -122,13 +122,16 @@ void TFmain::showSentBytes(const std::uint8_t* bytes, std::uint32_t count)
     ScrollDisplayToEnd();
 }
 
-void TFmain::showNoteLine(const QString& text)
+void TFmain::showNoteLines(const QStringList& lines)
 {
+    // Trimmed and scrolled once, however many.
     kirt::ReceiveDisplay* display = m_ui->mMessage;
-    if (display->lineEnd() != kirt::ReceiveDisplaySink::LineEnd::Start)
+    for (const QString& text : lines) {
+        if (display->lineEnd() != kirt::ReceiveDisplaySink::LineEnd::Start)
+            display->appendLineBreak();
+        display->appendSent(text);
         display->appendLineBreak();
-    display->appendSent(text);
-    display->appendLineBreak();
+    }
     TrimDisplayLines();
     ScrollDisplayToEnd();
 }

@@ -6,7 +6,6 @@
 #include "ui_Umain.h"
 
 #include <QStyle>
-#include <QTimer>
 
 namespace {
 
@@ -89,24 +88,15 @@ void TFmain::RTSButtonClick()
 
 void TFmain::BreakButtonClick()
 {
-    if (!m_session->deviceOpen() || m_breakTimer->isActive())
+    // A press while the line is held (by an earlier press or a script) neither restarts nor
+    // cuts short the break under way.
+    if (!m_session->deviceOpen() || m_session->breakHeld())
         return;
-    const kirt::SerialStatus status = m_session->setBreak(true);
-    if (!status.ok()) {
+    // Timed by the session rather than slept in the backend, so the window keeps serving the
+    // receive thread while the line is held; the session's close ends it.
+    const kirt::SerialStatus status = m_session->holdBreak(BreakMs);
+    if (!status.ok())
         kirt::dialogs().message(this, QStringLiteral("Set ComPort Status ERROR!"), status.reason);
-        return;
-    }
-    // Timed here rather than slept in the backend, so the window keeps serving the receive
-    // thread while the line is held.
-    m_breakTimer->start();
-}
-
-void TFmain::stopLineControl()
-{
-    if (m_breakTimer->isActive()) {
-        m_breakTimer->stop();
-        m_session->setBreak(false);
-    }
 }
 
 void TFmain::ModemStatusTimerTimer()

@@ -3,13 +3,13 @@
 #include "app/Umain.h"
 
 #include "app/dialogs.h"
-#include "script/junit.h"
+#include "script/scriptfile.h"
+#include "script/scriptreport.h"
 #include "script/sessionport.h"
 #include "serial/portmap.h"
 #include "ui/receivedisplay.h"
 #include "ui_Umain.h"
 
-#include <QFile>
 #include <QFileInfo>
 
 // The port as a script in the window has it; every call runs on the window's thread.
@@ -34,7 +34,7 @@ public:
         }
         if (m_window.portOpen()) {
             if (wanted == current)
-                return {}; // the window's port, as it is
+                return {}; // the window's port, as it is; the script's close() leaves it open
             return QStringLiteral("open: the window has %1 open; close it first").arg(current);
         }
         const int index = ui.SerialPortComboBox->findText(wanted);
@@ -45,17 +45,22 @@ public:
         // The script's options hold for this opening; the settings page keeps the user's.
         const kirt::ComSettings user = m_window.m_comSettings;
         m_window.m_comSettings = kirt::withOpenOptions(user, options);
-        QString failure;
-        m_window.openPortQuietly(failure);
+        kirt::OpenResult result;
+        m_openedHere = m_window.openPortQuietly(result);
         m_window.m_comSettings = user;
-        return failure;
+        // Named as the script asked for it: a path is what the script's author knows.
+        return kirt::openFailureWords(port.isEmpty() ? current : port, result).line();
     }
     QString close() override
     {
-        if (m_window.portOpen())
+        // Only a port this script opened: one the user had open stays so for the user.
+        if (m_openedHere && m_window.portOpen())
             m_window.COM_BitBtnClick();
+        m_openedHere = false;
         return {};
     }
+    // A new run owns no port yet.
+    void runStarts() { m_openedHere = false; }
     QString send(const QByteArray& bytes) override
     {
         if (!m_window.portOpen())
@@ -89,7 +94,7 @@ public:
     {
         if (!m_window.m_session->deviceOpen())
             return QStringLiteral("sendBreak: the port is not open");
-        return kirt::timedBreak(*m_window.m_session, ms);
+        return m_window.m_session->holdBreak(ms).reason;
     }
     std::optional<kirt::ModemStatus> modem() override
     {
@@ -98,10 +103,12 @@ public:
             return std::nullopt;
         return lines;
     }
-    void log(const QString& text) override { m_window.showScriptLine(text); }
+    void log(const QString& text) override { m_window.showNoteLines({text}); }
+    void logLines(const QStringList& lines) override { m_window.showNoteLines(lines); }
 
 private:
     TFmain& m_window;
+    bool m_openedHere = false;
 };
 
 void TFmain::setUpScripts()
@@ -109,12 +116,9 @@ void TFmain::setUpScripts()
     m_ui->ScriptStateLabel->hide();
     m_scriptPort = std::make_unique<ScriptPortOfWindow>(*this);
     m_script = std::make_unique<kirt::ScriptRunner>(*m_scriptPort);
-    connect(m_script.get(), &kirt::ScriptRunner::caseFinished, this,
-            [this](const kirt::ScriptCase& c) {
-                showScriptLine(c.passed
-                                   ? QStringLiteral("PASS %1 (%2 ms)").arg(c.name).arg(qRound(c.ms))
-                                   : QStringLiteral("FAIL %1: %2").arg(c.name, c.reason));
-            });
+    // The window stays the user's however much a script says.
+    m_script->setBoundedOutput(true);
+    connect(m_script.get(), &kirt::ScriptRunner::resultsShown, this, &TFmain::showNoteLines);
     connect(m_script.get(), &kirt::ScriptRunner::finished, this, &TFmain::showScriptOutcome);
 }
 
@@ -134,13 +138,15 @@ void TFmain::RunScriptActionClick()
                                  0, nullptr);
     if (path.isEmpty())
         return;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        kirt::dialogs().error(this, QStringLiteral("Cannot read ") + path, file.errorString());
+    // A FIFO or a device chosen by mistake would hold the window, or fill its memory.
+    const kirt::ScriptFile file = kirt::readScriptFile(path);
+    if (!file.error.isEmpty()) {
+        kirt::dialogs().error(this, QStringLiteral("Cannot read ") + path, file.error);
         return;
     }
     m_scriptName = QFileInfo(path).fileName();
-    m_script->start(path, QString::fromUtf8(file.readAll()));
+    static_cast<ScriptPortOfWindow&>(*m_scriptPort).runStarts();
+    m_script->start(path, file.source);
     m_ui->RunScriptAction->setEnabled(false);
     m_ui->StopScriptAction->setEnabled(true);
     m_ui->ScriptStateLabel->setText(QStringLiteral(" %1 running").arg(m_scriptName));
@@ -153,11 +159,6 @@ void TFmain::StopScriptActionClick()
     m_script->stop();
 }
 
-void TFmain::showScriptLine(const QString& text)
-{
-    showNoteLine(text);
-}
-
 void TFmain::showScriptOutcome(const kirt::ScriptOutcome& outcome)
 {
     m_ui->RunScriptAction->setEnabled(true);
@@ -166,16 +167,13 @@ void TFmain::showScriptOutcome(const kirt::ScriptOutcome& outcome)
     if (outcome.end == kirt::ScriptOutcome::End::Stopped) {
         state = QStringLiteral("stopped");
     } else {
-        // A failure outside every case counts as one more failed case, as in the JUnit file.
-        const QString problem = kirt::outcomeProblem(outcome);
-        const int extra = problem.isEmpty() ? 0 : 1;
-        const int total = static_cast<int>(outcome.cases.size()) + extra;
-        const int failed = outcome.failedCases() + extra;
-        if (!problem.isEmpty())
-            showScriptLine(QStringLiteral("FAIL %1: %2").arg(m_scriptName, problem));
-        state = failed == 0 ? QStringLiteral("passed %1/%1").arg(total)
-                            : QStringLiteral("failed %1/%2").arg(failed).arg(total);
+        const kirt::ScriptTally tally = kirt::tallyOf(outcome);
+        if (!tally.problem.isEmpty())
+            showNoteLines({kirt::problemLine(m_scriptName, tally.problem)});
+        state = tally.failed == 0
+                    ? QStringLiteral("passed %1/%1").arg(tally.total)
+                    : QStringLiteral("failed %1/%2").arg(tally.failed).arg(tally.total);
     }
-    showScriptLine(QStringLiteral("%1 %2").arg(m_scriptName, state));
+    showNoteLines({QStringLiteral("%1 %2").arg(m_scriptName, state)});
     m_ui->ScriptStateLabel->setText(QStringLiteral(" %1 %2").arg(m_scriptName, state));
 }

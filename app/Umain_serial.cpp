@@ -13,18 +13,6 @@
 #include <QGuiApplication>
 #include <QTimer>
 
-namespace {
-
-QString openFailureDetail(const kirt::SerialStatus& status)
-{
-    QString detail = status.reason;
-    if (!status.hint.isEmpty())
-        detail += (detail.isEmpty() ? QString() : QStringLiteral("\n")) + status.hint;
-    return detail;
-}
-
-} // namespace
-
 // Line settings: recorded only; an open port keeps its state until it is opened again.
 
 void TFmain::SerialPortComboBoxClick()
@@ -115,28 +103,20 @@ bool TFmain::OpenComPort(const QString& portName)
     const kirt::OpenResult result = m_session->open(request);
     if (networked)
         QGuiApplication::restoreOverrideCursor();
-    if (m_quietOpenFailure && !result.ok()) {
-        *m_quietOpenFailure = kirt::openFailureText(portName, result);
-        return false;
+    if (m_quietOpen) {
+        // A script's open: the script names the port and reports the failure itself.
+        *m_quietOpen = result;
+    } else if (!result.ok()) {
+        const kirt::OpenFailureWords words = kirt::openFailureWords(portName, result);
+        if (result.failed == kirt::OpenResult::Step::Open)
+            kirt::dialogs().error(this, words.title, words.detail());
+        else
+            kirt::dialogs().message(this, words.title, words.detail());
     }
-    switch (result.failed) {
-    case kirt::OpenResult::Step::None:
-        m_ui->TxDroppedLabel->hide(); // counted from this opening on
-        return true;
-    case kirt::OpenResult::Step::Open:
-        kirt::dialogs().error(this, QStringLiteral("Error Opening ") + portName,
-                              openFailureDetail(result.status));
+    if (!result.ok())
         return false;
-    case kirt::OpenResult::Step::ReadState:
-        kirt::dialogs().message(this, QStringLiteral("Get ComPort Status ERROR!"),
-                                result.status.reason);
-        return false;
-    case kirt::OpenResult::Step::ApplyState:
-        kirt::dialogs().message(this, QStringLiteral("Set ComPort Status ERROR!"),
-                                result.status.reason);
-        return false;
-    }
-    return false;
+    m_ui->TxDroppedLabel->hide(); // counted from this opening on
+    return true;
 }
 
 QString TFmain::lineSettingsRefusal() const
@@ -156,11 +136,11 @@ QString TFmain::lineSettingsRefusal() const
     return {};
 }
 
-bool TFmain::openPortQuietly(QString& failure)
+bool TFmain::openPortQuietly(kirt::OpenResult& result)
 {
-    m_quietOpenFailure = &failure;
+    m_quietOpen = &result;
     COM_BitBtnClick();
-    m_quietOpenFailure = nullptr;
+    m_quietOpen = nullptr;
     return portOpen();
 }
 
@@ -170,7 +150,6 @@ void TFmain::CloseComPort()
         stopWaitingForDevice();
         if (m_autoTransIntervalTimer->isActive())
             SendStopBtnClick();
-        stopLineControl();
         m_session->close();
         if (realTimeSaveOn())
             StopRealTimeSave();

@@ -3,15 +3,25 @@
 // then the resident memory over a run of continuous round trips. Prints its figures; asserts
 // nothing.
 //   bench_script [seconds]   the length of the memory run (default 600)
+//   bench_script flood [s]   the window under a script that floods it with output: log() in
+//                            a loop for s seconds (default 8) then Stop, and 449,092 empty
+//                            test() calls; how long the window stalls, how long it takes to
+//                            be free after Stop, what it shows and its memory
 #include "script/junit.h"
 #include "script/scriptrunner.h"
 #include "script/sessionport.h"
 #include "tests/support/tempsettings.h"
+#include "tests/support/windowfixture.h"
+#include "ui/receivedisplay.h"
 
+#include <QAction>
+#include <QApplication>
 #include <QCoreApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
+#include <QLabel>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTimer>
@@ -223,10 +233,93 @@ std::vector<double> bareRoundTrips(const QString& path, int count, int& timeouts
     return us;
 }
 
+// The window's side of a flood: the longest the window did not answer (a 5 ms tick's largest
+// gap) while it lasted.
+class StallWatch
+{
+public:
+    StallWatch()
+    {
+        m_tick.setInterval(5);
+        QObject::connect(&m_tick, &QTimer::timeout, [this] {
+            const auto now = Clock::now();
+            worstMs = std::max(worstMs, usBetween(m_last, now) / 1000);
+            m_last = now;
+        });
+        m_tick.start();
+    }
+    double worstMs = 0;
+
+private:
+    QTimer m_tick;
+    Clock::time_point m_last = Clock::now();
+};
+
+// Serves events until done() or limitMs; the milliseconds it took, -1 at the limit.
+template <typename Done> double serveUntil(Done done, int limitMs)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (!done()) {
+        if (clock.elapsed() > limitMs)
+            return -1;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    }
+    return static_cast<double>(clock.nsecsElapsed()) / 1e6;
+}
+
+int floodTheWindow(int argc, char** argv, int seconds)
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    kirt::test::WindowFixture f;
+    f.window().show();
+    auto* label = f.find<QLabel>(QStringLiteral("ScriptStateLabel"));
+    const auto running = [label] { return label->text().endsWith(QLatin1String("running")); };
+    const long rssAtStart = residentKb();
+
+    std::printf("log() in a loop for %d s, then Stop:\n", seconds);
+    f.answers.paths.push_back(
+        f.fileWith(QStringLiteral("logs.js"), "let i = 0;\nfor (;;) log('line ' + i++);\n"));
+    f.triggerAction(QStringLiteral("RunScriptAction"));
+    {
+        StallWatch stalls;
+        serveUntil([] { return false; }, seconds * 1000);
+        std::printf("  longest the window did not answer while it ran: %.0f ms\n", stalls.worstMs);
+    }
+    f.triggerAction(QStringLiteral("StopScriptAction"));
+    const double free = serveUntil([&] { return !running(); }, 600000);
+    std::printf("  Stop to the window free and the script ended: %.0f ms (%s)\n", free,
+                qPrintable(label->text()));
+    const QString shown = f.display()->displayText();
+    std::printf("  the display holds %lld lines, the last: \"%s\"\n",
+                static_cast<long long>(shown.count(u'\n')),
+                qPrintable(shown.trimmed().section(u'\n', -1)));
+    std::printf("  resident memory: %ld kB at the start, %ld kB after (%+ld kB)\n", rssAtStart,
+                residentKb(), residentKb() - rssAtStart);
+
+    constexpr int Cases = 449092;
+    std::printf("\n%d empty test() calls:\n", Cases);
+    f.answers.paths.push_back(f.fileWith(
+        QStringLiteral("cases.js"), QByteArray("for (let i = 0; i < ") + QByteArray::number(Cases) +
+                                        "; ++i) test('case ' + i, function () {});\n"));
+    f.triggerAction(QStringLiteral("RunScriptAction"));
+    {
+        StallWatch stalls;
+        const double ran = serveUntil([&] { return !running(); }, 600000);
+        std::printf("  start to the outcome shown: %.0f ms (%s)\n", ran, qPrintable(label->text()));
+        std::printf("  longest the window did not answer meanwhile: %.0f ms\n", stalls.worstMs);
+    }
+    std::printf("  resident memory after: %ld kB\n", residentKb());
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
+    if (argc > 1 && qstrcmp(argv[1], "flood") == 0)
+        return floodTheWindow(argc, argv, argc > 2 ? std::max(1, atoi(argv[2])) : 8);
     QCoreApplication app(argc, argv);
     const int seconds = argc > 1 ? std::max(1, QString::fromLocal8Bit(argv[1]).toInt()) : 600;
 

@@ -1,15 +1,18 @@
 #include "script/headless.h"
 
 #include "script/junit.h"
+#include "script/scriptfile.h"
+#include "script/scriptreport.h"
 #include "script/scriptrunner.h"
 #include "script/sessionport.h"
 
 #include <QCoreApplication>
-#include <QFile>
+#include <QDeadlineTimer>
 #include <QSaveFile>
 #include <QSocketNotifier>
 #include <QTimer>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 
@@ -39,23 +42,24 @@ void print(FILE* stream, const QString& text)
 
 int runScriptWithoutWindow(const StartOptions& options)
 {
-    QFile file(options.script);
-    if (!file.open(QIODevice::ReadOnly)) {
-        print(stderr,
-              QStringLiteral("kirt: cannot read %1: %2").arg(options.script, file.errorString()));
+    // The time limit is the whole run's: it counts from here, not from when the script is read.
+    const QDeadlineTimer deadline = options.timeoutSeconds > 0
+                                        ? QDeadlineTimer(options.timeoutSeconds * 1000LL)
+                                        : QDeadlineTimer(QDeadlineTimer::Forever);
+    const ScriptFile file = readScriptFile(options.script);
+    if (!file.error.isEmpty()) {
+        print(stderr, QStringLiteral("kirt: cannot read %1: %2").arg(options.script, file.error));
         return 2;
     }
-    const QString source = QString::fromUtf8(file.readAll());
 
     SessionScriptPort port(options, [](const QString& text) { print(stdout, text); });
     ScriptRunner runner(port);
     port.session().setReceiveTap([&runner](const std::uint8_t* bytes, std::size_t count,
                                            const ReadTime&) { runner.received(bytes, count); });
 
-    // Through the event loop, in order with the script's log lines.
-    QObject::connect(&runner, &ScriptRunner::caseFinished, &runner, [](const ScriptCase& c) {
-        print(stdout, c.passed ? QStringLiteral("PASS %1 (%2 ms)").arg(c.name).arg(qRound(c.ms))
-                               : QStringLiteral("FAIL %1: %2").arg(c.name, c.reason));
+    QObject::connect(&runner, &ScriptRunner::resultsShown, &runner, [](const QStringList& lines) {
+        for (const QString& line : lines)
+            print(stdout, line);
     });
     int exitCode = 1;
     QObject::connect(&runner, &ScriptRunner::finished, &runner, [&](const ScriptOutcome& outcome) {
@@ -65,14 +69,8 @@ int runScriptWithoutWindow(const StartOptions& options)
         } else {
             const QString problem = outcomeProblem(outcome);
             if (!problem.isEmpty())
-                print(stdout, QStringLiteral("FAIL %1: %2").arg(options.script, problem));
-            const auto total = outcome.cases.size();
-            const int failed = outcome.failedCases();
-            print(stdout, QStringLiteral("%1 passed, %2 failed of %3 (%4 ms)")
-                              .arg(total - failed)
-                              .arg(failed)
-                              .arg(total)
-                              .arg(qRound(outcome.ms)));
+                print(stdout, problemLine(options.script, problem));
+            print(stdout, summaryLine(outcome));
         }
         if (!options.junit.isEmpty()) {
             QSaveFile report(options.junit);
@@ -103,10 +101,10 @@ int runScriptWithoutWindow(const StartOptions& options)
         limit.setSingleShot(true);
         QObject::connect(&limit, &QTimer::timeout, &runner,
                          [&runner] { runner.stop(ScriptOutcome::End::TimedOut); });
-        limit.start(options.timeoutSeconds * 1000);
+        limit.start(static_cast<int>(std::max<qint64>(0, deadline.remainingTime())));
     }
 
-    runner.start(options.script, source);
+    runner.start(options.script, file.source);
     QCoreApplication::exec();
     std::signal(SIGINT, SIG_DFL);
     std::signal(SIGTERM, SIG_DFL);

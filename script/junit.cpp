@@ -14,28 +14,11 @@ QString seconds(double ms)
 
 } // namespace
 
-QString outcomeProblem(const ScriptOutcome& outcome)
-{
-    switch (outcome.end) {
-    case ScriptOutcome::End::Done:
-        return {};
-    case ScriptOutcome::End::Stopped:
-        return QStringLiteral("stopped");
-    case ScriptOutcome::End::TimedOut:
-        return QStringLiteral("the run's time limit expired");
-    case ScriptOutcome::End::Failed:
-    case ScriptOutcome::End::NotLoaded:
-        break;
-    }
-    return outcome.error;
-}
-
 QByteArray junitReport(const QString& scriptName, const ScriptOutcome& outcome)
 {
     const QString suite = QFileInfo(scriptName).completeBaseName();
-    const QString problem = outcomeProblem(outcome);
-    const int failures = outcome.failedCases() + (problem.isEmpty() ? 0 : 1);
-    const auto tests = outcome.cases.size() + (problem.isEmpty() ? 0 : 1);
+    const ScriptTally tally = tallyOf(outcome);
+    const QString& problem = tally.problem;
 
     QByteArray xml;
     QXmlStreamWriter out(&xml);
@@ -44,8 +27,8 @@ QByteArray junitReport(const QString& scriptName, const ScriptOutcome& outcome)
     out.writeStartElement(QStringLiteral("testsuites"));
     out.writeStartElement(QStringLiteral("testsuite"));
     out.writeAttribute(QStringLiteral("name"), suite);
-    out.writeAttribute(QStringLiteral("tests"), QString::number(tests));
-    out.writeAttribute(QStringLiteral("failures"), QString::number(failures));
+    out.writeAttribute(QStringLiteral("tests"), QString::number(tally.total));
+    out.writeAttribute(QStringLiteral("failures"), QString::number(tally.failed));
     out.writeAttribute(QStringLiteral("errors"), QStringLiteral("0"));
     out.writeAttribute(QStringLiteral("time"), seconds(outcome.ms));
     const auto testCase = [&](const QString& name, double ms, const QString& failure) {

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "script/scriptrunner.h"
+#include "script/scriptreport.h"
 
 #include <QString>
 
@@ -10,8 +10,5 @@ namespace kirt {
 // a failure with its reason; a run that failed outside any case (stopped, timed out, an error
 // at the top level, not loaded) adds a case named after the script that carries it.
 QByteArray junitReport(const QString& scriptName, const ScriptOutcome& outcome);
-
-// What ended the run, for a person: empty when it ran to its end.
-QString outcomeProblem(const ScriptOutcome& outcome);
 
 } // namespace kirt

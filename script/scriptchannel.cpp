@@ -2,6 +2,8 @@
 
 #include <QMetaObject>
 
+#include <utility>
+
 namespace kirt {
 
 ScriptChannel::ScriptChannel(QObject* owner, ScriptPort* port) : m_owner(owner), m_port(port) {}
@@ -54,10 +56,12 @@ void ScriptChannel::consume(std::uint64_t arrivedAtPeek, std::size_t peeked, std
                                  end - head, static_cast<std::uint64_t>(m_received.size()))));
 }
 
-void ScriptChannel::clearReceived()
+std::size_t ScriptChannel::clearReceived()
 {
     const std::lock_guard lock(m_mutex);
+    const auto count = static_cast<std::size_t>(m_received.size());
     m_received.clear();
+    return count;
 }
 
 std::uint64_t ScriptChannel::dropped() const
@@ -107,6 +111,8 @@ void ScriptChannel::reset()
     m_cancelled = false;
     m_received.clear();
     m_dropped = 0;
+    m_said.clear();
+    m_saidDropped = 0;
 }
 
 template <typename R>
@@ -151,12 +157,38 @@ QString ScriptChannel::onOwner(std::function<QString(ScriptPort&)> call)
     return result ? *result : QStringLiteral("stopped");
 }
 
-void ScriptChannel::postToOwner(std::function<void(ScriptPort&)> call)
+void ScriptChannel::setSaidMode(SaidMode mode)
 {
-    ScriptPort* port = m_port;
-    if (QObject* owner = m_owner.data(); owner && port)
-        QMetaObject::invokeMethod(
-            owner, [port, call = std::move(call)] { call(*port); }, Qt::QueuedConnection);
+    const std::lock_guard lock(m_mutex);
+    m_saidMode = mode;
+}
+
+bool ScriptChannel::say(const Said& said)
+{
+    std::unique_lock lock(m_mutex);
+    if (m_saidMode == SaidMode::Whole) {
+        m_changed.wait(lock, [this] { return m_cancelled || m_said.size() < SaidLimit; });
+        if (m_cancelled)
+            return false;
+    } else if (m_said.size() >= SaidLimit) {
+        // The newest lines tell the most; what went before them is counted.
+        m_said.removeFirst();
+        ++m_saidDropped;
+    }
+    m_said.append(said);
+    return m_said.size() == 1 && m_saidDropped == 0;
+}
+
+QList<ScriptChannel::Said> ScriptChannel::takeSaid(std::uint64_t* dropped)
+{
+    QList<Said> lines;
+    {
+        const std::lock_guard lock(m_mutex);
+        lines.swap(m_said);
+        *dropped = std::exchange(m_saidDropped, 0);
+    }
+    m_changed.notify_all();
+    return lines;
 }
 
 std::optional<ModemStatus> ScriptChannel::modemOnOwner()

@@ -6,6 +6,7 @@
 #include <QObject>
 #include <QPointer>
 #include <QString>
+#include <QStringList>
 
 #include <chrono>
 #include <condition_variable>
@@ -43,6 +44,12 @@ public:
     virtual std::optional<ModemStatus> modem() = 0;
     // A line for the user: the display in the window, standard output without one.
     virtual void log(const QString& text) = 0;
+    // Lines in order, as one refresh of what the user sees; by default one log() each.
+    virtual void logLines(const QStringList& lines)
+    {
+        for (const QString& line : lines)
+            log(line);
+    }
 };
 
 // Where a script's thread meets the port session: the bytes received (fed on the owner's
@@ -66,7 +73,8 @@ public:
     // Takes the first count bytes of what peek gave (arrived as peek reported it), also when
     // older bytes were dropped meanwhile.
     void consume(std::uint64_t arrivedAtPeek, std::size_t peeked, std::size_t count);
-    void clearReceived();
+    // Drops what is buffered; returns how many bytes that was.
+    std::size_t clearReceived();
     std::uint64_t dropped() const;
     // Until more than arrived bytes have come; false at the deadline or on cancel.
     bool waitForMore(std::uint64_t arrived, Clock::time_point deadline) const;
@@ -78,8 +86,23 @@ public:
     // Runs call on the owner's thread and waits for it; the text "stopped" on cancel (the
     // call may still run later, its result unseen).
     QString onOwner(std::function<QString(ScriptPort&)> call);
-    // Runs call on the owner's thread without waiting for it.
-    void postToOwner(std::function<void(ScriptPort&)> call);
+    // What the script shows the user (its log lines, its cases' results) waits here until the
+    // owner takes it, so a script that logs in a loop cannot bury the owner's event loop. Whole:
+    // the script waits while SaidLimit lines wait. Bounded: beyond SaidLimit the oldest lines
+    // waiting are dropped and counted.
+    enum class SaidMode { Whole, Bounded };
+    static constexpr qsizetype SaidLimit = 250;
+    struct Said
+    {
+        QString line;
+        bool result = false; // a case's result, not a log line
+    };
+    void setSaidMode(SaidMode mode);
+    // Script's thread: true for the first line since the owner's last take, for the owner to be
+    // told.
+    bool say(const Said& said);
+    // Owner's thread: the lines waiting, and how many were dropped before them.
+    QList<Said> takeSaid(std::uint64_t* dropped);
     std::optional<ModemStatus> modemOnOwner();
 
     // Any thread: ends every wait, now and later, until reset().
@@ -100,6 +123,9 @@ private:
     std::uint64_t m_dropped = 0;
     Clock::time_point m_lastArrival = Clock::now();
     bool m_cancelled = false;
+    SaidMode m_saidMode = SaidMode::Whole;
+    QList<Said> m_said;
+    std::uint64_t m_saidDropped = 0;
 };
 
 } // namespace kirt

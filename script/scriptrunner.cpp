@@ -2,9 +2,12 @@
 
 #include "base/codec.h"
 #include "checksum/checksum.h"
+#include "script/scriptreport.h"
 
 #include <QJSEngine>
+#include <QLocale>
 #include <QThread>
+#include <QTimer>
 #include <QVariantMap>
 
 #include <functional>
@@ -34,8 +37,9 @@ class ScriptApi final : public QObject
     Q_OBJECT
 
 public:
-    ScriptApi(ScriptChannel& channel, std::function<void(const ScriptCase&)> caseDone)
-        : m_channel(channel), m_caseDone(std::move(caseDone))
+    ScriptApi(ScriptChannel& channel, std::function<void(const ScriptCase&)> caseDone,
+              std::function<void(const QString&)> say)
+        : m_channel(channel), m_caseDone(std::move(caseDone)), m_say(std::move(say))
     {
         m_start = Clock::now();
     }
@@ -45,6 +49,15 @@ public:
 
     Q_INVOKABLE QString open(const QString& port, const QVariantMap& options)
     {
+        // A misspelt option would leave the line as stored and let the case pass on the
+        // wrong settings.
+        static const QStringList known{QStringLiteral("baud"), QStringLiteral("dataBits"),
+                                       QStringLiteral("parity"), QStringLiteral("stopBits"),
+                                       QStringLiteral("flow")};
+        for (auto it = options.keyBegin(); it != options.keyEnd(); ++it)
+            if (!known.contains(*it))
+                return QStringLiteral("open: no option \"%1\" (the options are %2)")
+                    .arg(*it, known.join(QStringLiteral(", ")));
         ScriptPort::OpenOptions open;
         if (options.contains(QStringLiteral("baud")))
             open.baud = options.value(QStringLiteral("baud")).toUInt();
@@ -108,10 +121,7 @@ public:
                            {QStringLiteral("dcd"), lines->dcd},
                            {QStringLiteral("ri"), lines->ri}};
     }
-    Q_INVOKABLE void log(const QString& text)
-    {
-        m_channel.postToOwner([text](ScriptPort& p) { p.log(text); });
-    }
+    Q_INVOKABLE void log(const QString& text) { m_say(text); }
 
     // The received bytes as one character a byte; the count seen is kept for waitMore.
     Q_INVOKABLE QString peek()
@@ -137,6 +147,7 @@ public:
         return std::max(0.0, msSince(m_channel.lastArrival()));
     }
     Q_INVOKABLE double dropped() const { return static_cast<double>(m_channel.dropped()); }
+    Q_INVOKABLE double flush() { return static_cast<double>(m_channel.clearReceived()); }
 
     Q_INVOKABLE QVariantMap hexBytes(const QString& text) const
     {
@@ -168,10 +179,15 @@ public:
         return QString::fromLatin1(checkWireBytes(*found, computeCheck(*found, data.toLatin1())));
     }
 
+    Q_INVOKABLE void caseStarts(const QString& name) { m_running << name; }
     Q_INVOKABLE void caseDone(const QString& name, bool passed, const QString& reason, double ms)
     {
+        if (!m_running.isEmpty())
+            m_running.removeLast();
         m_caseDone(ScriptCase{name, passed, reason, ms});
     }
+    // The innermost case under way, for a run that was ended in the middle of it.
+    QString runningCase() const { return m_running.isEmpty() ? QString() : m_running.last(); }
 
 private:
     QString line(ModemLine which, bool on)
@@ -189,9 +205,11 @@ private:
 
     ScriptChannel& m_channel;
     std::function<void(const ScriptCase&)> m_caseDone;
+    std::function<void(const QString&)> m_say;
     Clock::time_point m_start;
     std::uint64_t m_seen = 0; // bytes arrived at the last peek
     std::size_t m_peeked = 0; // and how many it gave
+    QStringList m_running;    // the cases begun and not done, outermost first
 };
 
 // The global functions, in the script's own language, over the API object.
@@ -311,6 +329,9 @@ g.checksumBytes = function (kind, data) {
         throw new RangeError("checksumBytes: no kind " + JSON.stringify(kind));
     return v;
 };
+// Drops what was received and not yet consumed (a greeting, a late answer of an earlier case);
+// returns how many bytes went.
+g.flush = function () { return k.flush(); };
 g.log = function (text) { k.log(String(text)); };
 g.check = function (condition, message) {
     if (!condition) throw new Error(message === undefined ? "check failed" : String(message));
@@ -332,6 +353,7 @@ function reason(e) {
 }
 g.test = function (name, fn) {
     const start = k.now();
+    k.caseStarts(String(name));
     try {
         fn();
         k.caseDone(String(name), true, "", k.now() - start);
@@ -381,10 +403,58 @@ int ScriptOutcome::exitCode() const
 }
 
 ScriptRunner::ScriptRunner(ScriptPort& port, QObject* parent)
-    : QObject(parent), m_channel(this, &port)
+    : QObject(parent), m_channel(this, &port), m_port(port), m_refresh(new QTimer(this))
 {
     qRegisterMetaType<kirt::ScriptCase>();
     qRegisterMetaType<kirt::ScriptOutcome>();
+    m_refresh->setSingleShot(true);
+    connect(m_refresh, &QTimer::timeout, this, &ScriptRunner::showSaid);
+}
+
+void ScriptRunner::setBoundedOutput(bool bounded)
+{
+    m_channel.setSaidMode(bounded ? ScriptChannel::SaidMode::Bounded
+                                  : ScriptChannel::SaidMode::Whole);
+    m_refreshMs = bounded ? RefreshMs : 0;
+}
+
+void ScriptRunner::linesWaiting()
+{
+    if (m_refresh->isActive())
+        return;
+    const qint64 since = m_lastRefresh.isValid() ? m_lastRefresh.elapsed() : m_refreshMs;
+    m_refresh->start(static_cast<int>(std::max<qint64>(0, m_refreshMs - since)));
+}
+
+void ScriptRunner::showSaid()
+{
+    m_lastRefresh.start();
+    std::uint64_t dropped = 0;
+    const QList<ScriptChannel::Said> said = m_channel.takeSaid(&dropped);
+    QStringList lines;
+    if (dropped > 0)
+        lines << QStringLiteral("... %1 lines not shown")
+                     .arg(QLocale(QLocale::English).toString(qulonglong(dropped)));
+    // In order, each run of log lines to the port's log and each run of results to whoever
+    // shows them.
+    bool results = false;
+    const auto hand = [&] {
+        if (lines.isEmpty())
+            return;
+        if (results)
+            emit resultsShown(lines);
+        else
+            m_port.logLines(lines);
+        lines.clear();
+    };
+    for (const ScriptChannel::Said& one : said) {
+        if (one.result != results) {
+            hand();
+            results = one.result;
+        }
+        lines << one.line;
+    }
+    hand();
 }
 
 ScriptRunner::~ScriptRunner()
@@ -401,9 +471,17 @@ bool ScriptRunner::start(const QString& fileName, const QString& source)
     m_stopReason = -1;
     m_outcome = {};
     m_thread = QThread::create([this, fileName, source] { run(fileName, source); });
+    // The engine stops a script's own recursion at its call depth, but some of its built-ins
+    // (turning a deeply nested value into text, compiling a deeply nested pattern) recurse in
+    // C++ with no limit of their own; the default 8 MB ran out at a depth of a few thousand.
+    // Only the pages used are ever backed by memory.
+    m_thread->setStackSize(ScriptStackBytes);
     connect(m_thread, &QThread::finished, this, [this] {
         m_thread->deleteLater();
         m_thread = nullptr;
+        // The last lines before the outcome.
+        m_refresh->stop();
+        showSaid();
         emit finished(m_outcome);
     });
     m_thread->start();
@@ -417,10 +495,17 @@ void ScriptRunner::run(const QString& fileName, const QString& source)
     ScriptOutcome outcome;
     {
         QJSEngine engine;
-        ScriptApi api(m_channel, [this, &outcome](const ScriptCase& result) {
-            outcome.cases << result;
-            emit caseFinished(result);
-        });
+        const auto say = [this](const QString& line, bool result) {
+            if (m_channel.say({line, result}))
+                QMetaObject::invokeMethod(this, &ScriptRunner::linesWaiting, Qt::QueuedConnection);
+        };
+        ScriptApi api(
+            m_channel,
+            [&outcome, say](const ScriptCase& result) {
+                outcome.cases << result; // every case, whatever the user is shown
+                say(caseLine(result), true);
+            },
+            [say](const QString& line) { say(line, false); });
         QJSEngine::setObjectOwnership(&api, QJSEngine::CppOwnership);
         {
             const std::lock_guard lock(m_engineMutex);
@@ -438,6 +523,7 @@ void ScriptRunner::run(const QString& fileName, const QString& source)
         }
         if (m_stopReason >= 0) {
             outcome.end = static_cast<ScriptOutcome::End>(m_stopReason.load());
+            outcome.interruptedCase = api.runningCase();
         } else if (result.isError()) {
             outcome.error = whereAndWhat(result, fileName);
             outcome.end = result.errorType() == QJSValue::SyntaxError

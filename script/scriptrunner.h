@@ -14,6 +14,7 @@
 
 class QJSEngine;
 class QThread;
+class QTimer;
 
 namespace kirt {
 
@@ -31,6 +32,7 @@ struct ScriptOutcome
     End end = End::Done;
     QString error; // a script that did not load: "file:line: message"; an error outside a case
     QList<ScriptCase> cases;
+    QString interruptedCase; // the case under way when a stop or the time limit ended the run
     double ms = 0;
 
     int failedCases() const;
@@ -57,18 +59,32 @@ public:
     // Waits for the script's thread to end, after a stop.
     void waitForEnd();
 
+    // What the script shows reaches the port's log: whole (the script waits while the owner
+    // is behind), or bounded to what one refresh every RefreshMs shows, the rest counted in
+    // a line "... 12,345 lines not shown" (a window, which must stay free for the user).
+    void setBoundedOutput(bool bounded);
+    static constexpr int RefreshMs = 50;
+    static constexpr uint ScriptStackBytes = 256u * 1024 * 1024;
+
     // Bytes received from the session; any thread.
     void received(const std::uint8_t* bytes, std::size_t count) { m_channel.feed(bytes, count); }
     ScriptChannel& channel() { return m_channel; }
 
 signals:
-    void caseFinished(const kirt::ScriptCase& result);
+    // The PASS/FAIL lines of cases, in order with the log lines given to the port meanwhile.
+    void resultsShown(const QStringList& lines);
     void finished(const kirt::ScriptOutcome& outcome);
 
 private:
     void run(const QString& fileName, const QString& source);
+    void linesWaiting();
+    void showSaid();
 
     ScriptChannel m_channel;
+    ScriptPort& m_port;
+    QTimer* m_refresh;
+    QElapsedTimer m_lastRefresh;
+    int m_refreshMs = 0;
     QThread* m_thread = nullptr;
     ScriptOutcome m_outcome; // written by the script's thread, read after it ended
     std::mutex m_engineMutex;

@@ -3,9 +3,6 @@
 #include "app/logic/settingsstore.h"
 
 #include <QFile>
-#include <QTimer>
-
-#include <algorithm>
 
 namespace kirt {
 
@@ -33,19 +30,34 @@ ComSettings storedLineSettings(QString& port)
     return settings;
 }
 
-QString openFailureText(const QString& port, const OpenResult& result)
+OpenFailureWords openFailureWords(const QString& port, const OpenResult& result)
 {
     switch (result.failed) {
     case OpenResult::Step::Open:
-        return QStringLiteral("Error Opening %1: %2").arg(port, result.status.reason);
+        return {QStringLiteral("Error Opening ") + port, result.status.reason, result.status.hint};
     case OpenResult::Step::ReadState:
-        return QStringLiteral("Get ComPort Status ERROR! %1").arg(result.status.reason);
+        return {QStringLiteral("Get ComPort Status ERROR!"), result.status.reason, {}};
     case OpenResult::Step::ApplyState:
-        return QStringLiteral("Set ComPort Status ERROR! %1").arg(result.status.reason);
+        return {QStringLiteral("Set ComPort Status ERROR!"), result.status.reason, {}};
     case OpenResult::Step::None:
         break;
     }
     return {};
+}
+
+QString OpenFailureWords::line() const
+{
+    if (title.isEmpty())
+        return {};
+    // The status texts end in their own mark; a port's name needs one before the reason.
+    return title + (title.endsWith(u'!') ? QStringLiteral(" ") : QStringLiteral(": ")) + reason;
+}
+
+QString OpenFailureWords::detail() const
+{
+    if (hint.isEmpty())
+        return reason;
+    return reason.isEmpty() ? hint : reason + QStringLiteral("\n") + hint;
 }
 
 ComSettings withOpenOptions(ComSettings settings, const ScriptPort::OpenOptions& options)
@@ -81,8 +93,10 @@ SessionScriptPort::SessionScriptPort(const StartOptions& options,
 QString SessionScriptPort::open(const QString& port, const OpenOptions& options)
 {
     QString name = port.isEmpty() ? m_defaultPort : port.toUpper();
+    QString shown = name; // a failure names what the script asked for
     if (comPortNumber(name) == 0) {
         // A device path or an address: this run's mapping of the default port.
+        shown = port;
         name = m_defaultPort;
         qputenv(qPrintable(QStringLiteral("KIRT_") + name), QFile::encodeName(port));
     }
@@ -92,7 +106,7 @@ QString SessionScriptPort::open(const QString& port, const OpenOptions& options)
     request.settings.portName = name;
     const OpenResult result = session().open(request);
     if (!result.ok())
-        return openFailureText(name, result);
+        return openFailureWords(shown, result).line();
     session().setRxEnabled(true);
     return {};
 }
@@ -108,7 +122,18 @@ QString SessionScriptPort::send(const QByteArray& bytes)
     if (!session().isOpen())
         return QStringLiteral("send: the port is not open");
     const auto* data = reinterpret_cast<const std::uint8_t*>(bytes.constData());
-    session().write(data, static_cast<std::size_t>(bytes.size()));
+    const auto count = static_cast<std::size_t>(bytes.size());
+    // Nobody watches a count of dropped bytes here: the script is told, or its case passes
+    // on bytes that never left.
+    if (count > 0 && !session().deviceOpen())
+        return QStringLiteral("send: %1 bytes dropped; the device is gone").arg(count);
+    const std::uint64_t droppedBefore = session().txDropped();
+    session().write(data, count);
+    if (const std::uint64_t dropped = session().txDropped() - droppedBefore; dropped > 0)
+        return QStringLiteral("send: %1 of %2 bytes dropped; the device did not take what was "
+                              "queued before them")
+            .arg(dropped)
+            .arg(count);
     return {};
 }
 
@@ -129,16 +154,7 @@ QString SessionScriptPort::sendBreak(int ms)
 {
     if (!session().isOpen())
         return QStringLiteral("sendBreak: the port is not open");
-    return timedBreak(session(), ms);
-}
-
-QString timedBreak(PortSession& session, int ms)
-{
-    const SerialStatus status = session.setBreak(true);
-    if (!status.ok())
-        return status.reason;
-    QTimer::singleShot(std::max(0, ms), &session, [s = &session] { s->setBreak(false); });
-    return {};
+    return session().holdBreak(ms).reason;
 }
 
 std::optional<ModemStatus> SessionScriptPort::modem()

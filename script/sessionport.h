@@ -38,12 +38,20 @@ private:
 // The settings the window would open with, from the stored settings; port gets the stored port.
 ComSettings storedLineSettings(QString& port);
 
-// "Error Opening COM1: reason" and the like, as the window's boxes say it.
-QString openFailureText(const QString& port, const OpenResult& result);
+// The words of a failed open: a box's text and its detail in the window, one line for a
+// script. port: the name the user or the script asked for.
+struct OpenFailureWords
+{
+    QString title;  // "Error Opening COM1", "Get ComPort Status ERROR!", "Set ComPort ..."
+    QString reason; // the system's
+    QString hint;   // what may help, for a device that could not be opened
 
-// A script's sendBreak on an open port: the break is set and ended by a timer after ms, so the
-// session goes on serving the port meanwhile. The reason when it could not be set.
-QString timedBreak(PortSession& session, int ms);
+    // "Error Opening COM1: reason", "Get ComPort Status ERROR! reason".
+    QString line() const;
+    // The reason, and on a line of its own the hint.
+    QString detail() const;
+};
+OpenFailureWords openFailureWords(const QString& port, const OpenResult& result);
 
 // The options of a script's open() applied to the line settings.
 ComSettings withOpenOptions(ComSettings settings, const ScriptPort::OpenOptions& options);

@@ -7,6 +7,7 @@
 #include <QThread>
 #include <QTimer>
 
+#include <algorithm>
 #include <new>
 #include <utility>
 
@@ -65,7 +66,8 @@ OpenResult openDevice(SerialPort& port, const QString& devicePath, const ComSett
 
 PortSession::PortSession(PortFactory factory, RxSink& receiver, QObject* parent)
     : QObject(parent), m_factory(std::move(factory)), m_receiver(receiver),
-      m_txDrain(new QTimer(this)), m_retry(new QTimer(this)), m_modemPoll(new QTimer(this))
+      m_txDrain(new QTimer(this)), m_retry(new QTimer(this)), m_modemPoll(new QTimer(this)),
+      m_breakEnd(new QTimer(this))
 {
     // While bytes wait, the device is offered them every few milliseconds; a timer, so the
     // window never waits for a device that does not read.
@@ -76,6 +78,9 @@ PortSession::PortSession(PortFactory factory, RxSink& receiver, QObject* parent)
     m_modemPoll->setObjectName(QStringLiteral("ModemStatusTimer"));
     connect(m_retry, &QTimer::timeout, this, &PortSession::retry);
     connect(m_modemPoll, &QTimer::timeout, this, &PortSession::pollModemStatus);
+    m_breakEnd->setSingleShot(true);
+    m_breakEnd->setTimerType(Qt::PreciseTimer); // a device may time the break it sees
+    connect(m_breakEnd, &QTimer::timeout, this, [this] { setBreak(false); });
 }
 
 PortSession::~PortSession()
@@ -161,6 +166,11 @@ void PortSession::stopThread()
 
 void PortSession::close()
 {
+    if (m_breakEnd->isActive()) {
+        // The line is left idle, not held in break by a port nobody has open.
+        m_breakEnd->stop();
+        setBreak(false);
+    }
     ++m_generation;
     m_retry->stop();
     m_lost = false;
@@ -292,6 +302,25 @@ SerialStatus PortSession::setBreak(bool on)
     if (!deviceOpen())
         return {};
     return m_port->setBreak(on);
+}
+
+SerialStatus PortSession::holdBreak(int ms)
+{
+    ms = std::max(0, ms);
+    if (m_breakEnd->isActive()) {
+        if (ms > m_breakEnd->remainingTime())
+            m_breakEnd->start(ms);
+        return {};
+    }
+    const SerialStatus status = setBreak(true);
+    if (status.ok())
+        m_breakEnd->start(ms);
+    return status;
+}
+
+bool PortSession::breakHeld() const
+{
+    return m_breakEnd->isActive();
 }
 
 void PortSession::pollModemStatus()

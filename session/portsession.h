@@ -116,6 +116,11 @@ public:
     // lines takes it as done.
     SerialStatus setModemLine(ModemLine line, bool on);
     SerialStatus setBreak(bool on);
+    // Holds a break for ms, ended by a timer so the session goes on serving the port meanwhile.
+    // A break already held lasts to the later of its end and this one's: one holder's short
+    // break never cuts another's long one short. The reason when it could not be set.
+    SerialStatus holdBreak(int ms);
+    bool breakHeld() const;
     // Asks the device for its input lines and signals a change.
     void pollModemStatus();
     ModemStatus modemStatus() const { return m_modemStatus; }
@@ -212,6 +217,7 @@ private:
     std::uint64_t m_generation = 0; // a close makes a running attempt's result stale
     QTimer* m_modemPoll = nullptr;
     ModemStatus m_modemStatus;
+    QTimer* m_breakEnd = nullptr; // the end of the break held, whoever asked for it
 };
 
 } // namespace kirt

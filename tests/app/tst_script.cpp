@@ -1,6 +1,7 @@
 // A test script in the window: it talks to the open port while the display receives and the
 // rules answer, shows its results, and stops when told.
 #include "tests/support/controls.h"
+#include "tests/support/fakeport.h"
 #include "tests/support/windowfixture.h"
 #include "ui/datalineedit.h"
 #include "ui/receivedisplay.h"
@@ -8,6 +9,8 @@
 #include <QAction>
 #include <QLabel>
 #include <QtTest>
+
+#include <sys/stat.h>
 
 using kirt::PtyDevice;
 using kirt::test::WindowFixture;
@@ -19,6 +22,9 @@ class TestScript : public QObject
 private slots:
     void runsWhileTheDisplayReceivesAndRulesAnswer();
     void stopEndsABusyScript();
+    void breakAndCloseLeaveTheUsersPortAlone();
+    void aFifoIsRefusedNotWaitedFor();
+    void aFloodIsCountedNotShownAndEveryCaseKept();
 };
 
 void TestScript::runsWhileTheDisplayReceivesAndRulesAnswer()
@@ -83,6 +89,84 @@ void TestScript::stopEndsABusyScript()
     QVERIFY(PtyDevice::waitUntil(
         [&] { return label->text() == QStringLiteral(" busy.js stopped"); }, 2000));
     QVERIFY(f.display()->displayText().contains(QStringLiteral("busy.js stopped")));
+}
+
+void TestScript::breakAndCloseLeaveTheUsersPortAlone()
+{
+    WindowFixture f;
+    auto port = std::make_shared<kirt::test::FakePort>();
+    f.window().setPortMaker([port] { return port; });
+    f.window().show();
+    QVERIFY(f.openPort());
+    auto* label = f.find<QLabel>(QStringLiteral("ScriptStateLabel"));
+    const auto run = [&](const char* name, const char* source) {
+        f.answers.paths.push_back(f.fileWith(QString::fromLatin1(name), source));
+        f.triggerAction(QStringLiteral("RunScriptAction"));
+    };
+    const auto ended = [&] {
+        return PtyDevice::waitUntil(
+            [&] { return !label->text().endsWith(QLatin1String("running")); }, 5000);
+    };
+
+    // A script's short break inside the user's: the user's lasts its whole time.
+    f.click(QStringLiteral("BreakButton"));
+    run("short.js", "open(); sendBreak(20); close();\n");
+    QVERIFY(ended());
+    QTRY_VERIFY_WITH_TIMEOUT(port->events.contains("break off"), 5000);
+    QCOMPARE(port->events.count("break on"), 1);
+    QVERIFY2(port->breakEndedMs - port->breakStartedMs >= TFmain::BreakMs - 5,
+             qPrintable(port->events.join(u',')));
+
+    // The user's press inside a script's long break neither restarts nor ends it.
+    run("long.js", "open(); sendBreak(600); close();\n");
+    QTRY_VERIFY_WITH_TIMEOUT(port->events.count("break on") == 2, 5000);
+    f.click(QStringLiteral("BreakButton"));
+    QVERIFY(ended());
+    QTRY_VERIFY_WITH_TIMEOUT(port->events.count("break off") == 2, 5000);
+    QCOMPARE(port->events.count("break on"), 2);
+    QVERIFY2(port->breakEndedMs - port->breakStartedMs >= 595,
+             qPrintable(QString::number(port->breakEndedMs - port->breakStartedMs)));
+
+    // Neither script's close() closed the port the user had open.
+    QVERIFY2(!port->events.contains("close"), qPrintable(port->events.join(u',')));
+    QVERIFY(f.window().portOpen());
+    QCOMPARE(label->text(), QStringLiteral(" long.js passed 0/0"));
+}
+
+void TestScript::aFifoIsRefusedNotWaitedFor()
+{
+    WindowFixture f;
+    f.window().show();
+    const QString fifo = f.fileWith(QStringLiteral("fifo.js"), {});
+    QVERIFY(QFile::remove(fifo));
+    QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    f.answers.paths.push_back(fifo);
+    f.triggerAction(QStringLiteral("RunScriptAction"));
+    QCOMPARE(f.answers.errors, QStringList{QStringLiteral("Cannot read ") + fifo});
+    QCOMPARE(f.answers.details, QStringList{QStringLiteral("It is a FIFO, not a regular file.")});
+    QVERIFY(f.window().findChild<QAction*>(QStringLiteral("RunScriptAction"))->isEnabled());
+}
+
+void TestScript::aFloodIsCountedNotShownAndEveryCaseKept()
+{
+    WindowFixture f;
+    f.window().show();
+    f.choose(QStringLiteral("ScrollBarComboBox"), 1);
+    f.choose(QStringLiteral("LineLimitComboBox"), 15); // 5000 lines: the flood's last ones
+    f.answers.paths.push_back(f.fileWith(QStringLiteral("flood.js"), R"JS(
+for (let i = 0; i < 20000; ++i) log("line " + i);
+for (let i = 0; i < 3000; ++i) test("case " + i, function () {});
+)JS"));
+    f.triggerAction(QStringLiteral("RunScriptAction"));
+    auto* label = f.find<QLabel>(QStringLiteral("ScriptStateLabel"));
+    QVERIFY(PtyDevice::waitUntil([&] { return !label->text().endsWith(QLatin1String("running")); },
+                                 60000));
+    QCOMPARE(label->text(), QStringLiteral(" flood.js passed 3000/3000"));
+    const QString shown = f.display()->displayText();
+    QVERIFY2(shown.contains(QRegularExpression(QStringLiteral("\\.\\.\\. \\d{1,3}(,\\d{3})* lines "
+                                                              "not shown\n"))),
+             qPrintable(shown.right(2000)));
+    QVERIFY2(shown.contains(QStringLiteral("PASS case 2999 (")), qPrintable(shown.right(2000)));
 }
 
 QTEST_MAIN(TestScript)

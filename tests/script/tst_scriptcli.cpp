@@ -9,6 +9,8 @@
 
 #include <csignal>
 
+#include <sys/stat.h>
+
 namespace {
 
 struct Run
@@ -25,6 +27,8 @@ class TestScriptCli : public QObject
 private slots:
     void exitCodesLinesAndJunit();
     void timeLimitAndCtrlC();
+    void onlyABoundedRegularFileIsRead();
+    void deeplyNestedValuesDoNotCrash();
 
 private:
     QString script(const QString& name, const QString& source)
@@ -109,6 +113,20 @@ void TestScriptCli::exitCodesLinesAndJunit()
     QCOMPARE(run({QStringLiteral("--script"), m_dir.filePath(QStringLiteral("none.js"))}).exitCode,
              2);
     QCOMPARE(run({QStringLiteral("--junit"), junit}).exitCode, 2);
+
+    // A path is named as the script gave it, and an error outside every case is counted.
+    const QString stray =
+        script(QStringLiteral("stray.js"), QStringLiteral("test('path', function () {\n"
+                                                          "  open('/nonexistent/ttyKIRT9');\n"
+                                                          "});\n"
+                                                          "null.x;\n"));
+    r = run({QStringLiteral("--script"), stray});
+    QCOMPARE(r.exitCode, 1);
+    QVERIFY2(r.out.startsWith(QStringLiteral("FAIL path: Error Opening /nonexistent/ttyKIRT9: ")),
+             qPrintable(r.out));
+    QVERIFY2(r.out.contains(QStringLiteral("TypeError")) &&
+                 r.out.contains(QStringLiteral("0 passed, 2 failed of 2")),
+             qPrintable(r.out));
 }
 
 void TestScriptCli::timeLimitAndCtrlC()
@@ -118,7 +136,9 @@ void TestScriptCli::timeLimitAndCtrlC()
     Run r =
         run({QStringLiteral("--script"), busy, QStringLiteral("--timeout"), QStringLiteral("1")});
     QCOMPARE(r.exitCode, 1);
-    QVERIFY2(r.out.contains(QStringLiteral("the run's time limit expired")), qPrintable(r.out));
+    QVERIFY2(r.out.contains(QStringLiteral("the run's time limit expired during case \"busy\"\n"
+                                           "0 passed, 1 failed of 1")),
+             qPrintable(r.out));
 
     QElapsedTimer clock;
     clock.start();
@@ -126,6 +146,51 @@ void TestScriptCli::timeLimitAndCtrlC()
     QCOMPARE(r.exitCode, 1);
     QVERIFY2(r.out.contains(QStringLiteral(": stopped")), qPrintable(r.out));
     QVERIFY(clock.elapsed() < 10000); // ended by the signal, not by the test's patience
+}
+
+void TestScriptCli::onlyABoundedRegularFileIsRead()
+{
+    // A FIFO would block the read for ever, a link to a device would never end.
+    const QString fifo = m_dir.filePath(QStringLiteral("fifo.js"));
+    QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    const QString device = m_dir.filePath(QStringLiteral("zero.js"));
+    QVERIFY(QFile::link(QStringLiteral("/dev/zero"), device));
+    const QString large = script(QStringLiteral("large.js"), QString(4 * 1024 * 1024 + 1, u' '));
+    const std::pair<QString, QString> cases[] = {
+        {fifo, QStringLiteral("It is a FIFO, not a regular file.")},
+        {device, QStringLiteral("It is a device, not a regular file.")},
+        {large, QStringLiteral("It is larger than 4,194,304 bytes, the most a script may be.")}};
+    for (const auto& [path, reason] : cases) {
+        const Run r = run({QStringLiteral("--script"), path});
+        QCOMPARE(r.exitCode, 2);
+        QCOMPARE(r.err, QStringLiteral("kirt: cannot read %1: %2\n").arg(path, reason));
+    }
+    // Exactly at the limit is still a script.
+    const QString most = script(QStringLiteral("most.js"),
+                                QStringLiteral("log('ok');") + QString(4 * 1024 * 1024 - 10, u' '));
+    QCOMPARE(run({QStringLiteral("--script"), most}).out.left(3), QStringLiteral("ok\n"));
+}
+
+void TestScriptCli::deeplyNestedValuesDoNotCrash()
+{
+    const QString nested = script(QStringLiteral("nested.js"), QStringLiteral(R"JS(
+let a = [];
+for (let i = 0; i < 15000; ++i) a = [a];
+test("stringify", function () { JSON.stringify(a); });
+test("string", function () { check(String(a) === ""); });
+test("pattern", function () {
+    check(new RegExp("(".repeat(50000) + "x" + ")".repeat(50000)).test("x"));
+});
+)JS"));
+    // The engine's own limit ends the case that reaches it; the thread's stack holds the rest.
+    const Run r = run({QStringLiteral("--script"), nested});
+    QCOMPARE(r.exitCode, 1);
+    QVERIFY2(r.out.startsWith(QStringLiteral(
+                 "FAIL stringify: RangeError: Maximum call stack size exceeded. (line 4)\n"
+                 "PASS string (")) &&
+                 r.out.contains(QStringLiteral("PASS pattern (")) &&
+                 r.out.contains(QStringLiteral("2 passed, 1 failed of 3")),
+             qPrintable(r.out + r.err));
 }
 
 } // namespace

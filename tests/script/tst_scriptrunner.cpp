@@ -3,6 +3,7 @@
 // not want to stop.
 #include "script/scriptrunner.h"
 #include "script/sessionport.h"
+#include "tests/support/fakeport.h"
 #include "tests/support/ptydevice.h"
 #include "tests/support/tempsettings.h"
 
@@ -73,6 +74,8 @@ private slots:
     void everyFunctionAgainstAPseudoTerminal();
     void patternCutAtEveryByte();
     void receiveBufferIsBounded();
+    void flushDropsTheUnreadAndOpenRefusesUnknownOptions();
+    void sendNamesTheBytesItDropped();
     void stopEndsABusyLoopAndALongExpect();
 };
 
@@ -230,6 +233,56 @@ void TestScriptRunner::receiveBufferIsBounded()
     channel.feed(bytes, static_cast<std::size_t>(stream.size()));
     QCOMPARE(channel.peek(), stream.right(64 * 1024));
     QCOMPARE(channel.dropped(), std::uint64_t(2 * stream.size() + 1000 - 64 * 1024));
+}
+
+void TestScriptRunner::flushDropsTheUnreadAndOpenRefusesUnknownOptions()
+{
+    RecordingPort port;
+    ScriptRunner runner(port);
+    port.onLog = [&runner](const QString& text) {
+        const QByteArray bytes = text.toLatin1();
+        runner.received(reinterpret_cast<const std::uint8_t*>(bytes.constData()),
+                        static_cast<std::size_t>(bytes.size()));
+    };
+    const ScriptOutcome outcome = runToEnd(runner, QStringLiteral(R"JS(
+test("flush", function () {
+    log("stale");
+    expect("s", 2000);
+    check(flush() === 4, "the four bytes not consumed");
+    check(flush() === 0, "nothing left");
+    log("new");
+    check(read(3, 2000) === "new", "only what came after");
+});
+test("unknown option", function () {
+    let error = null;
+    try { open("COM1", {baudrate: 9600}); } catch (e) { error = e; }
+    check(error && error.message === 'open: no option "baudrate" ' +
+          "(the options are baud, dataBits, parity, stopBits, flow)", String(error));
+});
+)JS"));
+    QVERIFY2(outcome.exitCode() == 0 && outcome.cases.size() == 2, qPrintable(failures(outcome)));
+}
+
+void TestScriptRunner::sendNamesTheBytesItDropped()
+{
+    kirt::test::TempSettings settings;
+    auto device = std::make_shared<kirt::test::FakePort>();
+    device->writeRoom = 0; // takes nothing: the queue fills
+    kirt::SessionScriptPort port(
+        {}, [](const QString&) {}, [device] { return device; });
+    ScriptRunner runner(port);
+    const ScriptOutcome outcome = runToEnd(runner, QStringLiteral(R"JS(
+open("COM1");
+test("fills", function () {
+    send("x".repeat(1048576));
+    let error = null;
+    try { send("0123456789"); } catch (e) { error = e; }
+    check(error && error.message ===
+          "send: 10 of 10 bytes dropped; the device did not take what was queued before them",
+          String(error));
+});
+)JS"));
+    QVERIFY2(outcome.exitCode() == 0 && outcome.cases.size() == 1, qPrintable(failures(outcome)));
 }
 
 void TestScriptRunner::stopEndsABusyLoopAndALongExpect()
