@@ -1,12 +1,12 @@
 #include "script/headless.h"
 
+#include "base/savefile.h"
 #include "script/junit.h"
 #include "script/scriptrunner.h"
 #include "script/sessionport.h"
 
 #include <QCoreApplication>
 #include <QFile>
-#include <QSaveFile>
 #include <QSocketNotifier>
 #include <QTimer>
 
@@ -75,11 +75,11 @@ int runScriptWithoutWindow(const StartOptions& options)
                               .arg(qRound(outcome.ms)));
         }
         if (!options.junit.isEmpty()) {
-            QSaveFile report(options.junit);
-            if (!report.open(QIODevice::WriteOnly) ||
-                report.write(junitReport(options.script, outcome)) < 0 || !report.commit()) {
-                print(stderr, QStringLiteral("kirt: cannot write %1: %2")
-                                  .arg(options.junit, report.errorString()));
+            const FileResult report = saveFile(options.junit, junitReport(options.script, outcome));
+            if (!report.ok()) {
+                print(
+                    stderr,
+                    QStringLiteral("kirt: cannot write %1: %2").arg(options.junit, report.reason));
                 exitCode = std::max(exitCode, 1);
             }
         }

@@ -1,5 +1,5 @@
-// kirt --script, the program itself without a display: its lines, exit codes, JUnit file, time
-// limit and Ctrl+C.
+// kirt --script, the program itself without a display: its lines, exit codes, JUnit file (never
+// into a FIFO or a device), time limit and Ctrl+C.
 #include "tests/support/tempsettings.h"
 
 #include <QProcess>
@@ -8,6 +8,10 @@
 #include <QtTest>
 
 #include <csignal>
+
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
 
 namespace {
 
@@ -24,6 +28,8 @@ class TestScriptCli : public QObject
 
 private slots:
     void exitCodesLinesAndJunit();
+    void junitOnlyIntoAFile_data();
+    void junitOnlyIntoAFile();
     void timeLimitAndCtrlC();
 
 private:
@@ -109,6 +115,38 @@ void TestScriptCli::exitCodesLinesAndJunit()
     QCOMPARE(run({QStringLiteral("--script"), m_dir.filePath(QStringLiteral("none.js"))}).exitCode,
              2);
     QCOMPARE(run({QStringLiteral("--junit"), junit}).exitCode, 2);
+}
+
+void TestScriptCli::junitOnlyIntoAFile_data()
+{
+    QTest::addColumn<QString>("made");
+    QTest::newRow("FIFO") << "fifo";
+    QTest::newRow("link to a device node") << "node";
+}
+
+void TestScriptCli::junitOnlyIntoAFile()
+{
+    QFETCH(QString, made);
+    const QString thing = m_dir.filePath(made);
+    const QByteArray name = QFile::encodeName(thing);
+    if (made == QLatin1String("fifo"))
+        QCOMPARE(::mkfifo(name.constData(), 0600), 0);
+    else if (::geteuid() != 0)
+        QSKIP("making a device node needs root");
+    else
+        QCOMPARE(::mknod(name.constData(), S_IFCHR | 0600, makedev(1, 3)), 0);
+    const QString link = thing + QStringLiteral(".xml");
+    QVERIFY(QFile::link(thing, link));
+    const QString passing =
+        script(QStringLiteral("ok.js"), QStringLiteral("test('one', function () {});\n"));
+    const Run r = run({QStringLiteral("--script"), passing, QStringLiteral("--junit"),
+                       made == QLatin1String("fifo") ? thing : link});
+    QVERIFY2(r.exitCode >= 1 && r.err.contains(QStringLiteral("kirt: cannot write")),
+             qPrintable(r.err));
+    struct stat after = {};
+    QCOMPARE(::lstat(name.constData(), &after), 0);
+    QVERIFY(made == QLatin1String("fifo") ? S_ISFIFO(after.st_mode) : S_ISCHR(after.st_mode));
+    QVERIFY(QFileInfo(link).isSymLink());
 }
 
 void TestScriptCli::timeLimitAndCtrlC()
