@@ -1,5 +1,6 @@
 // The plot view: brought to the front by its button and F8, collecting whether it is in front
-// or not, still collecting while paused, clearing, and exporting every point.
+// or not, still collecting while paused, clearing, and exporting every point (but never into a
+// FIFO).
 #include "tests/support/windowfixture.h"
 #include "ui/plotpanel.h"
 #include "ui/receivedisplay.h"
@@ -11,6 +12,10 @@
 #include <QtTest>
 
 #include <qcustomplot.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using kirt::PtyDevice;
 using kirt::test::WindowFixture;
@@ -33,14 +38,16 @@ void TestPlot::collectsHiddenAndPausedAndExports()
     auto* skipped = f.find<QLabel>(QStringLiteral("PlotSkippedLabel"));
     QVERIFY(!panel->isVisible());
 
-    // Hidden, it collects; the display goes on receiving. The first line after the opening may
-    // have begun before it and is not plotted.
-    QVERIFY(f.device().send("nt:9\r\na:1,b:2\r\nBOOT\r\nb:3\r\n"));
+    // Hidden, it collects; the display goes on receiving. A board's first line after a pause
+    // is kept; the columns of a junk line name no series.
+    QTest::qWait(100);
+    QVERIFY(f.device().send("a:1,b:2\r\nBOOT OK v2\r\nb:3\r\n"));
     QVERIFY(PtyDevice::waitUntil([&] { return f.display()->displayText().contains("b:3"); }));
     f.press(Qt::Key_F8);
     QVERIFY(panel->isVisible());
     QVERIFY(f.find<QWidget>(QStringLiteral("InfoPanel1"))->isVisible());
     QVERIFY(PtyDevice::waitUntil([&] { return skipped->text() == QStringLiteral("skipped: 1"); }));
+    QCOMPARE(static_cast<kirt::PlotPanel*>(panel)->plot()->legend->itemCount(), 2);
 
     // Paused, the caption names RUN and collection goes on.
     auto* pause = f.find<QPushButton>(QStringLiteral("PlotPauseButton"));
@@ -60,6 +67,20 @@ void TestPlot::collectsHiddenAndPausedAndExports()
     QCOMPARE(lines.value(0), QByteArray("time,a,b"));
     QCOMPARE(lines.size(), 5); // header, three samples, the empty end
     QVERIFY(lines[1].endsWith(",1,2") && lines[2].endsWith(",,3") && lines[3].endsWith(",4,"));
+
+    // A FIFO is refused, never opened: nothing waits for a reader, nothing reaches one.
+    const QString fifo = f.file(QStringLiteral("plot.png"));
+    QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    const int reader = ::open(QFile::encodeName(fifo).constData(), O_RDONLY | O_NONBLOCK);
+    QVERIFY(reader >= 0);
+    f.answers.paths.push_back(fifo);
+    f.click(QStringLiteral("PlotExportButton"));
+    char byte = 0;
+    const ssize_t got = ::read(reader, &byte, 1);
+    ::close(reader);
+    QCOMPARE(got, ssize_t(0));
+    QCOMPARE(f.answers.errors, QStringList{QStringLiteral("Cannot write ") + fifo});
+    QVERIFY(f.answers.details.value(0).contains(QLatin1String("FIFO")));
 
     f.click(QStringLiteral("PlotClearButton"));
     QCOMPARE(skipped->text(), QStringLiteral("skipped: 0"));

@@ -1,6 +1,6 @@
 // Lines a board prints, turned into plot samples: label:value pairs, plain columns with and
-// without a names line, separators, exponents, junk lines, gaps, too many columns; the store's
-// extents and the view reduced to pixel columns.
+// without a names line, separators, exponents, junk lines, gaps, too many columns; the first
+// line after a clear; the store's extents, the view reduced to pixel columns and its y range.
 #include "plot/plotfeed.h"
 #include "plot/plotparser.h"
 #include "plot/plotstore.h"
@@ -8,6 +8,7 @@
 
 #include <QtTest>
 
+#include <limits>
 #include <random>
 
 using kirt::PlotParser;
@@ -45,8 +46,11 @@ private slots:
     void seventeenColumnsKeepSixteen();
     void storeDropsTheOldestAndExportsEveryPoint();
     void feedStampsALineWithTheReadThatEndedIt();
+    void firstLineAfterAClear_data();
+    void firstLineAfterAClear();
     void extentsMatchTheSamplesAfterDrops();
     void viewKeepsSpikesAndGaps();
+    void yRangeShowsHugeValues();
 };
 
 void TestPlotParser::formats_data()
@@ -138,13 +142,57 @@ void TestPlotParser::feedStampsALineWithTheReadThatEndedIt()
     QCOMPARE(feed.store().value(0, 1), 2.0);
     QCOMPARE(feed.parser().skipped(), std::uint64_t(1));
     const std::uint64_t before = feed.generation();
-    feed.clear();
+    feed.clear(at(1990));
     QVERIFY(feed.generation() > before);
     QCOMPARE(feed.store().size(), std::size_t(0));
     QCOMPARE(feed.parser().skipped(), std::uint64_t(0));
     give("unt:17\ny:5\n", 2000); // the tail of a line begun before the clear
     QCOMPARE(feed.parser().names(), QStringList{QStringLiteral("y")});
     QCOMPARE(feed.store().size(), std::size_t(1));
+}
+
+void TestPlotParser::firstLineAfterAClear_data()
+{
+    QTest::addColumn<int>("baud");
+    QTest::addColumn<QList<int>>("readsAfterMs"); // one read a time, the text cut evenly
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<QStringList>("names");
+    QTest::addColumn<int>("samples");
+    const QByteArray underWay("unt:17\ny:5\n");
+    const QStringList tail{"y"};
+    QTest::newRow("under way") << 9600 << QList<int>{2} << underWay << tail << 1;
+    QTest::newRow("read before the clear") << 9600 << QList<int>{-5} << underWay << tail << 1;
+    QTest::newRow("slow line, 100 ms on") << 300 << QList<int>{100} << underWay << tail << 1;
+    QTest::newRow("fast line, 100 ms on")
+        << 9600 << QList<int>{100} << underWay << QStringList{"unt", "y"} << 2;
+    QTest::newRow("names after a reset")
+        << 115200 << QList<int>{150, 151} << QByteArray("time,volts,amps\n1,2,3\n")
+        << QStringList{"time", "volts", "amps"} << 1;
+}
+
+void TestPlotParser::firstLineAfterAClear()
+{
+    QFETCH(int, baud);
+    QFETCH(QList<int>, readsAfterMs);
+    QFETCH(QByteArray, text);
+    QFETCH(QStringList, names);
+    QFETCH(int, samples);
+    using Clock = kirt::PlotFeed::Clock;
+    const Clock::time_point cleared(std::chrono::seconds(50));
+    kirt::PlotFeed feed;
+    feed.setBaudRate(static_cast<std::uint32_t>(baud));
+    feed.clear(cleared);
+    // An empty read within the window decides nothing.
+    feed.received(nullptr, 0, cleared);
+    const qsizetype piece = text.size() / readsAfterMs.size() + 1;
+    for (qsizetype i = 0; i < readsAfterMs.size(); ++i) {
+        const QByteArray part = text.mid(i * piece, piece);
+        feed.received(reinterpret_cast<const std::uint8_t*>(part.constData()),
+                      static_cast<std::size_t>(part.size()),
+                      cleared + std::chrono::milliseconds(readsAfterMs[i]));
+    }
+    QCOMPARE(feed.parser().names(), names);
+    QCOMPARE(feed.store().size(), std::size_t(samples));
 }
 
 void TestPlotParser::extentsMatchTheSamplesAfterDrops()
@@ -203,6 +251,33 @@ void TestPlotParser::viewKeepsSpikesAndGaps()
     QCOMPARE(points.size(), std::size_t(10));
     QCOMPARE(points[7].x, 77777.0);
     QCOMPARE(points[7].y, 1e6);
+}
+
+void TestPlotParser::yRangeShowsHugeValues()
+{
+    struct Case
+    {
+        double low, high;
+    };
+    const double top = std::numeric_limits<double>::max();
+    for (const auto [low, high] : {Case{0, 1e308}, Case{-top, top}, Case{top, top}, Case{1, 1e308},
+                                   Case{-2, 3}, Case{1e-310, 3e-310}, Case{7, 7}}) {
+        const kirt::PlotYRange r = kirt::yRangeFor(low, high, true);
+        const QString seen = QStringLiteral("%1..%2: %3..%4 x %5")
+                                 .arg(low)
+                                 .arg(high)
+                                 .arg(r.lower)
+                                 .arg(r.upper)
+                                 .arg(r.scale);
+        // Finite, both values inside with room to spare, and a span any plotting axis takes.
+        QVERIFY2(std::isfinite(r.lower) && std::isfinite(r.upper) && r.scale > 0, qPrintable(seen));
+        QVERIFY2(r.lower < low / r.scale && high / r.scale < r.upper, qPrintable(seen));
+        QVERIFY2(r.upper - r.lower > 1e-100 && r.upper - r.lower < 1e100, qPrintable(seen));
+    }
+    const kirt::PlotYRange fixed = kirt::yRangeFor(-2.5, 40, false);
+    QCOMPARE(fixed.lower, -2.5);
+    QCOMPARE(fixed.upper, 40.0);
+    QCOMPARE(fixed.scale, 1.0);
 }
 
 QTEST_GUILESS_MAIN(TestPlotParser)
