@@ -3,13 +3,10 @@
 #include "app/Umain.h"
 
 #include "app/dialogs.h"
+#include "base/savefile.h"
 #include "plot/plotfeed.h"
 #include "ui/plotpanel.h"
 #include "ui_Umain.h"
-
-#include <QSaveFile>
-
-#include <qcustomplot.h>
 
 void TFmain::setUpPlot()
 {
@@ -29,6 +26,8 @@ void TFmain::setUpPlot()
 void TFmain::receivedForTools(const std::uint8_t* bytes, std::size_t count,
                               const kirt::ReadTime& readAt)
 {
+    // The port's rate tells the feed how soon after an opening a line may be one begun before.
+    m_plotFeed->setBaudRate(m_comSettings.baudRate);
     m_plotFeed->received(bytes, count, readAt.steady);
     m_plotPanel->dataArrived();
     if (scriptRunning())
@@ -44,17 +43,13 @@ void TFmain::exportPlot()
                                  0, QStringLiteral("csv"));
     if (path.isEmpty())
         return;
-    bool written = false;
-    QString reason;
-    if (path.endsWith(QLatin1String(".png"), Qt::CaseInsensitive)) {
-        written = m_plotPanel->plot()->savePng(path);
-    } else {
-        QSaveFile file(path);
-        written = file.open(QIODevice::WriteOnly) &&
-                  file.write(m_plotFeed->store().csv(m_plotFeed->parser().names())) >= 0 &&
-                  file.commit();
-        reason = file.errorString();
-    }
-    if (!written)
-        kirt::dialogs().error(this, QStringLiteral("Cannot write ") + path, reason);
+    const bool png = path.endsWith(QLatin1String(".png"), Qt::CaseInsensitive);
+    const QByteArray bytes =
+        png ? m_plotPanel->png() : m_plotFeed->store().csv(m_plotFeed->parser().names());
+    const kirt::FileResult written =
+        bytes.isEmpty() ? kirt::FileResult::failed(kirt::FileFailure::Write,
+                                                   QStringLiteral("The picture cannot be drawn."))
+                        : kirt::saveFile(path, bytes);
+    if (!written.ok())
+        kirt::dialogs().error(this, QStringLiteral("Cannot write ") + path, written.reason);
 }

@@ -14,6 +14,10 @@ struct FileResult
     QString text;   // what a read returned
 
     bool ok() const { return failure == FileFailure::None; }
+    static FileResult failed(FileFailure failure, const QString& reason)
+    {
+        return {failure, reason, {}};
+    }
 };
 
 } // namespace kirt

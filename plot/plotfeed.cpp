@@ -1,9 +1,27 @@
 #include "plot/plotfeed.h"
 
+#include <algorithm>
+
 namespace kirt {
+
+PlotFeed::Clock::duration PlotFeed::lineUnderWayWindow() const
+{
+    // Three of the longest characters (start, eight data, parity and two stop bits) for the
+    // rest of a line under way to show, and the few milliseconds a read takes to return.
+    using namespace std::chrono;
+    const auto character = duration<double>(12.0 / std::max<std::uint32_t>(m_baud, 1));
+    return duration_cast<Clock::duration>(3 * character) + milliseconds(10);
+}
 
 void PlotFeed::received(const std::uint8_t* bytes, std::size_t count, Clock::time_point readAt)
 {
+    // A read's time is all there is of its first byte; the bytes after it in the same read
+    // came later still.
+    if (m_awaitingFirstByte && count > 0) {
+        m_awaitingFirstByte = false;
+        if (readAt - m_clearedAt < lineUnderWayWindow())
+            m_parser.skipLineUnderWay();
+    }
     const double seconds = std::chrono::duration<double>(readAt.time_since_epoch()).count();
     m_parser.feed(reinterpret_cast<const char*>(bytes), count, [&](const PlotSample& sample) {
         m_store.add(sample, seconds);
@@ -11,9 +29,11 @@ void PlotFeed::received(const std::uint8_t* bytes, std::size_t count, Clock::tim
     });
 }
 
-void PlotFeed::clear()
+void PlotFeed::clear(Clock::time_point at)
 {
-    m_parser.clear(true);
+    m_parser.clear();
+    m_clearedAt = at;
+    m_awaitingFirstByte = true;
     m_store.clear();
     ++m_generation;
 }

@@ -18,8 +18,15 @@ public:
     explicit PlotFeed(std::size_t capacity = PlotStore::DefaultCapacity) : m_store(capacity) {}
 
     void received(const std::uint8_t* bytes, std::size_t count, Clock::time_point readAt);
-    // Drops the points, the names and the skipped count; the line under way is dropped too.
-    void clear();
+    // Drops the points, the names, the skipped count and the line under way, as of `at` (the
+    // port opened, or CLEAR). The first line after it is dropped too when its first byte was
+    // read so soon after `at` that the line may have begun before ("unt:17" is no series); a
+    // line that begins after a pause is kept, a names line too.
+    void clear(Clock::time_point at = Clock::now());
+    // The port's rate: how soon a byte may follow the one before.
+    void setBaudRate(std::uint32_t baud) { m_baud = baud; }
+    // How long after a clear a byte may still belong to a line begun before it.
+    Clock::duration lineUnderWayWindow() const;
 
     const PlotParser& parser() const { return m_parser; }
     const PlotStore& store() const { return m_store; }
@@ -30,6 +37,9 @@ private:
     PlotParser m_parser;
     PlotStore m_store;
     std::uint64_t m_generation = 0;
+    std::uint32_t m_baud = 9600;
+    Clock::time_point m_clearedAt;
+    bool m_awaitingFirstByte = false;
 };
 
 } // namespace kirt

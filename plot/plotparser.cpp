@@ -49,9 +49,9 @@ QList<QByteArray> tokens(const QByteArray& text, bool pairs)
 
 } // namespace
 
-void PlotParser::clear(bool midStream)
+void PlotParser::clear()
 {
-    m_dropToLineEnd = midStream;
+    m_dropToLineEnd = false;
     m_partial.clear();
     m_overlong = false;
     m_firstLine = true;

@@ -35,10 +35,10 @@ public:
     // The series names, in column order.
     const QStringList& names() const { return m_names; }
     std::uint64_t skipped() const { return m_skipped; }
-    // Forgets the names, the unfinished line and the count. Mid-stream (a port opened or the
-    // plot cleared while a board prints), the bytes up to the next line end are the tail of a
-    // line begun before and are dropped: "unt:17" is no series.
-    void clear(bool midStream = false);
+    // Forgets the names, the unfinished line and the count.
+    void clear();
+    // The bytes up to the next line end are the tail of a line begun before and are dropped.
+    void skipLineUnderWay() { m_dropToLineEnd = true; }
 
     static constexpr std::size_t MaxLineLength = 4096; // a longer line is junk
 

@@ -137,9 +137,15 @@ std::size_t PlotStore::firstAtOrAfter(double x, bool time) const
 
 QByteArray PlotStore::csv(const QStringList& names) const
 {
+    // A series is there once it has had a value: a name alone (from a junk line's columns) is
+    // no column.
+    QList<int> columns;
+    for (int s = 0; s < names.size(); ++s)
+        if (hasSeries(s))
+            columns << s;
     QByteArray out = "time";
-    for (const QString& name : names) {
-        QString field = name;
+    for (const int s : columns) {
+        QString field = names[s];
         // A name with a separator or a quote is quoted, as CSV readers expect.
         if (field.contains(u',') || field.contains(u'"')) {
             field.replace(u'"', QStringLiteral("\"\""));
@@ -150,7 +156,7 @@ QByteArray PlotStore::csv(const QStringList& names) const
     out += '\n';
     for (std::size_t i = 0; i < m_count; ++i) {
         out += QByteArray::number(time(i), 'f', 3);
-        for (int s = 0; s < names.size(); ++s) {
+        for (const int s : columns) {
             out += ',';
             const double v = value(s, i);
             if (!std::isnan(v))

@@ -57,8 +57,9 @@ public:
     // The first kept sample whose x (sample number, or seconds with time) is at or after x.
     std::size_t firstAtOrAfter(double x, bool time) const;
 
-    // Every kept sample: a header "time" and the names, then a row each, the time in seconds
-    // with millisecond resolution and an empty field for a gap.
+    // Every kept sample: a header "time" and the names of the series that have had a value,
+    // then a row each, the time in seconds with millisecond resolution and an empty field for
+    // a gap.
     QByteArray csv(const QStringList& names) const;
 
 private:

@@ -3,6 +3,7 @@
 #include "plot/plotstore.h"
 
 #include <algorithm>
+#include <cmath>
 #include <limits>
 
 namespace kirt {
@@ -46,6 +47,27 @@ void viewPoints(const PlotStore& store, int series, std::size_t from, std::size_
         }
         begin = end;
     }
+}
+
+PlotYRange yRangeFor(double low, double high, bool margin)
+{
+    if (low > high)
+        std::swap(low, high);
+    const double largest = std::max(std::abs(low), std::abs(high));
+    double scale = 1;
+    if (largest > 1e100 || (largest > 0 && largest < 1e-100)) {
+        // 1e-307 at the least: a smaller power of ten is no normal double, or none at all.
+        scale = std::pow(10.0, std::max(std::floor(std::log10(largest)), -307.0));
+    }
+    // Scaled, both are below ten (or below 1e100): their difference is finite.
+    const double lower = low / scale;
+    const double upper = high / scale;
+    if (upper > lower) {
+        const double pad = margin ? (upper - lower) / 20 : 0;
+        return {lower - pad, upper + pad, scale};
+    }
+    const double pad = std::max(std::abs(lower) / 20, 0.5);
+    return {lower - pad, upper + pad, scale};
 }
 
 } // namespace kirt

@@ -1,5 +1,6 @@
 #include "script/headless.h"
 
+#include "base/savefile.h"
 #include "script/junit.h"
 #include "script/scriptfile.h"
 #include "script/scriptreport.h"
@@ -8,7 +9,7 @@
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
-#include <QSaveFile>
+#include <QFile>
 #include <QSocketNotifier>
 #include <QTimer>
 
@@ -73,11 +74,11 @@ int runScriptWithoutWindow(const StartOptions& options)
             print(stdout, summaryLine(outcome));
         }
         if (!options.junit.isEmpty()) {
-            QSaveFile report(options.junit);
-            if (!report.open(QIODevice::WriteOnly) ||
-                report.write(junitReport(options.script, outcome)) < 0 || !report.commit()) {
-                print(stderr, QStringLiteral("kirt: cannot write %1: %2")
-                                  .arg(options.junit, report.errorString()));
+            const FileResult report = saveFile(options.junit, junitReport(options.script, outcome));
+            if (!report.ok()) {
+                print(
+                    stderr,
+                    QStringLiteral("kirt: cannot write %1: %2").arg(options.junit, report.reason));
                 exitCode = std::max(exitCode, 1);
             }
         }

@@ -1,11 +1,10 @@
 #include "transmit/workbench.h"
 
-#include "base/pathkind.h"
+#include "base/savefile.h"
 #include "transmit/autotransmit.h"
 
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QSettings>
 #include <QTemporaryFile>
 
@@ -232,15 +231,8 @@ WorkbenchRead readWorkbench(const QString& path)
 
 bool writeWorkbench(const QString& path, const Workbench& bench, QString* reason)
 {
-    const PathKind kind = inspectPath(path);
-    if (kind.kind == PathKind::Kind::Other) {
-        if (reason)
-            *reason = kind.reason;
-        return false;
-    }
-    // Composed in a scratch file, then saved over the file in one step (QSaveFile): a file
-    // written over keeps nothing of what it held, and a failed save leaves it whole. Through a
-    // link the target is replaced.
+    // Composed in a scratch file, then saved over the file in one step: a file written over
+    // keeps nothing of what it held, and a failed save leaves it whole.
     QTemporaryFile scratch;
     if (!scratch.open()) {
         if (reason)
@@ -248,13 +240,6 @@ bool writeWorkbench(const QString& path, const Workbench& bench, QString* reason
         return false;
     }
     scratch.close();
-    const QString target = kind.regular() ? kind.target : path;
-    const auto written = [&scratch, &target] {
-        QFile composed(scratch.fileName());
-        QSaveFile file(target);
-        return composed.open(QIODevice::ReadOnly) && file.open(QIODevice::WriteOnly) &&
-               file.write(composed.readAll()) == composed.size() && file.commit();
-    };
     QSettings settings(scratch.fileName(), QSettings::IniFormat);
     settings.setValue(Section + QStringLiteral("/Version"), Workbench::Version);
     settings.setValue(Section + QStringLiteral("/AutoIntervalTime"), bench.autoIntervalPosition);
@@ -303,12 +288,16 @@ bool writeWorkbench(const QString& path, const Workbench& bench, QString* reason
         settings.endGroup();
     }
     settings.sync();
-    if (settings.status() != QSettings::NoError || !written()) {
+    QFile composed(scratch.fileName());
+    if (settings.status() != QSettings::NoError || !composed.open(QIODevice::ReadOnly)) {
         if (reason)
             *reason = QStringLiteral("The file cannot be written.");
         return false;
     }
-    return true;
+    const FileResult saved = saveFile(path, composed.readAll());
+    if (!saved.ok() && reason)
+        *reason = saved.reason;
+    return saved.ok();
 }
 
 } // namespace kirt

@@ -3,6 +3,7 @@
 #include "plot/plotfeed.h"
 #include "plot/plotview.h"
 
+#include <QBuffer>
 #include <QComboBox>
 #include <QDoubleValidator>
 #include <QHBoxLayout>
@@ -17,6 +18,20 @@
 #include <cmath>
 
 namespace kirt {
+
+// Ticks of values drawn in units of a power of ten, labelled with what they stand for.
+class ScaledTicker final : public QCPAxisTicker
+{
+public:
+    double scale = 1;
+
+protected:
+    QString getTickLabel(double tick, const QLocale& locale, QChar formatChar,
+                         int precision) override
+    {
+        return QCPAxisTicker::getTickLabel(tick * scale, locale, formatChar, precision);
+    }
+};
 
 namespace {
 
@@ -82,6 +97,8 @@ PlotPanel::PlotPanel(QWidget* parent) : QWidget(parent)
     m_plot->setObjectName(QStringLiteral("PlotArea"));
     m_plot->legend->setVisible(true);
     m_plot->setInteraction(QCP::iSelectLegend, false);
+    m_yTicker = QSharedPointer<ScaledTicker>::create();
+    m_plot->yAxis->setTicker(m_yTicker);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addLayout(bar);
@@ -199,6 +216,18 @@ void PlotPanel::ensureGraphs()
         graph->setPen(QPen(SeriesColours[m_plot->graphCount() - 1], 1));
         graph->setAdaptiveSampling(true);
     }
+    // A series is in the legend once it has had a value (a junk line's columns only name
+    // one), in column order.
+    const PlotStore& store = m_feed->store();
+    bool changed = false;
+    for (int i = 0; i < names.size(); ++i)
+        changed |= m_plot->legend->hasItemWithPlottable(m_plot->graph(i)) != store.hasSeries(i);
+    if (changed) {
+        m_plot->legend->clearItems();
+        for (int i = 0; i < names.size(); ++i)
+            if (store.hasSeries(i))
+                m_plot->graph(i)->addToLegend();
+    }
     for (int i = 0; i < names.size(); ++i) {
         m_plot->graph(i)->setName(names[i]);
         showSeries(i, !m_hidden.contains(names[i]));
@@ -281,31 +310,31 @@ void PlotPanel::fill(bool adjustY)
     from = from > 0 ? from - 1 : 0;
     const std::size_t to = std::min(store.size(), store.firstAtOrAfter(view.upper, timeAxis()) + 1);
     const int columns = m_plot->axisRect()->width();
-    bool found = false;
-    QCPRange values;
-    std::vector<PlotPoint> points;
-    QVector<QCPGraphData> handed;
+    PlotExtent values;
+    m_points.resize(static_cast<std::size_t>(m_plot->graphCount()));
     for (int s = 0; s < m_plot->graphCount(); ++s) {
-        QCPGraph* graph = m_plot->graph(s);
+        std::vector<PlotPoint>& points = m_points[static_cast<std::size_t>(s)];
         viewPoints(store, s, from, to, columns, timeAxis(), points);
-        handed.resize(static_cast<qsizetype>(points.size()));
-        for (std::size_t i = 0; i < points.size(); ++i) {
-            handed[static_cast<qsizetype>(i)] = {points[i].x, points[i].y};
-            if (!graph->visible() || std::isnan(points[i].y))
-                continue;
-            values = found ? QCPRange(std::min(values.lower, points[i].y),
-                                      std::max(values.upper, points[i].y))
-                           : QCPRange(points[i].y, points[i].y);
-            found = true;
-        }
-        graph->data()->set(handed, true);
+        if (m_plot->graph(s)->visible())
+            for (const PlotPoint& p : points)
+                values.take(p.y);
     }
     // A zoom or pan while paused keeps the y the user made.
-    if (adjustY && m_y->currentIndex() == 1)
-        m_plot->yAxis->setRange(m_yLow, m_yHigh);
-    else if (adjustY && found)
-        m_plot->yAxis->setRange(values.lower,
-                                values.upper > values.lower ? values.upper : values.lower + 1);
+    const bool fixed = m_y->currentIndex() == 1;
+    if (adjustY && (fixed || !values.empty())) {
+        const PlotYRange y =
+            fixed ? yRangeFor(m_yLow, m_yHigh, false) : yRangeFor(values.low, values.high, true);
+        m_yTicker->scale = y.scale;
+        m_plot->yAxis->setRange(y.lower, y.upper);
+    }
+    QVector<QCPGraphData> handed;
+    for (int s = 0; s < m_plot->graphCount(); ++s) {
+        const std::vector<PlotPoint>& points = m_points[static_cast<std::size_t>(s)];
+        handed.resize(static_cast<qsizetype>(points.size()));
+        for (std::size_t i = 0; i < points.size(); ++i)
+            handed[static_cast<qsizetype>(i)] = {points[i].x, points[i].y / m_yTicker->scale};
+        m_plot->graph(s)->data()->set(handed, true);
+    }
     m_yMin->setEnabled(m_y->currentIndex() == 1);
     m_yMax->setEnabled(m_y->currentIndex() == 1);
     m_plot->replot(QCustomPlot::rpQueuedReplot);
@@ -338,7 +367,7 @@ void PlotPanel::showCursor(QMouseEvent* event)
     QStringList parts{
         QStringLiteral("%1 = %2").arg(m_x->currentText(), QString::number(xOf(i), 'g', 6))};
     for (int s = 0; s < m_plot->graphCount(); ++s) {
-        if (!m_plot->graph(s)->visible())
+        if (!m_plot->graph(s)->visible() || !store.hasSeries(s))
             continue;
         const double v = store.value(s, i);
         parts << QStringLiteral("%1 = %2").arg(m_plot->graph(s)->name(),
@@ -348,6 +377,16 @@ void PlotPanel::showCursor(QMouseEvent* event)
     const QString text = parts.join(QStringLiteral("   "));
     m_cursor->setText(m_cursor->fontMetrics().elidedText(text, Qt::ElideRight, m_cursor->width()));
     m_cursor->setToolTip(text);
+}
+
+QByteArray PlotPanel::png() const
+{
+    // Drawn into memory first: the file is written by the rule every saved file follows.
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    if (!m_plot->toPixmap().save(&buffer, "PNG"))
+        return {};
+    return bytes;
 }
 
 } // namespace kirt

@@ -1,11 +1,13 @@
 #pragma once
 
+#include "plot/plotview.h"
 #include "transmit/workbench.h"
 
 #include <QSet>
 #include <QWidget>
 
 #include <cstdint>
+#include <vector>
 
 class QCPGraph;
 class QComboBox;
@@ -18,6 +20,7 @@ class QTimer;
 namespace kirt {
 
 class PlotFeed;
+class ScaledTicker;
 
 // The plot view: the feed's series over sample number or receive time, redrawn at most 30
 // times a second while data flows, from the points in view only; pause, clear, the window,
@@ -38,6 +41,8 @@ public:
     void clearPlot();
     bool paused() const { return m_paused; }
     QCustomPlot* plot() const { return m_plot; }
+    // The view as shown, as a PNG; empty when it cannot be drawn.
+    QByteArray png() const;
 
     // What the workbench keeps of the view.
     Workbench::Plot viewSettings() const;
@@ -79,7 +84,9 @@ private:
     QLabel* m_skipped = nullptr;
     QLabel* m_cursor = nullptr;
     QTimer* m_tick = nullptr;
-    double m_yLow = -1; // the fixed range as last entered
+    QSharedPointer<ScaledTicker> m_yTicker;
+    std::vector<std::vector<PlotPoint>> m_points; // per series, reused every frame
+    double m_yLow = -1;                           // the fixed range as last entered
     double m_yHigh = 1;
     QSet<QString> m_hidden; // by name: a series hidden stays hidden when it appears anew
     bool m_paused = false;

@@ -1,5 +1,5 @@
 // The plot view: brought to the front by its button and F8, collecting whether it is in front
-// or not, still collecting while paused, clearing, and exporting every point.
+// or not, still collecting while paused, clearing, exporting every point, never into a FIFO.
 #include "tests/support/windowfixture.h"
 #include "ui/plotpanel.h"
 #include "ui/receivedisplay.h"
@@ -11,6 +11,10 @@
 #include <QtTest>
 
 #include <qcustomplot.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using kirt::PtyDevice;
 using kirt::test::WindowFixture;
@@ -33,14 +37,16 @@ void TestPlot::collectsHiddenAndPausedAndExports()
     auto* skipped = f.find<QLabel>(QStringLiteral("PlotSkippedLabel"));
     QVERIFY(!panel->isVisible());
 
-    // Hidden, it collects; the display goes on receiving. The first line after the opening may
-    // have begun before it and is not plotted.
-    QVERIFY(f.device().send("nt:9\r\na:1,b:2\r\nBOOT\r\nb:3\r\n"));
+    // Hidden, it collects; the display goes on receiving. A board's first line after a pause
+    // is kept; the columns of a junk line name no series.
+    QTest::qWait(100);
+    QVERIFY(f.device().send("a:1,b:2\r\nBOOT OK v2\r\nb:3\r\n"));
     QVERIFY(PtyDevice::waitUntil([&] { return f.display()->displayText().contains("b:3"); }));
     f.press(Qt::Key_F8);
     QVERIFY(panel->isVisible());
     QVERIFY(f.find<QWidget>(QStringLiteral("InfoPanel1"))->isVisible());
     QVERIFY(PtyDevice::waitUntil([&] { return skipped->text() == QStringLiteral("skipped: 1"); }));
+    QCOMPARE(static_cast<kirt::PlotPanel*>(panel)->plot()->legend->itemCount(), 2);
 
     // Paused, the caption names RUN and collection goes on.
     auto* pause = f.find<QPushButton>(QStringLiteral("PlotPauseButton"));
@@ -60,6 +66,17 @@ void TestPlot::collectsHiddenAndPausedAndExports()
     QCOMPARE(lines.value(0), QByteArray("time,a,b"));
     QCOMPARE(lines.size(), 5); // header, three samples, the empty end
     QVERIFY(lines[1].endsWith(",1,2") && lines[2].endsWith(",,3") && lines[3].endsWith(",4,"));
+
+    // A FIFO is refused unopened: nothing waits for a reader, nothing reaches one.
+    const QByteArray fifo = QFile::encodeName(f.file(QStringLiteral("plot.png")));
+    QCOMPARE(::mkfifo(fifo.constData(), 0600), 0);
+    const int reader = ::open(fifo.constData(), O_RDONLY | O_NONBLOCK);
+    f.answers.paths.push_back(QFile::decodeName(fifo));
+    f.click(QStringLiteral("PlotExportButton"));
+    char byte = 0;
+    QCOMPARE(::read(reader, &byte, 1), ssize_t(0));
+    ::close(reader);
+    QVERIFY(f.answers.details.value(0).contains(QLatin1String("FIFO")));
 
     f.click(QStringLiteral("PlotClearButton"));
     QCOMPARE(skipped->text(), QStringLiteral("skipped: 0"));

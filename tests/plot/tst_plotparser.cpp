@@ -1,6 +1,6 @@
 // Lines a board prints, turned into plot samples: label:value pairs, plain columns with and
-// without a names line, separators, exponents, junk lines, gaps, too many columns; the store's
-// extents and the view reduced to pixel columns.
+// without a names line, separators, exponents, junk lines, gaps, too many columns; the first
+// line after a clear; the store's extents, the view reduced to pixel columns and its y range.
 #include "plot/plotfeed.h"
 #include "plot/plotparser.h"
 #include "plot/plotstore.h"
@@ -8,6 +8,7 @@
 
 #include <QtTest>
 
+#include <limits>
 #include <random>
 
 using kirt::PlotParser;
@@ -45,6 +46,7 @@ private slots:
     void seventeenColumnsKeepSixteen();
     void storeDropsTheOldestAndExportsEveryPoint();
     void feedStampsALineWithTheReadThatEndedIt();
+    void firstLineAfterAClear();
     void extentsMatchTheSamplesAfterDrops();
     void viewKeepsSpikesAndGaps();
 };
@@ -138,13 +140,34 @@ void TestPlotParser::feedStampsALineWithTheReadThatEndedIt()
     QCOMPARE(feed.store().value(0, 1), 2.0);
     QCOMPARE(feed.parser().skipped(), std::uint64_t(1));
     const std::uint64_t before = feed.generation();
-    feed.clear();
+    feed.clear(at(1990));
     QVERIFY(feed.generation() > before);
     QCOMPARE(feed.store().size(), std::size_t(0));
     QCOMPARE(feed.parser().skipped(), std::uint64_t(0));
     give("unt:17\ny:5\n", 2000); // the tail of a line begun before the clear
     QCOMPARE(feed.parser().names(), QStringList{QStringLiteral("y")});
     QCOMPARE(feed.store().size(), std::size_t(1));
+}
+
+void TestPlotParser::firstLineAfterAClear()
+{
+    // Read so soon after the clear (for the line's rate) that it may have begun before: dropped.
+    // After a pause: kept, a names line too.
+    const kirt::PlotFeed::Clock::time_point cleared(std::chrono::seconds(50));
+    const auto names = [&](std::uint32_t baud, int ms, const QByteArray& text) {
+        kirt::PlotFeed feed;
+        feed.setBaudRate(baud);
+        feed.clear(cleared);
+        feed.received(nullptr, 0, cleared); // an empty read decides nothing
+        feed.received(reinterpret_cast<const std::uint8_t*>(text.data()),
+                      static_cast<std::size_t>(text.size()),
+                      cleared + std::chrono::milliseconds(ms));
+        return feed.parser().names().join(u' ');
+    };
+    QCOMPARE(names(9600, 2, "unt:17\ny:5\n"), "y");
+    QCOMPARE(names(300, 100, "unt:17\ny:5\n"), "y");
+    QCOMPARE(names(9600, 100, "unt:17\ny:5\n"), "unt y");
+    QCOMPARE(names(115200, 150, "time,volts,amps\n1,2,3\n"), "time volts amps");
 }
 
 void TestPlotParser::extentsMatchTheSamplesAfterDrops()
@@ -203,6 +226,15 @@ void TestPlotParser::viewKeepsSpikesAndGaps()
     QCOMPARE(points.size(), std::size_t(10));
     QCOMPARE(points[7].x, 77777.0);
     QCOMPARE(points[7].y, 1e6);
+
+    // The y range: the values inside with room, a finite span any plotting axis takes.
+    const double top = std::numeric_limits<double>::max();
+    for (const auto& [low, high] : std::vector<std::pair<double, double>>{
+             {0, 1e308}, {-top, top}, {top, top}, {-2, 3}, {1e-310, 3e-310}}) {
+        const kirt::PlotYRange r = kirt::yRangeFor(low, high, true);
+        QVERIFY(r.lower < low / r.scale && high / r.scale < r.upper);
+        QVERIFY(r.upper - r.lower > 1e-100 && r.upper - r.lower < 1e100);
+    }
 }
 
 QTEST_GUILESS_MAIN(TestPlotParser)

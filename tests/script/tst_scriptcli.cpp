@@ -1,5 +1,5 @@
-// kirt --script, the program itself without a display: its lines, exit codes, JUnit file, time
-// limit and Ctrl+C.
+// kirt --script, the program itself without a display: its lines, exit codes, JUnit file (never
+// into a FIFO or a device), time limit and Ctrl+C.
 #include "tests/support/tempsettings.h"
 
 #include <QProcess>
@@ -10,6 +10,8 @@
 #include <csignal>
 
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
 
 namespace {
 
@@ -26,6 +28,8 @@ class TestScriptCli : public QObject
 
 private slots:
     void exitCodesLinesAndJunit();
+    void junitOnlyIntoAFile_data();
+    void junitOnlyIntoAFile();
     void timeLimitAndCtrlC();
     void onlyABoundedRegularFileIsRead();
     void deeplyNestedValuesDoNotCrash();
@@ -127,6 +131,28 @@ void TestScriptCli::exitCodesLinesAndJunit()
     QVERIFY2(r.out.contains(QStringLiteral("TypeError")) &&
                  r.out.contains(QStringLiteral("0 passed, 2 failed of 2")),
              qPrintable(r.out));
+}
+
+void TestScriptCli::junitOnlyIntoAFile_data()
+{
+    QTest::addColumn<bool>("node"); // behind the link: a device node, or a FIFO
+    QTest::newRow("FIFO") << false;
+    QTest::newRow("device node") << true;
+}
+
+void TestScriptCli::junitOnlyIntoAFile()
+{
+    QFETCH(bool, node);
+    if (node && ::geteuid() != 0)
+        QSKIP("making a device node needs root");
+    const QByteArray made = QFile::encodeName(m_dir.filePath(QString::number(node)));
+    QCOMPARE(node ? ::mknod(made, S_IFCHR | 0600, makedev(1, 3)) : ::mkfifo(made, 0600), 0);
+    QVERIFY(QFile::link(made, made + ".xml"));
+    const Run r =
+        run({"--script", script("ok.js", "test('a', function () {});"), "--junit", made + ".xml"});
+    QVERIFY2(r.exitCode >= 1 && r.err.contains("kirt: cannot write"), qPrintable(r.err));
+    struct stat after = {};
+    QVERIFY(::lstat(made, &after) == 0 && (after.st_mode & S_IFMT) == (node ? S_IFCHR : S_IFIFO));
 }
 
 void TestScriptCli::timeLimitAndCtrlC()

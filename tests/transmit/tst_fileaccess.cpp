@@ -6,6 +6,7 @@
 #include <QtTest>
 
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 using namespace kirt;
@@ -127,6 +128,17 @@ void TestFileAccess::writeFailures()
         QVERIFY(refused.reason.contains(QLatin1String("not a regular file")));
     }
     QVERIFY(QFileInfo(path("link")).isSymLink());
+    QVERIFY(QFileInfo::exists(path("fifo")) && !QFileInfo(path("fifo")).isFile());
+    // A device node of one's own behind a link (only root makes one): refused, left as it is.
+    const QByteArray node = QFile::encodeName(path("node"));
+    if (::geteuid() == 0) {
+        QCOMPARE(::mknod(node.constData(), S_IFCHR | 0600, makedev(1, 3)), 0);
+        QVERIFY(QFile::link(path("node"), path("nodelink")));
+        QCOMPARE(WriteTextFile(path("nodelink"), QStringLiteral("ab")).failure,
+                 FileFailure::Create);
+        struct stat left = {};
+        QVERIFY(::lstat(node.constData(), &left) == 0 && S_ISCHR(left.st_mode));
+    }
 }
 
 void TestFileAccess::writeReplaces()
