@@ -280,8 +280,6 @@ function sized(owner, name, bytes) {
 sized(String.prototype, "repeat", (s, a) => String(s).length * Number(a[0]) * 2);
 sized(String.prototype, "padStart", (s, a) => Number(a[0]) * 2);
 sized(String.prototype, "padEnd", (s, a) => Number(a[0]) * 2);
-sized(Array.prototype, "join",
-      (s, a) => (Number(s.length) - 1) * (a[0] === undefined ? 1 : String(a[0]).length) * 2);
 const fill = Array.prototype.fill;
 replace(Array.prototype, "fill", function (value, start, end) {
     const length = Math.min(Math.max(Math.trunc(Number(this.length)) || 0, 0), 2 ** 53 - 1);
@@ -296,14 +294,18 @@ replace(Array.prototype, "fill", function (value, start, end) {
 });
 for (const name of ["ArrayBuffer", "Int8Array", "Uint8Array", "Uint8ClampedArray", "Int16Array",
                     "Uint16Array", "Int32Array", "Uint32Array", "Float32Array", "Float64Array"]) {
-    const unit = g[name].BYTES_PER_ELEMENT || 1;
-    g[name] = new Proxy(g[name], {
-        construct(target, args, newTarget) {
+    const Inner = g[name];
+    const unit = Inner.BYTES_PER_ELEMENT || 1;
+    // A subclass, not a proxy: instanceof needs a function, and what the engine makes with
+    // the original (a view's buffer) is still an instance.
+    g[name] = class extends Inner {
+        constructor(...args) {
             if (typeof args[0] === "number")
                 room(args[0] * unit, "new " + name);
-            return Reflect.construct(target, args, newTarget);
+            super(...args);
         }
-    });
+        static [Symbol.hasInstance](value) { return value instanceof Inner; }
+    };
 }
 g.open = function (port, options) {
     fail(k.open(port === undefined || port === null ? "" : String(port), options || {}));
