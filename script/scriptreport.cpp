@@ -21,6 +21,10 @@ QString outcomeProblem(const ScriptOutcome& outcome)
         return QStringLiteral("stopped") + during;
     case ScriptOutcome::End::TimedOut:
         return QStringLiteral("the run's time limit expired") + during;
+    case ScriptOutcome::End::OutOfMemory:
+        return QStringLiteral("the script used more than %1 MB of memory")
+                   .arg(ScriptRunner::ScriptMemoryBytes / (1024 * 1024)) +
+               during;
     case ScriptOutcome::End::Failed:
     case ScriptOutcome::End::NotLoaded:
         break;

@@ -45,6 +45,10 @@ public:
     }
 
     Q_INVOKABLE double now() const { return msSince(Clock::now()); }
+    Q_INVOKABLE double memoryBound() const
+    {
+        return static_cast<double>(ScriptRunner::ScriptMemoryBytes);
+    }
     Q_INVOKABLE bool stopped() const { return m_channel.cancelled(); }
 
     Q_INVOKABLE QString open(const QString& port, const QVariantMap& options)
@@ -254,6 +258,55 @@ class TimeoutError extends Error {
     constructor(message) { super(message); this.name = "TimeoutError"; }
 }
 g.TimeoutError = TimeoutError;
+// The memory bound stops a script between two of its steps, but these built-ins make a value
+// of a size the script names in one step that nothing interrupts: refused when the value alone
+// would pass the bound, or cut into steps.
+const most = k.memoryBound();
+function room(bytes, what) {
+    if (bytes > most)
+        throw new RangeError(what + ": the result would take more than " + most / 1048576 +
+                             " MB of memory");
+}
+function replace(owner, name, fn) {
+    Object.defineProperty(owner, name, {value: fn, writable: true, configurable: true});
+}
+function sized(owner, name, bytes) {
+    const inner = owner[name];
+    replace(owner, name, function (...args) {
+        room(bytes(this, args), name);
+        return inner.apply(this, args);
+    });
+}
+sized(String.prototype, "repeat", (s, a) => String(s).length * Number(a[0]) * 2);
+sized(String.prototype, "padStart", (s, a) => Number(a[0]) * 2);
+sized(String.prototype, "padEnd", (s, a) => Number(a[0]) * 2);
+const fill = Array.prototype.fill;
+replace(Array.prototype, "fill", function (value, start, end) {
+    const length = Math.min(Math.max(Math.trunc(Number(this.length)) || 0, 0), 2 ** 53 - 1);
+    const at = (n, fallback) => {
+        const i = n === undefined ? fallback : Math.trunc(Number(n)) || 0;
+        return i < 0 ? Math.max(length + i, 0) : Math.min(i, length);
+    };
+    const last = at(end, length);
+    for (let from = at(start, 0); from < last; from += 65536)
+        fill.call(this, value, from, Math.min(from + 65536, last));
+    return this;
+});
+for (const name of ["ArrayBuffer", "Int8Array", "Uint8Array", "Uint8ClampedArray", "Int16Array",
+                    "Uint16Array", "Int32Array", "Uint32Array", "Float32Array", "Float64Array"]) {
+    const Inner = g[name];
+    const unit = Inner.BYTES_PER_ELEMENT || 1;
+    // A subclass, not a proxy: instanceof needs a function, and what the engine makes with
+    // the original (a view's buffer) is still an instance.
+    g[name] = class extends Inner {
+        constructor(...args) {
+            if (typeof args[0] === "number")
+                room(args[0] * unit, "new " + name);
+            super(...args);
+        }
+        static [Symbol.hasInstance](value) { return value instanceof Inner; }
+    };
+}
 g.open = function (port, options) {
     fail(k.open(port === undefined || port === null ? "" : String(port), options || {}));
 };
@@ -477,6 +530,7 @@ bool ScriptRunner::start(const QString& fileName, const QString& source)
     // Only the pages used are ever backed by memory.
     m_thread->setStackSize(ScriptStackBytes);
     connect(m_thread, &QThread::finished, this, [this] {
+        m_memory.stop();
         m_thread->deleteLater();
         m_thread = nullptr;
         // The last lines before the outcome.
@@ -484,6 +538,7 @@ bool ScriptRunner::start(const QString& fileName, const QString& source)
         showSaid();
         emit finished(m_outcome);
     });
+    m_memory.start(ScriptMemoryBytes, [this] { interrupt(ScriptOutcome::End::OutOfMemory); });
     m_thread->start();
     return true;
 }
@@ -537,8 +592,12 @@ void ScriptRunner::run(const QString& fileName, const QString& source)
 
 void ScriptRunner::stop(ScriptOutcome::End why)
 {
-    if (!m_thread)
-        return;
+    if (m_thread)
+        interrupt(why);
+}
+
+void ScriptRunner::interrupt(ScriptOutcome::End why)
+{
     int expected = -1;
     m_stopReason.compare_exchange_strong(expected, static_cast<int>(why));
     m_channel.cancel();
@@ -554,6 +613,7 @@ void ScriptRunner::waitForEnd()
     // The script may be waiting for a port call that only this thread's events run; it gives
     // up on it once cancelled, so a plain wait ends.
     m_thread->wait();
+    m_memory.stop();
     delete m_thread;
     m_thread = nullptr;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "script/memorywatch.h"
 #include "script/scriptchannel.h"
 
 #include <QElapsedTimer>
@@ -28,11 +29,12 @@ struct ScriptCase
 
 struct ScriptOutcome
 {
-    enum class End { Done, Failed, NotLoaded, Stopped, TimedOut };
+    enum class End { Done, Failed, NotLoaded, Stopped, TimedOut, OutOfMemory };
     End end = End::Done;
     QString error; // a script that did not load: "file:line: message"; an error outside a case
     QList<ScriptCase> cases;
-    QString interruptedCase; // the case under way when a stop or the time limit ended the run
+    QString interruptedCase; // the case under way when a stop, the time limit or the memory bound
+                             // ended the run
     double ms = 0;
 
     int failedCases() const;
@@ -65,6 +67,9 @@ public:
     void setBoundedOutput(bool bounded);
     static constexpr int RefreshMs = 50;
     static constexpr uint ScriptStackBytes = 256u * 1024 * 1024;
+    // What a script may add to the program's memory before it is stopped: far more than any
+    // test needs, far less than takes a machine down.
+    static constexpr std::int64_t ScriptMemoryBytes = 512LL * 1024 * 1024;
 
     // Bytes received from the session; any thread.
     void received(const std::uint8_t* bytes, std::size_t count) { m_channel.feed(bytes, count); }
@@ -79,6 +84,8 @@ private:
     void run(const QString& fileName, const QString& source);
     void linesWaiting();
     void showSaid();
+    // stop() from any thread: ends the script soon, the first reason given counting.
+    void interrupt(ScriptOutcome::End why);
 
     ScriptChannel m_channel;
     ScriptPort& m_port;
@@ -90,6 +97,7 @@ private:
     std::mutex m_engineMutex;
     QJSEngine* m_engine = nullptr;
     std::atomic<int> m_stopReason{-1};
+    MemoryWatch m_memory;
 };
 
 } // namespace kirt

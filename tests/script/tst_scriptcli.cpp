@@ -33,6 +33,7 @@ private slots:
     void timeLimitAndCtrlC();
     void onlyABoundedRegularFileIsRead();
     void deeplyNestedValuesDoNotCrash();
+    void memoryIsBounded();
 
 private:
     QString script(const QString& name, const QString& source)
@@ -217,6 +218,45 @@ test("pattern", function () {
                  r.out.contains(QStringLiteral("PASS pattern (")) &&
                  r.out.contains(QStringLiteral("2 passed, 1 failed of 3")),
              qPrintable(r.out + r.err));
+}
+
+void TestScriptCli::memoryIsBounded()
+{
+    // Filled step by step, made in one step, and a case within the bound that must run on.
+    const QString bombs = script(QStringLiteral("bombs.js"), QStringLiteral(R"JS(
+test("repeat", function () { "x".repeat(1e9); });
+test("typed", function () { new Float64Array(1e9); });
+test("tens of MB", function () {
+    const a = [];
+    for (let i = 0; i < 40000; ++i) a.push(String(i).repeat(250));
+    check(a.length === 40000 && a.join("").length > 1e7);
+});
+test("fill", function () { new Array(1e9).fill(0); });
+)JS"));
+    Run r = run({QStringLiteral("--script"), bombs});
+    QCOMPARE(r.exitCode, 1);
+    const QString big = QStringLiteral(": the result would take more than 512 MB of memory");
+    QVERIFY2(r.out.startsWith(QStringLiteral("FAIL repeat: RangeError: repeat") + big) &&
+                 r.out.contains(QStringLiteral("FAIL typed: RangeError: new Float64Array") + big) &&
+                 r.out.contains(QStringLiteral("PASS tens of MB (")) &&
+                 r.out.contains(QStringLiteral("the script used more than 512 MB of memory during "
+                                               "case \"fill\"\n1 passed, 3 failed of 4")),
+             qPrintable(r.out + r.err));
+
+    const QString grows =
+        script(QStringLiteral("grows.js"),
+               QStringLiteral("let a = [];\nfor (;;) a.push('x'.repeat(1000));\n"));
+    const QString junit = m_dir.filePath(QStringLiteral("grows.xml"));
+    r = run({QStringLiteral("--script"), grows, QStringLiteral("--junit"), junit});
+    QCOMPARE(r.exitCode, 1);
+    QVERIFY2(r.out.contains(
+                 QStringLiteral(
+                     "FAIL %1: the script used more than 512 MB of memory\n0 passed, 1 failed of 1")
+                     .arg(grows)),
+             qPrintable(r.out + r.err));
+    QFile report(junit);
+    QVERIFY(report.open(QIODevice::ReadOnly));
+    QVERIFY(report.readAll().contains("message=\"the script used more than 512 MB of memory\""));
 }
 
 } // namespace
