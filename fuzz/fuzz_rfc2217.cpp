@@ -1,8 +1,9 @@
 // A server's byte stream, arbitrary: the decoder reads it the same however the reads cut it, and
 // in place; data escaped again decodes to itself; every negotiation gets at most one well-formed
-// answer, and none when it only repeats what was just said.
+// answer, none when it only repeats what was just said, and an offer is refused only once.
 #include "serial/rfc2217codec.h"
 
+#include <array>
 #include <cstdlib>
 
 using namespace kirt::telnet;
@@ -58,6 +59,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* input, std::size_t siz
     Negotiation negotiation;
     negotiation.start();
     const Event* previous = nullptr;
+    // An offer is refused once a connection, however often it comes back.
+    std::array<std::array<bool, 256>, 2> refused{};
     for (const Event& event : whole.events) {
         if (event.kind == Event::Kind::Subnegotiation) {
             check(event.payload.size() <= Decoder::MaxPayload);
@@ -72,6 +75,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* input, std::size_t siz
             check(aboutServer ? answer[1] == Do || answer[1] == Dont
                               : answer[1] == Will || answer[1] == Wont);
             check(!(previous && *previous == event));
+            if (answer[1] == Dont || answer[1] == Wont) {
+                const bool offer = event.verb == Will || event.verb == Do;
+                bool& once = refused[aboutServer ? 0 : 1][event.code];
+                check(!(offer && once));
+                once = once || offer;
+            }
         }
         previous = &event;
     }
