@@ -1,8 +1,12 @@
 // Auto-response latency at the device end: from writing the last byte of a request to reading
 // the first byte of the response, over 1000 requests at the default read time-out, on a quiet
 // line and under a background stream; through a local pseudo-terminal, then over RFC 2217 to a
-// ser2net on loopback serving one. Prints its figures; asserts nothing.
+// ser2net on loopback serving one. First, the hand-over of what a network port read while a
+// server answered its settings late, with the device streaming meanwhile. Prints its figures;
+// asserts nothing.
 #include "app/Umain.h"
+#include "serial/networkport.h"
+#include "tests/serial/playedserver.h"
 #include "tests/support/controls.h"
 #include "tests/support/dialoganswerer.h"
 #include "tests/support/ptydevice.h"
@@ -18,6 +22,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <ctime>
 #include <thread>
 #include <vector>
 
@@ -136,11 +141,53 @@ void measureAll(TFmain& window, int fd, int requests, const char* where)
 
 } // namespace
 
+// A server that answers the settings half a second late while its device streams 32 MiB: what
+// the port held when the settings were done, and the time to read the whole stream after.
+void lateAnswerWhileStreaming()
+{
+    constexpr std::size_t Stream = 32u << 20;
+    std::atomic<bool> first{true};
+    kirt::test::PlayedServer server(true, true, [&](const kirt::telnet::Bytes&) {
+        if (first.exchange(false))
+            std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        return std::optional<kirt::telnet::Bytes>();
+    });
+    std::vector<std::uint8_t> data(Stream);
+    for (std::size_t i = 0; i < data.size(); ++i)
+        data[i] = static_cast<std::uint8_t>(i % 251);
+    kirt::NetworkPort port;
+    if (!port.open(server.address()).ok()) {
+        std::printf("could not connect to the played server\n");
+        return;
+    }
+    std::thread device([&] {
+        for (int tries = 0; tries < 1000 && !server.connected(); ++tries)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        server.sendAll(data.data(), data.size(), 10000);
+    });
+    const kirt::SerialStatus applied = port.applyState(kirt::ComSettings{});
+    const auto start = Clock::now();
+    const std::clock_t cpu = std::clock();
+    std::size_t read = 0;
+    std::uint8_t buffer[4096];
+    for (int n = 1; n > 0 && read < Stream;) {
+        n = port.readChunkWithin(buffer, sizeof buffer, 2000);
+        read += static_cast<std::size_t>(std::max(n, 0));
+    }
+    const double ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+    device.join();
+    std::printf("settings answered 0.5 s late while the device streams 32 MiB over RFC 2217: %s\n"
+                "  %zu bytes read after the settings in %.0f ms (%.0f ms of CPU)\n",
+                applied.ok() ? "applied" : qPrintable(applied.reason), read, ms,
+                1000.0 * static_cast<double>(std::clock() - cpu) / CLOCKS_PER_SEC);
+}
+
 int main(int argc, char* argv[])
 {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     const int requests = argc > 1 ? std::max(10, atoi(argv[1])) : 1000;
+    lateAnswerWhileStreaming();
     kirt::test::TempSettings settings;
     kirt::test::DialogAnswerer answers;
     kirt::PtyDevice device(1);

@@ -79,11 +79,13 @@ SerialStatus NetworkPort::open(const QString& devicePath)
         m_wakeFd = wakeFd;
         m_decoder.reset();
         m_rxQueue.clear();
+        m_rxHead = 0;
         m_lastHeard = Clock::now();
         m_probeSentAt.reset();
         m_txPending.clear();
         m_txHead = 0;
         m_txBacklog.store(false);
+        m_dropReason.clear();
         m_negotiation = {};
         m_replies = {};
         m_modemState.reset();
@@ -91,6 +93,7 @@ SerialStatus NetworkPort::open(const QString& devicePath)
     }
     m_closing.store(false);
     m_lost.store(false);
+    m_dropped.store(false);
     m_purgeAsked.store(false);
     m_open.store(true);
     if (telnet()) {
@@ -126,7 +129,7 @@ SerialStatus NetworkPort::applyState(const ComSettings& settings)
     if (!waitForServer([this] { return m_negotiation.localSettled(telnet::OptionComPort); },
                        negotiated))
         return status(SerialError::SetStateFailed,
-                      m_lost.load() ? QStringLiteral("the connection was closed")
+                      m_lost.load() ? lossText()
                                     : QStringLiteral("the server did not answer the request for "
                                                      "serial port control (RFC 2217)"));
     {
@@ -140,11 +143,20 @@ SerialStatus NetworkPort::applyState(const ComSettings& settings)
     }
     send(request.bytes);
 
-    waitForServer([this] { return telnet::settingsAnswered(m_replies); },
-                  Clock::now() + m_timing.answer);
+    const bool answered = waitForServer([this] { return telnet::settingsAnswered(m_replies); },
+                                        Clock::now() + m_timing.answer);
     if (m_lost.load())
-        return status(SerialError::SetStateFailed, QStringLiteral("the connection was closed"));
+        return status(SerialError::SetStateFailed, lossText());
     const std::lock_guard lock(m_stateMutex);
+    // A server refuses a setting by leaving it unanswered while it answers the rest; one that
+    // answered nothing at all was late.
+    const bool silent = std::none_of(m_replies.begin(), m_replies.end(),
+                                     [](const auto& reply) { return reply.has_value(); });
+    if (!answered && silent)
+        return status(SerialError::SetStateFailed,
+                      QStringLiteral("the server did not answer the line settings in time "
+                                     "(%1 ms)")
+                          .arg(m_timing.answer.count()));
     const QString refusal = telnet::settingsRefusal(settings, m_replies);
     if (!refusal.isEmpty())
         return status(SerialError::SetStateFailed, refusal);
@@ -166,12 +178,17 @@ bool NetworkPort::waitForServer(const std::function<bool()>& answered, Clock::ti
             return false;
         const Clock::time_point until = std::min(deadline, now + Slice);
         std::unique_lock reading(m_readMutex, std::try_to_lock);
-        if (reading.owns_lock()) {
+        const std::size_t held = reading.owns_lock() ? m_rxQueue.size() - m_rxHead : 0;
+        if (reading.owns_lock() && held < MaxHeldWhileWaiting) {
+            // Decoding never makes more bytes than it reads, so the bound holds.
             std::array<std::uint8_t, 4096> buffer{};
-            const int got = receiveLocked(buffer.data(), buffer.size(), until);
+            const std::size_t room = std::min(buffer.size(), MaxHeldWhileWaiting - held);
+            const int got = receiveLocked(buffer.data(), room, until);
             if (got > 0)
                 m_rxQueue.insert(m_rxQueue.end(), buffer.begin(), buffer.begin() + got);
         } else {
+            if (reading.owns_lock())
+                reading.unlock();
             std::unique_lock lock(m_stateMutex);
             m_stateChanged.wait_until(lock, until, answered);
         }
@@ -187,10 +204,15 @@ int NetworkPort::readChunkWithin(std::uint8_t* buffer, std::size_t capacity, std
     for (;;) {
         if (m_fd < 0 || m_closing.load())
             return -1;
-        if (!m_rxQueue.empty()) {
-            const std::size_t n = std::min(capacity, m_rxQueue.size());
-            std::copy_n(m_rxQueue.begin(), n, buffer);
-            m_rxQueue.erase(m_rxQueue.begin(), m_rxQueue.begin() + static_cast<std::ptrdiff_t>(n));
+        if (m_rxHead < m_rxQueue.size()) {
+            // Taken from the front without moving the rest: each byte is copied once.
+            const std::size_t n = std::min(capacity, m_rxQueue.size() - m_rxHead);
+            std::copy_n(m_rxQueue.data() + m_rxHead, n, buffer);
+            m_rxHead += n;
+            if (m_rxHead == m_rxQueue.size()) {
+                m_rxQueue.clear();
+                m_rxHead = 0;
+            }
             return static_cast<int>(n);
         }
         if (m_lost.load())
@@ -208,6 +230,8 @@ int NetworkPort::readChunkWithin(std::uint8_t* buffer, std::size_t capacity, std
 int NetworkPort::receiveLocked(std::uint8_t* out, std::size_t capacity, Clock::time_point deadline)
 {
     for (;;) {
+        if (m_dropped.load())
+            return lostLocked();
         Clock::time_point wakeAt = deadline;
         if (telnet() && !stillAliveLocked(Clock::now(), wakeAt))
             return lostLocked();
@@ -342,6 +366,7 @@ std::size_t NetworkPort::decodeLocked(std::uint8_t* bytes, std::size_t count)
 void NetworkPort::discardLocked()
 {
     m_rxQueue.clear();
+    m_rxHead = 0;
     // What the socket holds now was read from the far port before its purge.
     std::array<std::uint8_t, 4096> buffer{};
     for (;;) {
@@ -356,14 +381,43 @@ void NetworkPort::discardLocked()
 void NetworkPort::send(const telnet::Bytes& bytes)
 {
     const std::lock_guard lock(m_writeMutex);
-    if (m_fd < 0)
+    if (m_fd < 0 || m_dropped.load())
         return;
-    if (m_txHead > 0 && m_txHead == m_txPending.size()) {
-        m_txPending.clear();
+    // What went out leaves the front once it is half the queue, so the queue holds about what
+    // waits, at a cost linear in what passes through.
+    if (m_txHead > 0 && 2 * m_txHead >= m_txPending.size()) {
+        m_txPending.erase(m_txPending.begin(),
+                          m_txPending.begin() + static_cast<std::ptrdiff_t>(m_txHead));
         m_txHead = 0;
     }
     m_txPending.insert(m_txPending.end(), bytes.begin(), bytes.end());
-    flushPendingLocked();
+    if (!flushPendingLocked() && m_txPending.size() - m_txHead > MaxUnsent)
+        dropLocked(QStringLiteral("the server does not read what Kirt sends it (%1 bytes wait)")
+                       .arg(m_txPending.size() - m_txHead));
+}
+
+void NetworkPort::dropLocked(const QString& reason)
+{
+    // The reader sees the flag at its next turn; the shutdown ends a poll it waits in.
+    m_dropReason = reason;
+    m_dropped.store(true);
+    m_lost.store(true);
+    ::shutdown(m_fd, SHUT_RDWR);
+    m_txPending.clear();
+    m_txHead = 0;
+    m_txBacklog.store(false);
+}
+
+QString NetworkPort::dropReason() const
+{
+    const std::lock_guard lock(m_writeMutex);
+    return m_dropReason;
+}
+
+QString NetworkPort::lossText() const
+{
+    const QString reason = dropReason();
+    return reason.isEmpty() ? QStringLiteral("the connection was closed") : reason;
 }
 
 bool NetworkPort::flushPendingLocked()
@@ -531,6 +585,7 @@ void NetworkPort::closeDescriptors()
     m_txHead = 0;
     m_txBacklog.store(false);
     m_rxQueue.clear();
+    m_rxHead = 0;
 }
 
 bool NetworkPort::isOpen() const

@@ -63,9 +63,18 @@ public:
     SerialStatus setBreak(bool on) override;
     ModemStatus modemStatus() override;
     bool deviceLost() const override;
+    // Why the port dropped the connection itself; empty when it did not.
+    QString dropReason() const;
 
     // As the local port: a write gives up after this long without progress.
     static constexpr int WriteWaitMs = 2000;
+    // Our commands and answers that the server has not taken: a server that lets more pile up
+    // does not read, and is dropped.
+    static constexpr std::size_t MaxUnsent = 64 * 1024;
+    // The far port's data read while the settings wait for their answers, before anyone reads
+    // the port: beyond it the socket is left unread and the device held back, as at any other
+    // time. A serial line sends a small part of it while a server answers.
+    static constexpr std::size_t MaxHeldWhileWaiting = 1024 * 1024;
 
 private:
     using Clock = std::chrono::steady_clock;
@@ -85,6 +94,9 @@ private:
     bool flushPendingLocked();
     std::size_t sendData(const std::uint8_t* bytes, std::size_t count);
     void writeFailed(int error);
+    // Gives the connection up for reason; m_writeMutex held.
+    void dropLocked(const QString& reason);
+    QString lossText() const;
 
     // Waits for the server, reading the socket itself while no other thread does.
     bool waitForServer(const std::function<bool()>& answered, Clock::time_point deadline);
@@ -105,16 +117,20 @@ private:
     // the reader.
     std::mutex m_readMutex;
     telnet::Decoder m_decoder;
-    std::vector<std::uint8_t> m_rxQueue; // data read while the settings were applied
+    // Data read while the settings were applied, handed on from m_rxHead.
+    std::vector<std::uint8_t> m_rxQueue;
+    std::size_t m_rxHead = 0;
     std::vector<telnet::Event> m_events;
     Clock::time_point m_lastHeard;
     std::optional<Clock::time_point> m_probeSentAt;
 
     // Encoded bytes the socket has not taken yet: the second half of a doubled IAC, commands.
-    std::mutex m_writeMutex;
+    mutable std::mutex m_writeMutex;
     std::vector<std::uint8_t> m_txPending;
     std::size_t m_txHead = 0;
     std::atomic<bool> m_txBacklog{false};
+    std::atomic<bool> m_dropped{false};
+    QString m_dropReason; // m_writeMutex
 
     // What the server said; the reader writes it, applyState and modemStatus read it.
     std::mutex m_stateMutex;

@@ -239,8 +239,9 @@ std::uint8_t Negotiation::step(Side& side, std::uint8_t option, bool agree, bool
 {
     Q& state = side.state[option];
     if (!agree) {
-        // The other side acknowledged or withdrew: a new proposal later deserves an answer.
-        side.refused[option] = false;
+        // A withdrawal of what we refused leaves the refusal standing: the other side knows
+        // it, and a new offer is not answered again, so offer and withdrawal in a loop cost
+        // one answer in all.
         const bool wasYes = state == Q::Yes;
         state = Q::No;
         return wasYes ? no : 0;

@@ -135,8 +135,9 @@ std::optional<std::uint8_t> stopSizeCode(std::uint8_t stopBitsChoice);
 ComControl flowControlCode(FlowControl flow);
 
 // The option negotiation of one connection, after RFC 1143: both sides use BINARY and
-// SUPPRESS-GO-AHEAD, we use COM-PORT-OPTION, every other option is refused. Only a change of
-// state is answered, so two sides that disagree cannot talk in circles.
+// SUPPRESS-GO-AHEAD, we use COM-PORT-OPTION, every other option is refused, once for the
+// connection. Only a change of state is answered, so two sides that disagree cannot talk in
+// circles.
 class Negotiation
 {
 public:
@@ -157,7 +158,7 @@ private:
     struct Side
     {
         std::array<Q, 256> state{};
-        // Proposals refused while the state stayed No: a repeat is not answered again.
+        // Options refused on this connection: a repeated offer is not answered again.
         std::array<bool, 256> refused{};
     };
     static bool wantedLocally(std::uint8_t option);

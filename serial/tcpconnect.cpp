@@ -72,6 +72,7 @@ void tune(int fd)
     // itself, would hold minutes of bytes that no purge takes back and hide a stalled port
     // from the writer.
     setOption(fd, SOL_SOCKET, SO_SNDBUF, SendBufferBytes);
+    setOption(fd, SOL_SOCKET, SO_RCVBUF, ReceiveBufferBytes);
     setOption(fd, IPPROTO_TCP, TCP_NODELAY, 1);
     setOption(fd, SOL_SOCKET, SO_KEEPALIVE, 1);
     setOption(fd, IPPROTO_TCP, TCP_KEEPIDLE, KeepAliveIdleS);

@@ -27,5 +27,9 @@ inline constexpr int KeepAliveProbeCount = 3;
 inline constexpr unsigned UnackedLimitMs = 15000;
 // What the system may hold of our bytes on their way out.
 inline constexpr int SendBufferBytes = 64 * 1024;
+// What it may hold of the far port's bytes before we read them: seconds of the fastest serial
+// line, so a device that outruns the reader is held back near where we read, not tens of
+// megabytes later.
+inline constexpr int ReceiveBufferBytes = 256 * 1024;
 
 } // namespace kirt

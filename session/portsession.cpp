@@ -145,6 +145,7 @@ void PortSession::start(std::shared_ptr<SerialPort> port, const QString& deviceP
     m_devicePath = namedPath;
     m_networked = isNetworkAddress(devicePath);
     m_node = m_networked ? devicePath : QFileInfo(devicePath).canonicalFilePath();
+    m_nodeOwner = m_networked ? 0 : QFileInfo(m_node).ownerId();
     // The thread starts only now, so it never sees a half-configured port.
     m_thread = new TReceiveComThread(m_port, *this, *this, m_rxEnabled);
     // One question a poll: far cheaper than a thread blocked in the driver, and quick enough
@@ -378,6 +379,10 @@ void PortSession::loseDevice()
 
 bool PortSession::sameDevice(const PortResolution& resolution) const
 {
+    // A node of another user is never the device that was lost: a link made anew to someone
+    // else's terminal would, followed by a Kirt run as root, type into their session.
+    if (QFileInfo(resolution.devicePath).ownerId() != m_nodeOwner)
+        return false;
     if (m_identity.known())
         return sameIdentity(m_identity, identifyDevice(resolution.devicePath));
     // Nothing tells this node from the next device to get its name (a pseudo-terminal's

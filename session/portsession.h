@@ -191,6 +191,7 @@ private:
     bool m_rts = false;
     QString m_devicePath; // as the user named it
     QString m_node;       // the device node, links followed; a network address as it is
+    uint m_nodeOwner = 0; // the user the node belonged to when it was opened
     bool m_networked = false;
     bool m_mapped = false;
     DeviceIdentity m_identity;

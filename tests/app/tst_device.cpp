@@ -5,6 +5,7 @@
 #include "tests/support/fakedevices.h"
 #include "tests/support/files.h"
 #include "tests/support/ser2netserver.h"
+#include "tests/support/timing.h"
 #include "tests/support/windowfixture.h"
 #include "ui/receivedisplay.h"
 
@@ -153,7 +154,7 @@ void TestDevice::lostDeviceIsWaitedForAndReopened()
     QTest::qWait(400);
     const double share = kirt::test::cpuShareDuring([] { QTest::qWait(1000); });
     qInfo("CPU while waiting for the device: %.2f%% of one core", share * 100.0);
-    QVERIFY2(share < 0.05, qPrintable(QString::number(share)));
+    KIRT_VERIFY_TIMING(share < 0.05, qPrintable(QString::number(share)));
 
     QVERIFY(device.reopen());
     QVERIFY(PtyDevice::waitUntil(

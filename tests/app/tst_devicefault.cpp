@@ -2,6 +2,7 @@
 // terminal recovers once the device is back.
 #include "tests/support/controls.h"
 #include "tests/support/cputime.h"
+#include "tests/support/timing.h"
 #include "tests/support/windowfixture.h"
 #include "ui/receivedisplay.h"
 
@@ -51,7 +52,7 @@ void TestDeviceFault::deviceDisappearsDuringAStream()
     // process, which also serves the loop's hand-overs, stays far below one busy core.
     const double share = kirt::test::cpuShareDuring([] { PtyDevice::serveEvents(1000); });
     qInfo("CPU while the device is gone: %.1f%% of one core", share * 100.0);
-    QVERIFY2(share < 0.5, qPrintable(QString::number(share)));
+    KIRT_VERIFY_TIMING(share < 0.5, qPrintable(QString::number(share)));
     QCOMPARE(display->displayText(), kept);
     QVERIFY(f.answers.errors.isEmpty());
 
@@ -100,7 +101,7 @@ void TestDeviceFault::deviceThatNeverReads()
         [&] { return answered->text().endsWith(QStringLiteral(": %1").arg(Requests)); }, 30000));
     PtyDevice::serveEvents(200);
     tick.stop();
-    QVERIFY2(longestGap < 100, qPrintable(QString::number(longestGap)));
+    KIRT_VERIFY_TIMING(longestGap < 100, qPrintable(QString::number(longestGap)));
 
     const auto* dropped = f.find<QLabel>("TxDroppedLabel");
     QVERIFY(dropped->isVisible());

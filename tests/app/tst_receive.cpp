@@ -1,6 +1,7 @@
 // The receive terminal end to end: a pseudo-terminal plays the device behind COM1.
 #include "display/traffic.h"
 #include "tests/support/columns.h"
+#include "tests/support/timing.h"
 #include "tests/support/windowfixture.h"
 #include "ui/caretblink.h"
 #include "ui/receivedisplay.h"
@@ -422,7 +423,7 @@ void TestReceive::steadyStreamKeepsRepainting()
     stream.start(2);
     PtyDevice::serveEvents(600);
     stream.stop();
-    QVERIFY2(paints.count >= 5, qPrintable(QString::number(paints.count)));
+    KIRT_VERIFY_TIMING(paints.count >= 5, qPrintable(QString::number(paints.count)));
 }
 
 QTEST_MAIN(TestReceive)

@@ -6,6 +6,7 @@
 #include "tests/support/fakeport.h"
 #include "tests/support/ptydevice.h"
 #include "tests/support/tempsettings.h"
+#include "tests/support/timing.h"
 
 #include <QSignalSpy>
 #include <QTimer>
@@ -299,7 +300,7 @@ void TestScriptRunner::stopEndsABusyLoopAndALongExpect()
         runner.stop();
         // The real figure is in the benchmark; here: it ends at all, long before its wait.
         QVERIFY(done.wait(5000));
-        QVERIFY2(clock.elapsed() < 2000, qPrintable(QString::number(clock.elapsed())));
+        KIRT_VERIFY_TIMING(clock.elapsed() < 2000, qPrintable(QString::number(clock.elapsed())));
         const auto outcome = done.takeFirst().at(0).value<ScriptOutcome>();
         QCOMPARE(outcome.end, ScriptOutcome::End::Stopped);
         QVERIFY(outcome.cases.isEmpty()); // a stop is no failed case

@@ -9,6 +9,8 @@
 #include <QSignalSpy>
 #include <QtTest>
 
+#include <unistd.h>
+
 using kirt::PtyDevice;
 using kirt::test::FakeDevices;
 using kirt::test::FakePort;
@@ -81,6 +83,7 @@ private slots:
     void reconnectRaisesTheLinesThatAreOn();
     void anotherDeviceUnderTheSameNameIsNotTaken();
     void reusedPseudoTerminalIsNotTakenARemadeLinkIs();
+    void remadeLinkToAnotherUsersTerminalIsNotTaken();
     void openFailsAtTheStepThatFailed();
 };
 
@@ -148,6 +151,33 @@ void TestPortSession::reusedPseudoTerminalIsNotTakenARemadeLinkIs()
     QVERIFY(back.wait(2000));
     QVERIFY(device.send("ping"));
     QCOMPARE(device.receive(4), QByteArray("ping"));
+}
+
+void TestPortSession::remadeLinkToAnotherUsersTerminalIsNotTaken()
+{
+    if (::geteuid() != 0)
+        QSKIP("giving a terminal to another user needs root");
+    kirt::test::TempSettings settings;
+    PtyDevice device(1, PtyDevice::Mapping::Link);
+    kirt::PortEngine engine;
+    QVERIFY(engine.session().open(com1()).ok());
+    engine.session().setRxEnabled(true);
+    const uid_t owner = QFileInfo(device.slavePath()).ownerId();
+    device.closeMaster();
+    QVERIFY(PtyDevice::waitUntil([&] { return engine.session().waitingForDevice(); }, 2000));
+
+    // The link is made anew, to a terminal that belongs to somebody else now.
+    QVERIFY(device.reopen(false));
+    const QByteArray slave = QFile::encodeName(device.slavePath());
+    QCOMPARE(::chown(slave.constData(), owner + 1000, static_cast<gid_t>(-1)), 0);
+    device.remap();
+    QSignalSpy back(&engine.session(), &kirt::PortSession::reconnected);
+    PtyDevice::serveEvents(1000);
+    QCOMPARE(back.count(), 0);
+
+    // Given back to the user it was lost from, it is the device again.
+    QCOMPARE(::chown(slave.constData(), owner, static_cast<gid_t>(-1)), 0);
+    QVERIFY(back.wait(2000));
 }
 
 void TestPortSession::openFailsAtTheStepThatFailed()
