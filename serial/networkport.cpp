@@ -11,7 +11,6 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
-#include <sys/eventfd.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -30,19 +29,10 @@ int millisecondsUntil(std::chrono::steady_clock::time_point deadline)
     return left.count() > 0 ? static_cast<int>(left.count()) : 0;
 }
 
-SerialStatus status(SerialError error, QString reason, int osError = 0, QString hint = {})
-{
-    SerialStatus result;
-    result.error = error;
-    result.osError = osError;
-    result.reason = std::move(reason);
-    result.hint = std::move(hint);
-    return result;
-}
-
 SerialStatus notOpen()
 {
-    return status(SerialError::NotOpen, QString::fromLocal8Bit(std::strerror(EBADF)), EBADF);
+    return SerialStatus::failed(SerialError::NotOpen, QString::fromLocal8Bit(std::strerror(EBADF)),
+                                EBADF);
 }
 
 } // namespace
@@ -58,25 +48,25 @@ SerialStatus NetworkPort::open(const QString& devicePath)
         close();
     const NetworkAddressParse parsed = parseNetworkAddress(devicePath);
     if (!parsed.ok)
-        return status(SerialError::NotFound, parsed.refusal, 0,
-                      QStringLiteral("Write the address as rfc2217://HOST:PORT or "
-                                     "tcp://HOST:PORT."));
+        return SerialStatus::failed(SerialError::NotFound, parsed.refusal, 0,
+                                    QStringLiteral("Write the address as rfc2217://HOST:PORT or "
+                                                   "tcp://HOST:PORT."));
 
     const TcpConnection connection = connectTcp(parsed.address, m_timing.connect);
     if (connection.fd < 0)
         return connection.status;
-    const int wakeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (wakeFd < 0) {
-        const int error = errno;
+    ReadWakeUp wakeUp;
+    if (const int error = wakeUp.open(); error != 0) {
         ::close(connection.fd);
-        return status(SerialError::Other, QString::fromLocal8Bit(std::strerror(error)), error);
+        return SerialStatus::failed(SerialError::Other,
+                                    QString::fromLocal8Bit(std::strerror(error)), error);
     }
 
     {
         const std::scoped_lock lock(m_readMutex, m_writeMutex, m_stateMutex);
         m_address = parsed.address;
         m_fd = connection.fd;
-        m_wakeFd = wakeFd;
+        m_wake = wakeUp;
         m_decoder.reset();
         m_rxQueue.clear();
         m_rxHead = 0;
@@ -123,21 +113,23 @@ SerialStatus NetworkPort::applyState(const ComSettings& settings)
 
     const telnet::SettingsRequest request = telnet::settingsRequest(settings);
     if (request.bytes.empty())
-        return status(SerialError::SetStateFailed, request.refusal);
+        return SerialStatus::failed(SerialError::SetStateFailed, request.refusal);
 
     const Clock::time_point negotiated = Clock::now() + m_timing.answer;
     if (!waitForServer([this] { return m_negotiation.localSettled(telnet::OptionComPort); },
                        negotiated))
-        return status(SerialError::SetStateFailed,
-                      m_lost.load() ? lossText()
-                                    : QStringLiteral("the server did not answer the request for "
-                                                     "serial port control (RFC 2217)"));
+        return SerialStatus::failed(
+            SerialError::SetStateFailed,
+            m_lost.load() ? lossText()
+                          : QStringLiteral("the server did not answer the request for "
+                                           "serial port control (RFC 2217)"));
     {
         const std::lock_guard lock(m_stateMutex);
         if (!m_negotiation.local(telnet::OptionComPort))
-            return status(SerialError::SetStateFailed,
-                          QStringLiteral("the server does not offer serial port control "
-                                         "(RFC 2217); use tcp:// for the bytes alone"));
+            return SerialStatus::failed(
+                SerialError::SetStateFailed,
+                QStringLiteral("the server does not offer serial port control "
+                               "(RFC 2217); use tcp:// for the bytes alone"));
         // Only replies to this request count.
         m_replies = {};
     }
@@ -146,20 +138,21 @@ SerialStatus NetworkPort::applyState(const ComSettings& settings)
     const bool answered = waitForServer([this] { return telnet::settingsAnswered(m_replies); },
                                         Clock::now() + m_timing.answer);
     if (m_lost.load())
-        return status(SerialError::SetStateFailed, lossText());
+        return SerialStatus::failed(SerialError::SetStateFailed, lossText());
     const std::lock_guard lock(m_stateMutex);
     // A server refuses a setting by leaving it unanswered while it answers the rest; one that
     // answered nothing at all was late.
     const bool silent = std::none_of(m_replies.begin(), m_replies.end(),
                                      [](const auto& reply) { return reply.has_value(); });
     if (!answered && silent)
-        return status(SerialError::SetStateFailed,
-                      QStringLiteral("the server did not answer the line settings in time "
-                                     "(%1 ms)")
-                          .arg(m_timing.answer.count()));
+        return SerialStatus::failed(
+            SerialError::SetStateFailed,
+            QStringLiteral("the server did not answer the line settings in time "
+                           "(%1 ms)")
+                .arg(m_timing.answer.count()));
     const QString refusal = telnet::settingsRefusal(settings, m_replies);
     if (!refusal.isEmpty())
-        return status(SerialError::SetStateFailed, refusal);
+        return SerialStatus::failed(SerialError::SetStateFailed, refusal);
     return {};
 }
 
@@ -238,7 +231,7 @@ int NetworkPort::receiveLocked(std::uint8_t* out, std::size_t capacity, Clock::t
 
         const short outgoing = m_txBacklog.load() ? POLLOUT : 0;
         std::array<pollfd, 2> watched{
-            {{m_fd, static_cast<short>(POLLIN | outgoing), 0}, {m_wakeFd, POLLIN, 0}}};
+            {{m_fd, static_cast<short>(POLLIN | outgoing), 0}, {m_wake.fd(), POLLIN, 0}}};
         const int ready = ::poll(watched.data(), watched.size(), millisecondsUntil(wakeAt));
         if (ready < 0) {
             if (errno == EINTR)
@@ -249,8 +242,7 @@ int NetworkPort::receiveLocked(std::uint8_t* out, std::size_t capacity, Clock::t
             // A close leaves the wake-up pending, so every later read fails at once too.
             if (m_closing.load())
                 return -1;
-            std::uint64_t count = 0;
-            [[maybe_unused]] const ssize_t drained = ::read(m_wakeFd, &count, sizeof count);
+            m_wake.drain();
             if (m_purgeAsked.exchange(false))
                 discardLocked();
             return Woken;
@@ -550,13 +542,7 @@ void NetworkPort::purge()
         else
             m_purgeAsked.store(true);
     }
-    wakeReader();
-}
-
-void NetworkPort::wakeReader()
-{
-    const std::uint64_t one = 1;
-    [[maybe_unused]] const ssize_t written = ::write(m_wakeFd, &one, sizeof one);
+    m_wake.wake();
 }
 
 void NetworkPort::close()
@@ -564,7 +550,7 @@ void NetworkPort::close()
     if (!isOpen())
         return;
     m_closing.store(true);
-    wakeReader();
+    m_wake.wake();
     {
         const std::lock_guard lock(m_stateMutex);
         m_stateChanged.notify_all();
@@ -578,9 +564,8 @@ void NetworkPort::closeDescriptors()
 {
     ::shutdown(m_fd, SHUT_RDWR);
     ::close(m_fd);
-    ::close(m_wakeFd);
+    m_wake.close();
     m_fd = -1;
-    m_wakeFd = -1;
     m_txPending.clear();
     m_txHead = 0;
     m_txBacklog.store(false);
@@ -617,8 +602,9 @@ SerialStatus NetworkPort::setBreak(bool on)
     if (!isOpen())
         return notOpen();
     if (!telnet())
-        return status(SerialError::SetStateFailed,
-                      QStringLiteral("a raw TCP connection cannot send a break; use rfc2217://"));
+        return SerialStatus::failed(
+            SerialError::SetStateFailed,
+            QStringLiteral("a raw TCP connection cannot send a break; use rfc2217://"));
     send(telnet::setControl(on ? ComControl::BreakOn : ComControl::BreakOff));
     return {};
 }

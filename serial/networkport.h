@@ -1,6 +1,7 @@
 #pragma once
 
 #include "serial/netaddress.h"
+#include "serial/readwakeup.h"
 #include "serial/rfc2217settings.h"
 #include "serial/serialport.h"
 
@@ -100,7 +101,6 @@ private:
 
     // Waits for the server, reading the socket itself while no other thread does.
     bool waitForServer(const std::function<bool()>& answered, Clock::time_point deadline);
-    void wakeReader();
     void closeDescriptors();
 
     const Timing m_timing{};
@@ -111,7 +111,7 @@ private:
     std::atomic<bool> m_purgeAsked{false};
     std::atomic<std::uint32_t> m_readTimeoutMs{2};
     int m_fd = -1;
-    int m_wakeFd = -1;
+    ReadWakeUp m_wake;
 
     // The reader holds m_readMutex inside poll and recv; the closer takes it after waking
     // the reader.

@@ -4,6 +4,8 @@
 
 #include <QString>
 
+#include <utility>
+
 #include <cstddef>
 #include <cstdint>
 
@@ -45,6 +47,18 @@ struct SerialStatus
     QString hint;   // a suggestion for the user; may be empty
 
     bool ok() const { return error == SerialError::None; }
+
+    // A failure with the reason as the user reads it.
+    static SerialStatus failed(SerialError error, QString reason, int osError = 0,
+                               QString hint = {})
+    {
+        SerialStatus status;
+        status.error = error;
+        status.osError = osError;
+        status.reason = std::move(reason);
+        status.hint = std::move(hint);
+        return status;
+    }
 };
 
 // The serial device as the window and the receive thread see it. The steps follow the

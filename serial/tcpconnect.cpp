@@ -39,16 +39,6 @@ struct Lookup
     }
 };
 
-SerialStatus failed(SerialError error, int osError, QString reason, QString hint)
-{
-    SerialStatus status;
-    status.error = error;
-    status.osError = osError;
-    status.reason = std::move(reason);
-    status.hint = std::move(hint);
-    return status;
-}
-
 QString systemText(int error)
 {
     return QString::fromLocal8Bit(std::strerror(error));
@@ -148,18 +138,18 @@ TcpConnection connectTcp(const NetworkAddress& address, std::chrono::millisecond
 
     std::unique_lock lock(lookup->mutex);
     if (!lookup->done.wait_until(lock, deadline, [&lookup] { return lookup->finished; })) {
-        connection.status = failed(SerialError::NotFound, ETIMEDOUT,
-                                   QStringLiteral("looking up %1 took too long").arg(address.host),
-                                   QStringLiteral("Check the host name and the name service."));
+        connection.status = SerialStatus::failed(
+            SerialError::NotFound, QStringLiteral("looking up %1 took too long").arg(address.host),
+            ETIMEDOUT, QStringLiteral("Check the host name and the name service."));
         return connection;
     }
     if (lookup->result != 0) {
         const bool system = lookup->result == EAI_SYSTEM;
         const QString text = system ? systemText(lookup->osError)
                                     : QString::fromLocal8Bit(::gai_strerror(lookup->result));
-        connection.status = failed(SerialError::NotFound, system ? lookup->osError : 0,
-                                   QStringLiteral("%1: %2").arg(address.host, text),
-                                   QStringLiteral("Check the host name."));
+        connection.status = SerialStatus::failed(
+            SerialError::NotFound, QStringLiteral("%1: %2").arg(address.host, text),
+            system ? lookup->osError : 0, QStringLiteral("Check the host name."));
         return connection;
     }
 
@@ -199,9 +189,9 @@ TcpConnection connectTcp(const NetworkAddress& address, std::chrono::millisecond
         error = SerialError::Other;
         break;
     }
-    connection.status =
-        failed(error, lastError,
-               QStringLiteral("%1: %2").arg(where(address), systemText(lastError)), hint);
+    connection.status = SerialStatus::failed(
+        error, QStringLiteral("%1: %2").arg(where(address), systemText(lastError)), lastError,
+        hint);
     return connection;
 }
 

@@ -15,7 +15,6 @@
 #include <grp.h>
 #include <poll.h>
 #include <pwd.h>
-#include <sys/eventfd.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -88,22 +87,11 @@ QString permissionHint(const QString& devicePath)
 
 namespace {
 
+// A failing call's status: the system's text for its errno as the reason.
 SerialStatus failure(SerialError error, int osError, QString hint = {})
 {
-    SerialStatus status;
-    status.error = error;
-    status.osError = osError;
-    status.reason = osError != 0 ? systemText(osError) : QString();
-    status.hint = std::move(hint);
-    return status;
-}
-
-SerialStatus refused(SerialError error, QString reason)
-{
-    SerialStatus status;
-    status.error = error;
-    status.reason = std::move(reason);
-    return status;
+    return SerialStatus::failed(error, osError != 0 ? systemText(osError) : QString(), osError,
+                                std::move(hint));
 }
 
 // Where a system call of the backend failed; the same errno means different things in each.
@@ -154,8 +142,8 @@ SerialStatus systemFailure(Step step, int osError, const QString& devicePath = {
 
 SerialStatus notASerialDevice()
 {
-    return refused(SerialError::NotASerialDevice,
-                   QStringLiteral("The path is not a serial device."));
+    return SerialStatus::failed(SerialError::NotASerialDevice,
+                                QStringLiteral("The path is not a serial device."));
 }
 
 // The multiplexer that makes pseudo-terminals, and the masters of the old scheme: their far
@@ -224,9 +212,8 @@ SerialStatus TermiosPort::open(const QString& devicePath)
         return systemFailure(Step::Open, error, devicePath);
     }
 
-    const int wakeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (wakeFd < 0) {
-        const int error = errno;
+    ReadWakeUp wakeUp;
+    if (const int error = wakeUp.open(); error != 0) {
         ::ioctl(fd, TIOCNXCL);
         ::close(fd);
         return systemFailure(Step::WakeUp, error);
@@ -235,7 +222,7 @@ SerialStatus TermiosPort::open(const QString& devicePath)
     {
         const std::lock_guard lock(m_ioMutex);
         m_fd = fd;
-        m_wakeFd = wakeFd;
+        m_wake = wakeUp;
     }
     m_haveSaved = false;
     m_haveCurrent = false;
@@ -275,7 +262,7 @@ SerialStatus TermiosPort::applyState(const ComSettings& settings)
 
     const TermiosBuild build = buildTermios(m_current, settings);
     if (!build.ok)
-        return refused(SerialError::SetStateFailed, build.refusal);
+        return SerialStatus::failed(SerialError::SetStateFailed, build.refusal);
 
     if (::tcsetattr(m_fd, TCSANOW, &build.state) != 0)
         return systemFailure(Step::SetState, errno);
@@ -313,16 +300,18 @@ SerialStatus TermiosPort::verify(const TermiosBuild& wanted)
                           actual.c_cc[VMIN] == asked.c_cc[VMIN] &&
                           actual.c_cc[VTIME] == asked.c_cc[VTIME];
     if (!sameLine)
-        return refused(SerialError::SetStateFailed,
-                       QStringLiteral("the device did not take the requested data bits, "
-                                      "parity or stop bits"));
+        return SerialStatus::failed(
+            SerialError::SetStateFailed,
+            QStringLiteral("the device did not take the requested data bits, "
+                           "parity or stop bits"));
     const bool sameFlow = (actual.c_cflag & CRTSCTS) == (asked.c_cflag & CRTSCTS) &&
                           (actual.c_iflag & (IXON | IXOFF)) == (asked.c_iflag & (IXON | IXOFF)) &&
                           actual.c_cc[VSTART] == asked.c_cc[VSTART] &&
                           actual.c_cc[VSTOP] == asked.c_cc[VSTOP];
     if (!sameFlow)
-        return refused(SerialError::SetStateFailed,
-                       QStringLiteral("the device did not take the requested flow control"));
+        return SerialStatus::failed(
+            SerialError::SetStateFailed,
+            QStringLiteral("the device did not take the requested flow control"));
 
     bool sameSpeed = true;
     if (!wanted.customBaud) {
@@ -338,8 +327,9 @@ SerialStatus TermiosPort::verify(const TermiosBuild& wanted)
         sameSpeed = ratio > 0.97 && ratio < 1.03;
     }
     if (!sameSpeed)
-        return refused(SerialError::SetStateFailed,
-                       QStringLiteral("the device did not take %1 baud").arg(wanted.baudRate));
+        return SerialStatus::failed(
+            SerialError::SetStateFailed,
+            QStringLiteral("the device did not take %1 baud").arg(wanted.baudRate));
     m_current = actual;
     return {};
 }
@@ -355,7 +345,7 @@ int TermiosPort::readChunkWithin(std::uint8_t* buffer, std::size_t capacity, std
         if (m_fd < 0 || m_closing.load())
             return -1;
 
-        std::array<pollfd, 2> watched{{{m_fd, POLLIN, 0}, {m_wakeFd, POLLIN, 0}}};
+        std::array<pollfd, 2> watched{{{m_fd, POLLIN, 0}, {m_wake.fd(), POLLIN, 0}}};
         const int ready = ::poll(watched.data(), watched.size(), millisecondsUntil(deadline));
         if (ready < 0) {
             if (errno == EINTR)
@@ -369,8 +359,7 @@ int TermiosPort::readChunkWithin(std::uint8_t* buffer, std::size_t capacity, std
             // A close leaves the wake-up pending, so every later read fails at once too.
             if (m_closing.load())
                 return -1;
-            std::uint64_t count = 0;
-            [[maybe_unused]] const ssize_t drained = ::read(m_wakeFd, &count, sizeof count);
+            m_wake.drain();
             return 0;
         }
         if ((watched[0].revents & POLLIN) != 0) {
@@ -487,13 +476,7 @@ void TermiosPort::purge()
     if (!isOpen())
         return;
     ::tcflush(m_fd, TCIOFLUSH);
-    wakeReader();
-}
-
-void TermiosPort::wakeReader()
-{
-    const std::uint64_t one = 1;
-    [[maybe_unused]] const ssize_t written = ::write(m_wakeFd, &one, sizeof one);
+    m_wake.wake();
 }
 
 void TermiosPort::close()
@@ -503,7 +486,7 @@ void TermiosPort::close()
     // Neither tcflush nor close wakes a thread blocked in poll: the eventfd does, and the
     // closing flag makes sure the reader does not go back into poll.
     m_closing.store(true);
-    wakeReader();
+    m_wake.wake();
 
     const std::lock_guard lock(m_ioMutex);
     // A break left on would hold the line at space after the program let go of it.
@@ -520,9 +503,8 @@ void TermiosPort::close()
 void TermiosPort::closeDescriptors()
 {
     ::close(m_fd);
-    ::close(m_wakeFd);
+    m_wake.close();
     m_fd = -1;
-    m_wakeFd = -1;
     m_haveSaved = false;
     m_haveCurrent = false;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "serial/readwakeup.h"
 #include "serial/serialport.h"
 #include "serial/termiosbuild.h"
 
@@ -45,7 +46,6 @@ public:
     static constexpr int WriteWaitMs = 2000;
 
 private:
-    void wakeReader();
     SerialStatus verify(const TermiosBuild& wanted);
     void closeDescriptors();
     int failedRead(int error);
@@ -54,7 +54,7 @@ private:
     // waking the reader, before it releases the descriptors.
     std::mutex m_ioMutex;
     int m_fd = -1;
-    int m_wakeFd = -1;
+    ReadWakeUp m_wake;
     std::atomic<bool> m_open{false};
     std::atomic<bool> m_closing{false};
     std::atomic<bool> m_lost{false};
