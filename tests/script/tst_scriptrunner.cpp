@@ -186,7 +186,8 @@ void TestScriptRunner::patternCutAtEveryByte()
         const int cut = text.section(u' ', 1).toInt();
         runner.received(reinterpret_cast<const std::uint8_t*>(whole.constData()),
                         static_cast<std::size_t>(cut));
-        QTimer::singleShot(15, [&runner, whole, cut] {
+        // The runner as context: a rest still due when the test ends must not outlive it.
+        QTimer::singleShot(15, &runner, [&runner, whole, cut] {
             runner.received(reinterpret_cast<const std::uint8_t*>(whole.constData() + cut),
                             static_cast<std::size_t>(whole.size() - cut));
         });
