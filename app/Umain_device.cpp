@@ -174,7 +174,11 @@ void TFmain::showDeviceLost(const QString& devicePath)
     showDeviceState(QStringLiteral(" Device lost: ") + devicePath +
                     QStringLiteral(" - waiting for it"));
     // The bar's text goes; read back later, the display still tells where the gap came from.
-    showNoteLine(QStringLiteral("[%1] Device lost: %2").arg(noteTime(), devicePath));
+    const QString reason = m_session->lossReason();
+    showNoteLine(QStringLiteral("[%1] Device lost: %2").arg(noteTime(), devicePath) +
+                 (reason.isEmpty() ? QString() : QStringLiteral(" - ") + reason));
+    if (!reason.isEmpty())
+        m_ui->DeviceStateLabel->setToolTip(reason);
     // A pseudo-terminal comes and goes where nothing is watched: the list and label follow.
     m_device.refresh->start();
 }

@@ -64,8 +64,7 @@ public:
     SerialStatus setBreak(bool on) override;
     ModemStatus modemStatus() override;
     bool deviceLost() const override;
-    // Why the port dropped the connection itself; empty when it did not.
-    QString dropReason() const;
+    QString dropReason() const override;
 
     // As the local port: a write gives up after this long without progress.
     static constexpr int WriteWaitMs = 2000;

@@ -135,6 +135,12 @@ bool RoutedPort::modemLinesMayAppear() const
     return port && port->modemLinesMayAppear();
 }
 
+QString RoutedPort::dropReason() const
+{
+    const std::shared_ptr<SerialPort> port = current();
+    return port ? port->dropReason() : QString();
+}
+
 bool RoutedPort::deviceLost() const
 {
     const auto port = current();

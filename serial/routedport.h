@@ -35,6 +35,7 @@ public:
     SerialStatus setBreak(bool on) override;
     ModemStatus modemStatus() override;
     bool deviceLost() const override;
+    QString dropReason() const override;
 
     // Whether the last open chose the network.
     bool networked() const;

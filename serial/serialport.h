@@ -120,6 +120,9 @@ public:
     // A read found the device gone (hung up or removed): no read on this opening will succeed
     // again. Any thread may ask.
     virtual bool deviceLost() const { return false; }
+    // Why the port let the device go itself (a server dropped for not reading what was sent);
+    // empty when the device simply went away.
+    virtual QString dropReason() const { return {}; }
 };
 
 } // namespace kirt

@@ -360,6 +360,7 @@ void PortSession::loseDevice()
     stopThread();
     m_modemPoll->stop();
     releaseWriteNotifier();
+    m_lossReason = m_port ? m_port->dropReason() : QString();
     if (m_port)
         m_port->close();
     m_port.reset();

@@ -90,6 +90,8 @@ public:
     bool deviceOpen() const;
     // The device went away and the session waits for it.
     bool waitingForDevice() const { return m_lost; }
+    // Why the port let the device go, when it did so itself; empty otherwise.
+    QString lossReason() const { return m_lossReason; }
     // The port name of the current opening ("COM3").
     QString portName() const { return m_portName; }
     // The device as the user named it (a link's target, or the path), and its identity.
@@ -186,6 +188,7 @@ private:
     bool m_open = false;
     bool m_lost = false;
     QString m_portName;
+    QString m_lossReason;
     ComSettings m_settings; // as opened; a reopen applies them again
     bool m_dtr = false;
     bool m_rts = false;
