@@ -2,7 +2,6 @@
 
 #include "app/dialogs.h"
 #include "app/keypreview.h"
-#include "app/logic/windowfit.h"
 #include "display/displaytables.h"
 #include "serial/portmap.h"
 #include "ui/caretblink.h"
@@ -15,9 +14,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QFileInfo>
-#include <QGuiApplication>
 #include <QInputMethodEvent>
-#include <QScreen>
 #include <QTimer>
 
 #include <algorithm>
@@ -55,9 +52,8 @@ TFmain::TFmain(QWidget* parent) : QMainWindow(parent), m_ui(std::make_unique<Ui:
     // Above the display, over the whole width; hidden until Find.
     m_searchBar = new kirt::SearchBar(m_display, m_ui->ClientArea);
     m_ui->ClientAreaLayout->addWidget(m_searchBar, 0, 0);
-    m_pipeline = std::make_unique<kirt::ReceivePipeline>(m_display,
-                                                         static_cast<kirt::ReceiveOutput&>(*this));
-    m_session = std::make_unique<kirt::PortSession>(kirt::systemPortFactory(), *m_pipeline, this);
+    m_ports.push_back(std::make_unique<kirt::PortController>(
+        kirt::systemPortFactory(), m_display, static_cast<kirt::ReceiveOutput*>(this), this));
     // The selection watch ticks 50 ms after a change to what it watches rather than every
     // 50 ms: the buttons follow as quickly, and an untouched window costs nothing.
     m_timer1 = makeTimer(this, "Timer1", 50);
@@ -122,8 +118,8 @@ void TFmain::buildRows()
         row.responseCount = child<QLabel>(this, QStringLiteral("ResponseCountText") + num);
     }
     // The check buttons in order; a button's number is also its kind.
-    m_checkButtons = {ui->Button1, ui->Button2, ui->Button3, ui->Button4,
-                      ui->Button5, ui->Button6, ui->Button7, ui->Button8};
+    m_transmit.checkButtons = {ui->Button1, ui->Button2, ui->Button3, ui->Button4,
+                               ui->Button5, ui->Button6, ui->Button7, ui->Button8};
 }
 
 // Every signal of the window is connected here, once.
@@ -189,7 +185,7 @@ void TFmain::connectSignals()
         {ui->StopScriptAction, &TFmain::StopScriptActionClick},
     };
     connect(m_display, &kirt::ReceiveDisplay::fontStepRequested, this,
-            [this](int steps) { setDisplayFontSize(m_displayFontSize + steps); });
+            [this](int steps) { setDisplayFontSize(m_typing.fontSize + steps); });
     m_display->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(m_display, &QWidget::customContextMenuRequested, this, &TFmain::showDisplayMenu);
     QList<QAction*> menuActions;
@@ -203,13 +199,18 @@ void TFmain::connectSignals()
     connect(m_timer1, &QTimer::timeout, this, &TFmain::Timer1Timer);
     connect(m_autoTransIntervalTimer, &QTimer::timeout, this, &TFmain::AutoTransIntervalTimerTimer);
     connect(m_fileTransmitTimer, &QTimer::timeout, this, &TFmain::FileTransmitTimerTimer);
-    connect(m_session.get(), &kirt::PortSession::modemStatusChanged, this,
+    connect(&port(), &kirt::PortController::openFinished, this, &TFmain::comOpenFinished);
+    connect(&port(), &kirt::PortController::opened, this, &TFmain::portOpened);
+    connect(&port(), &kirt::PortController::closed, this, [this] { showComButtonOpen(false); });
+    connect(&port(), &kirt::PortController::claimChanged, this, &TFmain::showClaim);
+    connect(&port(), &kirt::PortController::writeHeld, this, [this] { showClaim(true); });
+    connect(&port().session(), &kirt::PortSession::modemStatusChanged, this,
             &TFmain::showModemStatus);
     // Dropped writes are counted on the information bar; like the receive path's other
     // troubles they never raise a box.
-    connect(m_session.get(), &kirt::PortSession::writeDropped, this, [this] {
+    connect(&port().session(), &kirt::PortSession::writeDropped, this, [this] {
         m_ui->TxDroppedLabel->setText(
-            QStringLiteral(" TX dropped: %1").arg(m_session->txDropped()));
+            QStringLiteral(" TX dropped: %1").arg(port().session().txDropped()));
         m_ui->TxDroppedLabel->show();
     });
     const auto syncFollow = [this] {
@@ -240,8 +241,8 @@ void TFmain::connectSignals()
     }
     // Button3 and Button4 have no check and stay unconnected.
     for (const int kind : {1, 2, 5, 6, 7, 8})
-        connect(m_checkButtons[static_cast<std::size_t>(kind - 1)], &QPushButton::clicked, this,
-                [this, kind] { ComputeChecksum(kind); });
+        connect(m_transmit.checkButtons[static_cast<std::size_t>(kind - 1)], &QPushButton::clicked,
+                this, [this, kind] { ComputeChecksum(kind); });
 
     for (int n = 1; n <= ProtocolRules; ++n) {
         const RuleRow& row = m_ruleRows.row(n);
@@ -349,50 +350,6 @@ bool TFmain::eventFilter(QObject* watched, QEvent* event)
     return QMainWindow::eventFilter(watched, event);
 }
 
-void TFmain::centreOnScreen()
-{
-    const QScreen* screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen();
-    if (!screen)
-        return;
-    // The frame is centred on the screen's free area; before the window is shown its frame
-    // is not known, so the first show centres it again.
-    const QRect area = screen->availableGeometry();
-    // Never larger than the free area: with a large scale factor or a small screen the
-    // designed size would put the menu and the status bar off-screen.
-    const QSize decoration = frameGeometry().size() - size();
-    const QSize fitted = kirt::fitWindowSize(size(), decoration, area.size());
-    if (fitted != size()) {
-        // The designed minimum gives way too, or the window could not shrink to fit.
-        setMinimumSize(minimumSize().boundedTo(fitted));
-        resize(fitted);
-    }
-    const QSize frame = frameGeometry().size();
-    move(area.x() + (area.width() - frame.width()) / 2,
-         area.y() + (area.height() - frame.height()) / 2);
-}
-
-void TFmain::showEvent(QShowEvent* event)
-{
-    QMainWindow::showEvent(event);
-    if (m_centredWhenShown)
-        return;
-    m_centredWhenShown = true;
-    centreOnScreen();
-    m_centredFrame = frameGeometry().size();
-    // A window manager reports its frame a moment after the window appears: until then, a
-    // frame that turns out larger is centred again.
-    m_centringWindow.setRemainingTime(1000);
-}
-
-void TFmain::moveEvent(QMoveEvent* event)
-{
-    QMainWindow::moveEvent(event);
-    if (!m_centringWindow.hasExpired() && frameGeometry().size() != m_centredFrame) {
-        m_centredFrame = frameGeometry().size();
-        centreOnScreen();
-    }
-}
-
 void TFmain::FormCreate()
 {
     centreOnScreen();
@@ -424,15 +381,15 @@ void TFmain::FormCreate()
     ParityBitsComboBoxClick();
     FlowControlComboBoxClick();
     UpdateStatusLine();
-    m_newLineTypingLimit = 2;
+    m_typing.newLineLimit = 2;
     NewLineCharEditChange();
     ScrollBarComboBoxClick();
     ColorComboBoxClick();
     TrackBar1Change();
-    m_autoCycle.rebuild({});
+    m_transmit.autoCycle.rebuild({});
     m_autoTransIntervalTimer->stop();
-    m_lastDisplayFormat = m_ui->DisplayFormatComboBox->currentIndex();
-    m_comSettings.readTimeoutMs = 2;
+    m_typing.lastDisplayFormat = m_ui->DisplayFormatComboBox->currentIndex();
+    port().settings().readTimeoutMs = 2;
     m_ui->TimeOutComboBox->setCurrentIndex(1);
     clearDisplay();
     for (RuleRow& row : m_ruleRows) {
@@ -458,7 +415,7 @@ void TFmain::FormCreate()
     const QFont courier(QStringLiteral("Courier New"), DesignedFontSize);
     setFont(courier);
     m_ui->TempEdit->setFont(courier);
-    setDisplayFontSize(m_displayFontSize);
+    setDisplayFontSize(m_typing.fontSize);
     showModemStatus({});
     syncReceiveSettings();
     for (int n = 1; n <= ProtocolRules; ++n)
@@ -477,13 +434,13 @@ void TFmain::FormResize()
         return;
     // The rows that fit are counted at the designed size: a larger font fits fewer.
     rx().lineLimit =
-        kirt::LineLimitForHeight(m_ui->mMessage->height() * DesignedFontSize / m_displayFontSize);
+        kirt::LineLimitForHeight(m_ui->mMessage->height() * DesignedFontSize / m_typing.fontSize);
 }
 
 void TFmain::setDisplayFontSize(int points)
 {
-    m_displayFontSize = std::clamp(points, MinFontSize, MaxFontSize);
-    m_ui->mMessage->setFont(QFont(QStringLiteral("Courier New"), m_displayFontSize));
+    m_typing.fontSize = std::clamp(points, MinFontSize, MaxFontSize);
+    m_ui->mMessage->setFont(QFont(QStringLiteral("Courier New"), m_typing.fontSize));
     FormResize();
 }
 

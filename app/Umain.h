@@ -10,8 +10,7 @@
 #include "script/scriptrunner.h"
 #include "serial/devicediscovery.h"
 #include "serial/portfactory.h"
-#include "session/portsession.h"
-#include "session/receivepipeline.h"
+#include "session/portcontroller.h"
 #include "transmit/autotransmit.h"
 #include "transmit/textfile.h"
 #include "transmit/workbench.h"
@@ -110,10 +109,13 @@ public:
     void CloseComPort();
     void PurgeComPort();
     std::uint32_t WriteComBytes(const std::uint8_t* bytes, std::uint32_t count);
-    const kirt::ComSettings& comSettings() const { return m_comSettings; }
-    bool portOpen() const { return m_session->isOpen(); }
-    const kirt::PortSession& session() const { return *m_session; }
-    const kirt::RxRingBuffer& rxMemory() const { return m_pipeline->rxMemory(); }
+    const kirt::ComSettings& comSettings() const { return port().settings(); }
+    bool portOpen() const { return port().isOpen(); }
+    const kirt::PortSession& session() const { return port().session(); }
+    const kirt::RxRingBuffer& rxMemory() const { return port().pipeline().rxMemory(); }
+    // The ports the window hosts; the first is the one its controls work on.
+    kirt::PortController& port() { return *m_ports.front(); }
+    const kirt::PortController& port() const { return *m_ports.front(); }
 
     // Line control: the custom rate, flow control, DTR and RTS, break and the modem lamps.
     void PickBaudRate(); // the user chose a baud item; "Custom..." asks for the rate
@@ -122,7 +124,7 @@ public:
     void RTSButtonClick();
     void BreakButtonClick();
     void ModemStatusTimerTimer();
-    std::uint32_t customBaudRate() const { return m_customBaudRate; }
+    std::uint32_t customBaudRate() const { return m_picks.customBaudRate; }
     static constexpr int BreakMs = 250;
     static constexpr int ModemStatusPollMs = kirt::PortSession::ModemStatusPollMs;
     // Makes the port objects the window opens (the system's serial port unless replaced).
@@ -139,7 +141,7 @@ public:
     // The device behind the port: the list to map the port from, its loss and its return.
     void SerialDeviceComboBoxClick();
     std::optional<kirt::SerialDevice> askOtherDevice(const QString& port);
-    bool waitingForDevice() const { return m_session->waitingForDevice(); }
+    bool waitingForDevice() const { return port().session().waitingForDevice(); }
 
     // The receive display.
     void DisplayRxByte();
@@ -164,10 +166,10 @@ public:
     void Timer1Timer();
     void ComputeChecksum(int kind);
     void AppendCheckButtonClick();
-    int currentTransmitLine() const { return m_currentTransmitLine; }
+    int currentTransmitLine() const { return m_transmit.currentLine; }
     kirt::DataFormat transmitLineFormat(int n) const { return m_transmitRows.row(n).lineFormat; }
-    kirt::DataFormat activeTransmitFormat() const { return m_activeTransmitFormat; }
-    int autoIntervalMs() const { return m_autoIntervalMs; }
+    kirt::DataFormat activeTransmitFormat() const { return m_transmit.activeFormat; }
+    int autoIntervalMs() const { return m_transmit.autoIntervalMs; }
 
     // Protocol rules (rule n = 1..4).
     void ProtocolFormatComboBoxClick(int n);
@@ -177,7 +179,7 @@ public:
     void MatchProtocolByte(int n, std::uint8_t byte);
     void SendProtocolResponse(int n);
     char16_t FilterProtocolKey(int n, char16_t key) const;
-    const kirt::ProtocolRule& protocolRule(int n) const { return m_pipeline->rule(n); }
+    const kirt::ProtocolRule& protocolRule(int n) const { return port().pipeline().rule(n); }
 
     // Keys, commands, the menu, key help and About.
     void FormKeyDown(int& key, Qt::KeyboardModifiers modifiers);
@@ -303,6 +305,16 @@ private:
 
     // Port (Umain_serial.cpp).
     void ReleasePortHandle();
+    kirt::OpenRequest openRequest(const QString& portName, const kirt::ComSettings& settings) const;
+    // The open the COM button began has its outcome; a failure's box is shown here.
+    void comOpenFinished(const kirt::OpenResult& result);
+    // Whoever opened the port, and whoever closed it.
+    void portOpened();
+    void showComButtonOpen(bool open);
+    // The display, the status line and the receive view after the COM button.
+    void afterComClick();
+    // A claim on the port began or ended.
+    void showClaim(bool claimed);
     // Writes without showing the bytes (the echo of received bytes).
     void writeToPort(const std::uint8_t* bytes, std::uint32_t count);
     // "Show Sent Data" is on and written bytes go out: WriteComBytes shows them.
@@ -313,8 +325,8 @@ private:
     void resetReceiveBuffer();
 
     // What the receive pipeline hands on (Umain_display.cpp).
-    kirt::ReceiveSettings& rx() { return m_pipeline->settings(); }
-    const kirt::ReceiveSettings& rx() const { return m_pipeline->settings(); }
+    kirt::ReceiveSettings& rx() { return port().pipeline().settings(); }
+    const kirt::ReceiveSettings& rx() const { return port().pipeline().settings(); }
     void writeEcho(const std::uint8_t* bytes, std::uint32_t count) override;
     void writeResponse(int rule, const std::uint8_t* bytes, std::uint32_t count) override;
     void responseCounted(int rule, std::uint32_t count) override;
@@ -336,8 +348,8 @@ private:
     void showNoteLines(const QStringList& lines);
     void showNoteLine(const QString& text) { showNoteLines({text}); }
     void showScriptOutcome(const kirt::ScriptOutcome& outcome);
-    // Opens the port as the COM button does; its outcome in result instead of a box.
-    bool openPortQuietly(kirt::OpenResult& result);
+    // Opens the port at once with settings, as the COM button does but without a box.
+    kirt::OpenResult openForScript(const QString& portName, const kirt::ComSettings& settings);
 
     // The device behind the port (Umain_device.cpp).
     void setUpDeviceWatch();
@@ -381,14 +393,17 @@ private:
 
     std::unique_ptr<Ui::TFmain> m_ui;
     QString m_currentFileName;
-    bool m_centredWhenShown = false;
-    QSize m_centredFrame;
-    QDeadlineTimer m_centringWindow{0};
+    // Centred once when first shown, and again while the frame settles (Umain.cpp).
+    struct Centring
+    {
+        bool whenShown = false;
+        QSize frame;
+        QDeadlineTimer until{0};
+    };
+    Centring m_centring;
 
-    // The line settings as the controls show them; the engine: what was received, and the port.
-    kirt::ComSettings m_comSettings;
-    std::unique_ptr<kirt::ReceivePipeline> m_pipeline;
-    std::unique_ptr<kirt::PortSession> m_session;
+    // The ports, each with its session, receive pipeline and line settings.
+    std::vector<std::unique_ptr<kirt::PortController>> m_ports;
 
     // A device given on the command line for this run only, and the port stored before it.
     struct RunOnlyDevice
@@ -399,10 +414,14 @@ private:
     };
     RunOnlyDevice m_runOnly;
 
-    // Line control.
-    std::uint32_t m_customBaudRate = 0;       // 0 until the user gives one
-    int m_displayFontSize = DesignedFontSize; // points, changed with Ctrl+wheel
-    int m_baudIndexBeforePick = 12;
+    // What a box held before the user's pick, for a pick that is refused, and the custom rate.
+    struct Picks
+    {
+        std::uint32_t customBaudRate = 0; // 0 until the user gives one
+        int baudIndexBefore = 12;
+        kirt::DataFormat ruleFormatBefore = kirt::DataFormat::Hex;
+    };
+    Picks m_picks;
 
     // The devices to choose from, and how the state of the open port's device is shown.
     struct DeviceWatch
@@ -415,39 +434,36 @@ private:
     DeviceWatch m_device;
 
     // The running script, and the port as it sees it.
-    std::unique_ptr<kirt::ScriptPort> m_scriptPort;
-    std::unique_ptr<kirt::ScriptRunner> m_script;
-    QString m_scriptName;
-    kirt::OpenResult* m_quietOpen = nullptr; // where an open for a script puts its outcome
+    struct Scripts
+    {
+        std::unique_ptr<kirt::ScriptPort> port;
+        std::unique_ptr<kirt::ScriptRunner> runner;
+        QString name;
+    };
+    Scripts m_scripts;
 
     // The receive display.
     kirt::ReceiveDisplay* m_display = nullptr;
     kirt::SearchBar* m_searchBar = nullptr;
     // The plot and what it collects from the moment the port opens (Umain_plot.cpp).
     kirt::PlotPanel* m_plotPanel = nullptr;
-    std::unique_ptr<kirt::PlotFeed> m_plotFeed;
     void setUpPlot();
     void exportPlot();
-    // Every received chunk: the plot, and a running script.
-    void receivedForTools(const std::uint8_t* bytes, std::size_t count,
-                          const kirt::ReadTime& readAt);
-    // How long typing may make the new-line text; set during start-up.
-    int m_newLineTypingLimit = 32767;
-    int m_lastDisplayFormat = 0;
-    HexKeyPair m_hexKeyPair;
+    // Typing into the display and its font.
+    struct Typing
+    {
+        int fontSize = DesignedFontSize; // points, changed with Ctrl+wheel
+        // How long typing may make the new-line text; set during start-up.
+        int newLineLimit = 32767;
+        int lastDisplayFormat = 0;
+        HexKeyPair hexKeyPair;
+    };
+    Typing m_typing;
 
     // Transmit lines, auto transmit and the checksum calculator.
     RowTable<TransmitRow, TransmitRows> m_transmitRows;
-    kirt::TransmitBuffer m_transmitBuffer{};
-    kirt::DataFormat m_activeTransmitFormat = kirt::DataFormat::Hex;
-    int m_currentTransmitLine = 0;
-    int m_autoIntervalMs = 500;
-    kirt::AutoTransmitCycle m_autoCycle;
     QTimer* m_autoTransIntervalTimer = nullptr;
     QTimer* m_timer1 = nullptr;
-    // What is selected in the current transmit line, as last seen by Timer1.
-    QString m_selectedTransmitText;
-    std::array<QPushButton*, 8> m_checkButtons{};
     // The result on show and the line it was computed for (0: none, or the line changed since).
     struct ShownCheck
     {
@@ -455,13 +471,24 @@ private:
         kirt::CheckKind kind = kirt::CheckKind::Xor;
         std::uint16_t value = 0;
     };
-    ShownCheck m_shownCheck;
+    struct Transmit
+    {
+        kirt::TransmitBuffer buffer{};
+        kirt::DataFormat activeFormat = kirt::DataFormat::Hex;
+        int currentLine = 0;
+        int autoIntervalMs = 500;
+        kirt::AutoTransmitCycle autoCycle;
+        // What is selected in the current transmit line, as last seen by Timer1.
+        QString selectedText;
+        std::array<QPushButton*, 8> checkButtons{};
+        ShownCheck shownCheck;
+    };
+    Transmit m_transmit;
     void forgetShownCheck();
     void watchSelection(int n);
 
     // Protocol rules.
     RowTable<RuleRow, ProtocolRules> m_ruleRows;
-    kirt::DataFormat m_ruleFormatBeforePick = kirt::DataFormat::Hex;
 
     // Keys.
     std::unique_ptr<kirt::KeyPreview> m_keyPreview;

@@ -45,8 +45,8 @@ void TFmain::setUpDeviceWatch()
     connect(m_device.folders, &QFileSystemWatcher::directoryChanged, m_device.refresh,
             qOverload<>(&QTimer::start));
     connect(m_device.refresh, &QTimer::timeout, this, &TFmain::refreshDevices);
-    connect(m_session.get(), &kirt::PortSession::lost, this, &TFmain::showDeviceLost);
-    connect(m_session.get(), &kirt::PortSession::reconnected, this, &TFmain::showReconnected);
+    connect(&port().session(), &kirt::PortSession::lost, this, &TFmain::showDeviceLost);
+    connect(&port().session(), &kirt::PortSession::reconnected, this, &TFmain::showReconnected);
     connect(m_device.stateShown, &QTimer::timeout, m_ui->DeviceStateLabel, &QWidget::hide);
     connect(m_ui->SerialDeviceComboBox, &QComboBox::activated, this,
             &TFmain::SerialDeviceComboBoxClick);
@@ -88,7 +88,7 @@ void TFmain::refreshDevices()
     watchDeviceFolders();
     showPortDevice();
 
-    m_session->checkDevice();
+    port().session().checkDevice();
 }
 
 void TFmain::showPortDevice()
@@ -174,7 +174,7 @@ void TFmain::showDeviceLost(const QString& devicePath)
     showDeviceState(QStringLiteral(" Device lost: ") + devicePath +
                     QStringLiteral(" - waiting for it"));
     // The bar's text goes; read back later, the display still tells where the gap came from.
-    const QString reason = m_session->lossReason();
+    const QString reason = port().session().lossReason();
     showNoteLine(QStringLiteral("[%1] Device lost: %2").arg(noteTime(), devicePath) +
                  (reason.isEmpty() ? QString() : QStringLiteral(" - ") + reason));
     if (!reason.isEmpty())

@@ -16,7 +16,7 @@
 
 void TFmain::DisplayRxByte()
 {
-    m_pipeline->DisplayRxByte();
+    port().pipeline().DisplayRxByte();
 }
 
 void TFmain::syncReceiveSettings()
@@ -42,13 +42,13 @@ void TFmain::syncReceiveSettings()
 void TFmain::syncRule(int n)
 {
     const RuleRow& row = m_ruleRows.row(n);
-    m_pipeline->setRuleEnabled(n, row.enable->currentIndex() == 1);
-    kirt::LoadTransmitText(m_transmitBuffer, row.response->fieldText());
+    port().pipeline().setRuleEnabled(n, row.enable->currentIndex() == 1);
+    kirt::LoadTransmitText(m_transmit.buffer, row.response->fieldText());
     const std::uint32_t count = kirt::ConvertTransmitText(
-        m_transmitBuffer, kirt::dataFormatFromIndex(row.format->currentIndex()));
-    m_pipeline->setRuleResponse(n,
-                                QByteArray(reinterpret_cast<const char*>(m_transmitBuffer.data()),
-                                           static_cast<qsizetype>(count)));
+        m_transmit.buffer, kirt::dataFormatFromIndex(row.format->currentIndex()));
+    port().pipeline().setRuleResponse(
+        n, QByteArray(reinterpret_cast<const char*>(m_transmit.buffer.data()),
+                      static_cast<qsizetype>(count)));
 }
 
 void TFmain::handOverBegins()
@@ -105,18 +105,18 @@ void TFmain::logFailed(const QString& path, const QString& reason)
 
 bool TFmain::showingSent() const
 {
-    return m_ui->ShowSentComboBox->currentIndex() == 1 && m_session->deviceOpen();
+    return m_ui->ShowSentComboBox->currentIndex() == 1 && port().session().deviceOpen();
 }
 
 void TFmain::showSentBytes(const std::uint8_t* bytes, std::uint32_t count)
 {
     // Shown as received bytes are, new-line character and stamps included, but not logged,
     // not matched by the rules and not in the traffic figure: none of them is about sent data.
-    m_pipeline->showSent(bytes, count);
+    port().pipeline().showSent(bytes, count);
     // Sent rows count against the line limit as received ones do; within a hand-over the cut
     // waits for its end, as for the received text around them.
-    if (m_pipeline->inHandOver())
-        m_pipeline->markDisplayChanged();
+    if (port().pipeline().inHandOver())
+        port().pipeline().markDisplayChanged();
     else
         TrimDisplayLines();
     ScrollDisplayToEnd();
@@ -138,7 +138,7 @@ void TFmain::showNoteLines(const QStringList& lines)
 
 void TFmain::TrimDisplayLines()
 {
-    m_pipeline->TrimDisplayLines();
+    port().pipeline().TrimDisplayLines();
 }
 
 void TFmain::ScrollDisplayToEnd()

@@ -229,8 +229,8 @@ void TFmain::RunTimeSave1Click()
     }
     if (!kirt::dialogs().confirm(this, QStringLiteral("OK to Run Time Save Run ?")))
         return;
-    kirt::LogFile& log = m_pipeline->log();
-    m_pipeline->stopLog();
+    kirt::LogFile& log = port().pipeline().log();
+    port().pipeline().stopLog();
     QString path = kirt::dialogs().saveFile(this, saveFilters(), ExcelFilter, DefaultSuffix);
     if (path.isEmpty())
         return;
@@ -258,7 +258,7 @@ void TFmain::StopRealTimeSave()
 {
     // What the last hand-over logged is in the file already; closing it writes nothing more
     // but a stamped line still open.
-    m_pipeline->stopLog();
+    port().pipeline().stopLog();
     rx().logging = false;
     m_ui->FileOpen->setVisible(true);
     m_ui->FileSave->setVisible(true);
@@ -267,5 +267,5 @@ void TFmain::StopRealTimeSave()
 
 QString TFmain::LogTimeStamp() const
 {
-    return m_pipeline->LogTimeStamp();
+    return port().pipeline().LogTimeStamp();
 }

@@ -218,7 +218,7 @@ void TFmain::AboutClick()
 
 char16_t TFmain::EditKeyPress(char16_t key) const
 {
-    return kirt::FilterDataKey(m_activeTransmitFormat, key);
+    return kirt::FilterDataKey(m_transmit.activeFormat, key);
 }
 
 char16_t TFmain::ComboBoxKeyPress(char16_t)
@@ -239,7 +239,7 @@ bool TFmain::filterTypedKey(QObject* watched, QKeyEvent* event)
         return false;
     if (watched == m_ui->NewLineCharEdit) {
         QLineEdit* edit = m_ui->NewLineCharEdit;
-        if (edit->text().size() - edit->selectedText().size() >= m_newLineTypingLimit)
+        if (edit->text().size() - edit->selectedText().size() >= m_typing.newLineLimit)
             return true;
         const char16_t filtered = EditKeyPress(ch);
         if (filtered == ch)
@@ -265,7 +265,7 @@ void TFmain::filterNewLineCommit(QInputMethodEvent* event)
     for (const QChar ch : event->commitString())
         if (const char16_t key = EditKeyPress(ch.unicode()); key != 0)
             kept += QChar(key);
-    const auto room = m_newLineTypingLimit - (edit->text().size() - edit->selectedText().size());
+    const auto room = m_typing.newLineLimit - (edit->text().size() - edit->selectedText().size());
     kept.truncate(std::max<qsizetype>(room, 0));
     event->setCommitString(kept, event->replacementStart(), event->replacementLength());
 }
@@ -283,10 +283,10 @@ bool TFmain::mMessageKeyPress(char16_t key)
         return true;
 
     // A receive pass that starts meanwhile skips its read; it resumes as it was.
-    const bool rxWasEnabled = m_session->exchangeRxEnabled(false);
+    const bool rxWasEnabled = port().session().exchangeRxEnabled(false);
     m_display->followNow();
     if (hex) {
-        HexKeyPair& pair = m_hexKeyPair;
+        HexKeyPair& pair = m_typing.hexKeyPair;
         if (pair.count >= pair.digits.size())
             pair.count = 0;
         pair.digits[pair.count] = key;
@@ -314,6 +314,6 @@ bool TFmain::mMessageKeyPress(char16_t key)
         WriteComBytes(&byte, 1);
     }
     ScrollDisplayToEnd();
-    m_session->setRxEnabled(rxWasEnabled);
+    port().session().setRxEnabled(rxWasEnabled);
     return true;
 }

@@ -29,8 +29,9 @@ void TFmain::PickBaudRate()
 {
     QComboBox* box = m_ui->BaudRateComboBox;
     if (box->currentIndex() == kirt::CustomBaudIndex) {
-        const std::uint32_t offered =
-            kirt::customBaudAllowed(m_customBaudRate) ? m_customBaudRate : m_comSettings.baudRate;
+        const std::uint32_t offered = kirt::customBaudAllowed(m_picks.customBaudRate)
+                                          ? m_picks.customBaudRate
+                                          : port().settings().baudRate;
         const std::optional<int> rate = kirt::dialogs().askInteger(
             this, QStringLiteral("Custom Baud Rate"),
             QStringLiteral("Baud rate (%1 .. %2):")
@@ -39,10 +40,10 @@ void TFmain::PickBaudRate()
             static_cast<int>(offered), static_cast<int>(kirt::MinCustomBaud),
             static_cast<int>(kirt::MaxCustomBaud));
         if (!rate || !kirt::customBaudAllowed(*rate)) {
-            box->setCurrentIndex(m_baudIndexBeforePick);
+            box->setCurrentIndex(m_picks.baudIndexBefore);
             return;
         }
-        m_customBaudRate = static_cast<std::uint32_t>(*rate);
+        m_picks.customBaudRate = static_cast<std::uint32_t>(*rate);
         showCustomBaudRate();
     }
     BaudRateComboBoxClick();
@@ -51,9 +52,9 @@ void TFmain::PickBaudRate()
 void TFmain::showCustomBaudRate()
 {
     QComboBox* box = m_ui->BaudRateComboBox;
-    const bool known = kirt::customBaudAllowed(m_customBaudRate);
+    const bool known = kirt::customBaudAllowed(m_picks.customBaudRate);
     box->setItemText(kirt::CustomBaudIndex,
-                     known ? QStringLiteral("Custom (%1)").arg(m_customBaudRate)
+                     known ? QStringLiteral("Custom (%1)").arg(m_picks.customBaudRate)
                            : QStringLiteral("Custom..."));
     // The custom item without a rate has nothing to run at: the layout's rate instead.
     if (box->currentIndex() == kirt::CustomBaudIndex && !known)
@@ -64,14 +65,14 @@ void TFmain::FlowControlComboBoxClick()
 {
     const int index = m_ui->FlowControlComboBox->currentIndex();
     if (index >= 0)
-        m_comSettings.flowControl = static_cast<kirt::FlowControl>(index);
+        port().settings().flowControl = static_cast<kirt::FlowControl>(index);
 }
 
 void TFmain::setModemLine(kirt::ModemLine line, bool on)
 {
     if (!portOpen())
         return;
-    const kirt::SerialStatus status = m_session->setModemLine(line, on);
+    const kirt::SerialStatus status = port().session().setModemLine(line, on);
     if (!status.ok())
         kirt::dialogs().message(this, QStringLiteral("Set ComPort Status ERROR!"), status.reason);
 }
@@ -90,25 +91,26 @@ void TFmain::BreakButtonClick()
 {
     // A press while the line is held (by an earlier press or a script) neither restarts nor
     // cuts short the break under way.
-    if (!m_session->deviceOpen() || m_session->breakHeld())
+    if (!port().session().deviceOpen() || port().session().breakHeld())
         return;
     // Timed by the session rather than slept in the backend, so the window keeps serving the
     // receive thread while the line is held; the session's close ends it.
-    const kirt::SerialStatus status = m_session->holdBreak(BreakMs);
+    const kirt::SerialStatus status = port().session().holdBreak(BreakMs);
     if (!status.ok())
         kirt::dialogs().message(this, QStringLiteral("Set ComPort Status ERROR!"), status.reason);
 }
 
 void TFmain::ModemStatusTimerTimer()
 {
-    m_session->pollModemStatus();
+    port().session().pollModemStatus();
 }
 
 void TFmain::showModemStatus(const kirt::ModemStatus& status)
 {
     // Greyed while the port is closed or its device away; on a device without the lines, the
     // tool tip says why.
-    const QString toolTip = !status.available && m_session->deviceOpen() ? NoModemLines : QString();
+    const QString toolTip =
+        !status.available && port().session().deviceOpen() ? NoModemLines : QString();
     const std::pair<QLabel*, bool> lamps[] = {{m_ui->CTSLamp, status.cts},
                                               {m_ui->DSRLamp, status.dsr},
                                               {m_ui->DCDLamp, status.dcd},

@@ -10,28 +10,12 @@
 
 void TFmain::setUpPlot()
 {
-    m_plotFeed = std::make_unique<kirt::PlotFeed>();
     m_plotPanel = new kirt::PlotPanel(this);
     m_ui->ClientAreaLayout->addWidget(m_plotPanel, 1, 0);
     m_plotPanel->hide();
-    m_plotPanel->setFeed(m_plotFeed.get());
     connect(m_plotPanel, &kirt::PlotPanel::exportRequested, this, &TFmain::exportPlot);
-    // Bytes reach the plot and a script from the session, whatever the display is busy with.
-    m_session->setReceiveTap(
-        [this](const std::uint8_t* bytes, std::size_t count, const kirt::ReadTime& readAt) {
-            receivedForTools(bytes, count, readAt);
-        });
-}
-
-void TFmain::receivedForTools(const std::uint8_t* bytes, std::size_t count,
-                              const kirt::ReadTime& readAt)
-{
-    // The port's rate tells the feed how soon after an opening a line may be one begun before.
-    m_plotFeed->setBaudRate(m_comSettings.baudRate);
-    m_plotFeed->received(bytes, count, readAt.steady);
-    m_plotPanel->dataArrived();
-    if (scriptRunning())
-        m_script->received(bytes, count);
+    // The plot reads along from the moment the port opens, whatever the display is busy with.
+    port().addReceiver(m_plotPanel);
 }
 
 void TFmain::exportPlot()
@@ -45,7 +29,8 @@ void TFmain::exportPlot()
         return;
     const bool png = path.endsWith(QLatin1String(".png"), Qt::CaseInsensitive);
     const QByteArray bytes =
-        png ? m_plotPanel->png() : m_plotFeed->store().csv(m_plotFeed->parser().names());
+        png ? m_plotPanel->png()
+            : m_plotPanel->feed()->store().csv(m_plotPanel->feed()->parser().names());
     const kirt::FileResult written =
         bytes.isEmpty() ? kirt::FileResult::failed(kirt::FileFailure::Write,
                                                    QStringLiteral("The picture cannot be drawn."))

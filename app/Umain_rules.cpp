@@ -7,12 +7,12 @@
 
 void TFmain::resetProtocolState()
 {
-    m_pipeline->resetRules();
+    port().pipeline().resetRules();
 }
 
 void TFmain::ProtocolFormatComboBoxClick(int n)
 {
-    m_ruleFormatBeforePick = m_pipeline->rule(n).format();
+    m_picks.ruleFormatBefore = port().pipeline().rule(n).format();
     SetProtocolFormat(n);
 }
 
@@ -20,10 +20,10 @@ void TFmain::SetProtocolFormat(int n)
 {
     RuleRow& row = m_ruleRows.row(n);
     const kirt::DataFormat format = kirt::dataFormatFromIndex(row.format->currentIndex());
-    m_pipeline->rule(n).setFormat(format);
+    port().pipeline().rule(n).setFormat(format);
     row.receivePacket->setMaxLength(kirt::fieldLimit(format));
     row.response->setMaxLength(kirt::fieldLimit(format));
-    if (format != m_ruleFormatBeforePick) {
+    if (format != m_picks.ruleFormatBefore) {
         // Emptying the receive packet parses it again, which switches the rule off.
         row.receivePacket->clear();
         row.response->clear();
@@ -33,7 +33,7 @@ void TFmain::SetProtocolFormat(int n)
 void TFmain::ParseReceivePacket(int n)
 {
     RuleRow& row = m_ruleRows.row(n);
-    const std::uint32_t length = m_pipeline->rule(n).parse(row.receivePacket->fieldText());
+    const std::uint32_t length = port().pipeline().rule(n).parse(row.receivePacket->fieldText());
     if (length == 0 && row.enable->currentIndex() == 1) {
         // Off first, so the change that emptying raises finds nothing left to do.
         row.enable->setCurrentIndex(0);
@@ -45,7 +45,7 @@ void TFmain::ParseReceivePacket(int n)
 void TFmain::EnableProtocolRule(int n)
 {
     ParseReceivePacket(n);
-    m_pipeline->rule(n).resetResponseCount();
+    port().pipeline().rule(n).resetResponseCount();
 }
 
 char16_t TFmain::FilterProtocolKey(int n, char16_t key) const
@@ -56,13 +56,13 @@ char16_t TFmain::FilterProtocolKey(int n, char16_t key) const
 
 void TFmain::MatchProtocolByte(int n, std::uint8_t byte)
 {
-    m_pipeline->MatchProtocolByte(n, byte);
+    port().pipeline().MatchProtocolByte(n, byte);
 }
 
 void TFmain::SendProtocolResponse(int n)
 {
     syncRule(n);
-    const QByteArray& response = m_pipeline->ruleResponse(n);
+    const QByteArray& response = port().pipeline().ruleResponse(n);
     if (!response.isEmpty())
         writeResponse(n, reinterpret_cast<const std::uint8_t*>(response.constData()),
                       static_cast<std::uint32_t>(response.size()));

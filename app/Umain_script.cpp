@@ -20,8 +20,10 @@ public:
 
     QString open(const QString& port, const OpenOptions& options) override
     {
-        Ui::TFmain& ui = *m_window.m_ui;
-        const QString current = ui.SerialPortComboBox->currentText();
+        // The port chosen in the window, and its settings; the script's options hold for this
+        // opening only, and the window's controls stay as the user left them.
+        kirt::PortController& controller = m_window.port();
+        const QString current = controller.settings().portName;
         QString wanted = port.isEmpty() ? current : port.toUpper();
         if (!port.isEmpty() && kirt::comPortNumber(wanted) == 0) {
             // A device path or an address: only as the one the current port leads to.
@@ -32,30 +34,27 @@ public:
                     .arg(port, current);
             wanted = current;
         }
-        if (m_window.portOpen()) {
-            if (wanted == current)
+        if (controller.isOpen() || controller.opening()) {
+            if (controller.isOpen() && wanted == controller.portName())
                 return {}; // the window's port, as it is; the script's close() leaves it open
-            return QStringLiteral("open: the window has %1 open; close it first").arg(current);
+            return QStringLiteral("open: the window has %1 open; close it first")
+                .arg(controller.isOpen() ? controller.portName() : current);
         }
-        const int index = ui.SerialPortComboBox->findText(wanted);
-        if (index < 0)
+        if (kirt::comPortNumber(wanted) == 0)
             return QStringLiteral("open: %1 is not a port name").arg(port);
-        ui.SerialPortComboBox->setCurrentIndex(index);
-        m_window.SerialPortComboBoxClick();
-        // The script's options hold for this opening; the settings page keeps the user's.
-        const kirt::ComSettings user = m_window.m_comSettings;
-        m_window.m_comSettings = kirt::withOpenOptions(user, options);
-        kirt::OpenResult result;
-        m_openedHere = m_window.openPortQuietly(result);
-        m_window.m_comSettings = user;
+        const kirt::OpenResult result =
+            m_window.openForScript(wanted, kirt::withOpenOptions(controller.settings(), options));
+        m_openedHere = result.ok();
         // Named as the script asked for it: a path is what the script's author knows.
         return kirt::openFailureWords(port.isEmpty() ? current : port, result).line();
     }
     QString close() override
     {
         // Only a port this script opened: one the user had open stays so for the user.
-        if (m_openedHere && m_window.portOpen())
-            m_window.COM_BitBtnClick();
+        if (m_openedHere && m_window.portOpen()) {
+            m_window.CloseComPort();
+            m_window.afterComClick();
+        }
         m_openedHere = false;
         return {};
     }
@@ -87,18 +86,18 @@ public:
         QAbstractButton* button =
             line == kirt::ModemLine::Dtr ? m_window.m_ui->DTRButton : m_window.m_ui->RTSButton;
         button->setChecked(on);
-        const kirt::SerialStatus status = m_window.m_session->setModemLine(line, on);
+        const kirt::SerialStatus status = m_window.port().session().setModemLine(line, on);
         return status.ok() ? QString() : status.reason;
     }
     QString sendBreak(int ms) override
     {
-        if (!m_window.m_session->deviceOpen())
+        if (!m_window.port().session().deviceOpen())
             return QStringLiteral("sendBreak: the port is not open");
-        return m_window.m_session->holdBreak(ms).reason;
+        return m_window.port().session().holdBreak(ms).reason;
     }
     std::optional<kirt::ModemStatus> modem() override
     {
-        const kirt::ModemStatus lines = m_window.m_session->modemStatus();
+        const kirt::ModemStatus lines = m_window.port().session().modemStatus();
         if (!lines.available)
             return std::nullopt;
         return lines;
@@ -114,17 +113,19 @@ private:
 void TFmain::setUpScripts()
 {
     m_ui->ScriptStateLabel->hide();
-    m_scriptPort = std::make_unique<ScriptPortOfWindow>(*this);
-    m_script = std::make_unique<kirt::ScriptRunner>(*m_scriptPort);
+    m_scripts.port = std::make_unique<ScriptPortOfWindow>(*this);
+    m_scripts.runner = std::make_unique<kirt::ScriptRunner>(*m_scripts.port);
     // The window stays the user's however much a script says.
-    m_script->setBoundedOutput(true);
-    connect(m_script.get(), &kirt::ScriptRunner::resultsShown, this, &TFmain::showNoteLines);
-    connect(m_script.get(), &kirt::ScriptRunner::finished, this, &TFmain::showScriptOutcome);
+    m_scripts.runner->setBoundedOutput(true);
+    connect(m_scripts.runner.get(), &kirt::ScriptRunner::resultsShown, this,
+            &TFmain::showNoteLines);
+    connect(m_scripts.runner.get(), &kirt::ScriptRunner::finished, this,
+            &TFmain::showScriptOutcome);
 }
 
 bool TFmain::scriptRunning() const
 {
-    return m_script && m_script->running();
+    return m_scripts.runner && m_scripts.runner->running();
 }
 
 void TFmain::RunScriptActionClick()
@@ -144,23 +145,25 @@ void TFmain::RunScriptActionClick()
         kirt::dialogs().error(this, QStringLiteral("Cannot read ") + path, file.error);
         return;
     }
-    m_scriptName = QFileInfo(path).fileName();
-    static_cast<ScriptPortOfWindow&>(*m_scriptPort).runStarts();
-    m_script->start(path, file.source);
+    m_scripts.name = QFileInfo(path).fileName();
+    static_cast<ScriptPortOfWindow&>(*m_scripts.port).runStarts();
+    m_scripts.runner->start(path, file.source);
+    port().addReceiver(m_scripts.runner.get());
     m_ui->RunScriptAction->setEnabled(false);
     m_ui->StopScriptAction->setEnabled(true);
-    m_ui->ScriptStateLabel->setText(QStringLiteral(" %1 running").arg(m_scriptName));
+    m_ui->ScriptStateLabel->setText(QStringLiteral(" %1 running").arg(m_scripts.name));
     m_ui->ScriptStateLabel->setToolTip(path);
     m_ui->ScriptStateLabel->show();
 }
 
 void TFmain::StopScriptActionClick()
 {
-    m_script->stop();
+    m_scripts.runner->stop();
 }
 
 void TFmain::showScriptOutcome(const kirt::ScriptOutcome& outcome)
 {
+    port().removeReceiver(m_scripts.runner.get());
     m_ui->RunScriptAction->setEnabled(true);
     m_ui->StopScriptAction->setEnabled(false);
     QString state;
@@ -169,11 +172,11 @@ void TFmain::showScriptOutcome(const kirt::ScriptOutcome& outcome)
     } else {
         const kirt::ScriptTally tally = kirt::tallyOf(outcome);
         if (!tally.problem.isEmpty())
-            showNoteLines({kirt::problemLine(m_scriptName, tally.problem)});
+            showNoteLines({kirt::problemLine(m_scripts.name, tally.problem)});
         state = tally.failed == 0
                     ? QStringLiteral("passed %1/%1").arg(tally.total)
                     : QStringLiteral("failed %1/%2").arg(tally.failed).arg(tally.total);
     }
-    showNoteLines({QStringLiteral("%1 %2").arg(m_scriptName, state)});
-    m_ui->ScriptStateLabel->setText(QStringLiteral(" %1 %2").arg(m_scriptName, state));
+    showNoteLines({QStringLiteral("%1 %2").arg(m_scripts.name, state)});
+    m_ui->ScriptStateLabel->setText(QStringLiteral(" %1 %2").arg(m_scripts.name, state));
 }

@@ -10,14 +10,13 @@
 #include "ui/receivedisplay.h"
 #include "ui_Umain.h"
 
-#include <QGuiApplication>
 #include <QTimer>
 
 // Line settings: recorded only; an open port keeps its state until it is opened again.
 
 void TFmain::SerialPortComboBoxClick()
 {
-    m_comSettings.portName = m_ui->SerialPortComboBox->currentText();
+    port().settings().portName = m_ui->SerialPortComboBox->currentText();
     showPortDevice();
     UpdateStatusLine();
 }
@@ -25,98 +24,126 @@ void TFmain::SerialPortComboBoxClick()
 void TFmain::BaudRateComboBoxClick()
 {
     const int index = m_ui->BaudRateComboBox->currentIndex();
-    kirt::baudRateFromIndex(index, m_customBaudRate, m_comSettings.baudRate);
-    m_baudIndexBeforePick = index;
+    kirt::baudRateFromIndex(index, m_picks.customBaudRate, port().settings().baudRate);
+    m_picks.baudIndexBefore = index;
 }
 
 void TFmain::DataBitsComboBoxClick()
 {
-    kirt::dataBitsFromIndex(m_ui->DataBitsComboBox->currentIndex(), m_comSettings.dataBits);
+    kirt::dataBitsFromIndex(m_ui->DataBitsComboBox->currentIndex(), port().settings().dataBits);
 }
 
 void TFmain::StopBitsComboBoxClick()
 {
-    kirt::stopBitsFromIndex(m_ui->StopBitsComboBox->currentIndex(), m_comSettings.stopBits);
+    kirt::stopBitsFromIndex(m_ui->StopBitsComboBox->currentIndex(), port().settings().stopBits);
 }
 
 void TFmain::ParityBitsComboBoxClick()
 {
-    kirt::parityFromIndex(m_ui->ParityBitsComboBox->currentIndex(), m_comSettings.parity);
+    kirt::parityFromIndex(m_ui->ParityBitsComboBox->currentIndex(), port().settings().parity);
 }
 
 void TFmain::TimeOutComboBoxClick()
 {
     kirt::tableEntry(kirt::ReadTimeoutTable, m_ui->TimeOutComboBox->currentIndex(),
-                     m_comSettings.readTimeoutMs);
+                     port().settings().readTimeoutMs);
 }
 
 void TFmain::resetReceiveBuffer()
 {
-    m_pipeline->clearReceived();
+    port().pipeline().clearReceived();
 }
 
 void TFmain::setPortMaker(PortMaker maker)
 {
-    m_session->setPortFactory(std::move(maker));
+    port().session().setPortFactory(std::move(maker));
 }
 
 void TFmain::COM_BitBtnClick()
 {
+    if (port().opening()) {
+        // A far port still connecting: F2 gives up on it without a word.
+        port().close();
+        showPortDevice();
+        stopWaitingForDevice();
+        return;
+    }
     resetReceiveBuffer();
+    if (!portOpen()) {
+        OpenComPort(m_ui->SerialPortComboBox->currentText());
+        return; // the rest when the open has finished, at once for a local port
+    }
+    CloseComPort();
+    afterComClick();
+}
+
+void TFmain::showComButtonOpen(bool open)
+{
     QPushButton* button = m_ui->COM_BitBtn;
     QPalette p = button->palette();
-    if (!portOpen()) {
-        const QString name = m_ui->SerialPortComboBox->currentText();
-        if (OpenComPort(name)) {
-            p.setColor(QPalette::ButtonText, Qt::red);
-            button->setPalette(p);
-            button->setText(QStringLiteral("COM CLOSE"));
-            m_session->setRxEnabled(true);
-            m_plotPanel->clearPlot(); // as the display: a new opening plots anew
-        }
-        clearDisplay();
-    } else {
-        CloseComPort();
-        p.setColor(QPalette::ButtonText, Qt::black);
-        button->setPalette(p);
-        button->setText(QStringLiteral("COM OPEN"));
-    }
+    p.setColor(QPalette::ButtonText, open ? Qt::red : Qt::black);
+    button->setPalette(p);
+    button->setText(open ? QStringLiteral("COM CLOSE") : QStringLiteral("COM OPEN"));
+}
+
+void TFmain::afterComClick()
+{
     UpdateStatusLine();
     ReceiveView_BitBtnClick();
     m_ui->mMessage->setFocus();
-    m_hexKeyPair.count = 0;
+    m_typing.hexKeyPair.count = 0;
+}
+
+kirt::OpenRequest TFmain::openRequest(const QString& portName,
+                                      const kirt::ComSettings& settings) const
+{
+    kirt::OpenRequest request;
+    request.portName = portName;
+    request.settings = settings;
+    request.dtr = m_ui->DTRButton->isChecked();
+    request.rts = m_ui->RTSButton->isChecked();
+    request.settingsRefusal = lineSettingsRefusal();
+    return request;
 }
 
 bool TFmain::OpenComPort(const QString& portName)
 {
-    kirt::OpenRequest request;
-    request.portName = portName;
-    request.settings = m_comSettings;
-    request.dtr = m_ui->DTRButton->isChecked();
-    request.rts = m_ui->RTSButton->isChecked();
-    request.settingsRefusal = lineSettingsRefusal();
-    // A far host may take seconds to answer (at most 5 s to connect, 2 s for each answer).
-    const auto target = kirt::resolvePort(portName);
-    const bool networked = target && target->networked();
-    if (networked)
-        QGuiApplication::setOverrideCursor(Qt::WaitCursor);
-    const kirt::OpenResult result = m_session->open(request);
-    if (networked)
-        QGuiApplication::restoreOverrideCursor();
-    if (m_quietOpen) {
-        // A script's open: the script names the port and reports the failure itself.
-        *m_quietOpen = result;
-    } else if (!result.ok()) {
-        const kirt::OpenFailureWords words = kirt::openFailureWords(portName, result);
+    port().beginOpen(openRequest(portName, port().settings()));
+    if (port().opening()) {
+        // A far host may take seconds to answer (at most 5 s to connect, 2 s for each answer).
+        const QString text = QStringLiteral(" Connecting to %1...").arg(port().openingTarget());
+        m_ui->SerialPortDeviceLabel->setText(text);
+        showDeviceState(text);
+    }
+    return portOpen();
+}
+
+void TFmain::comOpenFinished(const kirt::OpenResult& result)
+{
+    if (!result.ok()) {
+        showPortDevice();
+        stopWaitingForDevice();
+        const kirt::OpenFailureWords words =
+            kirt::openFailureWords(m_ui->SerialPortComboBox->currentText(), result);
         if (result.failed == kirt::OpenResult::Step::Open)
             kirt::dialogs().error(this, words.title, words.detail());
         else
             kirt::dialogs().message(this, words.title, words.detail());
     }
-    if (!result.ok())
-        return false;
+    clearDisplay();
+    afterComClick();
+}
+
+void TFmain::portOpened()
+{
+    // Whoever opened it: the COM button, or a script.
+    showPortDevice();
+    stopWaitingForDevice();
+    showComButtonOpen(true);
+    port().session().setRxEnabled(true);
+    m_plotPanel->clearPlot(); // as the display: a new opening plots anew
+    m_plotPanel->feed()->setBaudRate(port().openSettings().baudRate);
     m_ui->TxDroppedLabel->hide(); // counted from this opening on
-    return true;
 }
 
 QString TFmain::lineSettingsRefusal() const
@@ -136,12 +163,22 @@ QString TFmain::lineSettingsRefusal() const
     return {};
 }
 
-bool TFmain::openPortQuietly(kirt::OpenResult& result)
+kirt::OpenResult TFmain::openForScript(const QString& portName, const kirt::ComSettings& settings)
 {
-    m_quietOpen = &result;
-    COM_BitBtnClick();
-    m_quietOpen = nullptr;
-    return portOpen();
+    resetReceiveBuffer();
+    const kirt::OpenResult result = port().open(openRequest(portName, settings));
+    clearDisplay();
+    afterComClick();
+    return result;
+}
+
+void TFmain::showClaim(bool claimed)
+{
+    // Transmit lines, automatic sends, typed keys and answers wait while another has the port.
+    if (claimed && port().claimant())
+        showDeviceState(QStringLiteral(" %1 has the port").arg(port().claimant()->claimName()));
+    else if (!claimed)
+        stopWaitingForDevice();
 }
 
 void TFmain::CloseComPort()
@@ -150,7 +187,7 @@ void TFmain::CloseComPort()
         stopWaitingForDevice();
         if (m_autoTransIntervalTimer->isActive())
             SendStopBtnClick();
-        m_session->close();
+        port().close();
         if (realTimeSaveOn())
             StopRealTimeSave();
     }
@@ -159,18 +196,22 @@ void TFmain::CloseComPort()
 
 void TFmain::PurgeComPort()
 {
-    m_session->purge();
+    port().session().purge();
 }
 
 void TFmain::ReleasePortHandle()
 {
     // The program is ending: the handle goes back and the thread ends.
     stopWaitingForDevice();
-    m_session->shutdown();
+    port().session().shutdown();
 }
 
 std::uint32_t TFmain::WriteComBytes(const std::uint8_t* bytes, std::uint32_t count)
 {
+    if (port().claimed()) {
+        port().write(bytes, count); // held back, and said so
+        return 0;
+    }
     if (showingSent())
         showSentBytes(bytes, count);
     writeToPort(bytes, count);
@@ -179,37 +220,37 @@ std::uint32_t TFmain::WriteComBytes(const std::uint8_t* bytes, std::uint32_t cou
 
 void TFmain::writeToPort(const std::uint8_t* bytes, std::uint32_t count)
 {
-    m_session->write(bytes, count);
+    port().write(bytes, count);
 }
 
 // The receive thread's hand-over, for callers that run it themselves.
 
 void TFmain::RxHandOverBegins()
 {
-    m_session->handOver().RxHandOverBegins();
+    port().session().handOver().RxHandOverBegins();
 }
 
 void TFmain::StoreRxChunk(const std::uint8_t* bytes, std::uint32_t count)
 {
-    m_session->handOver().StoreRxChunk(bytes, count, kirt::ReadTime::now());
+    port().session().handOver().StoreRxChunk(bytes, count, kirt::ReadTime::now());
 }
 
 void TFmain::RxDisplayStep()
 {
-    m_session->handOver().RxDisplayStep();
+    port().session().handOver().RxDisplayStep();
 }
 
 void TFmain::RxDisplayStepsDone()
 {
-    m_session->handOver().RxDisplayStepsDone();
+    port().session().handOver().RxDisplayStepsDone();
 }
 
 bool TFmain::RxPending() const
 {
-    return m_pipeline->RxPending();
+    return port().pipeline().RxPending();
 }
 
 void TFmain::ShowTraffic()
 {
-    m_pipeline->ShowTraffic();
+    port().pipeline().ShowTraffic();
 }

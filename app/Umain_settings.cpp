@@ -29,7 +29,9 @@ std::array<TFmain::StoredSetting, 22> TFmain::storedSettings()
         {"LineLimit", ui->LineLimitComboBox},
         {"Color", ui->ColorComboBox},
         {"AutoIntervalTime", nullptr, nullptr, ui->TrackBar1},
-        {.name = kirt::storedkey::CustomBaudRate, .number = &m_customBaudRate, .optional = true},
+        {.name = kirt::storedkey::CustomBaudRate,
+         .number = &m_picks.customBaudRate,
+         .optional = true},
         {.name = kirt::storedkey::FlowControl, .box = ui->FlowControlComboBox, .optional = true},
         {.name = "DtrOn", .check = ui->DTRButton, .optional = true},
         {.name = "RtsOn", .check = ui->RTSButton, .optional = true},
@@ -38,7 +40,7 @@ std::array<TFmain::StoredSetting, 22> TFmain::storedSettings()
         {.name = "TimeStamp", .box = ui->TimeStampComboBox, .optional = true},
         {.name = "GapSplit", .box = ui->GapSplitComboBox, .optional = true},
         {.name = "Follow", .box = ui->FollowComboBox, .optional = true},
-        {.name = "FontSize", .optional = true, .points = &m_displayFontSize},
+        {.name = "FontSize", .optional = true, .points = &m_typing.fontSize},
     }};
 }
 
@@ -99,13 +101,13 @@ void TFmain::RestoreSettings()
         // First run: the values a newcomer starts with.
         m_ui->SerialPortComboBox->setCurrentIndex(0);
         m_ui->BaudRateComboBox->setCurrentIndex(12);
-        m_comSettings.baudRate = 9600;
+        port().settings().baudRate = 9600;
         m_ui->DataBitsComboBox->setCurrentIndex(4);
-        m_comSettings.dataBits = 8;
+        port().settings().dataBits = 8;
         m_ui->StopBitsComboBox->setCurrentIndex(0);
-        m_comSettings.stopBits = 0;
+        port().settings().stopBits = 0;
         m_ui->ParityBitsComboBox->setCurrentIndex(0);
-        m_comSettings.parity = 0;
+        port().settings().parity = 0;
         m_ui->DisplayFormatComboBox->setCurrentIndex(1);
         m_ui->EchoOnOffComboBox->setCurrentIndex(0);
         m_ui->ScrollBarComboBox->setCurrentIndex(0);
@@ -178,7 +180,7 @@ void TFmain::ApplyStartOptions(const kirt::StartOptions& options)
         m_ui->BaudRateComboBox->setCurrentIndex(options.baudIndex);
         BaudRateComboBoxClick();
     } else if (kirt::customBaudAllowed(options.customBaud)) {
-        m_customBaudRate = options.customBaud;
+        m_picks.customBaudRate = options.customBaud;
         m_ui->BaudRateComboBox->setCurrentIndex(kirt::CustomBaudIndex);
         showCustomBaudRate();
         BaudRateComboBoxClick();

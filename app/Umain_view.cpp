@@ -4,13 +4,16 @@
 
 #include "app/logic/barlayout.h"
 #include "app/logic/statusline.h"
+#include "app/logic/windowfit.h"
 #include "display/displaytables.h"
 #include "ui/datalineedit.h"
 #include "ui/receivedisplay.h"
 #include "ui/searchbar.h"
 #include "ui_Umain.h"
 
+#include <QGuiApplication>
 #include <QLineEdit>
+#include <QScreen>
 #include <QTimer>
 
 namespace {
@@ -53,10 +56,10 @@ void TFmain::UpdateStatusLine()
     Ui::TFmain* ui = m_ui.get();
     kirt::StatusLineState s;
     // The port in use while one is open; the one chosen otherwise.
-    s.port = portOpen() ? m_session->portName() : ui->SerialPortComboBox->currentText();
+    s.port = portOpen() ? port().session().portName() : ui->SerialPortComboBox->currentText();
     // The custom item's text is a caption; the panel shows the rate as it shows any other.
     s.baudRate = ui->BaudRateComboBox->currentIndex() == kirt::CustomBaudIndex
-                     ? QString::number(m_comSettings.baudRate)
+                     ? QString::number(port().settings().baudRate)
                      : ui->BaudRateComboBox->currentText();
     s.dataBits = ui->DataBitsComboBox->currentText();
     s.stopBits = ui->StopBitsComboBox->currentText();
@@ -64,9 +67,9 @@ void TFmain::UpdateStatusLine()
     s.displayFormat = ui->DisplayFormatComboBox->currentText();
     s.echo = ui->EchoOnOffComboBox->currentText();
     s.newLineEnabled = rx().newLineEnabled;
-    s.autoIntervalMs = m_autoIntervalMs;
+    s.autoIntervalMs = m_transmit.autoIntervalMs;
     s.autoRunning = m_autoTransIntervalTimer->isActive();
-    s.autoLine = m_autoCycle.currentLine().value_or(0);
+    s.autoLine = m_transmit.autoCycle.currentLine().value_or(0);
     const auto panels = kirt::ComposeStatusLine(s);
     QLabel* labels[] = {ui->StatusPanel0, ui->StatusPanel1, ui->StatusPanel2, ui->StatusPanel3,
                         ui->StatusPanel4};
@@ -80,10 +83,10 @@ void TFmain::DisplayFormatComboBoxClick()
 {
     const int index = m_ui->DisplayFormatComboBox->currentIndex();
     m_searchBar->setHexDisplay(index == 0);
-    if (index != m_lastDisplayFormat) {
-        m_lastDisplayFormat = index;
+    if (index != m_typing.lastDisplayFormat) {
+        m_typing.lastDisplayFormat = index;
         CLEAR_BitBtnClick();
-        m_hexKeyPair.count = 0;
+        m_typing.hexKeyPair.count = 0;
         UpdateStatusLine();
     }
     if (index == 0) {
@@ -99,7 +102,7 @@ void TFmain::NewLineCharEditChange()
     QLineEdit* edit = m_ui->NewLineCharEdit;
     const QString text = edit->text();
     // The limit holds typing and pasting only: a longer stored text stays whole.
-    edit->setMaxLength(std::max<int>(m_newLineTypingLimit, static_cast<int>(text.size())));
+    edit->setMaxLength(std::max<int>(m_typing.newLineLimit, static_cast<int>(text.size())));
     // The first two digits count, so a stored "0D0A" still starts a row at 0D.
     rx().newLineChar = text.size() >= 2 ? kirt::DecodeHexPair(text[0].unicode(), text[1].unicode())
                                         : std::uint8_t{0};
@@ -142,7 +145,7 @@ void TFmain::ColorComboBoxClick()
 void TFmain::CLEAR_BitBtnClick()
 {
     clearDisplay();
-    m_hexKeyPair.count = 0;
+    m_typing.hexKeyPair.count = 0;
     if (shown(m_ui->mMessage))
         m_ui->mMessage->setFocus();
 }
@@ -213,4 +216,48 @@ void TFmain::ProtocolData_BitBtnClick()
     if (!shown(m_ui->BoardPanel2))
         bringViewToFront(m_ui->BoardPanel2, m_ui->ProtocolData_BitBtn);
     m_ruleRows.row(1).receivePacket->setFocus();
+}
+
+void TFmain::centreOnScreen()
+{
+    const QScreen* screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen();
+    if (!screen)
+        return;
+    // The frame is centred on the screen's free area; before the window is shown its frame
+    // is not known, so the first show centres it again.
+    const QRect area = screen->availableGeometry();
+    // Never larger than the free area: with a large scale factor or a small screen the
+    // designed size would put the menu and the status bar off-screen.
+    const QSize decoration = frameGeometry().size() - size();
+    const QSize fitted = kirt::fitWindowSize(size(), decoration, area.size());
+    if (fitted != size()) {
+        // The designed minimum gives way too, or the window could not shrink to fit.
+        setMinimumSize(minimumSize().boundedTo(fitted));
+        resize(fitted);
+    }
+    const QSize frame = frameGeometry().size();
+    move(area.x() + (area.width() - frame.width()) / 2,
+         area.y() + (area.height() - frame.height()) / 2);
+}
+
+void TFmain::showEvent(QShowEvent* event)
+{
+    QMainWindow::showEvent(event);
+    if (m_centring.whenShown)
+        return;
+    m_centring.whenShown = true;
+    centreOnScreen();
+    m_centring.frame = frameGeometry().size();
+    // A window manager reports its frame a moment after the window appears: until then, a
+    // frame that turns out larger is centred again.
+    m_centring.until.setRemainingTime(1000);
+}
+
+void TFmain::moveEvent(QMoveEvent* event)
+{
+    QMainWindow::moveEvent(event);
+    if (!m_centring.until.hasExpired() && frameGeometry().size() != m_centring.frame) {
+        m_centring.frame = frameGeometry().size();
+        centreOnScreen();
+    }
 }

@@ -110,16 +110,16 @@ kirt::Workbench TFmain::currentWorkbench(bool withPort) const
     bench.autoIntervalPosition = m_ui->TrackBar1->value();
     bench.plot = m_plotPanel->viewSettings();
     if (withPort) {
-        kirt::Workbench::Port port;
-        port.name = m_ui->SerialPortComboBox->currentText();
-        port.baudRate = m_comSettings.baudRate;
-        port.dataBits = m_comSettings.dataBits;
-        port.stopBits = m_comSettings.stopBits;
-        port.parity = m_comSettings.parity;
-        port.flowControl = m_comSettings.flowControl;
-        port.dtr = m_ui->DTRButton->isChecked();
-        port.rts = m_ui->RTSButton->isChecked();
-        bench.port = port;
+        kirt::Workbench::Port kept;
+        kept.name = m_ui->SerialPortComboBox->currentText();
+        kept.baudRate = port().settings().baudRate;
+        kept.dataBits = port().settings().dataBits;
+        kept.stopBits = port().settings().stopBits;
+        kept.parity = port().settings().parity;
+        kept.flowControl = port().settings().flowControl;
+        kept.dtr = m_ui->DTRButton->isChecked();
+        kept.rts = m_ui->RTSButton->isChecked();
+        bench.port = kept;
     }
     return bench;
 }
@@ -131,7 +131,7 @@ void TFmain::applyPortSettings(const kirt::Workbench::Port& port)
     SerialPortComboBoxClick();
     const int baudIndex = kirt::baudRateIndex(port.baudRate);
     if (baudIndex == kirt::CustomBaudIndex) {
-        m_customBaudRate = port.baudRate;
+        m_picks.customBaudRate = port.baudRate;
         m_ui->BaudRateComboBox->setCurrentIndex(baudIndex);
         showCustomBaudRate();
     } else {
@@ -163,7 +163,7 @@ void TFmain::applyWorkbench(const kirt::Workbench& bench)
     if (m_autoTransIntervalTimer->isActive())
         SendStopBtnClick();
 
-    const kirt::DataFormat activeBefore = m_activeTransmitFormat;
+    const kirt::DataFormat activeBefore = m_transmit.activeFormat;
     for (int n = 1; n <= TransmitRows; ++n) {
         const kirt::Workbench::Line& line = bench.lines[static_cast<std::size_t>(n - 1)];
         TransmitRow& row = m_transmitRows.row(n);
@@ -176,9 +176,9 @@ void TFmain::applyWorkbench(const kirt::Workbench& bench)
     }
     TransmitAutoComboBoxClick();
     // Typing goes on in the format of the line the user was in.
-    m_activeTransmitFormat = m_currentTransmitLine > 0
-                                 ? m_transmitRows.row(m_currentTransmitLine).lineFormat
-                                 : activeBefore;
+    m_transmit.activeFormat = m_transmit.currentLine > 0
+                                  ? m_transmitRows.row(m_transmit.currentLine).lineFormat
+                                  : activeBefore;
 
     for (int n = 1; n <= ProtocolRules; ++n) {
         const kirt::Workbench::Rule& rule = bench.rules[static_cast<std::size_t>(n - 1)];

@@ -346,11 +346,18 @@ int main(int argc, char** argv)
     kirt::SessionScriptPort session(options, [&said](const QString& text) { said << text; });
     TimedPort port(session);
     kirt::ScriptRunner runner(port);
-    session.session().setReceiveTap(
-        [&](const std::uint8_t* bytes, std::size_t count, const kirt::ReadTime&) {
+    struct Both final : kirt::PortReceiver
+    {
+        TimedPort& port;
+        kirt::ScriptRunner& runner;
+        Both(TimedPort& p, kirt::ScriptRunner& r) : port(p), runner(r) {}
+        void received(const std::uint8_t* bytes, std::size_t count, const kirt::ReadTime&) override
+        {
             port.received(bytes, count);
             runner.received(bytes, count);
-        });
+        }
+    } both(port, runner);
+    session.controller().addReceiver(&both);
 
     std::printf("\n%d round trips \"AT\" CR -> \"OK\" CR LF, expect time-out 1000 ms:\n",
                 RoundTrips);

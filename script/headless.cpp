@@ -55,8 +55,7 @@ int runScriptWithoutWindow(const StartOptions& options)
 
     SessionScriptPort port(options, [](const QString& text) { print(stdout, text); });
     ScriptRunner runner(port);
-    port.session().setReceiveTap([&runner](const std::uint8_t* bytes, std::size_t count,
-                                           const ReadTime&) { runner.received(bytes, count); });
+    port.controller().addReceiver(&runner);
 
     QObject::connect(&runner, &ScriptRunner::resultsShown, &runner, [](const QStringList& lines) {
         for (const QString& line : lines)

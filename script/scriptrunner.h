@@ -2,6 +2,7 @@
 
 #include "script/memorywatch.h"
 #include "script/scriptchannel.h"
+#include "session/portcontroller.h"
 
 #include <QElapsedTimer>
 #include <QObject>
@@ -44,7 +45,7 @@ struct ScriptOutcome
 
 // Runs one script on a thread of its own, with an engine of its own; the port is reached
 // through the channel only. Lives on the owner's thread; its signals arrive there.
-class ScriptRunner final : public QObject
+class ScriptRunner final : public QObject, public PortReceiver
 {
     Q_OBJECT
 
@@ -73,6 +74,10 @@ public:
 
     // Bytes received from the session; any thread.
     void received(const std::uint8_t* bytes, std::size_t count) { m_channel.feed(bytes, count); }
+    void received(const std::uint8_t* bytes, std::size_t count, const ReadTime&) override
+    {
+        received(bytes, count);
+    }
     ScriptChannel& channel() { return m_channel; }
 
 signals:

@@ -77,7 +77,7 @@ ComSettings withOpenOptions(ComSettings settings, const ScriptPort::OpenOptions&
 
 SessionScriptPort::SessionScriptPort(const StartOptions& options,
                                      std::function<void(const QString&)> say, PortFactory factory)
-    : m_say(std::move(say)), m_engine(std::move(factory))
+    : m_say(std::move(say)), m_port(std::move(factory))
 {
     m_settings = storedLineSettings(m_defaultPort);
     if (!options.port.isEmpty())
@@ -104,7 +104,7 @@ QString SessionScriptPort::open(const QString& port, const OpenOptions& options)
     request.portName = name;
     request.settings = withOpenOptions(m_settings, options);
     request.settings.portName = name;
-    const OpenResult result = session().open(request);
+    const OpenResult result = m_port.open(request);
     if (!result.ok())
         return openFailureWords(shown, result).line();
     session().setRxEnabled(true);
@@ -113,7 +113,7 @@ QString SessionScriptPort::open(const QString& port, const OpenOptions& options)
 
 QString SessionScriptPort::close()
 {
-    session().close();
+    m_port.close();
     return {};
 }
 

@@ -3,7 +3,7 @@
 #include "app/logic/commandline.h"
 #include "base/comsettings.h"
 #include "script/scriptchannel.h"
-#include "session/portengine.h"
+#include "session/portcontroller.h"
 
 #include <functional>
 
@@ -17,7 +17,8 @@ public:
     SessionScriptPort(const StartOptions& options, std::function<void(const QString&)> say,
                       PortFactory factory = systemPortFactory());
 
-    PortSession& session() { return m_engine.session(); }
+    PortController& controller() { return m_port; }
+    PortSession& session() { return m_port.session(); }
 
     QString open(const QString& port, const OpenOptions& options) override;
     QString close() override;
@@ -30,7 +31,7 @@ public:
 
 private:
     std::function<void(const QString&)> m_say;
-    PortEngine m_engine;
+    PortController m_port;
     ComSettings m_settings;
     QString m_defaultPort = QStringLiteral("COM1");
 };

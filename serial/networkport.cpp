@@ -52,7 +52,7 @@ SerialStatus NetworkPort::open(const QString& devicePath)
                                     QStringLiteral("Write the address as rfc2217://HOST:PORT or "
                                                    "tcp://HOST:PORT."));
 
-    const TcpConnection connection = connectTcp(parsed.address, m_timing.connect);
+    const TcpConnection connection = connectTcp(parsed.address, m_timing.connect, &m_cancelled);
     if (connection.fd < 0)
         return connection.status;
     ReadWakeUp wakeUp;
@@ -86,6 +86,11 @@ SerialStatus NetworkPort::open(const QString& devicePath)
     m_dropped.store(false);
     m_purgeAsked.store(false);
     m_open.store(true);
+    if (m_cancelled.load()) {
+        // Cancelled while it connected: the close found nothing open yet.
+        close();
+        return SerialStatus::failed(SerialError::Other, QStringLiteral("cancelled"), ECANCELED);
+    }
     if (telnet()) {
         telnet::Bytes start;
         {
@@ -167,7 +172,7 @@ bool NetworkPort::waitForServer(const std::function<bool()>& answered, Clock::ti
                 return true;
         }
         const Clock::time_point now = Clock::now();
-        if (now >= deadline || m_lost.load() || m_closing.load())
+        if (now >= deadline || m_lost.load() || m_closing.load() || m_cancelled.load())
             return false;
         const Clock::time_point until = std::min(deadline, now + Slice);
         std::unique_lock reading(m_readMutex, std::try_to_lock);
@@ -543,6 +548,12 @@ void NetworkPort::purge()
             m_purgeAsked.store(true);
     }
     m_wake.wake();
+}
+
+void NetworkPort::cancelOpen()
+{
+    m_cancelled.store(true);
+    close();
 }
 
 void NetworkPort::close()

@@ -59,6 +59,7 @@ public:
     void purge() override;
     void close() override;
     bool isOpen() const override;
+    void cancelOpen() override;
     std::uint32_t readTimeoutMs() const override;
     SerialStatus setModemLine(ModemLine line, bool on) override;
     SerialStatus setBreak(bool on) override;
@@ -106,6 +107,7 @@ private:
     NetworkAddress m_address;
     std::atomic<bool> m_open{false};
     std::atomic<bool> m_closing{false};
+    std::atomic<bool> m_cancelled{false};
     std::atomic<bool> m_lost{false};
     std::atomic<bool> m_purgeAsked{false};
     std::atomic<std::uint32_t> m_readTimeoutMs{2};

@@ -107,6 +107,9 @@ public:
 
     virtual void close() = 0;
     virtual bool isOpen() const = 0;
+    // Another thread gives up an open under way: it fails soon, and the port stays closed.
+    // The port is not opened again afterwards.
+    virtual void cancelOpen() { close(); }
 
     // The read time-out set by the last applyState, in milliseconds.
     virtual std::uint32_t readTimeoutMs() const = 0;

@@ -72,7 +72,16 @@ void tune(int fd)
 }
 
 // One address within the deadline: the socket, or -1 with errno set.
-int connectOne(const addrinfo& address, Clock::time_point deadline)
+// Waits are cut into slices this long, so a cancel is seen soon.
+constexpr std::chrono::milliseconds CancelSlice{20};
+
+bool isCancelled(const std::atomic<bool>* cancelled)
+{
+    return cancelled && cancelled->load();
+}
+
+int connectOne(const addrinfo& address, Clock::time_point deadline,
+               const std::atomic<bool>* cancelled)
 {
     const int fd = ::socket(address.ai_family, address.ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC,
                             address.ai_protocol);
@@ -86,8 +95,16 @@ int connectOne(const addrinfo& address, Clock::time_point deadline)
     }
     for (;;) {
         pollfd watched{fd, POLLOUT, 0};
-        const int ready = ::poll(&watched, 1, millisecondsUntil(deadline));
+        const int ready =
+            ::poll(&watched, 1, millisecondsUntil(std::min(deadline, Clock::now() + CancelSlice)));
         if (ready < 0 && errno == EINTR)
+            continue;
+        if (ready == 0 && isCancelled(cancelled)) {
+            ::close(fd);
+            errno = ECANCELED;
+            return -1;
+        }
+        if (ready == 0 && Clock::now() < deadline)
             continue;
         int error = ready == 0 ? ETIMEDOUT : errno;
         if (ready > 0) {
@@ -112,7 +129,8 @@ QString where(const NetworkAddress& address)
 
 } // namespace
 
-TcpConnection connectTcp(const NetworkAddress& address, std::chrono::milliseconds timeout)
+TcpConnection connectTcp(const NetworkAddress& address, std::chrono::milliseconds timeout,
+                         const std::atomic<bool>* cancelled)
 {
     const Clock::time_point deadline = Clock::now() + timeout;
     TcpConnection connection;
@@ -137,7 +155,15 @@ TcpConnection connectTcp(const NetworkAddress& address, std::chrono::millisecond
     }).detach();
 
     std::unique_lock lock(lookup->mutex);
-    if (!lookup->done.wait_until(lock, deadline, [&lookup] { return lookup->finished; })) {
+    const auto found = [&lookup] { return lookup->finished; };
+    while (!found() && !isCancelled(cancelled) && Clock::now() < deadline)
+        lookup->done.wait_until(lock, std::min(deadline, Clock::now() + CancelSlice), found);
+    if (!found() && isCancelled(cancelled)) {
+        connection.status =
+            SerialStatus::failed(SerialError::Other, QStringLiteral("cancelled"), ECANCELED);
+        return connection;
+    }
+    if (!found()) {
         connection.status = SerialStatus::failed(
             SerialError::NotFound, QStringLiteral("looking up %1 took too long").arg(address.host),
             ETIMEDOUT, QStringLiteral("Check the host name and the name service."));
@@ -155,14 +181,14 @@ TcpConnection connectTcp(const NetworkAddress& address, std::chrono::millisecond
 
     int lastError = ETIMEDOUT;
     for (const addrinfo* entry = lookup->addresses; entry != nullptr; entry = entry->ai_next) {
-        const int fd = connectOne(*entry, deadline);
+        const int fd = connectOne(*entry, deadline, cancelled);
         if (fd >= 0) {
             tune(fd);
             connection.fd = fd;
             return connection;
         }
         lastError = errno;
-        if (millisecondsUntil(deadline) == 0)
+        if (millisecondsUntil(deadline) == 0 || lastError == ECANCELED)
             break;
     }
 

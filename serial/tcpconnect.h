@@ -3,6 +3,7 @@
 #include "serial/netaddress.h"
 #include "serial/serialport.h"
 
+#include <atomic>
 #include <chrono>
 
 namespace kirt {
@@ -16,7 +17,9 @@ struct TcpConnection
 // Looks the host up and connects to it, all within timeout. Nothing is sent. The socket
 // sends small writes at once and probes a quiet connection with short keep-alives, so a
 // vanished peer ends the connection within seconds rather than hours.
-TcpConnection connectTcp(const NetworkAddress& address, std::chrono::milliseconds timeout);
+// A flag set by another thread gives up at once (ECANCELED).
+TcpConnection connectTcp(const NetworkAddress& address, std::chrono::milliseconds timeout,
+                         const std::atomic<bool>* cancelled = nullptr);
 
 // The keep-alive timing: the first probe after this much silence, then one every interval;
 // after ProbeCount unanswered probes, or data unacknowledged for UnackedLimit, the system

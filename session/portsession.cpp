@@ -95,35 +95,62 @@ void PortSession::setPortFactory(PortFactory factory)
 
 OpenResult PortSession::open(const OpenRequest& request)
 {
+    PreparedOpen prepared = prepareOpen(request);
+    openPrepared(prepared);
+    return finishOpen(prepared);
+}
+
+PortSession::PreparedOpen PortSession::prepareOpen(const OpenRequest& request)
+{
     if (m_open)
         close();
-    OpenResult result;
+    PreparedOpen prepared;
+    prepared.request = request;
     const auto resolution = resolvePort(request.portName);
     if (!resolution) {
-        result.failed = OpenResult::Step::Open;
-        result.status.error = SerialError::NotFound;
-        result.status.reason = request.portName.isEmpty()
-                                   ? QStringLiteral("No port is selected.")
-                                   : QStringLiteral("%1 is not a port name.").arg(request.portName);
-        return result;
+        prepared.result.failed = OpenResult::Step::Open;
+        prepared.result.status.error = SerialError::NotFound;
+        prepared.result.status.reason =
+            request.portName.isEmpty()
+                ? QStringLiteral("No port is selected.")
+                : QStringLiteral("%1 is not a port name.").arg(request.portName);
+        return prepared;
     }
-    m_settings = request.settings;
-    m_dtr = request.dtr;
-    m_rts = request.rts;
-    std::shared_ptr<SerialPort> port = makePort();
-    result = openDevice(*port, resolution->devicePath, m_settings, m_dtr, m_rts,
-                        request.settingsRefusal);
-    if (!result.ok()) {
-        port->close();
-        return result;
+    prepared.resolution = *resolution;
+    prepared.port = makePort();
+    return prepared;
+}
+
+void PortSession::openPrepared(PreparedOpen& prepared)
+{
+    if (!prepared.port)
+        return;
+    const OpenRequest& request = prepared.request;
+    prepared.result = openDevice(*prepared.port, prepared.resolution.devicePath, request.settings,
+                                 request.dtr, request.rts, request.settingsRefusal);
+}
+
+OpenResult PortSession::finishOpen(PreparedOpen& prepared)
+{
+    if (!prepared.port)
+        return prepared.result;
+    if (!prepared.result.ok()) {
+        prepared.port->close();
+        return prepared.result;
     }
-    m_portName = request.portName;
-    m_mapped = resolution->source != PortSource::Default;
+    if (m_open)
+        close();
+    const PortResolution& resolution = prepared.resolution;
+    m_settings = prepared.request.settings;
+    m_dtr = prepared.request.dtr;
+    m_rts = prepared.request.rts;
+    m_portName = prepared.request.portName;
+    m_mapped = resolution.source != PortSource::Default;
     m_open = true;
     m_txDropped = 0;
-    start(std::move(port), resolution->devicePath, namedDevice(*resolution));
+    start(std::move(prepared.port), resolution.devicePath, namedDevice(resolution));
     m_identity = m_networked ? DeviceIdentity{} : identifyDevice(m_node);
-    return result;
+    return prepared.result;
 }
 
 std::shared_ptr<SerialPort> PortSession::makePort() const
@@ -468,8 +495,6 @@ void PortSession::RxHandOverBegins()
 void PortSession::StoreRxChunk(const std::uint8_t* bytes, std::uint32_t count,
                                const ReadTime& readAt)
 {
-    if (m_tap)
-        m_tap(bytes, count, readAt);
     m_receiver.StoreRxChunk(bytes, count, readAt);
 }
 

@@ -75,6 +75,20 @@ public:
     // raise the modem lines asked for; then the receive thread starts. A failed step leaves
     // nothing open.
     OpenResult open(const OpenRequest& request);
+    // The same open in three steps, for an owner that opens a far port on another thread:
+    // prepareOpen closes what is open, resolves the name and makes the port here;
+    // openPrepared opens the device on any thread, touching nothing of the session's;
+    // finishOpen, back here, starts reading (or closes the port after a failure).
+    struct PreparedOpen
+    {
+        OpenRequest request;
+        PortResolution resolution;
+        std::shared_ptr<SerialPort> port; // none when the name did not resolve
+        OpenResult result;
+    };
+    PreparedOpen prepareOpen(const OpenRequest& request);
+    static void openPrepared(PreparedOpen& prepared);
+    OpenResult finishOpen(PreparedOpen& prepared);
     // Ends the waiting for a lost device, stops the thread, purges and closes the port.
     void close();
     // At exit: as close, then waits for the thread, serving its last hand-overs meanwhile.
@@ -131,12 +145,6 @@ public:
     // lost one may be back.
     void checkDevice();
 
-    // Sees every received chunk first, on this object's thread (a script reading along).
-    void setReceiveTap(std::function<void(const std::uint8_t*, std::size_t, const ReadTime&)> tap)
-    {
-        m_tap = std::move(tap);
-    }
-
     // The receiver's hand-over as the thread runs it, for an owner that feeds bytes itself.
     RxSink& handOver() { return *this; }
 
@@ -180,7 +188,6 @@ private:
 
     PortFactory m_factory;
     RxSink& m_receiver;
-    std::function<void(const std::uint8_t*, std::size_t, const ReadTime&)> m_tap;
     std::shared_ptr<SerialPort> m_port;
     QPointer<TReceiveComThread> m_thread;
     std::atomic<bool> m_rxEnabled{false};

@@ -161,6 +161,14 @@ bool PlotPanel::eventFilter(QObject* watched, QEvent* event)
     return QWidget::eventFilter(watched, event);
 }
 
+void PlotPanel::received(const std::uint8_t* bytes, std::size_t count, const ReadTime& readAt)
+{
+    if (!m_feed)
+        return;
+    m_feed->received(bytes, count, readAt.steady);
+    dataArrived();
+}
+
 void PlotPanel::dataArrived()
 {
     if (isVisible() && !m_tick->isActive())

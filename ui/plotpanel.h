@@ -1,6 +1,8 @@
 #pragma once
 
+#include "plot/plotfeed.h"
 #include "plot/plotview.h"
+#include "session/portcontroller.h"
 #include "transmit/workbench.h"
 
 #include <QSet>
@@ -26,7 +28,7 @@ class ScaledTicker;
 // times a second while data flows, from the points in view only; pause, clear, the window,
 // the y range, a legend that hides and shows series, zoom and pan while paused, a cursor
 // readout and export.
-class PlotPanel final : public QWidget
+class PlotPanel final : public QWidget, public PortReceiver
 {
     Q_OBJECT
 
@@ -37,6 +39,7 @@ public:
 
     void setFeed(PlotFeed* feed);
     const PlotFeed* feed() const { return m_feed; }
+    PlotFeed* feed() { return m_feed; }
     // Drops the collected points (CLEAR, or the port opened anew).
     void clearPlot();
     bool paused() const { return m_paused; }
@@ -51,6 +54,8 @@ public:
     // New samples in the feed: drawn within a tick while the plot is in front. A quiet line
     // and a plot out of sight cost no timer.
     void dataArrived();
+    // Bytes from the port, from the moment it opens, whether the plot is in front or not.
+    void received(const std::uint8_t* bytes, std::size_t count, const ReadTime& readAt) override;
     // Draws what the feed holds now, also while hidden (the tests and the benchmark).
     void redraw();
 
@@ -73,7 +78,9 @@ private:
     bool timeAxis() const;
     void showSeries(int s, bool shown);
 
-    PlotFeed* m_feed = nullptr;
+    // Its own feed, unless given another (the benchmark's).
+    PlotFeed m_ownFeed;
+    PlotFeed* m_feed = &m_ownFeed;
     QCustomPlot* m_plot = nullptr;
     QPushButton* m_pause = nullptr;
     QComboBox* m_x = nullptr;

@@ -15,7 +15,10 @@
 #include <QRegularExpression>
 #include <QtTest>
 
+#include <netinet/in.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 using kirt::PtyDevice;
 using kirt::test::linkOf;
@@ -30,6 +33,7 @@ private slots:
     void lostDeviceIsWaitedForAndReopened();
     void comWhileLostStopsWaiting();
     void networkPortLostAndReconnected();
+    void networkOpenNeverHoldsTheWindow();
 };
 
 void TestDevice::choosingADeviceMapsThePort()
@@ -239,10 +243,64 @@ void TestDevice::networkPortLostAndReconnected()
     // Nobody listening: the open fails and says why.
     server.stop();
     f.click(QStringLiteral("COM_BitBtn"));
+    QVERIFY(PtyDevice::waitUntil([&] { return !f.window().port().opening(); }));
     QVERIFY(!f.window().portOpen());
     QCOMPARE(f.answers.errors.value(0), QStringLiteral("Error Opening COM1"));
     QVERIFY2(f.answers.details.value(0).contains(QStringLiteral("refused")),
              qPrintable(f.answers.details.value(0)));
+    qunsetenv("KIRT_COM1");
+}
+
+void TestDevice::networkOpenNeverHoldsTheWindow()
+{
+    // A server that takes the connection and never says a word: the system accepts for it.
+    const int server = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in at{};
+    at.sin_family = AF_INET;
+    at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof at;
+    QVERIFY(::bind(server, reinterpret_cast<sockaddr*>(&at), sizeof at) == 0);
+    QVERIFY(::listen(server, 4) == 0);
+    QVERIFY(::getsockname(server, reinterpret_cast<sockaddr*>(&at), &size) == 0);
+    const QString address = QStringLiteral("rfc2217://127.0.0.1:%1").arg(ntohs(at.sin_port));
+    qputenv("KIRT_COM1", address.toUtf8());
+    WindowFixture f;
+    f.showWithDisplayFormat(1);
+    auto* label = f.find<QLabel>(QStringLiteral("SerialPortDeviceLabel"));
+    QElapsedTimer clock;
+    clock.start();
+    qint64 lastTick = 0;
+    qint64 longestGap = 0;
+    QTimer tick;
+    QObject::connect(&tick, &QTimer::timeout, [&] {
+        longestGap = std::max(longestGap, clock.elapsed() - lastTick);
+        lastTick = clock.elapsed();
+    });
+    tick.start(10);
+
+    f.click(QStringLiteral("COM_BitBtn"));
+    QVERIFY(f.window().port().opening());
+    QCOMPARE(label->text(), QStringLiteral(" Connecting to ") + address + QStringLiteral("..."));
+    PtyDevice::serveEvents(300);
+    QElapsedTimer cancel;
+    cancel.start();
+    f.press(Qt::Key_F2);
+    const qint64 cancelMs = cancel.elapsed();
+    QVERIFY(!f.window().port().opening());
+    QVERIFY(!f.window().portOpen());
+    QVERIFY(f.answers.errors.isEmpty() && f.answers.messages.isEmpty());
+    QCOMPARE(label->text(), address + QStringLiteral(" (KIRT_COM1)"));
+    KIRT_VERIFY_TIMING(cancelMs < 100, qPrintable(QString::number(cancelMs)));
+
+    // Left alone, it fails as a silent server's open always has, after its time-out.
+    lastTick = clock.elapsed();
+    f.click(QStringLiteral("COM_BitBtn"));
+    QVERIFY(PtyDevice::waitUntil([&] { return !f.window().port().opening(); }, 10000));
+    QVERIFY(!f.window().portOpen());
+    QCOMPARE(f.answers.messages, QStringList{QStringLiteral("Set ComPort Status ERROR!")});
+    QVERIFY(!f.answers.details.last().isEmpty());
+    KIRT_VERIFY_TIMING(longestGap < 100, qPrintable(QString::number(longestGap)));
+    ::close(server);
     qunsetenv("KIRT_COM1");
 }
 

@@ -87,10 +87,7 @@ void TestScriptRunner::everyFunctionAgainstAPseudoTerminal()
     QStringList logs;
     kirt::SessionScriptPort port({}, [&logs](const QString& text) { logs << text; });
     ScriptRunner runner(port);
-    port.session().setReceiveTap(
-        [&runner](const std::uint8_t* bytes, std::size_t count, const kirt::ReadTime&) {
-            runner.received(bytes, count);
-        });
+    port.controller().addReceiver(&runner);
     // The device echoes everything.
     QTimer echo;
     QObject::connect(&echo, &QTimer::timeout, [&] {

@@ -1,6 +1,6 @@
 // The port session without a window: the open sequence, the loss of the device and a return
 // that takes only the device that was lost.
-#include "session/portengine.h"
+#include "session/portcontroller.h"
 #include "tests/support/fakedevices.h"
 #include "tests/support/fakeport.h"
 #include "tests/support/ptydevice.h"
@@ -25,7 +25,8 @@ struct Adapter
     QString node;
     QString byId;
     std::shared_ptr<FakePort> port = std::make_shared<FakePort>();
-    kirt::PortEngine engine{[this] { return std::static_pointer_cast<kirt::SerialPort>(port); }};
+    kirt::PortController engine{
+        [this] { return std::static_pointer_cast<kirt::SerialPort>(port); }};
 
     Adapter() { plugIn(QStringLiteral("A1")); }
     ~Adapter() { qunsetenv("KIRT_COM1"); }
@@ -128,7 +129,7 @@ void TestPortSession::reusedPseudoTerminalIsNotTakenARemadeLinkIs()
 {
     kirt::test::TempSettings settings;
     PtyDevice device(1, PtyDevice::Mapping::Link);
-    kirt::PortEngine engine;
+    kirt::PortController engine;
     engine.pipeline().settings().echo = true;
     QVERIFY(engine.session().open(com1()).ok());
     engine.session().setRxEnabled(true);
@@ -159,7 +160,7 @@ void TestPortSession::remadeLinkToAnotherUsersTerminalIsNotTaken()
         QSKIP("giving a terminal to another user needs root");
     kirt::test::TempSettings settings;
     PtyDevice device(1, PtyDevice::Mapping::Link);
-    kirt::PortEngine engine;
+    kirt::PortController engine;
     QVERIFY(engine.session().open(com1()).ok());
     engine.session().setRxEnabled(true);
     const uid_t owner = QFileInfo(device.slavePath()).ownerId();
@@ -183,7 +184,7 @@ void TestPortSession::remadeLinkToAnotherUsersTerminalIsNotTaken()
 void TestPortSession::openFailsAtTheStepThatFailed()
 {
     kirt::test::TempSettings settings;
-    kirt::PortEngine engine;
+    kirt::PortController engine;
     kirt::OpenRequest request = com1();
     request.portName = QStringLiteral("COM31");
     auto result = engine.session().open(request);

@@ -79,6 +79,8 @@ void WindowFixture::triggerAction(const QString& name)
 bool WindowFixture::openPort()
 {
     click(QStringLiteral("COM_BitBtn"));
+    // A network port opens on a thread of its own; a local one at once.
+    PtyDevice::waitUntil([this] { return !window().port().opening(); }, 10000);
     return window().portOpen();
 }
 

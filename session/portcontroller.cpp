@@ -1,0 +1,217 @@
+#include "session/portcontroller.h"
+
+#include <QThread>
+
+#include <algorithm>
+
+namespace kirt {
+
+// A network open under way on its own thread. The thread keeps the prepared open alive
+// however the controller's state changes meanwhile; a cancel closes its port, which ends a
+// wait for the server at once, and its outcome is then dropped.
+struct PortController::PendingOpen
+{
+    std::shared_ptr<PortSession::PreparedOpen> prepared;
+    QThread* thread = nullptr;
+};
+
+PortController::PortController(PortFactory factory, ReceiveDisplaySink* display,
+                               ReceiveOutput* output, QObject* parent)
+    : QObject(parent), m_pipeline(display, output ? *output : static_cast<ReceiveOutput&>(*this)),
+      m_session(
+          std::make_unique<PortSession>(std::move(factory), static_cast<RxSink&>(*this), this))
+{
+    connect(m_session.get(), &PortSession::lost, this, [this] {
+        if (m_claimant)
+            endClaim(PortClaimant::ClaimEnd::Lost);
+    });
+}
+
+PortController::~PortController()
+{
+    cancelOpening();
+    m_session->shutdown();
+}
+
+OpenResult PortController::open(const OpenRequest& request)
+{
+    cancelOpening();
+    if (isOpen())
+        close();
+    return adopted(m_session->open(request), request.settings);
+}
+
+void PortController::beginOpen(const OpenRequest& request)
+{
+    cancelOpening();
+    if (isOpen())
+        close();
+    auto prepared = std::make_shared<PortSession::PreparedOpen>(m_session->prepareOpen(request));
+    if (!prepared->port || !prepared->resolution.networked()) {
+        PortSession::openPrepared(*prepared);
+        emit openFinished(adopted(m_session->finishOpen(*prepared), request.settings));
+        return;
+    }
+    m_opening = std::make_unique<PendingOpen>();
+    m_opening->prepared = prepared;
+    m_opening->thread = QThread::create([prepared] { PortSession::openPrepared(*prepared); });
+    QThread* thread = m_opening->thread;
+    // Not a child: a controller that goes first must not take a running thread with it.
+    connect(thread, &QThread::finished, thread, &QObject::deleteLater);
+    connect(thread, &QThread::finished, this, [this, prepared] {
+        if (!m_opening || m_opening->prepared != prepared) {
+            if (prepared->port)
+                prepared->port->close(); // cancelled meanwhile
+            return;
+        }
+        m_opening.reset();
+        emit openFinished(adopted(m_session->finishOpen(*prepared), prepared->request.settings));
+    });
+    thread->start();
+}
+
+OpenResult PortController::adopted(const OpenResult& result, const ComSettings& settings)
+{
+    if (result.ok()) {
+        m_opened = settings;
+        emit opened();
+    }
+    return result;
+}
+
+QString PortController::openingTarget() const
+{
+    return m_opening ? m_opening->prepared->resolution.devicePath : QString();
+}
+
+void PortController::cancelOpening()
+{
+    if (!m_opening)
+        return;
+    // The port's close ends its wait for the server; the thread's outcome is dropped.
+    const std::shared_ptr<PortSession::PreparedOpen> prepared = m_opening->prepared;
+    m_opening.reset();
+    prepared->port->cancelOpen();
+}
+
+void PortController::close()
+{
+    cancelOpening();
+    if (m_claimant)
+        endClaim(PortClaimant::ClaimEnd::Closed);
+    const bool wasOpen = isOpen();
+    m_session->close();
+    if (wasOpen)
+        emit closed();
+}
+
+void PortController::addReceiver(PortReceiver* receiver)
+{
+    if (std::find(m_receivers.begin(), m_receivers.end(), receiver) == m_receivers.end())
+        m_receivers.push_back(receiver);
+}
+
+void PortController::removeReceiver(PortReceiver* receiver)
+{
+    std::erase(m_receivers, receiver);
+}
+
+bool PortController::claim(PortClaimant& claimant)
+{
+    if (m_claimant || !isOpen())
+        return false;
+    m_claimant = &claimant;
+    emit claimChanged(true);
+    return true;
+}
+
+void PortController::release(PortClaimant& claimant)
+{
+    if (m_claimant != &claimant)
+        return;
+    m_claimant = nullptr;
+    emit claimChanged(false);
+}
+
+void PortController::endClaim(PortClaimant::ClaimEnd why)
+{
+    PortClaimant* claimant = m_claimant;
+    m_claimant = nullptr;
+    claimant->claimEnded(why);
+    emit claimChanged(false);
+}
+
+std::size_t PortController::write(const std::uint8_t* bytes, std::size_t count)
+{
+    if (m_claimant) {
+        emit writeHeld(m_claimant->claimName());
+        return 0;
+    }
+    return m_session->write(bytes, count);
+}
+
+std::size_t PortController::writeClaimed(PortClaimant& claimant, const std::uint8_t* bytes,
+                                         std::size_t count)
+{
+    return m_claimant == &claimant ? m_session->write(bytes, count) : 0;
+}
+
+void PortController::RxHandOverBegins()
+{
+    m_pipeline.RxHandOverBegins();
+}
+
+void PortController::StoreRxChunk(const std::uint8_t* bytes, std::uint32_t count,
+                                  const ReadTime& readAt)
+{
+    if (m_claimant) {
+        m_claimant->received(bytes, count, readAt);
+        return;
+    }
+    // A receiver may leave the list while it is told (a script that ends).
+    const std::vector<PortReceiver*> receivers = m_receivers;
+    for (PortReceiver* receiver : receivers)
+        if (std::find(m_receivers.begin(), m_receivers.end(), receiver) != m_receivers.end())
+            receiver->received(bytes, count, readAt);
+    m_pipeline.StoreRxChunk(bytes, count, readAt);
+}
+
+void PortController::RxDisplayStep()
+{
+    if (!m_claimant)
+        m_pipeline.RxDisplayStep();
+}
+
+void PortController::RxDisplaySteps(std::uint32_t count)
+{
+    if (!m_claimant)
+        m_pipeline.RxDisplaySteps(count);
+}
+
+void PortController::RxDisplayStepsDone()
+{
+    m_pipeline.RxDisplayStepsDone();
+}
+
+bool PortController::RxPending() const
+{
+    // Bytes stored before a claim wait for its end.
+    return !m_claimant && m_pipeline.RxPending();
+}
+
+void PortController::writeEcho(const std::uint8_t* bytes, std::uint32_t count)
+{
+    write(bytes, count);
+}
+
+void PortController::writeResponse(int, const std::uint8_t* bytes, std::uint32_t count)
+{
+    write(bytes, count);
+}
+
+void PortController::logFailed(const QString& path, const QString& reason)
+{
+    m_logError = path + QStringLiteral(": ") + reason;
+}
+
+} // namespace kirt
