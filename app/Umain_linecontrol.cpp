@@ -62,9 +62,8 @@ void TFmain::showCustomBaudRate()
 
 void TFmain::FlowControlComboBoxClick()
 {
-    const int index = m_ui->FlowControlComboBox->currentIndex();
-    if (index >= 0)
-        m_comSettings.flowControl = static_cast<kirt::FlowControl>(index);
+    kirt::flowControlFromIndex(m_ui->FlowControlComboBox->currentIndex(),
+                               m_comSettings.flowControl);
 }
 
 void TFmain::setModemLine(kirt::ModemLine line, bool on)

@@ -27,7 +27,7 @@ void TFmain::receivedForTools(const std::uint8_t* bytes, std::size_t count,
                               const kirt::ReadTime& readAt)
 {
     // The port's rate tells the feed how soon after an opening a line may be one begun before.
-    m_plotFeed->setBaudRate(m_comSettings.baudRate);
+    m_plotFeed->setLineSettings(m_comSettings);
     m_plotFeed->received(bytes, count, readAt.steady);
     m_plotPanel->dataArrived();
     if (scriptRunning())

@@ -2,8 +2,8 @@
 #include "app/Umain.h"
 
 #include "app/dialogs.h"
-#include "app/logic/commandline.h"
-#include "app/logic/settingsstore.h"
+#include "config/commandline.h"
+#include "config/settingsstore.h"
 #include "ui_Umain.h"
 
 #include <QDir>
@@ -103,9 +103,9 @@ void TFmain::RestoreSettings()
         m_ui->DataBitsComboBox->setCurrentIndex(4);
         m_comSettings.dataBits = 8;
         m_ui->StopBitsComboBox->setCurrentIndex(0);
-        m_comSettings.stopBits = 0;
+        m_comSettings.stopBits = kirt::StopBits::One;
         m_ui->ParityBitsComboBox->setCurrentIndex(0);
-        m_comSettings.parity = 0;
+        m_comSettings.parity = kirt::Parity::None;
         m_ui->DisplayFormatComboBox->setCurrentIndex(1);
         m_ui->EchoOnOffComboBox->setCurrentIndex(0);
         m_ui->ScrollBarComboBox->setCurrentIndex(0);
