@@ -41,6 +41,25 @@ QTimer* makeTimer(QObject* parent, const char* name, int intervalMs)
     return timer;
 }
 
+// The line settings' boxes show the names of the one table scripts and messages use too (the
+// layout's own items are there for the designer), at the settings' defaults.
+void fillLineSettingBoxes(Ui::TFmain& ui)
+{
+    const kirt::ComSettings defaults;
+    const auto fill = [](QComboBox* box, const QStringList& items, int index) {
+        box->clear();
+        box->addItems(items);
+        box->setCurrentIndex(index);
+    };
+    fill(ui.DataBitsComboBox, kirt::dataBitsBoxItems(), kirt::dataBitsIndex(defaults.dataBits));
+    fill(ui.StopBitsComboBox, kirt::choiceBoxItems<kirt::StopBits>(),
+         kirt::choiceIndex(defaults.stopBits));
+    fill(ui.ParityBitsComboBox, kirt::choiceBoxItems<kirt::Parity>(),
+         kirt::choiceIndex(defaults.parity));
+    fill(ui.FlowControlComboBox, kirt::choiceBoxItems<kirt::FlowControl>(),
+         kirt::choiceIndex(defaults.flowControl));
+}
+
 } // namespace
 
 TFmain::TFmain(QWidget* parent) : QMainWindow(parent), m_ui(std::make_unique<Ui::TFmain>())
@@ -48,6 +67,7 @@ TFmain::TFmain(QWidget* parent) : QMainWindow(parent), m_ui(std::make_unique<Ui:
     // The layout asks for "Courier New"; Liberation Mono has the same metrics.
     QFont::insertSubstitution(QStringLiteral("Courier New"), QStringLiteral("Liberation Mono"));
     m_ui->setupUi(this);
+    fillLineSettingBoxes(*m_ui);
     m_display = m_ui->mMessage;
     // Above the display, over the whole width; hidden until Find.
     m_searchBar = new kirt::SearchBar(m_display, m_ui->ClientArea);

@@ -63,9 +63,8 @@ void TFmain::showCustomBaudRate()
 
 void TFmain::FlowControlComboBoxClick()
 {
-    const int index = m_ui->FlowControlComboBox->currentIndex();
-    if (index >= 0)
-        port().settings().flowControl = static_cast<kirt::FlowControl>(index);
+    kirt::flowControlFromIndex(m_ui->FlowControlComboBox->currentIndex(),
+                               port().settings().flowControl);
 }
 
 void TFmain::setModemLine(kirt::ModemLine line, bool on)

@@ -142,7 +142,7 @@ void TFmain::portOpened()
     showComButtonOpen(true);
     port().session().setRxEnabled(true);
     m_plotPanel->clearPlot(); // as the display: a new opening plots anew
-    m_plotPanel->feed()->setBaudRate(port().openSettings().baudRate);
+    m_plotPanel->feed()->setLineSettings(port().openSettings());
     m_ui->TxDroppedLabel->hide(); // counted from this opening on
 }
 

@@ -2,8 +2,8 @@
 #include "app/Umain.h"
 
 #include "app/dialogs.h"
-#include "app/logic/commandline.h"
-#include "app/logic/settingsstore.h"
+#include "config/commandline.h"
+#include "config/settingsstore.h"
 #include "ui_Umain.h"
 
 #include <QDir>
@@ -105,9 +105,9 @@ void TFmain::RestoreSettings()
         m_ui->DataBitsComboBox->setCurrentIndex(4);
         port().settings().dataBits = 8;
         m_ui->StopBitsComboBox->setCurrentIndex(0);
-        port().settings().stopBits = 0;
+        port().settings().stopBits = kirt::StopBits::One;
         m_ui->ParityBitsComboBox->setCurrentIndex(0);
-        port().settings().parity = 0;
+        port().settings().parity = kirt::Parity::None;
         m_ui->DisplayFormatComboBox->setCurrentIndex(1);
         m_ui->EchoOnOffComboBox->setCurrentIndex(0);
         m_ui->ScrollBarComboBox->setCurrentIndex(0);

@@ -5,7 +5,7 @@
 #include "app/Umain.h"
 
 #include "app/dialogs.h"
-#include "app/logic/settingsstore.h"
+#include "config/settingsstore.h"
 #include "ui/datalineedit.h"
 #include "ui/plotpanel.h"
 #include "ui_Umain.h"
@@ -140,11 +140,11 @@ void TFmain::applyPortSettings(const kirt::Workbench::Port& port)
     BaudRateComboBoxClick();
     m_ui->DataBitsComboBox->setCurrentIndex(kirt::dataBitsIndex(port.dataBits));
     DataBitsComboBoxClick();
-    m_ui->StopBitsComboBox->setCurrentIndex(port.stopBits);
+    m_ui->StopBitsComboBox->setCurrentIndex(kirt::choiceIndex(port.stopBits));
     StopBitsComboBoxClick();
-    m_ui->ParityBitsComboBox->setCurrentIndex(port.parity);
+    m_ui->ParityBitsComboBox->setCurrentIndex(kirt::choiceIndex(port.parity));
     ParityBitsComboBoxClick();
-    m_ui->FlowControlComboBox->setCurrentIndex(static_cast<int>(port.flowControl));
+    m_ui->FlowControlComboBox->setCurrentIndex(kirt::choiceIndex(port.flowControl));
     FlowControlComboBoxClick();
     if (m_ui->DTRButton->isChecked() != port.dtr) {
         m_ui->DTRButton->setChecked(port.dtr);

@@ -1,7 +1,7 @@
 #include "app/Uabout.h"
 #include "app/Umain.h"
 #include "app/dialogs.h"
-#include "app/logic/commandline.h"
+#include "config/commandline.h"
 #include "script/headless.h"
 
 #include <QApplication>

@@ -56,23 +56,20 @@ bool dataBitsFromIndex(int index, std::uint8_t& bits)
     return inRange(index, MaxDataBits - MinDataBits, MinDataBits, bits);
 }
 
-bool stopBitsFromIndex(int index, std::uint8_t& stopBits)
+QStringList dataBitsBoxItems()
 {
-    return inRange(index, LastStopBits, 0, stopBits);
+    QStringList items;
+    for (int bits = MinDataBits; bits <= MaxDataBits; ++bits)
+        items << QString::number(bits);
+    return items;
 }
 
-bool parityFromIndex(int index, std::uint8_t& parity)
+QString inWords(const QStringList& names)
 {
-    return inRange(index, LastParity, 0, parity);
-}
-
-bool flowControlFromIndex(int index, FlowControl& flow)
-{
-    std::uint8_t value = 0;
-    if (!inRange(index, LastFlowControl, 0, value))
-        return false;
-    flow = static_cast<FlowControl>(value);
-    return true;
+    if (names.size() < 2)
+        return names.join(QString());
+    return names.mid(0, names.size() - 1).join(QStringLiteral(", ")) + QStringLiteral(" or ") +
+           names.back();
 }
 
 QString portArgument(const QString& value, QString& refusal)

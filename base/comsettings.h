@@ -1,11 +1,18 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 #include <array>
 #include <cstdint>
+#include <optional>
 
 namespace kirt {
+
+enum class Parity : std::uint8_t { None, Odd, Even, Mark, Space };
+
+// Linux has no 1.5 stop bits; the choice is there for the devices and servers that have.
+enum class StopBits : std::uint8_t { One, OneAndHalf, Two };
 
 enum class FlowControl : std::uint8_t {
     None,     // the device's own input flow setting stays as it was
@@ -18,9 +25,9 @@ struct ComSettings
 {
     QString portName;
     std::uint32_t baudRate = 9600;
-    std::uint8_t dataBits = 8;
-    std::uint8_t stopBits = 0; // 0 one, 1 one and a half, 2 two
-    std::uint8_t parity = 0;   // 0 none, 1 odd, 2 even, 3 mark, 4 space
+    std::uint8_t dataBits = 8; // 4..8 as the box offers; 5..8 where the system has them
+    StopBits stopBits = StopBits::One;
+    Parity parity = Parity::None;
     std::uint32_t readTimeoutMs = 2;
     FlowControl flowControl = FlowControl::None;
 
@@ -64,26 +71,131 @@ inline constexpr char CustomBaudRate[] = "CustomBaudRate";
 inline constexpr char FlowControl[] = "FlowControl";
 } // namespace storedkey
 
+// Each choice under the names each edge knows it by: the window's box (and so the status
+// line), a script's open() option (none where a script may not ask for it) and the words of a
+// message. The enums' values are the box indices, which the settings and workbench files store.
+struct ChoiceName
+{
+    const char* box;
+    const char* script;
+    const char* words;
+};
+
+inline constexpr std::array<ChoiceName, 5> ParityNames{{{"NONE", "none", "no parity"},
+                                                        {"ODD", "odd", "odd parity"},
+                                                        {"EVEN", "even", "even parity"},
+                                                        {"MARK", "mark", "mark parity"},
+                                                        {"SPACE", "space", "space parity"}}};
+inline constexpr std::array<ChoiceName, 3> StopBitsNames{
+    {{"1", "1", "1 stop bit"}, {"1.5", nullptr, "1.5 stop bits"}, {"2", "2", "2 stop bits"}}};
+inline constexpr std::array<ChoiceName, 3> FlowControlNames{
+    {{"NONE", "none", "no flow control"},
+     {"RTS/CTS", "rtscts", "RTS/CTS flow control"},
+     {"XON/XOFF", "xonxoff", "XON/XOFF flow control"}}};
+
+constexpr const auto& choiceNames(Parity)
+{
+    return ParityNames;
+}
+constexpr const auto& choiceNames(StopBits)
+{
+    return StopBitsNames;
+}
+constexpr const auto& choiceNames(FlowControl)
+{
+    return FlowControlNames;
+}
+
+template <typename Choice> constexpr int lastChoice()
+{
+    return static_cast<int>(choiceNames(Choice{}).size()) - 1;
+}
+
 // The ranges of the values (data bits 4..8; stop bits 0 one, 1 one and a half, 2 two; parity
 // 0 none .. 4 space; flow control none, RTS/CTS, XON/XOFF).
 inline constexpr int MinDataBits = 4;
 inline constexpr int MaxDataBits = 8;
-inline constexpr int LastStopBits = 2;
-inline constexpr int LastParity = 4;
-inline constexpr int LastFlowControl = static_cast<int>(FlowControl::Software);
+inline constexpr int LastStopBits = lastChoice<StopBits>();
+inline constexpr int LastParity = lastChoice<Parity>();
+inline constexpr int LastFlowControl = lastChoice<FlowControl>();
+
+// A choice's names; nullptr for a value outside the table.
+template <typename Choice> const ChoiceName* choiceName(Choice choice)
+{
+    const auto at = static_cast<std::size_t>(choice);
+    return at < choiceNames(choice).size() ? &choiceNames(choice)[at] : nullptr;
+}
+
+// The message words of a choice, empty for a value outside the table.
+template <typename Choice> QString choiceWords(Choice choice)
+{
+    const ChoiceName* name = choiceName(choice);
+    return name ? QString::fromLatin1(name->words) : QString();
+}
+
+// A box's items, in index order.
+template <typename Choice> QStringList choiceBoxItems()
+{
+    QStringList items;
+    for (const ChoiceName& name : choiceNames(Choice{}))
+        items << QString::fromLatin1(name.box);
+    return items;
+}
+QStringList dataBitsBoxItems();
+
+// A script's name of a choice; nothing for a name scripts do not have.
+template <typename Choice> std::optional<Choice> choiceFromScriptName(const QString& name)
+{
+    const auto& names = choiceNames(Choice{});
+    for (std::size_t at = 0; at < names.size(); ++at)
+        if (names[at].script && name == QLatin1String(names[at].script))
+            return static_cast<Choice>(at);
+    return std::nullopt;
+}
+
+// The names a script may give, for its error: "none, rtscts or xonxoff".
+QString inWords(const QStringList& names);
+template <typename Choice> QString scriptChoices()
+{
+    QStringList names;
+    for (const ChoiceName& name : choiceNames(Choice{}))
+        if (name.script)
+            names << QString::fromLatin1(name.script);
+    return inWords(names);
+}
 
 // A box index (or stored value) to the setting; false for an index outside the box. The baud
 // box's last index stands for `custom` when it is an allowed rate.
 bool baudRateFromIndex(int index, std::uint32_t custom, std::uint32_t& rate);
 bool dataBitsFromIndex(int index, std::uint8_t& bits);
-bool stopBitsFromIndex(int index, std::uint8_t& stopBits);
-bool parityFromIndex(int index, std::uint8_t& parity);
-bool flowControlFromIndex(int index, FlowControl& flow);
+template <typename Choice> bool choiceFromIndex(int index, Choice& choice)
+{
+    if (index < 0 || index > lastChoice<Choice>())
+        return false;
+    choice = static_cast<Choice>(index);
+    return true;
+}
+inline bool stopBitsFromIndex(int index, StopBits& stopBits)
+{
+    return choiceFromIndex(index, stopBits);
+}
+inline bool parityFromIndex(int index, Parity& parity)
+{
+    return choiceFromIndex(index, parity);
+}
+inline bool flowControlFromIndex(int index, FlowControl& flow)
+{
+    return choiceFromIndex(index, flow);
+}
 // The setting to its box index; a rate outside the table is the custom item's.
 int baudRateIndex(std::uint32_t rate);
 inline int dataBitsIndex(std::uint8_t bits)
 {
     return bits - MinDataBits;
+}
+template <typename Choice> int choiceIndex(Choice choice)
+{
+    return static_cast<int>(choice);
 }
 // "COMn" to the port box's index, -1 for a name not in the box.
 inline int portIndex(const QString& portName)

@@ -45,7 +45,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (bench.port) {
         check(kirt::comPortNumber(bench.port->name) >= kirt::FirstPort);
         check(bench.port->dataBits >= 4 && bench.port->dataBits <= 8);
-        check(bench.port->stopBits <= 2 && bench.port->parity <= 4);
+        check(bench.port->stopBits <= kirt::StopBits::Two &&
+              bench.port->parity <= kirt::Parity::Space);
     }
     const QString again = folder->filePath(QStringLiteral("again.kirt"));
     QString reason;

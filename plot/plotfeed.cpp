@@ -6,10 +6,15 @@ namespace kirt {
 
 PlotFeed::Clock::duration PlotFeed::lineUnderWayWindow() const
 {
-    // Three of the longest characters (start, eight data, parity and two stop bits) for the
-    // rest of a line under way to show, and the few milliseconds a read takes to return.
+    // Three characters of the line (start bit, data bits, parity bit, stop bits) for the rest
+    // of a line under way to show, and the few milliseconds a read takes to return.
     using namespace std::chrono;
-    const auto character = duration<double>(12.0 / std::max<std::uint32_t>(m_baud, 1));
+    const double stopBits = m_line.stopBits == StopBits::One   ? 1.0
+                            : m_line.stopBits == StopBits::Two ? 2.0
+                                                               : 1.5;
+    const double bits =
+        1.0 + m_line.dataBits + (m_line.parity == Parity::None ? 0.0 : 1.0) + stopBits;
+    const auto character = duration<double>(bits / std::max<std::uint32_t>(m_line.baudRate, 1));
     return duration_cast<Clock::duration>(3 * character) + milliseconds(10);
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "base/comsettings.h"
 #include "plot/plotparser.h"
 #include "plot/plotstore.h"
 
@@ -23,8 +24,8 @@ public:
     // read so soon after `at` that the line may have begun before ("unt:17" is no series); a
     // line that begins after a pause is kept, a names line too.
     void clear(Clock::time_point at = Clock::now());
-    // The port's rate: how soon a byte may follow the one before.
-    void setBaudRate(std::uint32_t baud) { m_baud = baud; }
+    // The port's line: how soon a byte may follow the one before.
+    void setLineSettings(const ComSettings& line) { m_line = line; }
     // How long after a clear a byte may still belong to a line begun before it.
     Clock::duration lineUnderWayWindow() const;
 
@@ -37,7 +38,7 @@ private:
     PlotParser m_parser;
     PlotStore m_store;
     std::uint64_t m_generation = 0;
-    std::uint32_t m_baud = 9600;
+    ComSettings m_line;
     Clock::time_point m_clearedAt;
     bool m_awaitingFirstByte = false;
 };

@@ -1,5 +1,6 @@
 #include "script/headless.h"
 
+#include "base/platform.h"
 #include "base/savefile.h"
 #include "script/junit.h"
 #include "script/scriptfile.h"
@@ -10,27 +11,14 @@
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QFile>
-#include <QSocketNotifier>
 #include <QTimer>
 
 #include <algorithm>
-#include <csignal>
 #include <cstdio>
-
-#include <fcntl.h>
-#include <unistd.h>
 
 namespace kirt {
 
 namespace {
-
-int g_interruptPipe[2] = {-1, -1};
-
-extern "C" void onInterrupt(int)
-{
-    const char byte = 1;
-    [[maybe_unused]] const ssize_t written = ::write(g_interruptPipe[1], &byte, 1);
-}
 
 void print(FILE* stream, const QString& text)
 {
@@ -85,17 +73,7 @@ int runScriptWithoutWindow(const StartOptions& options)
     });
 
     // Ctrl+C (and a polite kill) stops the script through the event loop, not in the handler.
-    if (::pipe2(g_interruptPipe, O_CLOEXEC | O_NONBLOCK) == 0) {
-        auto* notifier = new QSocketNotifier(g_interruptPipe[0], QSocketNotifier::Read, &runner);
-        QObject::connect(notifier, &QSocketNotifier::activated, &runner, [&runner] {
-            char drained[16];
-            while (::read(g_interruptPipe[0], drained, sizeof drained) > 0) {
-            }
-            runner.stop(ScriptOutcome::End::Stopped);
-        });
-        std::signal(SIGINT, onInterrupt);
-        std::signal(SIGTERM, onInterrupt);
-    }
+    platform::watchInterrupts(&runner, [&runner] { runner.stop(ScriptOutcome::End::Stopped); });
     QTimer limit;
     if (options.timeoutSeconds > 0) {
         limit.setSingleShot(true);
@@ -106,8 +84,7 @@ int runScriptWithoutWindow(const StartOptions& options)
 
     runner.start(options.script, file.source);
     QCoreApplication::exec();
-    std::signal(SIGINT, SIG_DFL);
-    std::signal(SIGTERM, SIG_DFL);
+    platform::stopWatchingInterrupts();
     return exitCode;
 }
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/logic/commandline.h"
+#include "config/commandline.h"
 
 namespace kirt {
 

@@ -1,21 +1,12 @@
 #include "script/memorywatch.h"
 
-#include <cstdio>
-
-#include <unistd.h>
+#include "base/platform.h"
 
 namespace kirt {
 
 std::int64_t MemoryWatch::residentBytes()
 {
-    std::FILE* statm = std::fopen("/proc/self/statm", "r");
-    if (!statm)
-        return 0;
-    long long size = 0;
-    long long resident = 0;
-    const int read = std::fscanf(statm, "%lld %lld", &size, &resident);
-    std::fclose(statm);
-    return read == 2 ? resident * ::sysconf(_SC_PAGESIZE) : 0;
+    return platform::residentBytes();
 }
 
 void MemoryWatch::start(std::int64_t boundBytes, std::function<void()> overBound)

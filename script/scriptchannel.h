@@ -1,5 +1,6 @@
 #pragma once
 
+#include "base/comsettings.h"
 #include "serial/serialport.h"
 
 #include <QByteArray>
@@ -27,9 +28,9 @@ public:
     {
         std::optional<std::uint32_t> baud;
         std::optional<std::uint8_t> dataBits;
-        std::optional<std::uint8_t> parity;   // 0 none, 1 odd, 2 even, 3 mark, 4 space
-        std::optional<std::uint8_t> stopBits; // 0 one, 2 two
-        std::optional<int> flow;              // 0 none, 1 RTS/CTS, 2 XON/XOFF
+        std::optional<Parity> parity;
+        std::optional<StopBits> stopBits;
+        std::optional<FlowControl> flow;
     };
 
     virtual ~ScriptPort() = default;

@@ -68,28 +68,25 @@ public:
         if (options.contains(QStringLiteral("dataBits")))
             open.dataBits =
                 static_cast<std::uint8_t>(options.value(QStringLiteral("dataBits")).toUInt());
+        const auto text = [&options](const char* key) {
+            return options.value(QLatin1String(key)).toString();
+        };
+        // Stop bits are a number to a script, as data bits are; 1.5 is not among them.
         if (options.contains(QStringLiteral("stopBits"))) {
-            const int stop = options.value(QStringLiteral("stopBits")).toInt();
-            if (stop != 1 && stop != 2)
-                return QStringLiteral("open: stopBits must be 1 or 2");
-            open.stopBits = static_cast<std::uint8_t>(stop == 2 ? 2 : 0);
+            open.stopBits = choiceFromScriptName<StopBits>(
+                QString::number(options.value(QStringLiteral("stopBits")).toInt()));
+            if (!open.stopBits)
+                return QStringLiteral("open: stopBits must be ") + scriptChoices<StopBits>();
         }
         if (options.contains(QStringLiteral("parity"))) {
-            const QStringList names{QStringLiteral("none"), QStringLiteral("odd"),
-                                    QStringLiteral("even"), QStringLiteral("mark"),
-                                    QStringLiteral("space")};
-            const auto at = names.indexOf(options.value(QStringLiteral("parity")).toString());
-            if (at < 0)
-                return QStringLiteral("open: parity must be none, odd, even, mark or space");
-            open.parity = static_cast<std::uint8_t>(at);
+            open.parity = choiceFromScriptName<Parity>(text("parity"));
+            if (!open.parity)
+                return QStringLiteral("open: parity must be ") + scriptChoices<Parity>();
         }
         if (options.contains(QStringLiteral("flow"))) {
-            const QStringList names{QStringLiteral("none"), QStringLiteral("rtscts"),
-                                    QStringLiteral("xonxoff")};
-            const auto at = names.indexOf(options.value(QStringLiteral("flow")).toString());
-            if (at < 0)
-                return QStringLiteral("open: flow must be none, rtscts or xonxoff");
-            open.flow = static_cast<int>(at);
+            open.flow = choiceFromScriptName<FlowControl>(text("flow"));
+            if (!open.flow)
+                return QStringLiteral("open: flow must be ") + scriptChoices<FlowControl>();
         }
         const QString result =
             m_channel.onOwner([port, open](ScriptPort& p) { return p.open(port, open); });

@@ -1,6 +1,6 @@
 #include "script/sessionport.h"
 
-#include "app/logic/settingsstore.h"
+#include "config/settingsstore.h"
 
 #include <QFile>
 
@@ -71,7 +71,7 @@ ComSettings withOpenOptions(ComSettings settings, const ScriptPort::OpenOptions&
     if (options.stopBits)
         settings.stopBits = *options.stopBits;
     if (options.flow)
-        settings.flowControl = static_cast<FlowControl>(*options.flow);
+        settings.flowControl = *options.flow;
     return settings;
 }
 

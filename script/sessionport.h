@@ -1,7 +1,7 @@
 #pragma once
 
-#include "app/logic/commandline.h"
 #include "base/comsettings.h"
+#include "config/commandline.h"
 #include "script/scriptchannel.h"
 #include "session/portcontroller.h"
 

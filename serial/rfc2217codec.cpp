@@ -172,25 +172,24 @@ Bytes purgeData(ComPurge what)
     return comCommand(ComCommand::PurgeData, oneByte(static_cast<std::uint8_t>(what)));
 }
 
-std::optional<std::uint8_t> parityCode(std::uint8_t parityChoice)
+std::optional<std::uint8_t> parityCode(Parity parity)
 {
-    if (parityChoice > LastParity)
+    if (static_cast<int>(parity) > LastParity)
         return std::nullopt;
-    return static_cast<std::uint8_t>(parityChoice + 1);
+    return static_cast<std::uint8_t>(static_cast<int>(parity) + 1);
 }
 
-std::optional<std::uint8_t> stopSizeCode(std::uint8_t stopBitsChoice)
+std::optional<std::uint8_t> stopSizeCode(StopBits stopBits)
 {
-    switch (stopBitsChoice) {
-    case 0:
+    switch (stopBits) {
+    case StopBits::One:
         return 1;
-    case 1:
+    case StopBits::OneAndHalf:
         return 3;
-    case 2:
+    case StopBits::Two:
         return 2;
-    default:
-        return std::nullopt;
     }
+    return std::nullopt;
 }
 
 ComControl flowControlCode(FlowControl flow)

@@ -128,10 +128,10 @@ Bytes setControl(ComControl control);
 Bytes setModemStateMask(std::uint8_t mask);
 Bytes purgeData(ComPurge what);
 
-// The wire codes of the settings page's choices: parity 0 none .. 4 space gives 1..5; stop
-// bits 0 one, 1 one and a half, 2 two gives 1, 3, 2. Nothing for a choice with no code.
-std::optional<std::uint8_t> parityCode(std::uint8_t parityChoice);
-std::optional<std::uint8_t> stopSizeCode(std::uint8_t stopBitsChoice);
+// The wire codes of the line settings: parity none .. space gives 1..5; stop bits one, one and
+// a half, two give 1, 3, 2. Nothing for a value outside the choices.
+std::optional<std::uint8_t> parityCode(Parity parity);
+std::optional<std::uint8_t> stopSizeCode(StopBits stopBits);
 ComControl flowControlCode(FlowControl flow);
 
 // The option negotiation of one connection, after RFC 1143: both sides use BINARY and

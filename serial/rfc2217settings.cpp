@@ -15,24 +15,6 @@ constexpr ComCommand Answered[] = {ComCommand::SetBaudRate, ComCommand::SetDataS
                                    ComCommand::SetParity, ComCommand::SetStopSize,
                                    ComCommand::SetControl};
 
-QString parityName(std::uint8_t parityChoice)
-{
-    static const char* const names[] = {"no", "odd", "even", "mark", "space"};
-    return parityChoice < 5 ? QString::fromLatin1(names[parityChoice]) : QString();
-}
-
-QString stopBitsName(std::uint8_t stopBitsChoice)
-{
-    switch (stopBitsChoice) {
-    case 1:
-        return QStringLiteral("1.5 stop bits");
-    case 2:
-        return QStringLiteral("2 stop bits");
-    default:
-        return QStringLiteral("1 stop bit");
-    }
-}
-
 // A serial port rounds an odd rate to its divisor: a few percent off is what a receiver
 // tolerates, as for the local port.
 bool closeRate(std::uint32_t actual, std::uint32_t wanted)
@@ -80,9 +62,9 @@ QString settingsRefusal(const ComSettings& settings, const ComReplies& replies)
     if (replies[slot(ComCommand::SetDataSize)] != settings.dataBits)
         return refused(QStringLiteral("%1 data bits").arg(int{settings.dataBits}));
     if (replies[slot(ComCommand::SetParity)] != parityCode(settings.parity))
-        return refused(QStringLiteral("%1 parity").arg(parityName(settings.parity)));
+        return refused(choiceWords(settings.parity));
     if (replies[slot(ComCommand::SetStopSize)] != stopSizeCode(settings.stopBits))
-        return refused(stopBitsName(settings.stopBits));
+        return refused(choiceWords(settings.stopBits));
     if (replies[slot(ComCommand::SetControl)] !=
         static_cast<std::uint32_t>(flowControlCode(settings.flowControl)))
         return refused(QStringLiteral("the flow control"));

@@ -77,49 +77,44 @@ bool setDataBits(termios& state, std::uint8_t dataBits, QString& refusal)
     return true;
 }
 
-bool setStopBits(termios& state, std::uint8_t stopBits, QString& refusal)
+bool setStopBits(termios& state, StopBits stopBits, QString& refusal)
 {
     switch (stopBits) {
-    case 0:
+    case StopBits::One:
         state.c_cflag &= ~tcflag_t{CSTOPB};
         return true;
-    case 2:
+    case StopBits::Two:
         state.c_cflag |= CSTOPB;
         return true;
-    case 1:
-        refusal = QStringLiteral("1.5 stop bits are not available on this system");
-        return false;
-    default:
-        refusal = QStringLiteral("unknown stop bits setting %1").arg(int{stopBits});
+    case StopBits::OneAndHalf:
+        refusal = choiceWords(stopBits) + QStringLiteral(" are not available on this system");
         return false;
     }
+    refusal = QStringLiteral("unknown stop bits setting %1").arg(choiceIndex(stopBits));
+    return false;
 }
 
-bool setParity(termios& state, std::uint8_t parityChoice, QString& refusal)
+bool setParity(termios& state, Parity choice, QString& refusal)
 {
-    tcflag_t parity = 0;
-    switch (parityChoice) {
-    case 0:
-        break;
-    case 1:
-        parity = PARENB | PARODD;
-        break;
-    case 2:
-        parity = PARENB;
-        break;
-    case 3: // mark: stick parity, always 1
-        parity = PARENB | CMSPAR | PARODD;
-        break;
-    case 4: // space: stick parity, always 0
-        parity = PARENB | CMSPAR;
-        break;
-    default:
-        refusal = QStringLiteral("unknown parity setting %1").arg(int{parityChoice});
-        return false;
+    const auto set = [&state](tcflag_t parity) {
+        state.c_cflag &= ~tcflag_t{PARENB | PARODD | CMSPAR};
+        state.c_cflag |= parity;
+        return true;
+    };
+    switch (choice) {
+    case Parity::None:
+        return set(0);
+    case Parity::Odd:
+        return set(PARENB | PARODD);
+    case Parity::Even:
+        return set(PARENB);
+    case Parity::Mark: // stick parity, always 1
+        return set(PARENB | CMSPAR | PARODD);
+    case Parity::Space: // stick parity, always 0
+        return set(PARENB | CMSPAR);
     }
-    state.c_cflag &= ~tcflag_t{PARENB | PARODD | CMSPAR};
-    state.c_cflag |= parity;
-    return true;
+    refusal = QStringLiteral("unknown parity setting %1").arg(choiceIndex(choice));
+    return false;
 }
 
 bool setFlowControl(termios& state, FlowControl flow, QString& refusal)
@@ -141,7 +136,7 @@ bool setFlowControl(termios& state, FlowControl flow, QString& refusal)
         state.c_cc[VSTOP] = 0x13;  // DC3
         return true;
     }
-    refusal = QStringLiteral("unknown flow control setting %1").arg(static_cast<int>(flow));
+    refusal = QStringLiteral("unknown flow control setting %1").arg(choiceIndex(flow));
     return false;
 }
 

@@ -68,6 +68,12 @@ public:
         return ok ? v : min;
     }
 
+    // A line setting stored as its box index.
+    template <typename Choice> void choice(const QString& group, const QString& key, Choice& out)
+    {
+        choiceFromIndex(integer(group, key, 0, lastChoice<Choice>()), out);
+    }
+
     QString portName(const QString& group, const QString& key)
     {
         const std::optional<QVariant> value = fetch(group, key);
@@ -204,12 +210,9 @@ WorkbenchRead readWorkbench(const QString& path)
         port.baudRate = read.baudRate(PortSection, QStringLiteral("BaudRate"));
         port.dataBits = static_cast<std::uint8_t>(
             read.integer(PortSection, QStringLiteral("DataBits"), MinDataBits, MaxDataBits));
-        port.stopBits = static_cast<std::uint8_t>(
-            read.integer(PortSection, QStringLiteral("StopBits"), 0, LastStopBits));
-        port.parity = static_cast<std::uint8_t>(
-            read.integer(PortSection, QStringLiteral("Parity"), 0, LastParity));
-        port.flowControl = static_cast<FlowControl>(
-            read.integer(PortSection, QStringLiteral("FlowControl"), 0, LastFlowControl));
+        read.choice(PortSection, QStringLiteral("StopBits"), port.stopBits);
+        read.choice(PortSection, QStringLiteral("Parity"), port.parity);
+        read.choice(PortSection, QStringLiteral("FlowControl"), port.flowControl);
         port.dtr = read.integer(PortSection, QStringLiteral("DTR"), 0, 1) == 1;
         port.rts = read.integer(PortSection, QStringLiteral("RTS"), 0, 1) == 1;
         bench.port = port;
@@ -268,9 +271,9 @@ bool writeWorkbench(const QString& path, const Workbench& bench, QString* reason
         settings.setValue(QStringLiteral("Name"), port.name);
         settings.setValue(QStringLiteral("BaudRate"), static_cast<int>(port.baudRate));
         settings.setValue(QStringLiteral("DataBits"), port.dataBits);
-        settings.setValue(QStringLiteral("StopBits"), port.stopBits);
-        settings.setValue(QStringLiteral("Parity"), port.parity);
-        settings.setValue(QStringLiteral("FlowControl"), static_cast<int>(port.flowControl));
+        settings.setValue(QStringLiteral("StopBits"), choiceIndex(port.stopBits));
+        settings.setValue(QStringLiteral("Parity"), choiceIndex(port.parity));
+        settings.setValue(QStringLiteral("FlowControl"), choiceIndex(port.flowControl));
         settings.setValue(QStringLiteral("DTR"), port.dtr ? 1 : 0);
         settings.setValue(QStringLiteral("RTS"), port.rts ? 1 : 0);
         settings.endGroup();

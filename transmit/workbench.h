@@ -46,8 +46,8 @@ struct Workbench
         QString name = QStringLiteral("COM1");
         std::uint32_t baudRate = 9600; // a rate of the list, or a custom rate
         std::uint8_t dataBits = 8;
-        std::uint8_t stopBits = 0;
-        std::uint8_t parity = 0;
+        StopBits stopBits = StopBits::One;
+        Parity parity = Parity::None;
         FlowControl flowControl = FlowControl::None;
         bool dtr = false;
         bool rts = false;

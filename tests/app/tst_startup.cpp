@@ -1,5 +1,5 @@
 // Start-up, the settings kept between runs, the status line and closing.
-#include "app/logic/settingsstore.h"
+#include "config/settingsstore.h"
 #include "display/displaytables.h"
 #include "tests/support/columns.h"
 #include "tests/support/windowfixture.h"
@@ -154,8 +154,8 @@ void TestStartup::closingWritesAllTwelveAndSecondStartRestores()
     QCOMPARE(w.displayLineLimit(), 5000u);
     QCOMPARE(w.comSettings().baudRate, 115200u);
     QCOMPARE(w.comSettings().dataBits, 7);
-    QCOMPARE(w.comSettings().stopBits, 2);
-    QCOMPARE(w.comSettings().parity, 2);
+    QCOMPARE(w.comSettings().stopBits, kirt::StopBits::Two);
+    QCOMPARE(w.comSettings().parity, kirt::Parity::Even);
     QCOMPARE(w.newLineChar(), 0x0D);
     QCOMPARE(f.find<QComboBox>("ColorComboBox")->currentIndex(), 0);
     const QPalette p = f.find<QPlainTextEdit>("mMessage")->palette();

@@ -156,7 +156,9 @@ void TestPlotParser::firstLineAfterAClear()
     const kirt::PlotFeed::Clock::time_point cleared(std::chrono::seconds(50));
     const auto names = [&](std::uint32_t baud, int ms, const QByteArray& text) {
         kirt::PlotFeed feed;
-        feed.setBaudRate(baud);
+        kirt::ComSettings line;
+        line.baudRate = baud;
+        feed.setLineSettings(line);
         feed.clear(cleared);
         feed.received(nullptr, 0, cleared); // an empty read decides nothing
         feed.received(reinterpret_cast<const std::uint8_t*>(text.data()),

@@ -162,9 +162,10 @@ void TestRfc2217Codec::encodersGiveExactBytes_data()
     QTest::newRow("rate with IAC bytes")
         << setBaudRate(65535) << Bytes{Iac, Sb, 44, 1, 0, 0, Iac, Iac, Iac, Iac, Iac, Se};
     QTest::newRow("7 data bits") << setDataSize(7) << Bytes{Iac, Sb, 44, 2, 7, Iac, Se};
-    QTest::newRow("mark parity") << setParity(*parityCode(3)) << Bytes{Iac, Sb, 44, 3, 4, Iac, Se};
-    QTest::newRow("1.5 stop bits")
-        << setStopSize(*stopSizeCode(1)) << Bytes{Iac, Sb, 44, 4, 3, Iac, Se};
+    QTest::newRow("mark parity") << setParity(*parityCode(kirt::Parity::Mark))
+                                 << Bytes{Iac, Sb, 44, 3, 4, Iac, Se};
+    QTest::newRow("1.5 stop bits") << setStopSize(*stopSizeCode(kirt::StopBits::OneAndHalf))
+                                   << Bytes{Iac, Sb, 44, 4, 3, Iac, Se};
     QTest::newRow("RTS/CTS") << setControl(ComControl::FlowHardware)
                              << Bytes{Iac, Sb, 44, 5, 3, Iac, Se};
     QTest::newRow("DTR off") << setControl(ComControl::DtrOff) << Bytes{Iac, Sb, 44, 5, 9, Iac, Se};
@@ -211,12 +212,13 @@ void TestRfc2217Codec::repliesOfTheServer()
 void TestRfc2217Codec::settingsMapToWireCodes()
 {
     for (std::uint8_t choice = 0; choice < 5; ++choice)
-        QCOMPARE(parityCode(choice), std::optional<std::uint8_t>(choice + 1));
-    QVERIFY(!parityCode(5));
-    QCOMPARE(stopSizeCode(0), std::optional<std::uint8_t>(1));
-    QCOMPARE(stopSizeCode(1), std::optional<std::uint8_t>(3));
-    QCOMPARE(stopSizeCode(2), std::optional<std::uint8_t>(2));
-    QVERIFY(!stopSizeCode(3));
+        QCOMPARE(parityCode(static_cast<kirt::Parity>(choice)),
+                 std::optional<std::uint8_t>(choice + 1));
+    QVERIFY(!parityCode(static_cast<kirt::Parity>(5)));
+    QCOMPARE(stopSizeCode(kirt::StopBits::One), std::optional<std::uint8_t>(1));
+    QCOMPARE(stopSizeCode(kirt::StopBits::OneAndHalf), std::optional<std::uint8_t>(3));
+    QCOMPARE(stopSizeCode(kirt::StopBits::Two), std::optional<std::uint8_t>(2));
+    QVERIFY(!stopSizeCode(static_cast<kirt::StopBits>(3)));
     QCOMPARE(flowControlCode(kirt::FlowControl::None), ComControl::FlowNone);
     QCOMPARE(flowControlCode(kirt::FlowControl::Software), ComControl::FlowXonXoff);
     QCOMPARE(flowControlCode(kirt::FlowControl::Hardware), ComControl::FlowHardware);

@@ -25,7 +25,9 @@
 using kirt::ComSettings;
 using kirt::FlowControl;
 using kirt::NetworkPort;
+using kirt::Parity;
 using kirt::PtyDevice;
+using kirt::StopBits;
 using kirt::test::PlayedServer;
 using kirt::test::Ser2netServer;
 namespace telnet = kirt::telnet;
@@ -183,8 +185,8 @@ void TestRfc2217Port::settingsReachTheDevice_data()
                              FlowControl flow) {
         ComSettings s;
         s.baudRate = baud;
-        s.parity = parity;
-        s.stopBits = stopBits;
+        s.parity = static_cast<Parity>(parity);
+        s.stopBits = static_cast<StopBits>(stopBits);
         s.flowControl = flow;
         return s;
     };
@@ -212,11 +214,11 @@ void TestRfc2217Port::settingsReachTheDevice()
     ::close(slave);
     QVERIFY(read);
     QCOMPARE(rate, settings.baudRate);
-    QCOMPARE((state.c_cflag & CSTOPB) != 0, settings.stopBits == 2);
+    QCOMPARE((state.c_cflag & CSTOPB) != 0, settings.stopBits == StopBits::Two);
     QCOMPARE((state.c_cflag & CRTSCTS) != 0, settings.flowControl == FlowControl::Hardware);
     // A pseudo-terminal drops PARENB (and keeps 8 data bits) but keeps the parity's sense.
-    const bool odd = settings.parity == 1 || settings.parity == 3;
-    const bool stick = settings.parity == 3 || settings.parity == 4;
+    const bool odd = settings.parity == Parity::Odd || settings.parity == Parity::Mark;
+    const bool stick = settings.parity == Parity::Mark || settings.parity == Parity::Space;
     QCOMPARE((state.c_cflag & PARODD) != 0, odd);
     QCOMPARE((state.c_cflag & CMSPAR) != 0, stick);
 
@@ -246,7 +248,7 @@ void TestRfc2217Port::settingsTheServerDoesNotTakeFail()
     QFETCH(QString, because);
     ComSettings settings;
     settings.dataBits = static_cast<std::uint8_t>(dataBits);
-    settings.stopBits = static_cast<std::uint8_t>(stopBits);
+    settings.stopBits = static_cast<StopBits>(stopBits);
     Rig rig;
     const QString failed = rig.start(true, settings);
     QVERIFY2(failed.contains(because), qPrintable(failed));

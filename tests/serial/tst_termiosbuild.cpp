@@ -73,8 +73,8 @@ void TestTermiosBuild::lineFlags()
     QFETCH(uint, flags);
     ComSettings settings = settings8N1();
     settings.dataBits = static_cast<std::uint8_t>(dataBits);
-    settings.stopBits = static_cast<std::uint8_t>(stopBits);
-    settings.parity = static_cast<std::uint8_t>(parity);
+    settings.stopBits = static_cast<kirt::StopBits>(stopBits);
+    settings.parity = static_cast<kirt::Parity>(parity);
 
     // From a state with every line flag set, so a flag left over shows.
     termios current = cookedState();
@@ -104,8 +104,8 @@ void TestTermiosBuild::refusedSettings()
     QFETCH(uint, baudRate);
     ComSettings settings;
     settings.dataBits = static_cast<std::uint8_t>(dataBits);
-    settings.stopBits = static_cast<std::uint8_t>(stopBits);
-    settings.parity = static_cast<std::uint8_t>(parity);
+    settings.stopBits = static_cast<kirt::StopBits>(stopBits);
+    settings.parity = static_cast<kirt::Parity>(parity);
     settings.baudRate = baudRate;
     const kirt::TermiosBuild build = kirt::buildTermios(cookedState(), settings);
     QVERIFY(!build.ok);

@@ -119,8 +119,8 @@ void TestTermiosLines::applyRefusals()
     QVERIFY(port.readState().ok());
     ComSettings settings = settings8N1();
     settings.dataBits = static_cast<std::uint8_t>(dataBits);
-    settings.stopBits = static_cast<std::uint8_t>(stopBits);
-    settings.parity = static_cast<std::uint8_t>(parity);
+    settings.stopBits = static_cast<kirt::StopBits>(stopBits);
+    settings.parity = static_cast<kirt::Parity>(parity);
     const kirt::SerialStatus status = port.applyState(settings);
     QCOMPARE(status.error, SerialError::SetStateFailed);
     QVERIFY2(status.reason.contains(reasonPart), qPrintable(status.reason));

@@ -46,8 +46,9 @@ void TestWorkbench::roundTrip()
     bench.rules[1] = {QStringLiteral("0103"), QStringLiteral("0203"), DataFormat::Hex, true};
     bench.rules[3] = {QStringLiteral("[x]"), QString(QChar(0xE9)), DataFormat::Asc, false};
     bench.autoIntervalPosition = 15;
-    bench.port = Workbench::Port{QStringLiteral("COM12"),     250000, 7,    2, 3,
-                                 kirt::FlowControl::Hardware, true,   false};
+    bench.port = Workbench::Port{
+        QStringLiteral("COM12"),     250000, 7,    kirt::StopBits::Two, kirt::Parity::Mark,
+        kirt::FlowControl::Hardware, true,   false};
     bench.plot = Workbench::Plot{
         {QStringLiteral("noise"), QStringLiteral("a=b;c\"\u00e9")}, true, 3, true, -0.1, 1e300};
 

@@ -1,5 +1,5 @@
 // The command line: the program run for what it prints, and the options applied to a window.
-#include "app/logic/commandline.h"
+#include "config/commandline.h"
 #include "tests/support/columns.h"
 #include "tests/support/windowfixture.h"
 #include "ui/datalineedit.h"

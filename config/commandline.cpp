@@ -1,7 +1,6 @@
-#include "app/logic/commandline.h"
+#include "config/commandline.h"
 
 #include "base/comsettings.h"
-#include "serial/portmap.h"
 
 #include <QCommandLineParser>
 #include <QFile>

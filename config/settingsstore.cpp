@@ -1,4 +1,4 @@
-#include "app/logic/settingsstore.h"
+#include "config/settingsstore.h"
 
 #include "base/pathkind.h"
 
