@@ -156,22 +156,20 @@ void TestTransmit::lineGoesOutAsItsBytes_data()
     kirt::test::columns<int, int, QString, int, QByteArray>(
         {"n", "format", "text", "crlf", "wire"});
 
-    QTest::newRow("hex with CR LF") << 1 << Hex << "0102" << On << QByteArray("\x01\x02\r\n");
-    QTest::newRow("one hex digit: nothing, not even CR LF")
-        << 2 << Hex << "1" << On << QByteArray();
-    QTest::newRow("empty line: nothing") << 8 << Asc << "" << On << QByteArray();
-    QTest::newRow("asc without CR LF") << 3 << Asc << "AT" << Off << QByteArray("AT");
-    QTest::newRow("odd hex digit left over") << 4 << Hex << "ABC" << Off << QByteArray("\xab");
-    QTest::newRow("hex zero byte goes out")
-        << 5 << Hex << "00FF" << Off << QByteArray("\x00\xff", 2);
+    kirt::test::row("hex with CR LF", 1, Hex, "0102", On, QByteArray("\x01\x02\r\n"));
+    kirt::test::row("one hex digit: nothing, not even CR LF", 2, Hex, "1", On, QByteArray());
+    kirt::test::row("empty line: nothing", 8, Asc, "", On, QByteArray());
+    kirt::test::row("asc without CR LF", 3, Asc, "AT", Off, QByteArray("AT"));
+    kirt::test::row("odd hex digit left over", 4, Hex, "ABC", Off, QByteArray("\xab"));
+    kirt::test::row("hex zero byte goes out", 5, Hex, "00FF", Off, QByteArray("\x00\xff", 2));
     // The field keeps bytes as Latin-1 characters; a no-break space must not become a space.
-    QTest::newRow("asc is byte transparent")
-        << 6 << Asc << QStringLiteral("\u00e9\u00a0\u00ff~") << Off << QByteArray("\xe9\xa0\xff~");
+    kirt::test::row("asc is byte transparent", 6, Asc, QStringLiteral("\u00e9\u00a0\u00ff~"), Off,
+                    QByteArray("\xe9\xa0\xff~"));
     const QString asc500(500, QLatin1Char('x'));
-    QTest::newRow("500 asc characters and CR LF")
-        << 7 << Asc << asc500 << On << QByteArray(500, 'x') + "\r\n";
-    QTest::newRow("1000 hex characters and CR LF")
-        << 1 << Hex << QString(1000, QLatin1Char('F')) << On << QByteArray(500, '\xff') + "\r\n";
+    kirt::test::row("500 asc characters and CR LF", 7, Asc, asc500, On,
+                    QByteArray(500, 'x') + "\r\n");
+    kirt::test::row("1000 hex characters and CR LF", 1, Hex, QString(1000, QLatin1Char('F')), On,
+                    QByteArray(500, '\xff') + "\r\n");
 }
 
 void TestTransmit::lineGoesOutAsItsBytes()

@@ -5,6 +5,7 @@
 #include "serial/portfactory.h"
 #include "serial/setspeed.h"
 #include "tests/serial/playedserver.h"
+#include "tests/support/columns.h"
 #include "tests/support/ptydevice.h"
 #include "tests/support/ser2netserver.h"
 
@@ -142,12 +143,11 @@ void TestRfc2217Port::openFailsWithAReason_data()
     QTest::addColumn<QString>("address");
     QTest::addColumn<QString>("because");
 
-    QTest::newRow("refused")
-        << QStringLiteral("rfc2217://127.0.0.1:%1").arg(Ser2netServer::freePort()) << "refused";
-    QTest::newRow("unknown host") << "tcp://no-such-host.invalid:2217"
-                                  << "no-such-host.invalid";
-    QTest::newRow("no port") << "rfc2217://localhost"
-                             << "no port";
+    kirt::test::row("refused",
+                    QStringLiteral("rfc2217://127.0.0.1:%1").arg(Ser2netServer::freePort()),
+                    "refused");
+    kirt::test::row("unknown host", "tcp://no-such-host.invalid:2217", "no-such-host.invalid");
+    kirt::test::row("no port", "rfc2217://localhost", "no port");
 }
 
 void TestRfc2217Port::openFailsWithAReason()
