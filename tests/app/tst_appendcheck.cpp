@@ -7,6 +7,8 @@
 #include <QPushButton>
 #include <QtTest>
 
+#include <tuple>
+
 using kirt::test::startOnTheBoard;
 using kirt::test::transmitEdit;
 using kirt::test::WindowFixture;
@@ -81,21 +83,18 @@ void TestAppendCheck::allOrNothingAtTheLimit()
 {
     WindowFixture f;
     QVERIFY(startOnTheBoard(f));
-    const QString nearlyFull(998, u'A');
-    check(f, 1, 0, nearlyFull, 6);
-    f.click("AppendCheckButton");
-    QCOMPARE(transmitEdit(f, 1)->fieldText(), nearlyFull);
-    check(f, 1, 0, nearlyFull, 1);
-    f.click("AppendCheckButton");
-    QCOMPARE(transmitEdit(f, 1)->fieldText(), nearlyFull + "AA");
-
-    const QString ascNearlyFull(499, u'A');
-    check(f, 2, 1, ascNearlyFull, 2);
-    f.click("AppendCheckButton");
-    QCOMPARE(transmitEdit(f, 2)->fieldText(), ascNearlyFull);
-    check(f, 2, 1, ascNearlyFull, 1);
-    f.click("AppendCheckButton");
-    QCOMPARE(transmitEdit(f, 2)->fieldText(), ascNearlyFull + u'A');
+    // Nearly full in HEX, then in ASC: a check too long for the room left is not appended, one
+    // that fits (button 1) is.
+    for (const auto& [n, format, full, tooLong, appended] :
+         {std::tuple{1, 0, QString(998, u'A'), 6, QString("AA")},
+          std::tuple{2, 1, QString(499, u'A'), 2, QString("A")}}) {
+        check(f, n, format, full, tooLong);
+        f.click("AppendCheckButton");
+        QCOMPARE(transmitEdit(f, n)->fieldText(), full);
+        check(f, n, format, full, 1);
+        f.click("AppendCheckButton");
+        QCOMPARE(transmitEdit(f, n)->fieldText(), full + appended);
+    }
 }
 
 void TestAppendCheck::enabledOnlyForTheLineItWasComputedFor()

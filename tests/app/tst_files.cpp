@@ -21,6 +21,7 @@
 
 using kirt::PtyDevice;
 using kirt::test::fileContents;
+using kirt::test::showForTransmit;
 using kirt::test::startFileTransmit;
 using kirt::test::startLog;
 using kirt::test::WindowFixture;
@@ -95,10 +96,8 @@ void TestFiles::transmitSendsEveryLineThenCrLf()
     QFETCH(QString, shown);
     QFETCH(int, lineCount);
     WindowFixture f(Device::Pty);
-    f.showWithDisplayFormat(format);
-    kirt::ReceiveDisplay* display = f.display();
+    const auto [display, downloadPanel, gauge] = showForTransmit(f, format);
     QVERIFY(f.openPort());
-    auto* gauge = f.find<QProgressBar>("DownloadCGauge");
     const QString path = f.fileWith(QStringLiteral("data.txt"), content);
     QVERIFY(send(f, path));
     QCOMPARE(f.answers.questions, QStringList{QStringLiteral("Starting a transmit of file?")});
@@ -115,9 +114,7 @@ void TestFiles::transmitSendsEveryLineThenCrLf()
 void TestFiles::transmitHoldsReceivedBytesBack()
 {
     WindowFixture f(Device::Pty);
-    f.showWithDisplayFormat(1);
-    kirt::ReceiveDisplay* display = f.display();
-    QWidget* downloadPanel = f.find<QWidget>("DownloadPanel");
+    const auto [display, downloadPanel, gauge] = showForTransmit(f, 1);
     QVERIFY(f.openPort());
     startFileTransmit(f, f.fileWith(QStringLiteral("many.txt"), lines(100, 'T')));
     QVERIFY(!downloadPanel->isHidden());
@@ -138,9 +135,7 @@ void TestFiles::transmitHoldsReceivedBytesBack()
 void TestFiles::transmitEndsWhenThePortCloses()
 {
     WindowFixture f(Device::Pty);
-    f.showWithDisplayFormat(1);
-    kirt::ReceiveDisplay* display = f.display();
-    QWidget* downloadPanel = f.find<QWidget>("DownloadPanel");
+    const auto [display, downloadPanel, gauge] = showForTransmit(f, 1);
     QVERIFY(f.openPort());
     startFileTransmit(f, f.fileWith(QStringLiteral("many.txt"), lines(200, 'C')));
     QVERIFY(PtyDevice::waitUntil([&] { return display->displayText().contains("C3\n"); }));
@@ -171,9 +166,7 @@ void TestFiles::newTransmitReplacesTheRunningOne()
 void TestFiles::openLoadsIntoTheDisplay()
 {
     WindowFixture f(Device::Pty);
-    f.showWithDisplayFormat(1);
-    kirt::ReceiveDisplay* display = f.display();
-    QWidget* downloadPanel = f.find<QWidget>("DownloadPanel");
+    const auto [display, downloadPanel, gauge] = showForTransmit(f, 1);
     const QString path = f.fileWith(QStringLiteral("load.HEX"), "one\r\ntwo\xe9\nthree");
     f.click("OPTION_BitBtn");
     f.answers.paths.push_back(path);

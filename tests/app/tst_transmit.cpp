@@ -105,11 +105,16 @@ QByteArray drain(WindowFixture& f)
     return f.device().receive(1 << 20, 200);
 }
 
-// Line n in ASC holding its own number, so each byte on the wire names the line it came from.
-void numberLines(WindowFixture& f, std::initializer_list<int> lines)
+// Started with the port open and each of the lines in ASC holding its own number, so each byte
+// on the wire names the line it came from; false if the port did not open.
+[[nodiscard]] bool startNumbered(WindowFixture& f, std::initializer_list<int> lines)
 {
+    start(f);
+    if (!f.openPort())
+        return false;
     for (const int n : lines)
         line(f, n, Asc, QString::number(n));
+    return true;
 }
 
 bool checkButtonsEnabled(WindowFixture& f, bool enabled)
@@ -309,9 +314,7 @@ void TestTransmit::formatPickClearsOrKeepsTheText()
 void TestTransmit::autoCycleAlternatesAndStopRestartsIt()
 {
     WindowFixture f(Device::Pty);
-    start(f);
-    QVERIFY(f.openPort());
-    numberLines(f, {1, 2, 3});
+    QVERIFY(startNumbered(f, {1, 2, 3}));
     markAuto(f, 1, true);
     markAuto(f, 3, true);
     slider(f, 0);
@@ -338,9 +341,7 @@ void TestTransmit::autoCycleAlternatesAndStopRestartsIt()
 void TestTransmit::placeInCycleSurvivesSecondStartAndSliderMove()
 {
     WindowFixture f(Device::Pty);
-    start(f);
-    QVERIFY(f.openPort());
-    numberLines(f, {1, 3, 5});
+    QVERIFY(startNumbered(f, {1, 3, 5}));
     for (const int n : {1, 3, 5})
         markAuto(f, n, true);
     // A long interval, so only the ticks the test gives happen until the slider moves.
@@ -361,9 +362,7 @@ void TestTransmit::placeInCycleSurvivesSecondStartAndSliderMove()
 void TestTransmit::markingALineRestartsTheCycle()
 {
     WindowFixture f(Device::Pty);
-    start(f);
-    QVERIFY(f.openPort());
-    numberLines(f, {1, 2, 3});
+    QVERIFY(startNumbered(f, {1, 2, 3}));
     markAuto(f, 1, true);
     markAuto(f, 3, true);
     slider(f, 15);
@@ -392,9 +391,7 @@ void TestTransmit::markingALineRestartsTheCycle()
 void TestTransmit::statusNamesTheLineThatGoesNext()
 {
     WindowFixture f(Device::Pty);
-    start(f);
-    QVERIFY(f.openPort());
-    numberLines(f, {1, 2, 4, 8});
+    QVERIFY(startNumbered(f, {1, 2, 4, 8}));
     for (const int n : {1, 4, 8})
         markAuto(f, n, true);
     slider(f, 15);
@@ -432,9 +429,7 @@ void TestTransmit::startNeedsAnOpenPortAndAMarkedLine()
 void TestTransmit::closingThePortStopsTheCycle()
 {
     WindowFixture f(Device::Pty);
-    start(f);
-    QVERIFY(f.openPort());
-    numberLines(f, {1});
+    QVERIFY(startNumbered(f, {1}));
     markAuto(f, 1, true);
     slider(f, 0);
     f.click("SendStartBtn");
