@@ -41,22 +41,11 @@ std::uint8_t substituteByte(std::uint8_t byte)
 
 std::optional<CheckKind> checkKindFromButton(int button)
 {
-    switch (button) {
-    case 1:
-        return CheckKind::Xor;
-    case 2:
-        return CheckKind::Add;
-    case 5:
-        return CheckKind::Crc16;
-    case 6:
-        return CheckKind::Modbus;
-    case 7:
-        return CheckKind::XModem;
-    case 8:
-        return CheckKind::Hdlc;
-    default:
-        return std::nullopt;
-    }
+    for (const CheckKind kind : {CheckKind::Xor, CheckKind::Add, CheckKind::Crc16,
+                                 CheckKind::Modbus, CheckKind::XModem, CheckKind::Hdlc})
+        if (static_cast<int>(kind) == button)
+            return kind;
+    return std::nullopt;
 }
 
 QByteArray checksumData(const QString& selection, DataFormat format)

@@ -15,46 +15,51 @@ QByteArray statusLine(std::uint64_t sequence, Nanos uptime)
            QByteArray::number(seconds % 60).rightJustified(2, '0') + QByteArrayLiteral(" OK\r\n");
 }
 
-QByteArray TextStream::next(qsizetype count)
+namespace {
+
+// count bytes of an endless run of lines; a line cut at the end of one call goes on in the next.
+template <typename NextLine>
+QByteArray cutFromLines(QByteArray& rest, qsizetype count, NextLine nextLine)
 {
     QByteArray out;
     out.reserve(count);
     while (out.size() < count) {
-        if (m_rest.isEmpty()) {
-            m_rest = QByteArray::number(static_cast<qulonglong>(m_line % 1000000))
-                         .rightJustified(6, '0') +
-                     QByteArrayLiteral(" THE QUICK BROWN FOX JUMPS OVER THE LAZY DOG\r\n");
-            ++m_line;
-        }
-        const qsizetype take = std::min(count - out.size(), m_rest.size());
-        out += m_rest.first(take);
-        m_rest.remove(0, take);
+        if (rest.isEmpty())
+            rest = nextLine();
+        const qsizetype take = std::min(count - out.size(), rest.size());
+        out += rest.first(take);
+        rest.remove(0, take);
     }
     return out;
 }
 
+} // namespace
+
+QByteArray TextStream::next(qsizetype count)
+{
+    return cutFromLines(m_rest, count, [this]() -> QByteArray {
+        return QByteArray::number(static_cast<qulonglong>(m_line++ % 1000000))
+                   .rightJustified(6, '0') +
+               QByteArrayLiteral(" THE QUICK BROWN FOX JUMPS OVER THE LAZY DOG\r\n");
+    });
+}
+
 QByteArray PlotStream::next(qsizetype count)
 {
-    QByteArray out;
-    out.reserve(count);
-    while (out.size() < count) {
-        if (m_rest.isEmpty()) {
-            constexpr double Pi = 3.14159265358979323846;
-            const double sine = std::sin(2 * Pi * static_cast<double>(m_line % 100) / 100.0);
-            // A small linear congruential step: repeatable noise, the same at every run.
-            m_noise = m_noise * 6364136223846793005ULL + 1442695040888963407ULL;
-            const double noise = static_cast<double>(m_noise >> 40) / double(1 << 24) - 0.5;
-            m_rest = "sine:" + QByteArray::number(sine, 'f', 3) +
-                     ",ramp:" + QByteArray::number(static_cast<qulonglong>(m_line % 100)) +
-                     ",noise:" + QByteArray::number(noise, 'f', 2) +
-                     ",count:" + QByteArray::number(static_cast<qulonglong>(m_line)) + "\r\n";
-            ++m_line;
-        }
-        const qsizetype take = std::min(count - out.size(), m_rest.size());
-        out += m_rest.first(take);
-        m_rest.remove(0, take);
-    }
-    return out;
+    return cutFromLines(m_rest, count, [this]() -> QByteArray {
+        constexpr double Pi = 3.14159265358979323846;
+        const double sine = std::sin(2 * Pi * static_cast<double>(m_line % 100) / 100.0);
+        // A small linear congruential step: repeatable noise, the same at every run.
+        m_noise = m_noise * 6364136223846793005ULL + 1442695040888963407ULL;
+        const double noise = static_cast<double>(m_noise >> 40) / double(1 << 24) - 0.5;
+        const QByteArray line =
+            "sine:" + QByteArray::number(sine, 'f', 3) +
+            ",ramp:" + QByteArray::number(static_cast<qulonglong>(m_line % 100)) +
+            ",noise:" + QByteArray::number(noise, 'f', 2) +
+            ",count:" + QByteArray::number(static_cast<qulonglong>(m_line)) + "\r\n";
+        ++m_line;
+        return line;
+    });
 }
 
 QByteArray RandomStream::next(qsizetype count)

@@ -7,6 +7,8 @@
 #include <QPushButton>
 #include <QtTest>
 
+#include <tuple>
+
 using kirt::test::startOnTheBoard;
 using kirt::test::transmitEdit;
 using kirt::test::WindowFixture;
@@ -51,19 +53,16 @@ void TestAppendCheck::appendsInWireOrder_data()
     const QString check = QStringLiteral("123456789");
     const QString checkHex = QStringLiteral("313233343536373839");
     // Modbus requests with their well-known frame checks, low byte first.
-    QTest::newRow("Modbus HEX") << 6 << 0 << "01030000000A"
-                                << "C5CD";
-    QTest::newRow("Modbus HEX 2") << 6 << 0 << "010300000001"
-                                  << "840A";
-    QTest::newRow("Modbus ASC") << 6 << 1 << check << "7K";      // 4B37h
-    QTest::newRow("CRC-16 ASC") << 5 << 1 << check << "\u00BB="; // BB3Dh
-    QTest::newRow("XModem ASC") << 7 << 1 << check << "1\u00C3"; // 31C3h
-    QTest::newRow("HDLC HEX") << 8 << 0 << checkHex << "906E";
-    QTest::newRow("ADD HEX") << 2 << 0 << checkHex << "01DD";
-    QTest::newRow("XOR HEX") << 1 << 0 << checkHex << "31";
-    QTest::newRow("XOR ASC") << 1 << 1 << check << "1";
-    QTest::newRow("after a final line break") << 1 << 1 << "12\n"
-                                              << "\t\n"; // 31h ^ 32h ^ 0Ah
+    kirt::test::row("Modbus HEX", 6, 0, "01030000000A", "C5CD");
+    kirt::test::row("Modbus HEX 2", 6, 0, "010300000001", "840A");
+    kirt::test::row("Modbus ASC", 6, 1, check, "7K");      // 4B37h
+    kirt::test::row("CRC-16 ASC", 5, 1, check, "\u00BB="); // BB3Dh
+    kirt::test::row("XModem ASC", 7, 1, check, "1\u00C3"); // 31C3h
+    kirt::test::row("HDLC HEX", 8, 0, checkHex, "906E");
+    kirt::test::row("ADD HEX", 2, 0, checkHex, "01DD");
+    kirt::test::row("XOR HEX", 1, 0, checkHex, "31");
+    kirt::test::row("XOR ASC", 1, 1, check, "1");
+    kirt::test::row("after a final line break", 1, 1, "12\n", "\t\n"); // 31h ^ 32h ^ 0Ah
 }
 
 void TestAppendCheck::appendsInWireOrder()
@@ -84,21 +83,18 @@ void TestAppendCheck::allOrNothingAtTheLimit()
 {
     WindowFixture f;
     QVERIFY(startOnTheBoard(f));
-    const QString nearlyFull(998, u'A');
-    check(f, 1, 0, nearlyFull, 6);
-    f.click("AppendCheckButton");
-    QCOMPARE(transmitEdit(f, 1)->fieldText(), nearlyFull);
-    check(f, 1, 0, nearlyFull, 1);
-    f.click("AppendCheckButton");
-    QCOMPARE(transmitEdit(f, 1)->fieldText(), nearlyFull + "AA");
-
-    const QString ascNearlyFull(499, u'A');
-    check(f, 2, 1, ascNearlyFull, 2);
-    f.click("AppendCheckButton");
-    QCOMPARE(transmitEdit(f, 2)->fieldText(), ascNearlyFull);
-    check(f, 2, 1, ascNearlyFull, 1);
-    f.click("AppendCheckButton");
-    QCOMPARE(transmitEdit(f, 2)->fieldText(), ascNearlyFull + u'A');
+    // Nearly full in HEX, then in ASC: a check too long for the room left is not appended, one
+    // that fits (button 1) is.
+    for (const auto& [n, format, full, tooLong, appended] :
+         {std::tuple{1, 0, QString(998, u'A'), 6, QString("AA")},
+          std::tuple{2, 1, QString(499, u'A'), 2, QString("A")}}) {
+        check(f, n, format, full, tooLong);
+        f.click("AppendCheckButton");
+        QCOMPARE(transmitEdit(f, n)->fieldText(), full);
+        check(f, n, format, full, 1);
+        f.click("AppendCheckButton");
+        QCOMPARE(transmitEdit(f, n)->fieldText(), full + appended);
+    }
 }
 
 void TestAppendCheck::enabledOnlyForTheLineItWasComputedFor()

@@ -18,6 +18,7 @@
 #include <sys/stat.h>
 
 using kirt::PtyDevice;
+using kirt::test::showForTransmit;
 using kirt::test::startFileTransmit;
 using kirt::test::WindowFixture;
 using Device = WindowFixture::Device;
@@ -227,10 +228,7 @@ void TestBigFiles::oddFilesAreSent()
     QFETCH(int, format);
     QFETCH(QByteArray, content);
     WindowFixture f(Device::Pty);
-    f.showWithDisplayFormat(format);
-    kirt::ReceiveDisplay* display = f.display();
-    QWidget* downloadPanel = f.find<QWidget>("DownloadPanel");
-    auto* gauge = f.find<QProgressBar>("DownloadCGauge");
+    const auto [display, downloadPanel, gauge] = showForTransmit(f, format);
     QVERIFY(f.openPort());
     startFileTransmit(f, f.fileWith(QStringLiteral("odd.bin"), content));
     QVERIFY(PtyDevice::waitUntil([&] { return downloadPanel->isHidden(); }, 20000));
@@ -258,10 +256,7 @@ void TestBigFiles::oddFilesAreSent()
 void TestBigFiles::longLineTransmitStartsWithoutHoldingTheLine()
 {
     WindowFixture f(Device::Pty);
-    f.showWithDisplayFormat(1);
-    kirt::ReceiveDisplay* display = f.display();
-    QWidget* downloadPanel = f.find<QWidget>("DownloadPanel");
-    auto* gauge = f.find<QProgressBar>("DownloadCGauge");
+    const auto [display, downloadPanel, gauge] = showForTransmit(f, 1);
     QVERIFY(f.openPort());
     const QByteArray line = QByteArray(1 << 20, 'q') + "\r\n";
     const QString path = f.fileWith(QStringLiteral("line.txt"), line);
@@ -286,10 +281,7 @@ void TestBigFiles::longLineTransmitStartsWithoutHoldingTheLine()
 void TestBigFiles::fileChangesUnderARunningTransmit()
 {
     WindowFixture f(Device::Pty);
-    f.showWithDisplayFormat(1);
-    kirt::ReceiveDisplay* display = f.display();
-    QWidget* downloadPanel = f.find<QWidget>("DownloadPanel");
-    auto* gauge = f.find<QProgressBar>("DownloadCGauge");
+    const auto [display, downloadPanel, gauge] = showForTransmit(f, 1);
     QVERIFY(f.openPort());
     QByteArray text;
     for (int i = 0; i < 120; ++i)
@@ -341,9 +333,7 @@ void TestBigFiles::fileChangesUnderARunningTransmit()
 void TestBigFiles::onlyRegularFilesAreOpened()
 {
     WindowFixture f(Device::Pty);
-    f.showWithDisplayFormat(1);
-    kirt::ReceiveDisplay* display = f.display();
-    QWidget* downloadPanel = f.find<QWidget>("DownloadPanel");
+    const auto [display, downloadPanel, gauge] = showForTransmit(f, 1);
     display->appendData(QStringLiteral("kept"));
     const QString fifo = f.file(QStringLiteral("fifo"));
     QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);

@@ -117,21 +117,15 @@ void TestFidelity::windowFrameIsCentred()
 void TestFidelity::deleteAndBackspaceEditEveryDataField_data()
 {
     kirt::test::columns<QString, QString, QString, int>({"view", "field", "formatBox", "format"});
-    QTest::newRow("transmit line, HEX") << "TransmitDataView_BitBtn"
-                                        << "TransmitEdit3"
-                                        << "TransmitFormatComboBox3" << 0;
-    QTest::newRow("transmit line, ASC") << "TransmitDataView_BitBtn"
-                                        << "TransmitEdit3"
-                                        << "TransmitFormatComboBox3" << 1;
-    QTest::newRow("receive packet, HEX") << "ProtocolData_BitBtn"
-                                         << "RxEdit2"
-                                         << "ProtocolFormatComboBox2" << 0;
-    QTest::newRow("response, ASC") << "ProtocolData_BitBtn"
-                                   << "TxEdit4"
-                                   << "ProtocolFormatComboBox4" << 1;
-    QTest::newRow("new-line character") << "OPTION_BitBtn"
-                                        << "NewLineCharEdit"
-                                        << "" << 0;
+    kirt::test::row("transmit line, HEX", "TransmitDataView_BitBtn", "TransmitEdit3",
+                    "TransmitFormatComboBox3", 0);
+    kirt::test::row("transmit line, ASC", "TransmitDataView_BitBtn", "TransmitEdit3",
+                    "TransmitFormatComboBox3", 1);
+    kirt::test::row("receive packet, HEX", "ProtocolData_BitBtn", "RxEdit2",
+                    "ProtocolFormatComboBox2", 0);
+    kirt::test::row("response, ASC", "ProtocolData_BitBtn", "TxEdit4", "ProtocolFormatComboBox4",
+                    1);
+    kirt::test::row("new-line character", "OPTION_BitBtn", "NewLineCharEdit", "", 0);
 }
 
 void TestFidelity::deleteAndBackspaceEditEveryDataField()

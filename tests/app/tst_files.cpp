@@ -21,6 +21,7 @@
 
 using kirt::PtyDevice;
 using kirt::test::fileContents;
+using kirt::test::showForTransmit;
 using kirt::test::startFileTransmit;
 using kirt::test::startLog;
 using kirt::test::WindowFixture;
@@ -75,22 +76,16 @@ void TestFiles::transmitSendsEveryLineThenCrLf_data()
     kirt::test::columns<int, QByteArray, QByteArray, QString, int>(
         {"format", "content", "wire", "shown", "lineCount"});
     const QByteArray ab = "AB\r\nCD\r\n\r\n";
-    QTest::newRow("hex") << 0 << QByteArray("AB\r\nCD\r\n") << ab
-                         << "41 42 0D 0A 43 44 0D 0A 0D 0A " << 2;
-    QTest::newRow("asc, no final line break") << 1 << QByteArray("AB\nCD") << ab << "AB\nCD\n\n"
-                                              << 2;
-    QTest::newRow("empty file: one tick")
-        << 0 << QByteArray() << QByteArray("\r\n") << "0D 0A " << 0;
-    QTest::newRow("latin-1 bytes pass unchanged")
-        << 1 << QByteArray("\xe9\xff\x01") << QByteArray("\xe9\xff\x01\r\n\r\n")
-        << "\u00e9\u00ff\u0001\n\n"
-        << 1;
+    kirt::test::row("hex", 0, QByteArray("AB\r\nCD\r\n"), ab, "41 42 0D 0A 43 44 0D 0A 0D 0A ", 2);
+    kirt::test::row("asc, no final line break", 1, QByteArray("AB\nCD"), ab, "AB\nCD\n\n", 2);
+    kirt::test::row("empty file: one tick", 0, QByteArray(), QByteArray("\r\n"), "0D 0A ", 0);
+    kirt::test::row("latin-1 bytes pass unchanged", 1, QByteArray("\xe9\xff\x01"),
+                    QByteArray("\xe9\xff\x01\r\n\r\n"), "\u00e9\u00ff\u0001\n\n", 1);
     const QByteArray longLine(450, 'L');
-    QTest::newRow("a long line goes in pieces of 198")
-        << 1 << longLine
-        << longLine.left(198) + "\r\n" + longLine.mid(198, 198) + "\r\n" + longLine.mid(396) +
-               "\r\n\r\n"
-        << QString() << 3;
+    kirt::test::row("a long line goes in pieces of 198", 1, longLine,
+                    longLine.left(198) + "\r\n" + longLine.mid(198, 198) + "\r\n" +
+                        longLine.mid(396) + "\r\n\r\n",
+                    QString(), 3);
 }
 
 void TestFiles::transmitSendsEveryLineThenCrLf()
@@ -101,10 +96,8 @@ void TestFiles::transmitSendsEveryLineThenCrLf()
     QFETCH(QString, shown);
     QFETCH(int, lineCount);
     WindowFixture f(Device::Pty);
-    f.showWithDisplayFormat(format);
-    kirt::ReceiveDisplay* display = f.display();
+    const auto [display, downloadPanel, gauge] = showForTransmit(f, format);
     QVERIFY(f.openPort());
-    auto* gauge = f.find<QProgressBar>("DownloadCGauge");
     const QString path = f.fileWith(QStringLiteral("data.txt"), content);
     QVERIFY(send(f, path));
     QCOMPARE(f.answers.questions, QStringList{QStringLiteral("Starting a transmit of file?")});
@@ -121,9 +114,7 @@ void TestFiles::transmitSendsEveryLineThenCrLf()
 void TestFiles::transmitHoldsReceivedBytesBack()
 {
     WindowFixture f(Device::Pty);
-    f.showWithDisplayFormat(1);
-    kirt::ReceiveDisplay* display = f.display();
-    QWidget* downloadPanel = f.find<QWidget>("DownloadPanel");
+    const auto [display, downloadPanel, gauge] = showForTransmit(f, 1);
     QVERIFY(f.openPort());
     startFileTransmit(f, f.fileWith(QStringLiteral("many.txt"), lines(100, 'T')));
     QVERIFY(!downloadPanel->isHidden());
@@ -144,9 +135,7 @@ void TestFiles::transmitHoldsReceivedBytesBack()
 void TestFiles::transmitEndsWhenThePortCloses()
 {
     WindowFixture f(Device::Pty);
-    f.showWithDisplayFormat(1);
-    kirt::ReceiveDisplay* display = f.display();
-    QWidget* downloadPanel = f.find<QWidget>("DownloadPanel");
+    const auto [display, downloadPanel, gauge] = showForTransmit(f, 1);
     QVERIFY(f.openPort());
     startFileTransmit(f, f.fileWith(QStringLiteral("many.txt"), lines(200, 'C')));
     QVERIFY(PtyDevice::waitUntil([&] { return display->displayText().contains("C3\n"); }));
@@ -177,9 +166,7 @@ void TestFiles::newTransmitReplacesTheRunningOne()
 void TestFiles::openLoadsIntoTheDisplay()
 {
     WindowFixture f(Device::Pty);
-    f.showWithDisplayFormat(1);
-    kirt::ReceiveDisplay* display = f.display();
-    QWidget* downloadPanel = f.find<QWidget>("DownloadPanel");
+    const auto [display, downloadPanel, gauge] = showForTransmit(f, 1);
     const QString path = f.fileWith(QStringLiteral("load.HEX"), "one\r\ntwo\xe9\nthree");
     f.click("OPTION_BitBtn");
     f.answers.paths.push_back(path);
@@ -344,17 +331,16 @@ void TestFiles::realTimeLogLayouts_data()
     kirt::test::columns<int, int, int, QString, QByteArray>(
         {"format", "condition", "timeLog", "newLineChar", "received"});
     QTest::addColumn<QString>("expected"); // a pattern; T stands for a time stamp
-    QTest::newRow("hex") << 0 << 0 << 0 << "" << QByteArray("\x41\x0d\x00", 3)
-                         << "41 \r\n0D \r\n00 \r\n";
-    QTest::newRow("hex, time") << 0 << 0 << 1 << "" << QByteArray("AB") << "41   T\r\n42   T\r\n";
-    QTest::newRow("asc") << 1 << 0 << 0 << "" << QByteArray("A\0B", 3) << "A\r\n\r\nB\r\n";
-    QTest::newRow("asc, time") << 1 << 0 << 1 << "" << QByteArray("AB") << "A   T\r\nB   T\r\n";
-    QTest::newRow("asc, LF") << 1 << 2 << 0 << "" << QByteArray("AB\r\n") << "AB\r\n\r\n";
-    QTest::newRow("asc, CR") << 1 << 1 << 0 << "" << QByteArray("A\nB\r") << "A\n\r\nB\r";
-    QTest::newRow("asc, CR, time") << 1 << 1 << 1 << "" << QByteArray("A\r\n") << "A   T\r   T\n";
-    QTest::newRow("asc, LF, time") << 1 << 2 << 1 << "" << QByteArray("x\ny") << "x   T\ny";
-    QTest::newRow("new-line character breaks the row")
-        << 1 << 2 << 0 << "3B" << QByteArray("a;b;") << "a\r\n;b\r\n;";
+    kirt::test::row("hex", 0, 0, 0, "", QByteArray("\x41\x0d\x00", 3), "41 \r\n0D \r\n00 \r\n");
+    kirt::test::row("hex, time", 0, 0, 1, "", QByteArray("AB"), "41   T\r\n42   T\r\n");
+    kirt::test::row("asc", 1, 0, 0, "", QByteArray("A\0B", 3), "A\r\n\r\nB\r\n");
+    kirt::test::row("asc, time", 1, 0, 1, "", QByteArray("AB"), "A   T\r\nB   T\r\n");
+    kirt::test::row("asc, LF", 1, 2, 0, "", QByteArray("AB\r\n"), "AB\r\n\r\n");
+    kirt::test::row("asc, CR", 1, 1, 0, "", QByteArray("A\nB\r"), "A\n\r\nB\r");
+    kirt::test::row("asc, CR, time", 1, 1, 1, "", QByteArray("A\r\n"), "A   T\r   T\n");
+    kirt::test::row("asc, LF, time", 1, 2, 1, "", QByteArray("x\ny"), "x   T\ny");
+    kirt::test::row("new-line character breaks the row", 1, 2, 0, "3B", QByteArray("a;b;"),
+                    "a\r\n;b\r\n;");
 }
 
 void TestFiles::realTimeLogLayouts()

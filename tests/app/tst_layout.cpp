@@ -125,40 +125,39 @@ void TestLayout::controlClasses_data()
 {
     kirt::test::columns<QStringList, QString>({"names", "className"});
 
-    QTest::newRow("bars") << QStringList{"Panel3",         "Panel1",        "InfoPanel1",
-                                         "InfoPanel2",     "DownloadPanel", "StatusBar1",
-                                         "ResponseMonitor"}
-                          << "QFrame";
-    QTest::newRow("line edits") << numbered("TransmitEdit%1", 1, 9) + numbered("RxEdit%1", 1, 4) +
-                                       numbered("TxEdit%1", 1, 4)
-                                << "kirt::DataLineEdit";
-    QTest::newRow("display") << QStringList{"mMessage"} << "kirt::ReceiveDisplay";
-    QTest::newRow("log buffer") << QStringList{"TempEdit"} << "QPlainTextEdit";
-    QTest::newRow("boards") << QStringList{"BoardPanel1", "BoardPanel2"} << "QWidget";
-    QTest::newRow("pages") << QStringList{"OptionPageControl"} << "QTabWidget";
-    QTest::newRow("row boxes") << numbered("TransmitFormatComboBox%1", 1, 9) +
-                                      numbered("TransmitAutoComboBox%1", 1, 9) +
-                                      numbered("CRLFComboBox%1", 1, 9) +
-                                      numbered("ProtocolFormatComboBox%1", 1, 4) +
-                                      numbered("ProtocolEnableComboBox%1", 1, 4)
-                               << "QComboBox";
-    QTest::newRow("groups") << numbered("ProtocolGroupBox%1", 1, 4) +
-                                   QStringList{"GroupBox3", "GroupBox4"}
-                            << "QGroupBox";
-    QTest::newRow("panels") << numbered("StatusPanel%1", 0, 4) +
-                                   numbered("ResponseCountText%1", 1, 4) +
-                                   numbered("TransmitLabel%1", 1, 9) +
-                                   QStringList{"LengthDisplay", "CheckSumDisplay",
-                                               "AutoTimeValue", "RxMemoryFull",
-                                               "TrafficPanel",  "CTSLamp",
-                                               "DSRLamp",       "DCDLamp",
-                                               "RILamp",        "FlowControlLabel"}
-                            << "QLabel";
-    QTest::newRow("line buttons") << QStringList{"DTRButton", "RTSButton", "BreakButton"}
-                                  << "QToolButton";
-    QTest::newRow("gauge") << QStringList{"DownloadCGauge"} << "QProgressBar";
-    QTest::newRow("slider") << QStringList{"TrackBar1"} << "QSlider";
-    QTest::newRow("new line char") << QStringList{"NewLineCharEdit"} << "QLineEdit";
+    kirt::test::row("bars",
+                    QStringList{"Panel3", "Panel1", "InfoPanel1", "InfoPanel2", "DownloadPanel",
+                                "StatusBar1", "ResponseMonitor"},
+                    "QFrame");
+    kirt::test::row("line edits",
+                    numbered("TransmitEdit%1", 1, 9) + numbered("RxEdit%1", 1, 4) +
+                        numbered("TxEdit%1", 1, 4),
+                    "kirt::DataLineEdit");
+    kirt::test::row("display", QStringList{"mMessage"}, "kirt::ReceiveDisplay");
+    kirt::test::row("log buffer", QStringList{"TempEdit"}, "QPlainTextEdit");
+    kirt::test::row("boards", QStringList{"BoardPanel1", "BoardPanel2"}, "QWidget");
+    kirt::test::row("pages", QStringList{"OptionPageControl"}, "QTabWidget");
+    kirt::test::row(
+        "row boxes",
+        numbered("TransmitFormatComboBox%1", 1, 9) + numbered("TransmitAutoComboBox%1", 1, 9) +
+            numbered("CRLFComboBox%1", 1, 9) + numbered("ProtocolFormatComboBox%1", 1, 4) +
+            numbered("ProtocolEnableComboBox%1", 1, 4),
+        "QComboBox");
+    kirt::test::row("groups",
+                    numbered("ProtocolGroupBox%1", 1, 4) + QStringList{"GroupBox3", "GroupBox4"},
+                    "QGroupBox");
+    kirt::test::row("panels",
+                    numbered("StatusPanel%1", 0, 4) + numbered("ResponseCountText%1", 1, 4) +
+                        numbered("TransmitLabel%1", 1, 9) +
+                        QStringList{"LengthDisplay", "CheckSumDisplay", "AutoTimeValue",
+                                    "RxMemoryFull", "TrafficPanel", "CTSLamp", "DSRLamp", "DCDLamp",
+                                    "RILamp", "FlowControlLabel"},
+                    "QLabel");
+    kirt::test::row("line buttons", QStringList{"DTRButton", "RTSButton", "BreakButton"},
+                    "QToolButton");
+    kirt::test::row("gauge", QStringList{"DownloadCGauge"}, "QProgressBar");
+    kirt::test::row("slider", QStringList{"TrackBar1"}, "QSlider");
+    kirt::test::row("new line char", QStringList{"NewLineCharEdit"}, "QLineEdit");
 }
 
 void TestLayout::controlClasses()
@@ -173,8 +172,7 @@ void TestLayout::captions_data()
 {
     kirt::test::columns<QString, QString, bool>({"name", "caption", "enabled"});
 
-    QTest::newRow("line 1 label") << "TransmitLabel1"
-                                  << " No.1 [ALT+1]" << true;
+    kirt::test::row("line 1 label", "TransmitLabel1", " No.1 [ALT+1]", true);
     for (int n = 2; n <= 9; ++n)
         QTest::addRow("line %d label", n) << QStringLiteral("TransmitLabel%1").arg(n)
                                           << QStringLiteral(" No.%1  [ALT+%1]").arg(n) << true;
@@ -190,7 +188,7 @@ void TestLayout::captions_data()
                                                             {"Button7", "CRC-CCITT(XModem)"},
                                                             {"Button8", "HDLC"}};
     for (const auto& [name, caption] : crc)
-        QTest::newRow(name) << name << caption << false;
+        kirt::test::row(name, name, caption, false);
     for (int n = 1; n <= 4; ++n) {
         QTest::addRow("rule %d frame", n) << QStringLiteral("ProtocolGroupBox%1").arg(n)
                                           << QStringLiteral("Protocol No.%1").arg(n) << true;
@@ -225,7 +223,7 @@ void TestLayout::captions_data()
         {"TimeLogNote", "<If Display Format Code  is HEX, No Time Log>"},
         {"ConditionNote", "<If Display Format Code  is HEX, Every Byte Only Log>"}};
     for (const auto& [name, caption] : plain)
-        QTest::newRow(name) << name << caption << true;
+        kirt::test::row(name, name, caption, true);
 }
 
 void TestLayout::captions()
@@ -263,41 +261,37 @@ void TestLayout::comboBoxes_data()
          {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 20, 30, 40, 50, 60, 70, 80, 90, 100, 200, 300, 400, 500})
         timeouts << QStringLiteral("%1ms").arg(ms);
 
-    QTest::newRow("port") << "SerialPortComboBox" << numbered("COM%1", 1, 30) << -1 << true;
+    kirt::test::row("port", "SerialPortComboBox", numbered("COM%1", 1, 30), -1, true);
     // The box's items are the rates its index picks from the table, then the typed-in rate.
     QStringList rates;
     for (const std::uint32_t rate : kirt::BaudRateTable)
         rates << QString::number(rate);
-    QTest::newRow("baud") << "BaudRateComboBox" << rates + QStringList{"Custom..."} << 12 << true;
-    QTest::newRow("flow control") << "FlowControlComboBox"
-                                  << QStringList{"NONE", "RTS/CTS", "XON/XOFF"} << 0 << true;
-    QTest::newRow("data bits") << "DataBitsComboBox" << QStringList{"4", "5", "6", "7", "8"} << 4
-                               << true;
-    QTest::newRow("stop bits") << "StopBitsComboBox" << QStringList{"1", "1.5", "2"} << 0 << true;
-    QTest::newRow("parity") << "ParityBitsComboBox"
-                            << QStringList{"NONE", "ODD", "EVEN", "MARK", "SPACE"} << 0 << true;
-    QTest::newRow("display format") << "DisplayFormatComboBox" << formats << 0 << true;
-    QTest::newRow("timeout") << "TimeOutComboBox" << timeouts << 1 << true;
-    QTest::newRow("echo") << "EchoOnOffComboBox" << onOff << 0 << true;
-    QTest::newRow("show sent") << "ShowSentComboBox" << onOff << 0 << true;
-    QTest::newRow("scroll bar") << "ScrollBarComboBox" << QStringList{"None", "Vertical"} << 0
-                                << true;
-    QTest::newRow("line limit") << "LineLimitComboBox"
-                                << QStringList{"Default", "50",   "100",  "200", "300", "400",
-                                               "500",     "600",  "700",  "800", "900", "1000",
-                                               "2000",    "3000", "4000", "5000"}
-                                << 0 << false;
-    QTest::newRow("colour") << "ColorComboBox" << QStringList{"White", "Black"} << 0 << true;
-    QTest::newRow("time log") << "TimeLogComboBox" << onOff << 0 << true;
-    QTest::newRow("condition") << "ConditionComboBox" << QStringList{"Every Byte", "CR", "LF"} << 0
-                               << false;
-    QTest::newRow("time stamp") << "TimeStampComboBox" << QStringList{"OFF", "TIME", "DELTA"} << 0
-                                << true;
-    QTest::newRow("gap split") << "GapSplitComboBox"
-                               << QStringList{"OFF",   "5 ms",   "10 ms", "20 ms",
-                                              "50 ms", "100 ms", "500 ms"}
-                               << 0 << true;
-    QTest::newRow("follow") << "FollowComboBox" << QStringList{"ALWAYS", "AT END"} << 0 << true;
+    kirt::test::row("baud", "BaudRateComboBox", rates + QStringList{"Custom..."}, 12, true);
+    kirt::test::row("flow control", "FlowControlComboBox",
+                    QStringList{"NONE", "RTS/CTS", "XON/XOFF"}, 0, true);
+    kirt::test::row("data bits", "DataBitsComboBox", QStringList{"4", "5", "6", "7", "8"}, 4, true);
+    kirt::test::row("stop bits", "StopBitsComboBox", QStringList{"1", "1.5", "2"}, 0, true);
+    kirt::test::row("parity", "ParityBitsComboBox",
+                    QStringList{"NONE", "ODD", "EVEN", "MARK", "SPACE"}, 0, true);
+    kirt::test::row("display format", "DisplayFormatComboBox", formats, 0, true);
+    kirt::test::row("timeout", "TimeOutComboBox", timeouts, 1, true);
+    kirt::test::row("echo", "EchoOnOffComboBox", onOff, 0, true);
+    kirt::test::row("show sent", "ShowSentComboBox", onOff, 0, true);
+    kirt::test::row("scroll bar", "ScrollBarComboBox", QStringList{"None", "Vertical"}, 0, true);
+    kirt::test::row("line limit", "LineLimitComboBox",
+                    QStringList{"Default", "50", "100", "200", "300", "400", "500", "600", "700",
+                                "800", "900", "1000", "2000", "3000", "4000", "5000"},
+                    0, false);
+    kirt::test::row("colour", "ColorComboBox", QStringList{"White", "Black"}, 0, true);
+    kirt::test::row("time log", "TimeLogComboBox", onOff, 0, true);
+    kirt::test::row("condition", "ConditionComboBox", QStringList{"Every Byte", "CR", "LF"}, 0,
+                    false);
+    kirt::test::row("time stamp", "TimeStampComboBox", QStringList{"OFF", "TIME", "DELTA"}, 0,
+                    true);
+    kirt::test::row("gap split", "GapSplitComboBox",
+                    QStringList{"OFF", "5 ms", "10 ms", "20 ms", "50 ms", "100 ms", "500 ms"}, 0,
+                    true);
+    kirt::test::row("follow", "FollowComboBox", QStringList{"ALWAYS", "AT END"}, 0, true);
 }
 
 void TestLayout::comboBoxes()
@@ -422,15 +416,15 @@ void TestLayout::barsOverlapByOnePixel_data()
 {
     kirt::test::columns<QStringList, int>({"buttons", "height"});
 
-    QTest::newRow("command bar") << QStringList{"COM_BitBtn",         "CLEAR_BitBtn",
-                                                "ReceiveView_BitBtn", "OPTION_BitBtn",
-                                                "EXIT_BitBtn",        "BitBtn6",
-                                                "SendStartBtn",       "SendStopBtn"}
-                                 << 27;
-    QTest::newRow("line bar") << numbered("BitBtn%1", 9, 17) +
-                                     QStringList{"TransmitDataView_BitBtn", "ProtocolData_BitBtn",
-                                                 "PlotView_BitBtn", "BitBtn19"}
-                              << 22;
+    kirt::test::row("command bar",
+                    QStringList{"COM_BitBtn", "CLEAR_BitBtn", "ReceiveView_BitBtn", "OPTION_BitBtn",
+                                "EXIT_BitBtn", "BitBtn6", "SendStartBtn", "SendStopBtn"},
+                    27);
+    kirt::test::row("line bar",
+                    numbered("BitBtn%1", 9, 17) + QStringList{"TransmitDataView_BitBtn",
+                                                              "ProtocolData_BitBtn",
+                                                              "PlotView_BitBtn", "BitBtn19"},
+                    22);
 }
 
 void TestLayout::barsOverlapByOnePixel()
@@ -455,16 +449,11 @@ void TestLayout::statusPanels_data()
     kirt::test::columns<int, int, QString, QString>({"panel", "width", "text", "longest"});
 
     // The longest texts the status line can produce must stay readable in the fixed widths.
-    QTest::newRow("0") << 0 << 210 << "Serial Setting Value :"
-                       << "PORT : COM30, 115200, 8, 1.5, SPACE";
-    QTest::newRow("1") << 1 << 140 << "Display Format Code :"
-                       << "Display Format : ASC";
-    QTest::newRow("2") << 2 << 140 << "New Line Char :"
-                       << "New Line Char : OFF";
-    QTest::newRow("3") << 3 << 80 << "Echo :"
-                       << "Echo : OFF";
-    QTest::newRow("4") << 4 << 200 << "Interval Time :"
-                       << "Auto Interval : 5000ms Group [9]";
+    kirt::test::row("0", 0, 210, "Serial Setting Value :", "PORT : COM30, 115200, 8, 1.5, SPACE");
+    kirt::test::row("1", 1, 140, "Display Format Code :", "Display Format : ASC");
+    kirt::test::row("2", 2, 140, "New Line Char :", "New Line Char : OFF");
+    kirt::test::row("3", 3, 80, "Echo :", "Echo : OFF");
+    kirt::test::row("4", 4, 200, "Interval Time :", "Auto Interval : 5000ms Group [9]");
 }
 
 void TestLayout::statusPanels()

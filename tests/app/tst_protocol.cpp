@@ -57,12 +57,12 @@ private slots:
 void TestProtocol::matching_data()
 {
     kirt::test::columns<QString, QByteArray, int>({"packet", "input", "responses"});
-    QTest::newRow("AABB once") << "AABB" << QByteArray("\xAA\xBB") << 1;
-    QTest::newRow("AA AA BB: the second AA is no new start")
-        << "AABB" << QByteArray("\xAA\xAA\xBB") << 0;
-    QTest::newRow("AAAA against three") << "AAAA" << QByteArray(3, '\xAA') << 1;
-    QTest::newRow("AAAA against four") << "AAAA" << QByteArray(4, '\xAA') << 2;
-    QTest::newRow("odd digit ignored") << "ABC" << QByteArray("\xAB") << 1;
+    kirt::test::row("AABB once", "AABB", QByteArray("\xAA\xBB"), 1);
+    kirt::test::row("AA AA BB: the second AA is no new start", "AABB", QByteArray("\xAA\xAA\xBB"),
+                    0);
+    kirt::test::row("AAAA against three", "AAAA", QByteArray(3, '\xAA'), 1);
+    kirt::test::row("AAAA against four", "AAAA", QByteArray(4, '\xAA'), 2);
+    kirt::test::row("odd digit ignored", "ABC", QByteArray("\xAB"), 1);
 }
 
 void TestProtocol::matching()

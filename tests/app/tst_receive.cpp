@@ -256,10 +256,9 @@ void TestReceive::openFailures_data()
 {
     kirt::test::columns<QString, int, QString, QString>(
         {"device", "dataBitsIndex", "error", "message"});
-    QTest::newRow("missing device")
-        << "/nonexistent/ttyKIRT" << 4 << "Error Opening COM1" << QString();
-    QTest::newRow("4 data bits") << "" << 0 << QString() << "Set ComPort Status ERROR!";
-    QTest::newRow("not a terminal") << "/dev/null" << 4 << "Error Opening COM1" << QString();
+    kirt::test::row("missing device", "/nonexistent/ttyKIRT", 4, "Error Opening COM1", QString());
+    kirt::test::row("4 data bits", "", 0, QString(), "Set ComPort Status ERROR!");
+    kirt::test::row("not a terminal", "/dev/null", 4, "Error Opening COM1", QString());
 }
 
 void TestReceive::openFailures()

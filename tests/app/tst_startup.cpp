@@ -171,36 +171,16 @@ void TestStartup::restoreRanges_data()
 {
     kirt::test::columns<QString, QString, QString, int>({"name", "stored", "control", "expected"});
 
-    QTest::newRow("interval 15") << "AutoIntervalTime"
-                                 << "15"
-                                 << "TrackBar1" << 15;
-    QTest::newRow("interval -1 gives 0") << "AutoIntervalTime"
-                                         << "-1"
-                                         << "TrackBar1" << 0;
-    QTest::newRow("interval 16 keeps layout") << "AutoIntervalTime"
-                                              << "16"
-                                              << "TrackBar1" << 6;
-    QTest::newRow("interval -2 keeps layout") << "AutoIntervalTime"
-                                              << "-2"
-                                              << "TrackBar1" << 6;
-    QTest::newRow("display format 2 keeps HEX") << "DisplayFormat"
-                                                << "2"
-                                                << "DisplayFormatComboBox" << 0;
-    QTest::newRow("baud -1 selects nothing") << "BaudRate"
-                                             << "-1"
-                                             << "BaudRateComboBox" << -1;
-    QTest::newRow("baud 30") << "BaudRate"
-                             << "30"
-                             << "BaudRateComboBox" << 30;
-    QTest::newRow("baud 32 keeps layout") << "BaudRate"
-                                          << "32"
-                                          << "BaudRateComboBox" << 12;
-    QTest::newRow("port 29") << "SerialPort"
-                             << "29"
-                             << "SerialPortComboBox" << 29;
-    QTest::newRow("port 30 selects nothing") << "SerialPort"
-                                             << "30"
-                                             << "SerialPortComboBox" << -1;
+    kirt::test::row("interval 15", "AutoIntervalTime", "15", "TrackBar1", 15);
+    kirt::test::row("interval -1 gives 0", "AutoIntervalTime", "-1", "TrackBar1", 0);
+    kirt::test::row("interval 16 keeps layout", "AutoIntervalTime", "16", "TrackBar1", 6);
+    kirt::test::row("interval -2 keeps layout", "AutoIntervalTime", "-2", "TrackBar1", 6);
+    kirt::test::row("display format 2 keeps HEX", "DisplayFormat", "2", "DisplayFormatComboBox", 0);
+    kirt::test::row("baud -1 selects nothing", "BaudRate", "-1", "BaudRateComboBox", -1);
+    kirt::test::row("baud 30", "BaudRate", "30", "BaudRateComboBox", 30);
+    kirt::test::row("baud 32 keeps layout", "BaudRate", "32", "BaudRateComboBox", 12);
+    kirt::test::row("port 29", "SerialPort", "29", "SerialPortComboBox", 29);
+    kirt::test::row("port 30 selects nothing", "SerialPort", "30", "SerialPortComboBox", -1);
 }
 
 void TestStartup::restoreRanges()
@@ -224,18 +204,12 @@ void TestStartup::readFailuresAreReportedAndStartupFinishes_data()
 {
     kirt::test::columns<QString, QString, QString>({"name", "stored", "message"});
 
-    QTest::newRow("absent integer") << "EchoOnOff"
-                                    << "<absent>"
-                                    << "Failed to get data for 'EchoOnOff'";
-    QTest::newRow("text for an integer") << "BaudRate"
-                                         << "fast"
-                                         << "Invalid data type for 'BaudRate'";
-    QTest::newRow("beyond 32 bits") << "Color"
-                                    << "4294967296"
-                                    << "Invalid data type for 'Color'";
-    QTest::newRow("list for a string") << "NewLineChar"
-                                       << "0D, 0A"
-                                       << "Invalid data type for 'NewLineChar'";
+    kirt::test::row("absent integer", "EchoOnOff", "<absent>",
+                    "Failed to get data for 'EchoOnOff'");
+    kirt::test::row("text for an integer", "BaudRate", "fast", "Invalid data type for 'BaudRate'");
+    kirt::test::row("beyond 32 bits", "Color", "4294967296", "Invalid data type for 'Color'");
+    kirt::test::row("list for a string", "NewLineChar", "0D, 0A",
+                    "Invalid data type for 'NewLineChar'");
 }
 
 void TestStartup::readFailuresAreReportedAndStartupFinishes()
@@ -338,11 +312,11 @@ void TestStartup::settingsThatAreNoFile_data()
     kirt::test::columns<QString, bool>({"kind", "throughLink"});
     for (const char* kind : {"fifo", "device"})
         for (const bool link : {false, true})
-            QTest::newRow(qPrintable(QStringLiteral("%1%2").arg(link ? "link to " : "", kind)))
-                << QString::fromLatin1(kind) << link;
-    QTest::newRow("folder") << "folder" << false;
-    QTest::newRow("over 1 MB") << "large" << false;
-    QTest::newRow("dangling link") << "missing" << true;
+            kirt::test::row(qPrintable(QStringLiteral("%1%2").arg(link ? "link to " : "", kind)),
+                            QString::fromLatin1(kind), link);
+    kirt::test::row("folder", "folder", false);
+    kirt::test::row("over 1 MB", "large", false);
+    kirt::test::row("dangling link", "missing", true);
 }
 
 // Nothing that is not a regular settings file is read, blocked on or written: the start is a

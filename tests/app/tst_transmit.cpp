@@ -105,11 +105,16 @@ QByteArray drain(WindowFixture& f)
     return f.device().receive(1 << 20, 200);
 }
 
-// Line n in ASC holding its own number, so each byte on the wire names the line it came from.
-void numberLines(WindowFixture& f, std::initializer_list<int> lines)
+// Started with the port open and each of the lines in ASC holding its own number, so each byte
+// on the wire names the line it came from; false if the port did not open.
+[[nodiscard]] bool startNumbered(WindowFixture& f, std::initializer_list<int> lines)
 {
+    start(f);
+    if (!f.openPort())
+        return false;
     for (const int n : lines)
         line(f, n, Asc, QString::number(n));
+    return true;
 }
 
 bool checkButtonsEnabled(WindowFixture& f, bool enabled)
@@ -156,22 +161,20 @@ void TestTransmit::lineGoesOutAsItsBytes_data()
     kirt::test::columns<int, int, QString, int, QByteArray>(
         {"n", "format", "text", "crlf", "wire"});
 
-    QTest::newRow("hex with CR LF") << 1 << Hex << "0102" << On << QByteArray("\x01\x02\r\n");
-    QTest::newRow("one hex digit: nothing, not even CR LF")
-        << 2 << Hex << "1" << On << QByteArray();
-    QTest::newRow("empty line: nothing") << 8 << Asc << "" << On << QByteArray();
-    QTest::newRow("asc without CR LF") << 3 << Asc << "AT" << Off << QByteArray("AT");
-    QTest::newRow("odd hex digit left over") << 4 << Hex << "ABC" << Off << QByteArray("\xab");
-    QTest::newRow("hex zero byte goes out")
-        << 5 << Hex << "00FF" << Off << QByteArray("\x00\xff", 2);
+    kirt::test::row("hex with CR LF", 1, Hex, "0102", On, QByteArray("\x01\x02\r\n"));
+    kirt::test::row("one hex digit: nothing, not even CR LF", 2, Hex, "1", On, QByteArray());
+    kirt::test::row("empty line: nothing", 8, Asc, "", On, QByteArray());
+    kirt::test::row("asc without CR LF", 3, Asc, "AT", Off, QByteArray("AT"));
+    kirt::test::row("odd hex digit left over", 4, Hex, "ABC", Off, QByteArray("\xab"));
+    kirt::test::row("hex zero byte goes out", 5, Hex, "00FF", Off, QByteArray("\x00\xff", 2));
     // The field keeps bytes as Latin-1 characters; a no-break space must not become a space.
-    QTest::newRow("asc is byte transparent")
-        << 6 << Asc << QStringLiteral("\u00e9\u00a0\u00ff~") << Off << QByteArray("\xe9\xa0\xff~");
+    kirt::test::row("asc is byte transparent", 6, Asc, QStringLiteral("\u00e9\u00a0\u00ff~"), Off,
+                    QByteArray("\xe9\xa0\xff~"));
     const QString asc500(500, QLatin1Char('x'));
-    QTest::newRow("500 asc characters and CR LF")
-        << 7 << Asc << asc500 << On << QByteArray(500, 'x') + "\r\n";
-    QTest::newRow("1000 hex characters and CR LF")
-        << 1 << Hex << QString(1000, QLatin1Char('F')) << On << QByteArray(500, '\xff') + "\r\n";
+    kirt::test::row("500 asc characters and CR LF", 7, Asc, asc500, On,
+                    QByteArray(500, 'x') + "\r\n");
+    kirt::test::row("1000 hex characters and CR LF", 1, Hex, QString(1000, QLatin1Char('F')), On,
+                    QByteArray(500, '\xff') + "\r\n");
 }
 
 void TestTransmit::lineGoesOutAsItsBytes()
@@ -311,9 +314,7 @@ void TestTransmit::formatPickClearsOrKeepsTheText()
 void TestTransmit::autoCycleAlternatesAndStopRestartsIt()
 {
     WindowFixture f(Device::Pty);
-    start(f);
-    QVERIFY(f.openPort());
-    numberLines(f, {1, 2, 3});
+    QVERIFY(startNumbered(f, {1, 2, 3}));
     markAuto(f, 1, true);
     markAuto(f, 3, true);
     slider(f, 0);
@@ -340,9 +341,7 @@ void TestTransmit::autoCycleAlternatesAndStopRestartsIt()
 void TestTransmit::placeInCycleSurvivesSecondStartAndSliderMove()
 {
     WindowFixture f(Device::Pty);
-    start(f);
-    QVERIFY(f.openPort());
-    numberLines(f, {1, 3, 5});
+    QVERIFY(startNumbered(f, {1, 3, 5}));
     for (const int n : {1, 3, 5})
         markAuto(f, n, true);
     // A long interval, so only the ticks the test gives happen until the slider moves.
@@ -363,9 +362,7 @@ void TestTransmit::placeInCycleSurvivesSecondStartAndSliderMove()
 void TestTransmit::markingALineRestartsTheCycle()
 {
     WindowFixture f(Device::Pty);
-    start(f);
-    QVERIFY(f.openPort());
-    numberLines(f, {1, 2, 3});
+    QVERIFY(startNumbered(f, {1, 2, 3}));
     markAuto(f, 1, true);
     markAuto(f, 3, true);
     slider(f, 15);
@@ -394,9 +391,7 @@ void TestTransmit::markingALineRestartsTheCycle()
 void TestTransmit::statusNamesTheLineThatGoesNext()
 {
     WindowFixture f(Device::Pty);
-    start(f);
-    QVERIFY(f.openPort());
-    numberLines(f, {1, 2, 4, 8});
+    QVERIFY(startNumbered(f, {1, 2, 4, 8}));
     for (const int n : {1, 4, 8})
         markAuto(f, n, true);
     slider(f, 15);
@@ -434,9 +429,7 @@ void TestTransmit::startNeedsAnOpenPortAndAMarkedLine()
 void TestTransmit::closingThePortStopsTheCycle()
 {
     WindowFixture f(Device::Pty);
-    start(f);
-    QVERIFY(f.openPort());
-    numberLines(f, {1});
+    QVERIFY(startNumbered(f, {1}));
     markAuto(f, 1, true);
     slider(f, 0);
     f.click("SendStartBtn");

@@ -1,4 +1,5 @@
 // Workbench files through the window: what one window saves, a fresh one brings back and uses.
+#include "tests/support/columns.h"
 #include "tests/support/usersteps.h"
 #include "tests/support/windowfixture.h"
 #include "transmit/autotransmit.h"
@@ -111,11 +112,11 @@ void TestWorkbenchWindow::refusedFileChangesNothing_data()
 {
     QTest::addColumn<QByteArray>("contents"); // empty: the path is a folder
     QTest::addColumn<QString>("reason");
-    QTest::newRow("unreadable") << QByteArray() << "cannot be read";
-    QTest::newRow("not a workbench") << QByteArray("[Kirt]\nColor=1\n") << "not a workbench";
-    QTest::newRow("newer") << QByteArray("[Workbench]\nVersion=7\n") << "newer version";
-    QTest::newRow("out of range") << QByteArray("[Workbench]\nVersion=1\nAutoIntervalTime=99\n")
-                                  << "out of range";
+    kirt::test::row("unreadable", QByteArray(), "cannot be read");
+    kirt::test::row("not a workbench", QByteArray("[Kirt]\nColor=1\n"), "not a workbench");
+    kirt::test::row("newer", QByteArray("[Workbench]\nVersion=7\n"), "newer version");
+    kirt::test::row("out of range", QByteArray("[Workbench]\nVersion=1\nAutoIntervalTime=99\n"),
+                    "out of range");
 }
 
 void TestWorkbenchWindow::refusedFileChangesNothing()

@@ -63,15 +63,14 @@ void TestCodec::decodeHexPair()
 void TestCodec::convert_data()
 {
     kirt::test::columns<QString, int, QByteArray>({"text", "format", "bytes"});
-    QTest::newRow("odd digit ignored") << "AB1" << 0 << QByteArray("\xAB", 1);
-    QTest::newRow("single digit") << "A" << 0 << QByteArray();
-    QTest::newRow("empty") << "" << 0 << QByteArray();
-    QTest::newRow("pasted lower case") << "0a1b" << 0 << QByteArray("\x0A\x1B", 2);
-    QTest::newRow("pairs by position, blank counts as 0")
-        << "01 23" << 0 << QByteArray("\x01\x02", 2);
-    QTest::newRow("asc") << "Hi" << 1 << QByteArray("Hi");
-    QTest::newRow("asc blank") << " " << 1 << QByteArray(" ");
-    QTest::newRow("asc latin-1 byte") << QString(QChar(0xE9)) << 1 << QByteArray("\xE9", 1);
+    kirt::test::row("odd digit ignored", "AB1", 0, QByteArray("\xAB", 1));
+    kirt::test::row("single digit", "A", 0, QByteArray());
+    kirt::test::row("empty", "", 0, QByteArray());
+    kirt::test::row("pasted lower case", "0a1b", 0, QByteArray("\x0A\x1B", 2));
+    kirt::test::row("pairs by position, blank counts as 0", "01 23", 0, QByteArray("\x01\x02", 2));
+    kirt::test::row("asc", "Hi", 1, QByteArray("Hi"));
+    kirt::test::row("asc blank", " ", 1, QByteArray(" "));
+    kirt::test::row("asc latin-1 byte", QString(QChar(0xE9)), 1, QByteArray("\xE9", 1));
 }
 
 void TestCodec::convert()
@@ -105,18 +104,12 @@ void TestCodec::bufferNeverOverflows()
 void TestCodec::lastLine_data()
 {
     kirt::test::columns<QString, QString>({"text", "kept"});
-    QTest::newRow("one line") << "AB"
-                              << "AB";
-    QTest::newRow("three pasted lines") << "11\n22\n33"
-                                        << "33";
-    QTest::newRow("break at the end belongs to the line") << "AB\n"
-                                                          << "AB\n";
-    QTest::newRow("two lines and a final break") << "11\n22\n"
-                                                 << "22\n";
-    QTest::newRow("windows breaks") << "11\r\n22"
-                                    << "22";
-    QTest::newRow("empty") << ""
-                           << "";
+    kirt::test::row("one line", "AB", "AB");
+    kirt::test::row("three pasted lines", "11\n22\n33", "33");
+    kirt::test::row("break at the end belongs to the line", "AB\n", "AB\n");
+    kirt::test::row("two lines and a final break", "11\n22\n", "22\n");
+    kirt::test::row("windows breaks", "11\r\n22", "22");
+    kirt::test::row("empty", "", "");
 }
 
 void TestCodec::lastLine()
@@ -129,20 +122,13 @@ void TestCodec::lastLine()
 void TestCodec::hexDumpPaste_data()
 {
     kirt::test::columns<QString, QString>({"pasted", "kept"});
-    QTest::newRow("blanks") << "01 03 00 00 00 0A C5 CD"
-                            << "01030000000AC5CD";
-    QTest::newRow("tabs, commas, colons, semicolons") << "01\t03,00:0A;C5"
-                                                      << "0103000AC5";
-    QTest::newRow("C array") << "0x01, 0X03,0xff"
-                             << "0103ff";
-    QTest::newRow("0x only where a value starts") << "A0x1 10X"
-                                                  << "A0x110X";
-    QTest::newRow("a line per row") << "0x01\n0x02"
-                                    << "01\n02";
-    QTest::newRow("junk stays in place") << "G1-2 zz"
-                                         << "G1-2zz";
-    QTest::newRow("nothing but separators") << " ,;: \t"
-                                            << "";
+    kirt::test::row("blanks", "01 03 00 00 00 0A C5 CD", "01030000000AC5CD");
+    kirt::test::row("tabs, commas, colons, semicolons", "01\t03,00:0A;C5", "0103000AC5");
+    kirt::test::row("C array", "0x01, 0X03,0xff", "0103ff");
+    kirt::test::row("0x only where a value starts", "A0x1 10X", "A0x110X");
+    kirt::test::row("a line per row", "0x01\n0x02", "01\n02");
+    kirt::test::row("junk stays in place", "G1-2 zz", "G1-2zz");
+    kirt::test::row("nothing but separators", " ,;: \t", "");
 }
 
 void TestCodec::hexDumpPaste()

@@ -45,22 +45,21 @@ private slots:
 void TestRowSplitter::rows_data()
 {
     kirt::test::columns<QString, int, QString>({"text", "columns", "rows"});
-    QTest::newRow("plain") << "AB" << 4 << "AB";
-    QTest::newRow("CR, LF and CR LF each end one row") << "A\rB\nC\r\nD" << 4 << "A|B|C|D";
-    QTest::newRow("empty lines are rows") << "\r\r\n\n" << 4 << "|||";
-    QTest::newRow("LF CR is two breaks") << "\n\r" << 4 << "||";
-    QTest::newRow("wraps every row width") << "ABCDEFG" << 3 << "ABC~DEF~G";
-    QTest::newRow("break after a full row adds no empty row") << "ABC\r\nD" << 3 << "ABC|D";
-    QTest::newRow("full row at the end does not wrap") << "ABC" << 3 << "ABC";
-    QTest::newRow("one column") << "AB\n\n" << 1 << "A~B||";
-    QTest::newRow("HEX pairs stay whole, the blank at the edge stays up")
-        << "77 77 77 77 77" << 8 << "77 77 77 ~77 77";
-    QTest::newRow("a word that does not fit moves down") << "ab cdefg" << 5 << "ab ~cdefg";
-    QTest::newRow("a word longer than a row breaks anywhere")
-        << "abcdefgh ij" << 3 << "abc~def~gh ~ij";
-    QTest::newRow("blanks past the edge, then a break") << "abc   \nd" << 3 << "abc   |d";
-    QTest::newRow("break characters only, no others")
-        << QString::fromLatin1("\x0B\x0C\x85") << 2 << QString::fromLatin1("\x0B\x0C~\x85");
+    kirt::test::row("plain", "AB", 4, "AB");
+    kirt::test::row("CR, LF and CR LF each end one row", "A\rB\nC\r\nD", 4, "A|B|C|D");
+    kirt::test::row("empty lines are rows", "\r\r\n\n", 4, "|||");
+    kirt::test::row("LF CR is two breaks", "\n\r", 4, "||");
+    kirt::test::row("wraps every row width", "ABCDEFG", 3, "ABC~DEF~G");
+    kirt::test::row("break after a full row adds no empty row", "ABC\r\nD", 3, "ABC|D");
+    kirt::test::row("full row at the end does not wrap", "ABC", 3, "ABC");
+    kirt::test::row("one column", "AB\n\n", 1, "A~B||");
+    kirt::test::row("HEX pairs stay whole, the blank at the edge stays up", "77 77 77 77 77", 8,
+                    "77 77 77 ~77 77");
+    kirt::test::row("a word that does not fit moves down", "ab cdefg", 5, "ab ~cdefg");
+    kirt::test::row("a word longer than a row breaks anywhere", "abcdefgh ij", 3, "abc~def~gh ~ij");
+    kirt::test::row("blanks past the edge, then a break", "abc   \nd", 3, "abc   |d");
+    kirt::test::row("break characters only, no others", QString::fromLatin1("\x0B\x0C\x85"), 2,
+                    QString::fromLatin1("\x0B\x0C~\x85"));
 }
 
 void TestRowSplitter::rows()

@@ -31,12 +31,12 @@ void TestChecksum::tableEntries_data()
     kirt::test::columns<const CrcTable*, QList<quint32>, quint32>({"table", "head", "last"});
 
     // The leading and final entries of the published CRC-16 and CRC-CCITT tables.
-    QTest::newRow("A reflected 8005h")
-        << &CrcTableA << QList<quint32>{0x0000, 0xC0C1, 0xC181, 0x0140} << quint32{0x4040};
-    QTest::newRow("B MSB-first 1021h")
-        << &CrcTableB << QList<quint32>{0x0000, 0x1021, 0x2042, 0x3063} << quint32{0x1EF0};
-    QTest::newRow("C reflected 1021h")
-        << &CrcTableC << QList<quint32>{0x0000, 0x1189, 0x2312, 0x329B} << quint32{0x0F78};
+    kirt::test::row("A reflected 8005h", &CrcTableA, QList<quint32>{0x0000, 0xC0C1, 0xC181, 0x0140},
+                    quint32{0x4040});
+    kirt::test::row("B MSB-first 1021h", &CrcTableB, QList<quint32>{0x0000, 0x1021, 0x2042, 0x3063},
+                    quint32{0x1EF0});
+    kirt::test::row("C reflected 1021h", &CrcTableC, QList<quint32>{0x0000, 0x1189, 0x2312, 0x329B},
+                    quint32{0x0F78});
 }
 
 void TestChecksum::tableEntries()
@@ -146,13 +146,13 @@ void TestChecksum::selectionData_data()
     const int hex = static_cast<int>(DataFormat::Hex);
 
     // The middle of "A1B2C3": pairs start at the first selected character, not at the line's.
-    QTest::newRow("middle of A1B2C3")
-        << QStringLiteral("A1B2C3").mid(1, 4) << hex << QByteArray("\x1B\x2C");
-    QTest::newRow("odd last digit ignored") << "A1B" << hex << QByteArray("\xA1");
-    QTest::newRow("lower case digits") << "ff0a" << hex << QByteArray("\xFF\x0A");
-    QTest::newRow("empty") << "" << hex << QByteArray();
-    QTest::newRow("ASC own bytes")
-        << QStringLiteral("a1 ") + QChar(0xE9) << asc << QByteArray("a1 \xE9");
+    kirt::test::row("middle of A1B2C3", QStringLiteral("A1B2C3").mid(1, 4), hex,
+                    QByteArray("\x1B\x2C"));
+    kirt::test::row("odd last digit ignored", "A1B", hex, QByteArray("\xA1"));
+    kirt::test::row("lower case digits", "ff0a", hex, QByteArray("\xFF\x0A"));
+    kirt::test::row("empty", "", hex, QByteArray());
+    kirt::test::row("ASC own bytes", QStringLiteral("a1 ") + QChar(0xE9), asc,
+                    QByteArray("a1 \xE9"));
 }
 
 void TestChecksum::selectionData()

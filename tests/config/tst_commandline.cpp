@@ -78,21 +78,21 @@ void TestCommandLine::helpAndVersion()
 void TestCommandLine::mistakes_data()
 {
     kirt::test::columns<QStringList, QString>({"arguments", "message"});
-    QTest::newRow("unknown option") << QStringList{"--bogus"} << "kirt: Unknown option 'bogus'.";
-    QTest::newRow("port out of range")
-        << QStringList{"--port", "COM31"} << "kirt: --port takes COM1..COM30, not 'COM31'";
-    QTest::newRow("port not a COM")
-        << QStringList{"--port=/dev/ttyS0"} << "kirt: --port takes COM1..COM30, not '/dev/ttyS0'";
+    kirt::test::row("unknown option", QStringList{"--bogus"}, "kirt: Unknown option 'bogus'.");
+    kirt::test::row("port out of range", QStringList{"--port", "COM31"},
+                    "kirt: --port takes COM1..COM30, not 'COM31'");
+    kirt::test::row("port not a COM", QStringList{"--port=/dev/ttyS0"},
+                    "kirt: --port takes COM1..COM30, not '/dev/ttyS0'");
     const QString baud = QStringLiteral("kirt: --baud takes a rate of the list (75 .. 4000000) or "
                                         "a custom rate from 50 to 12000000, not '%1'");
-    QTest::newRow("baud below the custom range") << QStringList{"--baud", "49"} << baud.arg("49");
-    QTest::newRow("baud above the custom range")
-        << QStringList{"--baud", "12000001"} << baud.arg("12000001");
-    QTest::newRow("baud not a number") << QStringList{"--baud", "fast"} << baud.arg("fast");
-    QTest::newRow("missing value")
-        << QStringList{"--workbench"} << "kirt: Missing value after '--workbench'.";
-    QTest::newRow("stray argument")
-        << QStringList{"bench.kirt"} << "kirt: unexpected argument 'bench.kirt'";
+    kirt::test::row("baud below the custom range", QStringList{"--baud", "49"}, baud.arg("49"));
+    kirt::test::row("baud above the custom range", QStringList{"--baud", "12000001"},
+                    baud.arg("12000001"));
+    kirt::test::row("baud not a number", QStringList{"--baud", "fast"}, baud.arg("fast"));
+    kirt::test::row("missing value", QStringList{"--workbench"},
+                    "kirt: Missing value after '--workbench'.");
+    kirt::test::row("stray argument", QStringList{"bench.kirt"},
+                    "kirt: unexpected argument 'bench.kirt'");
 }
 
 void TestCommandLine::mistakes()
@@ -146,12 +146,9 @@ void TestCommandLine::optionsApplied()
 void TestCommandLine::everyRateReachesTheDevice_data()
 {
     kirt::test::columns<QString, QString>({"rate", "item"});
-    QTest::newRow("921600, of the list") << "921600"
-                                         << "921600";
-    QTest::newRow("250000, custom") << "250000"
-                                    << "Custom (250000)";
-    QTest::newRow("4000000, last of the list") << "4000000"
-                                               << "4000000";
+    kirt::test::row("921600, of the list", "921600", "921600");
+    kirt::test::row("250000, custom", "250000", "Custom (250000)");
+    kirt::test::row("4000000, last of the list", "4000000", "4000000");
 }
 
 void TestCommandLine::everyRateReachesTheDevice()

@@ -38,34 +38,33 @@ void TestDisplayTail::startsAtTheLastRows_data()
 {
     kirt::test::columns<QByteArray, int, uint, qint64>({"text", "columns", "rows", "start"});
 
-    QTest::newRow("empty") << QByteArray() << 4 << 3u << qint64(0);
-    QTest::newRow("fewer rows than kept") << QByteArray("a\nb\n") << 4 << 3u << qint64(0);
-    QTest::newRow("as many rows as kept") << QByteArray("a\nb\nc\n") << 4 << 3u << qint64(0);
-    QTest::newRow("LF") << QByteArray("a\nb\nc\nd\n") << 4 << 3u << qint64(2);
-    QTest::newRow("no final break") << QByteArray("a\nb\nc\nd") << 4 << 3u << qint64(2);
-    QTest::newRow("CR LF") << QByteArray("a\r\nb\r\nc\r\nd\r\n") << 4 << 3u << qint64(3);
-    QTest::newRow("lone CR") << QByteArray("a\rb\rc\rd") << 4 << 3u << qint64(2);
-    QTest::newRow("LF CR is two breaks") << QByteArray("a\n\rb\nc") << 4 << 3u << qint64(2);
-    QTest::newRow("CR CR LF is two breaks") << QByteArray("a\r\r\nb\nc") << 4 << 3u << qint64(2);
-    QTest::newRow("empty lines are rows") << QByteArray("a\n\n\n\n") << 4 << 3u << qint64(2);
-    QTest::newRow("only breaks") << QByteArray("\r\n\r\n\r\n\r\n") << 4 << 3u << qint64(2);
-    QTest::newRow("a single break") << QByteArray("\n") << 4 << 1u << qint64(0);
-    QTest::newRow("final break after a wrapped line")
-        << QByteArray("x\nabcdefghij\n") << 4 << 2u << qint64(6);
+    kirt::test::row("empty", QByteArray(), 4, 3u, qint64(0));
+    kirt::test::row("fewer rows than kept", QByteArray("a\nb\n"), 4, 3u, qint64(0));
+    kirt::test::row("as many rows as kept", QByteArray("a\nb\nc\n"), 4, 3u, qint64(0));
+    kirt::test::row("LF", QByteArray("a\nb\nc\nd\n"), 4, 3u, qint64(2));
+    kirt::test::row("no final break", QByteArray("a\nb\nc\nd"), 4, 3u, qint64(2));
+    kirt::test::row("CR LF", QByteArray("a\r\nb\r\nc\r\nd\r\n"), 4, 3u, qint64(3));
+    kirt::test::row("lone CR", QByteArray("a\rb\rc\rd"), 4, 3u, qint64(2));
+    kirt::test::row("LF CR is two breaks", QByteArray("a\n\rb\nc"), 4, 3u, qint64(2));
+    kirt::test::row("CR CR LF is two breaks", QByteArray("a\r\r\nb\nc"), 4, 3u, qint64(2));
+    kirt::test::row("empty lines are rows", QByteArray("a\n\n\n\n"), 4, 3u, qint64(2));
+    kirt::test::row("only breaks", QByteArray("\r\n\r\n\r\n\r\n"), 4, 3u, qint64(2));
+    kirt::test::row("a single break", QByteArray("\n"), 4, 1u, qint64(0));
+    kirt::test::row("final break after a wrapped line", QByteArray("x\nabcdefghij\n"), 4, 2u,
+                    qint64(6));
     // A long line keeps its last rows, counted from its own start.
-    QTest::newRow("inside a long line") << QByteArray("abcdefghij") << 4 << 2u << qint64(4);
-    QTest::newRow("last row of a long line") << QByteArray("abcdefghij") << 4 << 1u << qint64(8);
-    QTest::newRow("long line after others")
-        << QByteArray("x\r\nyz\r\nabcdefghij") << 4 << 2u << qint64(11);
-    QTest::newRow("exact multiple of the width")
-        << QByteArray("abcdefgh\nx") << 4 << 2u << qint64(4);
-    QTest::newRow("exact multiple, last") << QByteArray("abcdefgh") << 4 << 1u << qint64(4);
-    QTest::newRow("long line and the line before")
-        << QByteArray("pq\nabcdefghij") << 4 << 4u << qint64(0);
-    QTest::newRow("one column") << QByteArray("abc\nd") << 1 << 2u << qint64(2);
-    QTest::newRow("no rows wanted keeps one") << QByteArray("a\nb\nc") << 4 << 0u << qint64(4);
-    QTest::newRow("bytes that are not text")
-        << QByteArray("\x00\xff\x85\n\x01\x0b\x0c\n\x7f", 9) << 4 << 2u << qint64(4);
+    kirt::test::row("inside a long line", QByteArray("abcdefghij"), 4, 2u, qint64(4));
+    kirt::test::row("last row of a long line", QByteArray("abcdefghij"), 4, 1u, qint64(8));
+    kirt::test::row("long line after others", QByteArray("x\r\nyz\r\nabcdefghij"), 4, 2u,
+                    qint64(11));
+    kirt::test::row("exact multiple of the width", QByteArray("abcdefgh\nx"), 4, 2u, qint64(4));
+    kirt::test::row("exact multiple, last", QByteArray("abcdefgh"), 4, 1u, qint64(4));
+    kirt::test::row("long line and the line before", QByteArray("pq\nabcdefghij"), 4, 4u,
+                    qint64(0));
+    kirt::test::row("one column", QByteArray("abc\nd"), 1, 2u, qint64(2));
+    kirt::test::row("no rows wanted keeps one", QByteArray("a\nb\nc"), 4, 0u, qint64(4));
+    kirt::test::row("bytes that are not text", QByteArray("\x00\xff\x85\n\x01\x0b\x0c\n\x7f", 9), 4,
+                    2u, qint64(4));
 }
 
 void TestDisplayTail::startsAtTheLastRows()

@@ -48,23 +48,22 @@ void TestLogFormat::layouts_data()
 {
     kirt::test::columns<bool, int, bool, QByteArray, QString>(
         {"hex", "condition", "timeLog", "bytes", "log"});
-    QTest::newRow("hex: a row per byte") << true << 0 << false << QByteArray("\x41\x0d\x00\xff", 4)
-                                         << "41 \r\n0D \r\n00 \r\nFF \r\n";
-    QTest::newRow("hex, time: three blanks")
-        << true << 0 << true << QByteArray("AB") << "41   T\r\n42   T\r\n";
-    QTest::newRow("asc: a row per byte, zero adds no character")
-        << false << 0 << false << QByteArray("A\0\r", 3) << "A\r\n\r\n\r\r\n";
-    QTest::newRow("asc, time") << false << 0 << true << QByteArray("A\n") << "A   T\r\n\n   T\r\n";
-    QTest::newRow("asc, LF: extra break after LF")
-        << false << 2 << false << QByteArray("AB\r\n") << "AB\r\n\r\n";
-    QTest::newRow("asc, CR behaves as LF")
-        << false << 1 << false << QByteArray("AB\r\n") << "AB\r\n\r\n";
-    QTest::newRow("asc, CR, time: stamp before CR and LF")
-        << false << 1 << true << QByteArray("A\r\n") << "A   T\r   T\n";
-    QTest::newRow("asc, LF, time: no extra break")
-        << false << 2 << true << QByteArray("x\n\0y", 4) << "x   T\ny";
-    QTest::newRow("latin-1 passes unchanged")
-        << false << 2 << false << QByteArray("\xe9\x7f") << "\u00e9\u007f";
+    kirt::test::row("hex: a row per byte", true, 0, false, QByteArray("\x41\x0d\x00\xff", 4),
+                    "41 \r\n0D \r\n00 \r\nFF \r\n");
+    kirt::test::row("hex, time: three blanks", true, 0, true, QByteArray("AB"),
+                    "41   T\r\n42   T\r\n");
+    kirt::test::row("asc: a row per byte, zero adds no character", false, 0, false,
+                    QByteArray("A\0\r", 3), "A\r\n\r\n\r\r\n");
+    kirt::test::row("asc, time", false, 0, true, QByteArray("A\n"), "A   T\r\n\n   T\r\n");
+    kirt::test::row("asc, LF: extra break after LF", false, 2, false, QByteArray("AB\r\n"),
+                    "AB\r\n\r\n");
+    kirt::test::row("asc, CR behaves as LF", false, 1, false, QByteArray("AB\r\n"), "AB\r\n\r\n");
+    kirt::test::row("asc, CR, time: stamp before CR and LF", false, 1, true, QByteArray("A\r\n"),
+                    "A   T\r   T\n");
+    kirt::test::row("asc, LF, time: no extra break", false, 2, true, QByteArray("x\n\0y", 4),
+                    "x   T\ny");
+    kirt::test::row("latin-1 passes unchanged", false, 2, false, QByteArray("\xe9\x7f"),
+                    "\u00e9\u007f");
 }
 
 void TestLogFormat::layouts()
@@ -102,16 +101,15 @@ void TestLogFormat::timeStamp_data()
     const QLocale us(QLocale::English, QLocale::UnitedStates);
     const QLocale de(QLocale::German, QLocale::Germany);
     const QDate day(2024, 3, 5);
-    QTest::newRow("afternoon, fraction dropped")
-        << us << QDateTime(day, QTime(14, 7, 9, 750)) << "3/5/24 14:07:09";
-    QTest::newRow("morning keeps two digits")
-        << us << QDateTime(day, QTime(8, 0, 0)) << "3/5/24 08:00:00";
-    QTest::newRow("midnight: the date alone")
-        << us << QDateTime(day, QTime(0, 0, 0, 999)) << "3/5/24";
-    QTest::newRow("a second after midnight")
-        << us << QDateTime(day, QTime(0, 0, 1)) << "3/5/24 00:00:01";
-    QTest::newRow("the locale's date")
-        << de << QDateTime(day, QTime(23, 59, 59)) << "05.03.24 23:59:59";
+    kirt::test::row("afternoon, fraction dropped", us, QDateTime(day, QTime(14, 7, 9, 750)),
+                    "3/5/24 14:07:09");
+    kirt::test::row("morning keeps two digits", us, QDateTime(day, QTime(8, 0, 0)),
+                    "3/5/24 08:00:00");
+    kirt::test::row("midnight: the date alone", us, QDateTime(day, QTime(0, 0, 0, 999)), "3/5/24");
+    kirt::test::row("a second after midnight", us, QDateTime(day, QTime(0, 0, 1)),
+                    "3/5/24 00:00:01");
+    kirt::test::row("the locale's date", de, QDateTime(day, QTime(23, 59, 59)),
+                    "05.03.24 23:59:59");
 }
 
 void TestLogFormat::timeStamp()

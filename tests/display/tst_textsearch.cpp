@@ -22,38 +22,25 @@ void TestTextSearch::matches_data()
 
     // Hex digits match in either case, whatever the option.
     const QString crlf = QStringLiteral("41 0D 0A 42 0D 0A ");
-    QTest::newRow("hex joined") << crlf << "0D0A" << true << true << "3+5 12+5";
-    QTest::newRow("hex lower case, blank") << crlf << "0d 0a" << true << true << "3+5 12+5";
-    QTest::newRow("hex blank") << crlf << "0D 0A" << true << true << "3+5 12+5";
-    QTest::newRow("hex mixed case") << crlf << "0d0A" << true << true << "3+5 12+5";
-    QTest::newRow("hex whole bytes only") << "10 D0 A0 "
-                                          << "0D0A" << true << false << "";
-    QTest::newRow("hex across a line end and stamp") << "[12:00:00.000] 41 0D \n[+0.001] 0A 42 "
-                                                     << "0D 0A" << true << false << "18+15";
-    QTest::newRow("hex text word breaks") << "0D hello 0A "
-                                          << "0D0A" << true << false << "";
-    QTest::newRow("hex longer word breaks") << "0D 0A0A 0A "
-                                            << "0D0A" << true << false << "";
-    QTest::newRow("hex open bracket breaks") << "0D [x 0A "
-                                             << "0D0A" << true << false << "";
-    QTest::newRow("hex after the last") << "AA AA AA AA AA "
-                                        << "AAAA" << true << false << "0+5 6+5";
-    QTest::newRow("hex odd digits are text") << "1 2 3 123 "
-                                             << "123" << true << false << "6+3";
-    QTest::newRow("hex non-hex is text") << "[12:03:04.005] 41 "
-                                         << "12:03" << true << false << "1+5";
-    QTest::newRow("hex text keeps case") << "Xb xb"
-                                         << "xb" << true << true << "3+2";
-    QTest::newRow("asc digits are text") << "0D 0A x0D0A"
-                                         << "0D0A" << false << false << "7+4";
-    QTest::newRow("asc any case") << "Hi hi\nHI"
-                                  << "hi" << false << false << "0+2 3+2 6+2";
-    QTest::newRow("asc match case") << "Hi hi\nHI"
-                                    << "hi" << false << true << "3+2";
-    QTest::newRow("asc after the last") << "aaaaa"
-                                        << "aa" << false << false << "0+2 2+2";
-    QTest::newRow("empty query") << "41 42 "
-                                 << "" << true << false << "";
+    kirt::test::row("hex joined", crlf, "0D0A", true, true, "3+5 12+5");
+    kirt::test::row("hex lower case, blank", crlf, "0d 0a", true, true, "3+5 12+5");
+    kirt::test::row("hex blank", crlf, "0D 0A", true, true, "3+5 12+5");
+    kirt::test::row("hex mixed case", crlf, "0d0A", true, true, "3+5 12+5");
+    kirt::test::row("hex whole bytes only", "10 D0 A0 ", "0D0A", true, false, "");
+    kirt::test::row("hex across a line end and stamp", "[12:00:00.000] 41 0D \n[+0.001] 0A 42 ",
+                    "0D 0A", true, false, "18+15");
+    kirt::test::row("hex text word breaks", "0D hello 0A ", "0D0A", true, false, "");
+    kirt::test::row("hex longer word breaks", "0D 0A0A 0A ", "0D0A", true, false, "");
+    kirt::test::row("hex open bracket breaks", "0D [x 0A ", "0D0A", true, false, "");
+    kirt::test::row("hex after the last", "AA AA AA AA AA ", "AAAA", true, false, "0+5 6+5");
+    kirt::test::row("hex odd digits are text", "1 2 3 123 ", "123", true, false, "6+3");
+    kirt::test::row("hex non-hex is text", "[12:03:04.005] 41 ", "12:03", true, false, "1+5");
+    kirt::test::row("hex text keeps case", "Xb xb", "xb", true, true, "3+2");
+    kirt::test::row("asc digits are text", "0D 0A x0D0A", "0D0A", false, false, "7+4");
+    kirt::test::row("asc any case", "Hi hi\nHI", "hi", false, false, "0+2 3+2 6+2");
+    kirt::test::row("asc match case", "Hi hi\nHI", "hi", false, true, "3+2");
+    kirt::test::row("asc after the last", "aaaaa", "aa", false, false, "0+2 2+2");
+    kirt::test::row("empty query", "41 42 ", "", true, false, "");
 }
 
 void TestTextSearch::matches()

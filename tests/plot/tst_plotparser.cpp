@@ -5,6 +5,7 @@
 #include "plot/plotparser.h"
 #include "plot/plotstore.h"
 #include "plot/plotview.h"
+#include "tests/support/columns.h"
 
 #include <QtTest>
 
@@ -57,19 +58,19 @@ void TestPlotParser::formats_data()
     QTest::addColumn<QStringList>("samples");
     QTest::addColumn<int>("skipped");
 
-    QTest::newRow("label:value, a missing series is a gap")
-        << QByteArray("sine:0.707,ramp:12 noise:-0.13\r\nramp:13\tsine:1\n")
-        << QStringList{"sine=0.707 ramp=12 noise=-0.13", "sine=1 ramp=13"} << 0;
-    QTest::newRow("CSV without names")
-        << QByteArray("1,2.5,3\n4;5 6\n") << QStringList{"1=1 2=2.5 3=3", "1=4 2=5 3=6"} << 0;
-    QTest::newRow("CSV with a names line, blanks and tabs")
-        << QByteArray("temp\thum\n21.5\t40\n22 41\n")
-        << QStringList{"temp=21.5 hum=40", "temp=22 hum=41"} << 0;
-    QTest::newRow("exponents and signs")
-        << QByteArray("1e3,-2.5E-2,+.5\n") << QStringList{"1=1000 2=-0.025 3=0.5"} << 0;
-    QTest::newRow("junk lines are counted, never zero")
-        << QByteArray("1,2\nBOOT OK\n\n3,x\ninf,nan\n0x10,+-5,-\n") << QStringList{"1=1 2=2", "1=3"}
-        << 4;
+    kirt::test::row("label:value, a missing series is a gap",
+                    QByteArray("sine:0.707,ramp:12 noise:-0.13\r\nramp:13\tsine:1\n"),
+                    QStringList{"sine=0.707 ramp=12 noise=-0.13", "sine=1 ramp=13"}, 0);
+    kirt::test::row("CSV without names", QByteArray("1,2.5,3\n4;5 6\n"),
+                    QStringList{"1=1 2=2.5 3=3", "1=4 2=5 3=6"}, 0);
+    kirt::test::row("CSV with a names line, blanks and tabs",
+                    QByteArray("temp\thum\n21.5\t40\n22 41\n"),
+                    QStringList{"temp=21.5 hum=40", "temp=22 hum=41"}, 0);
+    kirt::test::row("exponents and signs", QByteArray("1e3,-2.5E-2,+.5\n"),
+                    QStringList{"1=1000 2=-0.025 3=0.5"}, 0);
+    kirt::test::row("junk lines are counted, never zero",
+                    QByteArray("1,2\nBOOT OK\n\n3,x\ninf,nan\n0x10,+-5,-\n"),
+                    QStringList{"1=1 2=2", "1=3"}, 4);
 }
 
 void TestPlotParser::formats()

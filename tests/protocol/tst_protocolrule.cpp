@@ -57,16 +57,15 @@ void TestProtocolRule::parse_data()
     const int hex = static_cast<int>(DataFormat::Hex);
     const int asc = static_cast<int>(DataFormat::Asc);
 
-    QTest::newRow("HEX pairs") << "0203A1" << hex << QByteArray("\x02\x03\xA1");
-    QTest::newRow("HEX odd digit ignored") << "ABC" << hex << QByteArray("\xAB");
-    QTest::newRow("HEX one digit") << "A" << hex << QByteArray();
-    QTest::newRow("HEX lower case") << "ab0f" << hex << QByteArray("\xAB\x0F");
-    QTest::newRow("HEX pasted non-digits count as 0") << "ZZ1G" << hex << QByteArray("\x00\x10", 2);
-    QTest::newRow("HEX empty") << "" << hex << QByteArray();
-    QTest::newRow("ASC own bytes") << "AB\r" << asc << QByteArray("AB\r");
-    QTest::newRow("ASC digits stay characters") << "0203" << asc << QByteArray("0203");
-    QTest::newRow("ASC Latin-1") << QString(QChar(0xFF)) + QChar(0x80) << asc
-                                 << QByteArray("\xFF\x80");
+    kirt::test::row("HEX pairs", "0203A1", hex, QByteArray("\x02\x03\xA1"));
+    kirt::test::row("HEX odd digit ignored", "ABC", hex, QByteArray("\xAB"));
+    kirt::test::row("HEX one digit", "A", hex, QByteArray());
+    kirt::test::row("HEX lower case", "ab0f", hex, QByteArray("\xAB\x0F"));
+    kirt::test::row("HEX pasted non-digits count as 0", "ZZ1G", hex, QByteArray("\x00\x10", 2));
+    kirt::test::row("HEX empty", "", hex, QByteArray());
+    kirt::test::row("ASC own bytes", "AB\r", asc, QByteArray("AB\r"));
+    kirt::test::row("ASC digits stay characters", "0203", asc, QByteArray("0203"));
+    kirt::test::row("ASC Latin-1", QString(QChar(0xFF)) + QChar(0x80), asc, QByteArray("\xFF\x80"));
 }
 
 void TestProtocolRule::parse()
@@ -262,10 +261,10 @@ void TestProtocolRule::countCaption_data()
 {
     kirt::test::columns<int, quint32, QString>({"rule", "count", "caption"});
 
-    QTest::newRow("rule 2, 15") << 2 << 15u << "Protocol No.2 Response Count : 15";
-    QTest::newRow("rule 1, 0") << 1 << 0u << "Protocol No.1 Response Count : 0";
-    QTest::newRow("rule 4, unsigned")
-        << 4 << 4294967295u << "Protocol No.4 Response Count : 4294967295";
+    kirt::test::row("rule 2, 15", 2, 15u, "Protocol No.2 Response Count : 15");
+    kirt::test::row("rule 1, 0", 1, 0u, "Protocol No.1 Response Count : 0");
+    kirt::test::row("rule 4, unsigned", 4, 4294967295u,
+                    "Protocol No.4 Response Count : 4294967295");
 }
 
 void TestProtocolRule::countCaption()

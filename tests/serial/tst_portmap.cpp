@@ -80,48 +80,23 @@ void TestPortMap::resolution_data()
     QTest::addColumn<QString>("expected");    // "@link" stands for the link's own path
     QTest::addColumn<PortSource>("source");
 
-    QTest::newRow("default COM1") << "COM1"
-                                  << "-"
-                                  << ""
-                                  << "/dev/ttyS0" << PortSource::Default;
-    QTest::newRow("default COM12") << "COM12"
-                                   << "-"
-                                   << ""
-                                   << "/dev/ttyS11" << PortSource::Default;
-    QTest::newRow("default COM30") << "COM30"
-                                   << "-"
-                                   << ""
-                                   << "/dev/ttyS29" << PortSource::Default;
-    QTest::newRow("environment") << "COM3"
-                                 << "/dev/ttyUSB0"
-                                 << ""
-                                 << "/dev/ttyUSB0" << PortSource::Environment;
-    QTest::newRow("empty environment is unset") << "COM3"
-                                                << ""
-                                                << ""
-                                                << "/dev/ttyS2" << PortSource::Default;
-    QTest::newRow("link") << "COM4"
-                          << "-"
-                          << "/dev/ttyACM0"
-                          << "@link" << PortSource::ConfigLink;
-    QTest::newRow("environment before link") << "COM4"
-                                             << "/dev/pts/7"
-                                             << "/dev/ttyACM0"
-                                             << "/dev/pts/7" << PortSource::Environment;
-    QTest::newRow("dangling link still wins") << "COM5"
-                                              << "-"
-                                              << "/nonexistent/ttyUSB9"
-                                              << "@link" << PortSource::ConfigLink;
+    kirt::test::row("default COM1", "COM1", "-", "", "/dev/ttyS0", PortSource::Default);
+    kirt::test::row("default COM12", "COM12", "-", "", "/dev/ttyS11", PortSource::Default);
+    kirt::test::row("default COM30", "COM30", "-", "", "/dev/ttyS29", PortSource::Default);
+    kirt::test::row("environment", "COM3", "/dev/ttyUSB0", "", "/dev/ttyUSB0",
+                    PortSource::Environment);
+    kirt::test::row("empty environment is unset", "COM3", "", "", "/dev/ttyS2",
+                    PortSource::Default);
+    kirt::test::row("link", "COM4", "-", "/dev/ttyACM0", "@link", PortSource::ConfigLink);
+    kirt::test::row("environment before link", "COM4", "/dev/pts/7", "/dev/ttyACM0", "/dev/pts/7",
+                    PortSource::Environment);
+    kirt::test::row("dangling link still wins", "COM5", "-", "/nonexistent/ttyUSB9", "@link",
+                    PortSource::ConfigLink);
     // An address is no path: the link gives it as written, not resolved below the folder.
-    QTest::newRow("link to a network address") << "COM6"
-                                               << "-"
-                                               << "rfc2217://lab-pi:2217"
-                                               << "rfc2217://lab-pi:2217" << PortSource::ConfigLink;
-    QTest::newRow("variable names a network address")
-        << "COM7"
-        << "tcp://[::1]:4000"
-        << ""
-        << "tcp://[::1]:4000" << PortSource::Environment;
+    kirt::test::row("link to a network address", "COM6", "-", "rfc2217://lab-pi:2217",
+                    "rfc2217://lab-pi:2217", PortSource::ConfigLink);
+    kirt::test::row("variable names a network address", "COM7", "tcp://[::1]:4000", "",
+                    "tcp://[::1]:4000", PortSource::Environment);
 }
 
 void TestPortMap::resolution()

@@ -1,6 +1,7 @@
 // The telnet framing of a remote serial port: data and commands apart whatever the reads cut,
 // the exact bytes of our commands, and an option negotiation that cannot loop.
 #include "serial/rfc2217codec.h"
+#include "tests/support/columns.h"
 
 #include <QTest>
 
@@ -156,24 +157,23 @@ void TestRfc2217Codec::encodersGiveExactBytes_data()
     QTest::addColumn<Bytes>("encoded");
     QTest::addColumn<Bytes>("expected");
 
-    QTest::newRow("rate 250000") << setBaudRate(250000)
-                                 << Bytes{Iac, Sb, 44, 1, 0x00, 0x03, 0xD0, 0x90, Iac, Se};
-    QTest::newRow("rate query") << setBaudRate(0) << Bytes{Iac, Sb, 44, 1, 0, 0, 0, 0, Iac, Se};
-    QTest::newRow("rate with IAC bytes")
-        << setBaudRate(65535) << Bytes{Iac, Sb, 44, 1, 0, 0, Iac, Iac, Iac, Iac, Iac, Se};
-    QTest::newRow("7 data bits") << setDataSize(7) << Bytes{Iac, Sb, 44, 2, 7, Iac, Se};
-    QTest::newRow("mark parity") << setParity(*parityCode(kirt::Parity::Mark))
-                                 << Bytes{Iac, Sb, 44, 3, 4, Iac, Se};
-    QTest::newRow("1.5 stop bits") << setStopSize(*stopSizeCode(kirt::StopBits::OneAndHalf))
-                                   << Bytes{Iac, Sb, 44, 4, 3, Iac, Se};
-    QTest::newRow("RTS/CTS") << setControl(ComControl::FlowHardware)
-                             << Bytes{Iac, Sb, 44, 5, 3, Iac, Se};
-    QTest::newRow("DTR off") << setControl(ComControl::DtrOff) << Bytes{Iac, Sb, 44, 5, 9, Iac, Se};
-    QTest::newRow("break on") << setControl(ComControl::BreakOn)
-                              << Bytes{Iac, Sb, 44, 5, 5, Iac, Se};
-    QTest::newRow("modem mask") << setModemStateMask(0xFF)
-                                << Bytes{Iac, Sb, 44, 11, Iac, Iac, Iac, Se};
-    QTest::newRow("purge both") << purgeData(ComPurge::Both) << Bytes{Iac, Sb, 44, 12, 3, Iac, Se};
+    kirt::test::row("rate 250000", setBaudRate(250000),
+                    Bytes{Iac, Sb, 44, 1, 0x00, 0x03, 0xD0, 0x90, Iac, Se});
+    kirt::test::row("rate query", setBaudRate(0), Bytes{Iac, Sb, 44, 1, 0, 0, 0, 0, Iac, Se});
+    kirt::test::row("rate with IAC bytes", setBaudRate(65535),
+                    Bytes{Iac, Sb, 44, 1, 0, 0, Iac, Iac, Iac, Iac, Iac, Se});
+    kirt::test::row("7 data bits", setDataSize(7), Bytes{Iac, Sb, 44, 2, 7, Iac, Se});
+    kirt::test::row("mark parity", setParity(*parityCode(kirt::Parity::Mark)),
+                    Bytes{Iac, Sb, 44, 3, 4, Iac, Se});
+    kirt::test::row("1.5 stop bits", setStopSize(*stopSizeCode(kirt::StopBits::OneAndHalf)),
+                    Bytes{Iac, Sb, 44, 4, 3, Iac, Se});
+    kirt::test::row("RTS/CTS", setControl(ComControl::FlowHardware),
+                    Bytes{Iac, Sb, 44, 5, 3, Iac, Se});
+    kirt::test::row("DTR off", setControl(ComControl::DtrOff), Bytes{Iac, Sb, 44, 5, 9, Iac, Se});
+    kirt::test::row("break on", setControl(ComControl::BreakOn), Bytes{Iac, Sb, 44, 5, 5, Iac, Se});
+    kirt::test::row("modem mask", setModemStateMask(0xFF),
+                    Bytes{Iac, Sb, 44, 11, Iac, Iac, Iac, Se});
+    kirt::test::row("purge both", purgeData(ComPurge::Both), Bytes{Iac, Sb, 44, 12, 3, Iac, Se});
 }
 
 void TestRfc2217Codec::encodersGiveExactBytes()

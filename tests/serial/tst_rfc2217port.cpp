@@ -5,6 +5,8 @@
 #include "serial/portfactory.h"
 #include "serial/setspeed.h"
 #include "tests/serial/playedserver.h"
+#include "tests/support/columns.h"
+#include "tests/support/pendingread.h"
 #include "tests/support/ptydevice.h"
 #include "tests/support/ser2netserver.h"
 
@@ -80,8 +82,16 @@ struct Rig
 
     explicit Rig(const NetworkPort::Timing& timing = {}) : port(timing) {}
 
-    // The failure, or empty when the port is open with the settings applied.
-    QString start(bool rfc2217, const ComSettings& settings = {})
+    QString failure; // why the last start failed
+
+    // True when the port is open with the settings applied.
+    bool start(bool rfc2217, const ComSettings& settings = {})
+    {
+        failure = whyNotStarted(rfc2217, settings);
+        return failure.isEmpty();
+    }
+
+    QString whyNotStarted(bool rfc2217, const ComSettings& settings)
     {
         QString error;
         if (!device.isValid())
@@ -144,12 +154,11 @@ void TestRfc2217Port::openFailsWithAReason_data()
     QTest::addColumn<QString>("address");
     QTest::addColumn<QString>("because");
 
-    QTest::newRow("refused")
-        << QStringLiteral("rfc2217://127.0.0.1:%1").arg(Ser2netServer::freePort()) << "refused";
-    QTest::newRow("unknown host") << "tcp://no-such-host.invalid:2217"
-                                  << "no-such-host.invalid";
-    QTest::newRow("no port") << "rfc2217://localhost"
-                             << "no port";
+    kirt::test::row("refused",
+                    QStringLiteral("rfc2217://127.0.0.1:%1").arg(Ser2netServer::freePort()),
+                    "refused");
+    kirt::test::row("unknown host", "tcp://no-such-host.invalid:2217", "no-such-host.invalid");
+    kirt::test::row("no port", "rfc2217://localhost", "no port");
 }
 
 void TestRfc2217Port::openFailsWithAReason()
@@ -202,8 +211,7 @@ void TestRfc2217Port::settingsReachTheDevice()
     SKIP_WITHOUT_SER2NET();
     QFETCH(ComSettings, settings);
     Rig rig;
-    const QString failed = rig.start(true, settings);
-    QVERIFY2(failed.isEmpty(), qPrintable(failed));
+    QVERIFY2(rig.start(true, settings), qPrintable(rig.failure));
 
     const int slave = ::open(QFile::encodeName(rig.device.slavePath()).constData(),
                              O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
@@ -250,8 +258,8 @@ void TestRfc2217Port::settingsTheServerDoesNotTakeFail()
     settings.dataBits = static_cast<std::uint8_t>(dataBits);
     settings.stopBits = static_cast<StopBits>(stopBits);
     Rig rig;
-    const QString failed = rig.start(true, settings);
-    QVERIFY2(failed.contains(because), qPrintable(failed));
+    QVERIFY(!rig.start(true, settings));
+    QVERIFY2(rig.failure.contains(because), qPrintable(rig.failure));
     QVERIFY(rig.port.isOpen()); // a failed step leaves the port for the caller to close
 }
 
@@ -260,8 +268,7 @@ void TestRfc2217Port::everyByteValueBothWays()
     SKIP_WITHOUT_SER2NET();
     QFETCH(bool, rfc2217);
     Rig rig;
-    const QString failed = rig.start(rfc2217);
-    QVERIFY2(failed.isEmpty(), qPrintable(failed));
+    QVERIFY2(rig.start(rfc2217), qPrintable(rig.failure));
     const QByteArray all = everyByte();
 
     QVERIFY(rig.device.send(all));
@@ -276,8 +283,7 @@ void TestRfc2217Port::oneMebibyteEachWay()
     SKIP_WITHOUT_SER2NET();
     QFETCH(bool, rfc2217);
     Rig rig;
-    const QString failed = rig.start(rfc2217);
-    QVERIFY2(failed.isEmpty(), qPrintable(failed));
+    QVERIFY2(rig.start(rfc2217), qPrintable(rig.failure));
     // Every third byte an IAC, so doubling and its cut by a full socket are well exercised.
     QByteArray big(1 << 20, Qt::Uninitialized);
     for (qsizetype i = 0; i < big.size(); ++i)
@@ -308,8 +314,7 @@ void TestRfc2217Port::purgeDropsWhatWaits()
 {
     SKIP_WITHOUT_SER2NET();
     Rig rig;
-    const QString failed = rig.start(true);
-    QVERIFY2(failed.isEmpty(), qPrintable(failed));
+    QVERIFY2(rig.start(true), qPrintable(rig.failure));
     QVERIFY(rig.device.send("stale"));
     PtyDevice::serveEvents(300); // through ser2net into our socket
     rig.port.purge();
@@ -325,8 +330,7 @@ void TestRfc2217Port::stoppedServerIsALoss()
     SKIP_WITHOUT_SER2NET();
     QFETCH(bool, rfc2217);
     Rig rig;
-    const QString failed = rig.start(rfc2217);
-    QVERIFY2(failed.isEmpty(), qPrintable(failed));
+    QVERIFY2(rig.start(rfc2217), qPrintable(rig.failure));
     std::atomic<bool> done{false};
     std::thread reader([&] {
         std::uint8_t buffer[256];
@@ -348,8 +352,7 @@ void TestRfc2217Port::silentServerIsALoss()
     timing.quietProbe = std::chrono::milliseconds(200);
     timing.probeAnswer = std::chrono::milliseconds(500);
     Rig rig(timing);
-    const QString failed = rig.start(true);
-    QVERIFY2(failed.isEmpty(), qPrintable(failed));
+    QVERIFY2(rig.start(true), qPrintable(rig.failure));
     std::uint8_t buffer[256];
     // A quiet line whose server answers the rate queries stays up.
     QElapsedTimer quiet;
@@ -510,14 +513,7 @@ void TestRfc2217Port::closeEndsAPendingRead()
     NetworkPort port;
     QVERIFY(port.open(server.address()).ok());
     QVERIFY(port.applyState(ComSettings{}).ok());
-    auto reader = std::async(std::launch::async, [&port] {
-        std::uint8_t buffer[16];
-        return port.readChunkWithin(buffer, sizeof buffer, 10000);
-    });
-    QTest::qWait(100);
-    port.close();
-    QCOMPARE(reader.wait_for(std::chrono::seconds(5)), std::future_status::ready);
-    QCOMPARE(reader.get(), -1);
+    QCOMPARE(kirt::test::pendingReadAfter(port, [&port] { port.close(); }), std::optional<int>(-1));
     QVERIFY(!port.isOpen());
     std::uint8_t buffer[16];
     QCOMPARE(port.readChunkWithin(buffer, sizeof buffer, 10), -1);

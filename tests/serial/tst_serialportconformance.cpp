@@ -4,6 +4,7 @@
 #include "serial/networkport.h"
 #include "serial/termiosport.h"
 #include "tests/support/fakeport.h"
+#include "tests/support/pendingread.h"
 #include "tests/support/ptydevice.h"
 #include "tests/support/ser2netserver.h"
 
@@ -11,7 +12,6 @@
 #include <QtTest>
 
 #include <functional>
-#include <future>
 #include <memory>
 
 namespace {
@@ -192,14 +192,7 @@ void TestSerialPortConformance::purgeWakesAPendingRead()
     kirt::SerialPort& port = subject->port();
     QElapsedTimer waited;
     waited.start();
-    auto reader = std::async(std::launch::async, [&port] {
-        std::uint8_t buffer[16];
-        return port.readChunkWithin(buffer, sizeof buffer, 10000);
-    });
-    QTest::qWait(100);
-    port.purge();
-    QCOMPARE(reader.wait_for(std::chrono::seconds(5)), std::future_status::ready);
-    QCOMPARE(reader.get(), 0);
+    QCOMPARE(kirt::test::pendingReadAfter(port, [&port] { port.purge(); }), std::optional<int>(0));
     QVERIFY(waited.elapsed() < 5000);
     QVERIFY(port.isOpen());
 }

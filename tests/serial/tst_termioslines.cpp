@@ -45,10 +45,7 @@ void TestTermiosLines::flowControlReachesTheDevice()
     TermiosPort port;
     ComSettings settings = settings8N1();
     settings.flowControl = flow;
-    QVERIFY(port.open(device.slavePath()).ok());
-    QVERIFY(port.readState().ok());
-    const kirt::SerialStatus status = port.applyState(settings);
-    QVERIFY2(status.ok(), qPrintable(status.reason));
+    QVERIFY(kirt::test::openOver(port, device, settings));
     termios actual{};
     QVERIFY(::tcgetattr(device.masterFd(), &actual) == 0);
     QCOMPARE((actual.c_cflag & CRTSCTS) != 0, rtsCts);
@@ -69,10 +66,7 @@ void TestTermiosLines::customRateReadBack()
         TermiosPort port;
         ComSettings settings = settings8N1();
         settings.baudRate = rate;
-        QVERIFY(port.open(device.slavePath()).ok());
-        QVERIFY(port.readState().ok());
-        const kirt::SerialStatus status = port.applyState(settings);
-        QVERIFY2(status.ok(), qPrintable(status.reason));
+        QVERIFY(kirt::test::openOver(port, device, settings));
         std::uint32_t actual = 0;
         QVERIFY(kirt::readArbitrarySpeed(device.masterFd(), actual));
         QCOMPARE(actual, rate);
@@ -88,10 +82,7 @@ void TestTermiosLines::rateWithoutSpeedConstantOverPty()
     TermiosPort port;
     ComSettings settings = settings8N1();
     settings.baudRate = 56000;
-    QVERIFY(port.open(device.slavePath()).ok());
-    QVERIFY(port.readState().ok());
-    const kirt::SerialStatus status = port.applyState(settings);
-    QVERIFY2(status.ok(), qPrintable(status.reason));
+    QVERIFY(kirt::test::openOver(port, device, settings));
     QVERIFY(port.writeByte(0x55));
     QCOMPARE(device.receive(1), QByteArray("\x55"));
 }

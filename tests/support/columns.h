@@ -14,4 +14,11 @@ template <typename... T> void columns(const std::array<const char*, sizeof...(T)
     (QTest::addColumn<T>(names[i++]), ...);
 }
 
+// A data-driven test's row in one statement: row("empty", "", 0) names it and gives its values
+// in the order of the columns.
+template <typename... T> void row(const char* name, const T&... values)
+{
+    (QTest::newRow(name) << ... << values);
+}
+
 } // namespace kirt::test

@@ -38,6 +38,10 @@ public:
     bool start(const QString& devicePath, bool rfc2217, QString& error, quint16 port = 0)
     {
         stop();
+        if (program().isEmpty()) {
+            error = QStringLiteral("ser2net is not installed");
+            return false;
+        }
         m_rfc2217 = rfc2217;
         m_port = port != 0 ? port : freePort();
         if (m_port == 0 || !m_dir.isValid()) {

@@ -2,6 +2,9 @@
 
 #include "tests/support/windowfixture.h"
 #include "ui/datalineedit.h"
+#include "ui/receivedisplay.h"
+
+#include <QProgressBar>
 
 #include <QString>
 
@@ -27,6 +30,22 @@ inline void startFileTransmit(WindowFixture& f, const QString& path)
     f.answers.paths.push_back(path);
     f.answers.answers.push_back(true);
     f.triggerAction(QStringLiteral("FileOpen"));
+}
+
+// What a file transmit shows: the display, the panel below it and the panel's gauge.
+struct TransmitView
+{
+    ReceiveDisplay* display;
+    QWidget* downloadPanel;
+    QProgressBar* gauge;
+};
+
+// The window shown in a display format, with what a file transmit shows in it.
+inline TransmitView showForTransmit(WindowFixture& f, int format)
+{
+    f.showWithDisplayFormat(format);
+    return {f.display(), f.find<QWidget>(QStringLiteral("DownloadPanel")),
+            f.find<QProgressBar>(QStringLiteral("DownloadCGauge"))};
 }
 
 // The real-time log started into path with the port open; true once it runs.

@@ -82,12 +82,12 @@ void TestAutoTransmit::cycleOrder_data()
 {
     kirt::test::columns<QList<int>, int, QList<int>>({"lines", "ticks", "sent"});
 
-    QTest::newRow("1 and 3") << QList<int>{1, 3} << 4 << QList<int>{1, 3, 1, 3};
-    QTest::newRow("2, 5 and 7") << QList<int>{7, 2, 5} << 4 << QList<int>{2, 5, 7, 2};
-    QTest::newRow("single line") << QList<int>{4} << 3 << QList<int>{4, 4, 4};
-    QTest::newRow("all nine") << QList<int>{1, 2, 3, 4, 5, 6, 7, 8, 9} << 10
-                              << QList<int>{1, 2, 3, 4, 5, 6, 7, 8, 9, 1};
-    QTest::newRow("none") << QList<int>{} << 3 << QList<int>{};
+    kirt::test::row("1 and 3", QList<int>{1, 3}, 4, QList<int>{1, 3, 1, 3});
+    kirt::test::row("2, 5 and 7", QList<int>{7, 2, 5}, 4, QList<int>{2, 5, 7, 2});
+    kirt::test::row("single line", QList<int>{4}, 3, QList<int>{4, 4, 4});
+    kirt::test::row("all nine", QList<int>{1, 2, 3, 4, 5, 6, 7, 8, 9}, 10,
+                    QList<int>{1, 2, 3, 4, 5, 6, 7, 8, 9, 1});
+    kirt::test::row("none", QList<int>{}, 3, QList<int>{});
 }
 
 void TestAutoTransmit::cycleOrder()
@@ -141,20 +141,19 @@ void TestAutoTransmit::panelText_data()
     kirt::test::columns<int, bool, QList<int>, int, QString>(
         {"position", "running", "lines", "ticks", "text"});
 
-    QTest::newRow("stopped at 0") << 0 << false << QList<int>{} << 0 << "Auto Interval : 20ms STOP";
-    QTest::newRow("stopped at 15")
-        << 15 << false << QList<int>{1} << 0 << "Auto Interval : 5000ms STOP";
-    QTest::newRow("stopped with lines")
-        << 6 << false << QList<int>{2, 5} << 0 << "Auto Interval : 500ms STOP";
-    QTest::newRow("started, first line next")
-        << 6 << true << QList<int>{2, 5} << 0 << "Auto Interval : 500ms Group [2]";
-    QTest::newRow("running, second line next")
-        << 6 << true << QList<int>{2, 5} << 1 << "Auto Interval : 500ms Group [5]";
+    kirt::test::row("stopped at 0", 0, false, QList<int>{}, 0, "Auto Interval : 20ms STOP");
+    kirt::test::row("stopped at 15", 15, false, QList<int>{1}, 0, "Auto Interval : 5000ms STOP");
+    kirt::test::row("stopped with lines", 6, false, QList<int>{2, 5}, 0,
+                    "Auto Interval : 500ms STOP");
+    kirt::test::row("started, first line next", 6, true, QList<int>{2, 5}, 0,
+                    "Auto Interval : 500ms Group [2]");
+    kirt::test::row("running, second line next", 6, true, QList<int>{2, 5}, 1,
+                    "Auto Interval : 500ms Group [5]");
     // After the last line the position is past the end, which counts as the first entry.
-    QTest::newRow("after line 9 of 1, 4, 9")
-        << 0 << true << QList<int>{1, 4, 9} << 3 << "Auto Interval : 20ms Group [1]";
-    QTest::newRow("running at 15")
-        << 15 << true << QList<int>{3} << 5 << "Auto Interval : 5000ms Group [3]";
+    kirt::test::row("after line 9 of 1, 4, 9", 0, true, QList<int>{1, 4, 9}, 3,
+                    "Auto Interval : 20ms Group [1]");
+    kirt::test::row("running at 15", 15, true, QList<int>{3}, 5,
+                    "Auto Interval : 5000ms Group [3]");
 }
 
 void TestAutoTransmit::panelText()

@@ -1,5 +1,6 @@
 // Opening, writing and recognising files: what failed and the system's reason, for the window
 // to put into words.
+#include "tests/support/columns.h"
 #include "transmit/fileaccess.h"
 
 #include <QTemporaryDir>
@@ -40,11 +41,9 @@ void TestFileAccess::openRefusals_data()
 {
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("reason"); // empty: any words of the system's
-    QTest::newRow("missing") << "missing.HEX" << QString();
-    QTest::newRow("folder") << "folder"
-                            << "Not a regular file";
-    QTest::newRow("fifo") << "fifo"
-                          << "Not a regular file";
+    kirt::test::row("missing", "missing.HEX", QString());
+    kirt::test::row("folder", "folder", "Not a regular file");
+    kirt::test::row("fifo", "fifo", "Not a regular file");
 }
 
 void TestFileAccess::openRefusals()

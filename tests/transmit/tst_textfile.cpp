@@ -126,14 +126,10 @@ void TestTextFile::savedBytes()
 void TestTextFile::defaultSuffix_data()
 {
     kirt::test::columns<QString, QString>({"typed", "written"});
-    QTest::newRow("bare name") << "/tmp/log1"
-                               << "/tmp/log1.HEX";
-    QTest::newRow("own extension kept") << "/tmp/log1.txt"
-                                        << "/tmp/log1.txt";
-    QTest::newRow("a dot in a folder is no extension") << "/tmp/a.b/log"
-                                                       << "/tmp/a.b/log.HEX";
-    QTest::newRow("relative") << "log"
-                              << "log.HEX";
+    kirt::test::row("bare name", "/tmp/log1", "/tmp/log1.HEX");
+    kirt::test::row("own extension kept", "/tmp/log1.txt", "/tmp/log1.txt");
+    kirt::test::row("a dot in a folder is no extension", "/tmp/a.b/log", "/tmp/a.b/log.HEX");
+    kirt::test::row("relative", "log", "log.HEX");
 }
 
 void TestTextFile::defaultSuffix()

@@ -81,45 +81,46 @@ void TestWorkbench::refused_data()
         return changed.replace(at, qsizetype(qstrlen(from)), to);
     };
 
-    QTest::newRow("not a workbench") << QByteArray("[Kirt]\nSerialPort=0\n") << "not a workbench";
-    QTest::newRow("binary") << QByteArray("\x7f"
-                                          "ELF\x02\x01\x01\0\0",
-                                          9)
-                            << "not a workbench";
-    QTest::newRow("newer version") << with("Version=1", "Version=2") << "newer version";
-    QTest::newRow("slider high") << with("AutoIntervalTime=6", "AutoIntervalTime=16")
-                                 << "AutoIntervalTime is out of range";
-    QTest::newRow("format") << with("Format=1", "Format=2") << "Line1/Format is out of range";
-    QTest::newRow("auto") << with("Auto=0", "Auto=x") << "Line1/Auto is out of range";
-    QTest::newRow("enable") << with("Enable=1", "Enable=-1") << "Rule1/Enable is out of range";
-    QTest::newRow("missing") << with("CRLF=0\n", "") << "Line1/CRLF is missing";
-    QTest::newRow("odd digits") << with("Text=4142", "Text=414") << "Line1/Text is not hex";
-    QTest::newRow("not hex") << with("Text=4142", "Text=41G2") << "Line1/Text is not hex";
-    QTest::newRow("a list") << with("Text=4142", "Text=41,42") << "Line1/Text is not hex";
-    QTest::newRow("too long") << with("Text=4142", QByteArray("Text=" + QByteArray(1002, '4')))
-                              << "Line1/Text is longer than 500";
-    QTest::newRow("hex packet too long")
-        << with("ReceivePacket=3031", QByteArray("ReceivePacket=" + QByteArray(2002, '3')))
-        << "Rule1/ReceivePacket is longer than 1000";
+    kirt::test::row("not a workbench", QByteArray("[Kirt]\nSerialPort=0\n"), "not a workbench");
+    kirt::test::row("binary",
+                    QByteArray("\x7f"
+                               "ELF\x02\x01\x01\0\0",
+                               9),
+                    "not a workbench");
+    kirt::test::row("newer version", with("Version=1", "Version=2"), "newer version");
+    kirt::test::row("slider high", with("AutoIntervalTime=6", "AutoIntervalTime=16"),
+                    "AutoIntervalTime is out of range");
+    kirt::test::row("format", with("Format=1", "Format=2"), "Line1/Format is out of range");
+    kirt::test::row("auto", with("Auto=0", "Auto=x"), "Line1/Auto is out of range");
+    kirt::test::row("enable", with("Enable=1", "Enable=-1"), "Rule1/Enable is out of range");
+    kirt::test::row("missing", with("CRLF=0\n", ""), "Line1/CRLF is missing");
+    kirt::test::row("odd digits", with("Text=4142", "Text=414"), "Line1/Text is not hex");
+    kirt::test::row("not hex", with("Text=4142", "Text=41G2"), "Line1/Text is not hex");
+    kirt::test::row("a list", with("Text=4142", "Text=41,42"), "Line1/Text is not hex");
+    kirt::test::row("too long", with("Text=4142", QByteArray("Text=" + QByteArray(1002, '4'))),
+                    "Line1/Text is longer than 500");
+    kirt::test::row(
+        "hex packet too long",
+        with("ReceivePacket=3031", QByteArray("ReceivePacket=" + QByteArray(2002, '3'))),
+        "Rule1/ReceivePacket is longer than 1000");
 
     // The port section is optional, but all of it or nothing.
     valid += "[Port]\nName=COM3\nBaudRate=9600\nDataBits=8\nStopBits=0\nParity=0\n"
              "FlowControl=0\nDTR=0\nRTS=1\n";
-    QTest::newRow("port not of the list")
-        << with("Name=COM3", "Name=COM31") << "Port/Name is not a port";
-    QTest::newRow("rate below the custom range")
-        << with("BaudRate=9600", "BaudRate=49") << "Port/BaudRate is out of range";
-    QTest::newRow("rate above the custom range")
-        << with("BaudRate=9600", "BaudRate=12000001") << "Port/BaudRate is out of range";
-    QTest::newRow("data bits") << with("DataBits=8", "DataBits=9")
-                               << "Port/DataBits is out of range";
-    QTest::newRow("port half there") << with("RTS=1\n", "") << "Port/RTS is missing";
+    kirt::test::row("port not of the list", with("Name=COM3", "Name=COM31"),
+                    "Port/Name is not a port");
+    kirt::test::row("rate below the custom range", with("BaudRate=9600", "BaudRate=49"),
+                    "Port/BaudRate is out of range");
+    kirt::test::row("rate above the custom range", with("BaudRate=9600", "BaudRate=12000001"),
+                    "Port/BaudRate is out of range");
+    kirt::test::row("data bits", with("DataBits=8", "DataBits=9"), "Port/DataBits is out of range");
+    kirt::test::row("port half there", with("RTS=1\n", ""), "Port/RTS is missing");
 
     valid += "[Plot]\nHidden=6E6F697365\nXTime=1\nWindow=3\nYFixed=0\nYMin=-2.5\nYMax=1e3\n";
-    QTest::newRow("plot window") << with("Window=3", "Window=4") << "Plot/Window is out of range";
-    QTest::newRow("plot limit") << with("YMax=1e3", "YMax=inf") << "Plot/YMax is not a number";
-    QTest::newRow("plot names") << with("Hidden=6E6F697365", "Hidden=noise")
-                                << "Plot/Hidden is not hex";
+    kirt::test::row("plot window", with("Window=3", "Window=4"), "Plot/Window is out of range");
+    kirt::test::row("plot limit", with("YMax=1e3", "YMax=inf"), "Plot/YMax is not a number");
+    kirt::test::row("plot names", with("Hidden=6E6F697365", "Hidden=noise"),
+                    "Plot/Hidden is not hex");
 
     // The valid file itself is read, so each row fails for its own change only.
     QVERIFY2(kirt::readWorkbench(write(valid)).workbench, "the base file must be valid");

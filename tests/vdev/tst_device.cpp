@@ -111,12 +111,12 @@ void TestDevice::statusLineFormat_data()
 {
     kirt::test::columns<quint64, qint64, QByteArray>({"sequence", "uptimeMs", "line"});
 
-    QTest::newRow("first") << quint64(1) << qint64(1000)
-                           << QByteArray("STATUS 00001 UP 00:00:01 OK\r\n");
-    QTest::newRow("hours") << quint64(3725) << qint64(3'725'999)
-                           << QByteArray("STATUS 03725 UP 01:02:05 OK\r\n");
-    QTest::newRow("number wraps") << quint64(123'456) << qint64(100'000'000)
-                                  << QByteArray("STATUS 23456 UP 27:46:40 OK\r\n");
+    kirt::test::row("first", quint64(1), qint64(1000),
+                    QByteArray("STATUS 00001 UP 00:00:01 OK\r\n"));
+    kirt::test::row("hours", quint64(3725), qint64(3'725'999),
+                    QByteArray("STATUS 03725 UP 01:02:05 OK\r\n"));
+    kirt::test::row("number wraps", quint64(123'456), qint64(100'000'000),
+                    QByteArray("STATUS 23456 UP 27:46:40 OK\r\n"));
 }
 
 void TestDevice::statusLineFormat()

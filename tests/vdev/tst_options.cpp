@@ -1,3 +1,4 @@
+#include "tests/support/columns.h"
 #include "vdev/options.h"
 
 #include <QtTest>
@@ -79,22 +80,14 @@ void TestOptions::portNames_data()
     QTest::addColumn<QString>("given");
     QTest::addColumn<QString>("port"); // empty: refused
 
-    QTest::newRow("COM1") << "COM1"
-                          << "COM1";
-    QTest::newRow("COM30") << "COM30"
-                           << "COM30";
-    QTest::newRow("lower case") << "com7"
-                                << "COM7";
-    QTest::newRow("COM31") << "COM31"
-                           << "";
-    QTest::newRow("COM0") << "COM0"
-                          << "";
-    QTest::newRow("leading zero") << "COM01"
-                                  << "";
-    QTest::newRow("device path") << "/dev/ttyS0"
-                                 << "";
-    QTest::newRow("bare number") << "1"
-                                 << "";
+    kirt::test::row("COM1", "COM1", "COM1");
+    kirt::test::row("COM30", "COM30", "COM30");
+    kirt::test::row("lower case", "com7", "COM7");
+    kirt::test::row("COM31", "COM31", "");
+    kirt::test::row("COM0", "COM0", "");
+    kirt::test::row("leading zero", "COM01", "");
+    kirt::test::row("device path", "/dev/ttyS0", "");
+    kirt::test::row("bare number", "1", "");
 }
 
 void TestOptions::portNames()
@@ -117,27 +110,26 @@ void TestOptions::mistakes_data()
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<QString>("named"); // what the message must name
 
-    QTest::newRow("unknown option") << QStringList{"--baud", "9600"} << "baud";
-    QTest::newRow("stray argument") << QStringList{"COM2"} << "COM2";
-    QTest::newRow("missing value") << QStringList{"--status"} << "status";
-    QTest::newRow("status too fast") << QStringList{"-s", "9"} << "--status";
-    QTest::newRow("status not a number") << QStringList{"-s", "1s"} << "--status";
-    QTest::newRow("address 0") << QStringList{"-m", "0"} << "--modbus";
-    QTest::newRow("address 248") << QStringList{"-m", "248"} << "--modbus";
-    QTest::newRow("address in hex") << QStringList{"-m", "0x01"} << "--modbus";
-    QTest::newRow("stream kind") << QStringList{"--stream", "binary"} << "--stream";
-    QTest::newRow("rate without stream") << QStringList{"-r", "100"} << "--rate";
-    QTest::newRow("rate zero") << QStringList{"--stream", "text", "-r", "0"} << "--rate";
-    QTest::newRow("rate too high") << QStringList{"--stream", "text", "-r", "10000001"} << "--rate";
-    QTest::newRow("negative rate") << QStringList{"--stream", "text", "-r", "-5"} << "--rate";
-    QTest::newRow("seed without random")
-        << QStringList{"--stream", "text", "--seed", "1"} << "--seed";
-    QTest::newRow("seed not a number")
-        << QStringList{"--stream", "random", "--seed", "x"} << "--seed";
-    QTest::newRow("unplug too soon") << QStringList{"--unplug-after", "0.05"} << "--unplug-after";
-    QTest::newRow("unplug not a number") << QStringList{"--unplug-after", "5s"} << "--unplug-after";
-    QTest::newRow("replug without unplug")
-        << QStringList{"--replug-after", "1"} << "--unplug-after";
+    kirt::test::row("unknown option", QStringList{"--baud", "9600"}, "baud");
+    kirt::test::row("stray argument", QStringList{"COM2"}, "COM2");
+    kirt::test::row("missing value", QStringList{"--status"}, "status");
+    kirt::test::row("status too fast", QStringList{"-s", "9"}, "--status");
+    kirt::test::row("status not a number", QStringList{"-s", "1s"}, "--status");
+    kirt::test::row("address 0", QStringList{"-m", "0"}, "--modbus");
+    kirt::test::row("address 248", QStringList{"-m", "248"}, "--modbus");
+    kirt::test::row("address in hex", QStringList{"-m", "0x01"}, "--modbus");
+    kirt::test::row("stream kind", QStringList{"--stream", "binary"}, "--stream");
+    kirt::test::row("rate without stream", QStringList{"-r", "100"}, "--rate");
+    kirt::test::row("rate zero", QStringList{"--stream", "text", "-r", "0"}, "--rate");
+    kirt::test::row("rate too high", QStringList{"--stream", "text", "-r", "10000001"}, "--rate");
+    kirt::test::row("negative rate", QStringList{"--stream", "text", "-r", "-5"}, "--rate");
+    kirt::test::row("seed without random", QStringList{"--stream", "text", "--seed", "1"},
+                    "--seed");
+    kirt::test::row("seed not a number", QStringList{"--stream", "random", "--seed", "x"},
+                    "--seed");
+    kirt::test::row("unplug too soon", QStringList{"--unplug-after", "0.05"}, "--unplug-after");
+    kirt::test::row("unplug not a number", QStringList{"--unplug-after", "5s"}, "--unplug-after");
+    kirt::test::row("replug without unplug", QStringList{"--replug-after", "1"}, "--unplug-after");
 }
 
 void TestOptions::mistakes()

@@ -60,6 +60,8 @@ private slots:
     void unwritableFolderReported();
 
 private:
+    [[nodiscard]] bool linkFirst(const QString& target) const;
+
     std::unique_ptr<QTemporaryDir> m_dir;
     QString m_link;
 };
@@ -69,6 +71,12 @@ void TestPortLink::init()
     m_dir = std::make_unique<QTemporaryDir>();
     QVERIFY(m_dir->isValid());
     m_link = m_dir->filePath(QStringLiteral("kirt/ports/COM1"));
+}
+
+// Someone's own link to target where the port's link goes, made before the program runs.
+bool TestPortLink::linkFirst(const QString& target) const
+{
+    return QDir().mkpath(QFileInfo(m_link).path()) && QFile::link(target, m_link);
 }
 
 void TestPortLink::createsFolderAndLinkThenRemovesIt()
@@ -98,8 +106,7 @@ void TestPortLink::userLinkRefusedWithoutForce()
     LivePty other;
     LivePty mine;
     const QString userTarget = toLivePty ? other.path() : QStringLiteral("/dev/ttyUSB0");
-    QVERIFY(QDir().mkpath(QFileInfo(m_link).path()));
-    QVERIFY(QFile::link(userTarget, m_link));
+    QVERIFY(linkFirst(userTarget));
 
     QString error;
     QVERIFY(!PortLink::publish(m_link, mine.path(), false, &error));
@@ -113,8 +120,7 @@ void TestPortLink::forceReplacesAndRestores()
 {
     LivePty mine;
     const QString userTarget = QStringLiteral("/dev/serial/by-id/usb-adapter-if00");
-    QVERIFY(QDir().mkpath(QFileInfo(m_link).path()));
-    QVERIFY(QFile::link(userTarget, m_link));
+    QVERIFY(linkFirst(userTarget));
 
     QString error;
     QString note;
@@ -137,8 +143,7 @@ void TestPortLink::forceReplacesAndRestores()
 void TestPortLink::staleDeviceLinkReplaced()
 {
     LivePty mine;
-    QVERIFY(QDir().mkpath(QFileInfo(m_link).path()));
-    QVERIFY(QFile::link(GonePty, m_link));
+    QVERIFY(linkFirst(GonePty));
 
     QString error;
     QString note;

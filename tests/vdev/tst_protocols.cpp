@@ -56,29 +56,29 @@ void TestProtocols::atAnswers_data()
 {
     kirt::test::columns<QByteArray, QByteArray>({"input", "answers"});
 
-    QTest::newRow("AT") << QByteArray("AT\r") << QByteArray("OK\r\n");
-    QTest::newRow("lower case") << QByteArray("at\r") << QByteArray("OK\r\n");
-    QTest::newRow("mixed case") << QByteArray("aT\r") << QByteArray("OK\r\n");
-    QTest::newRow("CR LF from a terminal")
-        << QByteArray("AT\r\nAT\r\n") << QByteArray("OK\r\nOK\r\n");
-    QTest::newRow("blanks ignored") << QByteArray(" A T \r") << QByteArray("OK\r\n");
-    QTest::newRow("backspace corrects") << QByteArray("ATXY\b\b\r") << QByteArray("OK\r\n");
-    QTest::newRow("backspace past the start") << QByteArray("A\b\bAT\r") << QByteArray("OK\r\n");
-    QTest::newRow("delete corrects") << QByteArray("ATZ\x7f\r") << QByteArray("OK\r\n");
-    QTest::newRow("other command") << QByteArray("ATZ\r") << QByteArray("ERROR\r\n");
-    QTest::newRow("not a command") << QByteArray("HELLO\r") << QByteArray();
-    QTest::newRow("empty line") << QByteArray("\r\r") << QByteArray();
-    QTest::newRow("single A") << QByteArray("A\r") << QByteArray();
-    QTest::newRow("LF alone ends nothing") << QByteArray("AT\n") << QByteArray();
-    QTest::newRow("bytes after the last CR wait") << QByteArray("AT\rAT") << QByteArray("OK\r\n");
-    QTest::newRow("overlong line")
-        << QByteArray("AT") + QByteArray(300, 'X') + "\r" << QByteArray("ERROR\r\n");
-    QTest::newRow("overlong then backspaced still overflowed")
-        << QByteArray("AT") + QByteArray(AtResponder::MaxLine, 'X') +
-               QByteArray(AtResponder::MaxLine, '\b') + "AT\r"
-        << QByteArray("ERROR\r\n");
-    QTest::newRow("next line after overflow")
-        << QByteArray("AT") + QByteArray(300, 'X') + "\rAT\r" << QByteArray("ERROR\r\nOK\r\n");
+    kirt::test::row("AT", QByteArray("AT\r"), QByteArray("OK\r\n"));
+    kirt::test::row("lower case", QByteArray("at\r"), QByteArray("OK\r\n"));
+    kirt::test::row("mixed case", QByteArray("aT\r"), QByteArray("OK\r\n"));
+    kirt::test::row("CR LF from a terminal", QByteArray("AT\r\nAT\r\n"),
+                    QByteArray("OK\r\nOK\r\n"));
+    kirt::test::row("blanks ignored", QByteArray(" A T \r"), QByteArray("OK\r\n"));
+    kirt::test::row("backspace corrects", QByteArray("ATXY\b\b\r"), QByteArray("OK\r\n"));
+    kirt::test::row("backspace past the start", QByteArray("A\b\bAT\r"), QByteArray("OK\r\n"));
+    kirt::test::row("delete corrects", QByteArray("ATZ\x7f\r"), QByteArray("OK\r\n"));
+    kirt::test::row("other command", QByteArray("ATZ\r"), QByteArray("ERROR\r\n"));
+    kirt::test::row("not a command", QByteArray("HELLO\r"), QByteArray());
+    kirt::test::row("empty line", QByteArray("\r\r"), QByteArray());
+    kirt::test::row("single A", QByteArray("A\r"), QByteArray());
+    kirt::test::row("LF alone ends nothing", QByteArray("AT\n"), QByteArray());
+    kirt::test::row("bytes after the last CR wait", QByteArray("AT\rAT"), QByteArray("OK\r\n"));
+    kirt::test::row("overlong line", QByteArray("AT") + QByteArray(300, 'X') + "\r",
+                    QByteArray("ERROR\r\n"));
+    kirt::test::row("overlong then backspaced still overflowed",
+                    QByteArray("AT") + QByteArray(AtResponder::MaxLine, 'X') +
+                        QByteArray(AtResponder::MaxLine, '\b') + "AT\r",
+                    QByteArray("ERROR\r\n"));
+    kirt::test::row("next line after overflow", QByteArray("AT") + QByteArray(300, 'X') + "\rAT\r",
+                    QByteArray("ERROR\r\nOK\r\n"));
 }
 
 void TestProtocols::atAnswers()
@@ -152,21 +152,21 @@ void TestProtocols::slaveAnswers_data()
     QTest::addColumn<QByteArray>("frame");
     QTest::addColumn<QByteArray>("answer"); // without its CRC; empty for silence
 
-    QTest::newRow("read two") << readRequest(1, 0, 2) << hex("01030410001001");
-    QTest::newRow("last register") << readRequest(1, 0xFF, 1) << hex("01030210FF");
-    QTest::newRow("most registers")
-        << readRequest(1, 0, MaxReadCount) << readHoldingResponse(1, 0, MaxReadCount).chopped(2);
-    QTest::newRow("count zero") << readRequest(1, 0, 0) << hex("018303");
-    QTest::newRow("count too large") << readRequest(1, 0, MaxReadCount + 1) << hex("018303");
-    QTest::newRow("past the map") << readRequest(1, 0xFF, 2) << hex("018302");
-    QTest::newRow("far past the map") << readRequest(1, 0xFFFF, 1) << hex("018302");
-    QTest::newRow("other function") << withModbusCrc(hex("010400000001")) << hex("018401");
-    QTest::newRow("write register") << withModbusCrc(hex("010600010003")) << hex("018601");
-    QTest::newRow("other slave") << readRequest(2, 0, 1) << QByteArray();
-    QTest::newRow("broadcast") << readRequest(0, 0, 1) << QByteArray();
-    QTest::newRow("bad CRC") << hex("010300000002C40C") << QByteArray();
-    QTest::newRow("an exception frame") << withModbusCrc(hex("018302")) << QByteArray();
-    QTest::newRow("too short") << hex("0103") << QByteArray();
+    kirt::test::row("read two", readRequest(1, 0, 2), hex("01030410001001"));
+    kirt::test::row("last register", readRequest(1, 0xFF, 1), hex("01030210FF"));
+    kirt::test::row("most registers", readRequest(1, 0, MaxReadCount),
+                    readHoldingResponse(1, 0, MaxReadCount).chopped(2));
+    kirt::test::row("count zero", readRequest(1, 0, 0), hex("018303"));
+    kirt::test::row("count too large", readRequest(1, 0, MaxReadCount + 1), hex("018303"));
+    kirt::test::row("past the map", readRequest(1, 0xFF, 2), hex("018302"));
+    kirt::test::row("far past the map", readRequest(1, 0xFFFF, 1), hex("018302"));
+    kirt::test::row("other function", withModbusCrc(hex("010400000001")), hex("018401"));
+    kirt::test::row("write register", withModbusCrc(hex("010600010003")), hex("018601"));
+    kirt::test::row("other slave", readRequest(2, 0, 1), QByteArray());
+    kirt::test::row("broadcast", readRequest(0, 0, 1), QByteArray());
+    kirt::test::row("bad CRC", hex("010300000002C40C"), QByteArray());
+    kirt::test::row("an exception frame", withModbusCrc(hex("018302")), QByteArray());
+    kirt::test::row("too short", hex("0103"), QByteArray());
 }
 
 void TestProtocols::slaveAnswers()
