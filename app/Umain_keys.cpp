@@ -282,6 +282,10 @@ bool TFmain::mMessageKeyPress(char16_t key)
     if (key == 0 || key > 0xFF)
         return true;
 
+    if (port().claimed()) {
+        port().write(nullptr, 0); // held while another has the port, and said so
+        return true;
+    }
     // A receive pass that starts meanwhile skips its read; it resumes as it was.
     const bool rxWasEnabled = port().session().exchangeRxEnabled(false);
     m_display->followNow();
