@@ -1,28 +1,29 @@
 #include "base/pathkind.h"
 
-#include <QFile>
+#include "base/platform.h"
+
 #include <QFileInfo>
-
-#include <cerrno>
-#include <cstring>
-
-#include <sys/stat.h>
 
 namespace kirt {
 
 namespace {
 
-QString notRegular(mode_t mode)
+using Type = platform::FileStatus::Type;
+
+QString notRegular(Type type)
 {
-    if (S_ISFIFO(mode))
+    switch (type) {
+    case Type::Fifo:
         return QStringLiteral("It is a FIFO, not a regular file.");
-    if (S_ISCHR(mode) || S_ISBLK(mode))
+    case Type::Device:
         return QStringLiteral("It is a device, not a regular file.");
-    if (S_ISDIR(mode))
+    case Type::Folder:
         return QStringLiteral("It is a folder, not a regular file.");
-    if (S_ISSOCK(mode))
+    case Type::Socket:
         return QStringLiteral("It is a socket, not a regular file.");
-    return QStringLiteral("It is not a regular file.");
+    default:
+        return QStringLiteral("It is not a regular file.");
+    }
 }
 
 } // namespace
@@ -30,32 +31,31 @@ QString notRegular(mode_t mode)
 PathKind inspectPath(const QString& path)
 {
     PathKind kind;
-    const QByteArray name = QFile::encodeName(path);
-    struct stat own = {};
-    if (::lstat(name.constData(), &own) != 0) {
-        if (errno != ENOENT && errno != ENOTDIR) {
-            kind.kind = PathKind::Kind::Other;
-            kind.reason = QString::fromLocal8Bit(std::strerror(errno));
-        }
-        return kind;
+    const platform::FileStatus own = platform::pathStatus(path, platform::Links::Keep);
+    if (own.type == Type::Failed) {
+        kind.kind = PathKind::Kind::Other;
+        kind.reason = own.error;
     }
-    struct stat led = own;
-    if (S_ISLNK(own.st_mode)) {
+    if (!own.found())
+        return kind;
+    platform::FileStatus led = own;
+    if (own.type == Type::Link) {
         kind.link = true;
-        if (::stat(name.constData(), &led) != 0) {
+        led = platform::pathStatus(path, platform::Links::Follow);
+        if (!led.found()) {
             kind.kind = PathKind::Kind::Other;
-            kind.reason = errno == ELOOP ? QStringLiteral("The link goes round in a loop.")
-                                         : QStringLiteral("The link leads to nothing.");
+            kind.reason = led.loop ? QStringLiteral("The link goes round in a loop.")
+                                   : QStringLiteral("The link leads to nothing.");
             return kind;
         }
     }
-    if (!S_ISREG(led.st_mode)) {
+    if (led.type != Type::Regular) {
         kind.kind = PathKind::Kind::Other;
-        kind.reason = notRegular(led.st_mode);
+        kind.reason = notRegular(led.type);
         return kind;
     }
     kind.kind = PathKind::Kind::Regular;
-    kind.size = static_cast<qint64>(led.st_size);
+    kind.size = led.size;
     kind.target = kind.link ? QFileInfo(path).canonicalFilePath() : path;
     return kind;
 }

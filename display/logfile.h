@@ -1,9 +1,9 @@
 #pragma once
 
+#include "base/platform.h"
+
 #include <QByteArray>
 #include <QString>
-
-#include <sys/types.h>
 
 namespace kirt {
 
@@ -36,7 +36,7 @@ public:
     bool append(const QString& text);
     void stop();
 
-    bool isOpen() const { return m_fd >= 0; }
+    bool isOpen() const { return m_file.isOpen(); }
     QString path() const { return m_path; }
     QString errorString() const { return m_error; }
     // Bytes of log text written since start.
@@ -46,14 +46,13 @@ private:
     bool fail(const QString& reason);
     bool fileReplaced() const;
     bool remake();
-    bool copyInto(int fd);
-    void useDescriptor(int fd);
+    bool copyInto(platform::FileHandle& to);
+    void use(platform::FileHandle file);
 
-    int m_fd = -1;
-    dev_t m_device = 0; // the open file, to know it again at the path
-    ino_t m_inode = 0;
-    QString m_path;    // as the user chose it
-    QByteArray m_name; // the file it names (a link chosen by the user is followed once)
+    platform::FileHandle m_file;
+    platform::FileId m_id; // the open file, to know it again at the path
+    QString m_path;        // as the user chose it
+    QString m_name;        // the file it names (a link chosen by the user is followed once)
     QString m_error;
     QByteArray m_pending; // entries since the last flush
     qint64 m_written = 0;

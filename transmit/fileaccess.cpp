@@ -1,12 +1,11 @@
 #include "transmit/fileaccess.h"
 
+#include "base/platform.h"
 #include "base/savefile.h"
 #include "transmit/textfile.h"
 
 #include <QFile>
 #include <QFileInfo>
-
-#include <sys/stat.h>
 
 namespace kirt {
 
@@ -30,11 +29,11 @@ FileResult WriteTextFile(const QString& path, const QString& text)
 bool IsSameFile(const QIODevice* device, const QString& path)
 {
     const auto* file = qobject_cast<const QFile*>(device);
-    struct stat opened = {};
-    struct stat named = {};
-    return file && file->handle() >= 0 && ::fstat(file->handle(), &opened) == 0 &&
-           ::stat(QFile::encodeName(path).constData(), &named) == 0 &&
-           opened.st_dev == named.st_dev && opened.st_ino == named.st_ino;
+    if (!file)
+        return false;
+    const platform::FileStatus opened = platform::fileStatus(*file);
+    const platform::FileStatus named = platform::pathStatus(path, platform::Links::Follow);
+    return opened.found() && named.found() && opened.id == named.id;
 }
 
 } // namespace kirt

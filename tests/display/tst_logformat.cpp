@@ -5,6 +5,7 @@
 #include "tests/support/files.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -193,10 +194,15 @@ void TestLogFormat::removedOrReplacedFileIsWrittenAgain()
         QVERIFY(file.open(QIODevice::WriteOnly));
         file.write("someone else's");
     }
+    QVERIFY(QFile::setPermissions(other, QFile::ReadOwner | QFile::WriteOwner));
+    const QFile::Permissions ordinary = QFileInfo(path).permissions();
     QVERIFY(QFile::remove(path));
     QVERIFY(QFile::rename(other, path));
     QVERIFY(log.append(QString::fromLatin1("\xff\x00", 2)));
     QCOMPARE(fileContents(path), QByteArray("first second \xff\x00", 15));
+    // The log made anew has the mode of any new file, and nothing is left beside it.
+    QCOMPARE(QFileInfo(path).permissions(), ordinary);
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{QStringLiteral("log.XLS")});
     // And appending goes on to the new file.
     QVERIFY(log.append(QStringLiteral("end")));
     QCOMPARE(fileContents(path), QByteArray("first second \xff\x00"
