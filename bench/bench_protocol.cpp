@@ -215,6 +215,8 @@ int main(int argc, char* argv[])
     const auto overTheServer = [&](const char* where) {
         qputenv("KIRT_COM2", server.address().toUtf8());
         window.COM_BitBtnClick();
+        // A network port opens on a thread of its own.
+        kirt::PtyDevice::waitUntil([&] { return !window.port().opening(); }, 10000);
         if (!window.portOpen()) {
             std::printf("\ncould not open %s\n", qPrintable(server.address()));
             return false;
