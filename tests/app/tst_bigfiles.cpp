@@ -228,7 +228,10 @@ void TestBigFiles::oddFilesAreSent()
     QFETCH(int, format);
     QFETCH(QByteArray, content);
     WindowFixture f(Device::Pty);
-    const auto [display, downloadPanel, gauge] = showForTransmit(f, format);
+    const kirt::test::TransmitView view = showForTransmit(f, format);
+    auto* const display = view.display;
+    auto* const downloadPanel = view.downloadPanel;
+    auto* const gauge = view.gauge;
     QVERIFY(f.openPort());
     startFileTransmit(f, f.fileWith(QStringLiteral("odd.bin"), content));
     QVERIFY(PtyDevice::waitUntil([&] { return downloadPanel->isHidden(); }, 20000));
@@ -256,7 +259,10 @@ void TestBigFiles::oddFilesAreSent()
 void TestBigFiles::longLineTransmitStartsWithoutHoldingTheLine()
 {
     WindowFixture f(Device::Pty);
-    const auto [display, downloadPanel, gauge] = showForTransmit(f, 1);
+    const kirt::test::TransmitView view = showForTransmit(f, 1);
+    auto* const display = view.display;
+    auto* const downloadPanel = view.downloadPanel;
+    auto* const gauge = view.gauge;
     QVERIFY(f.openPort());
     const QByteArray line = QByteArray(1 << 20, 'q') + "\r\n";
     const QString path = f.fileWith(QStringLiteral("line.txt"), line);
@@ -281,7 +287,10 @@ void TestBigFiles::longLineTransmitStartsWithoutHoldingTheLine()
 void TestBigFiles::fileChangesUnderARunningTransmit()
 {
     WindowFixture f(Device::Pty);
-    const auto [display, downloadPanel, gauge] = showForTransmit(f, 1);
+    const kirt::test::TransmitView view = showForTransmit(f, 1);
+    auto* const display = view.display;
+    auto* const downloadPanel = view.downloadPanel;
+    auto* const gauge = view.gauge;
     QVERIFY(f.openPort());
     QByteArray text;
     for (int i = 0; i < 120; ++i)
@@ -333,7 +342,9 @@ void TestBigFiles::fileChangesUnderARunningTransmit()
 void TestBigFiles::onlyRegularFilesAreOpened()
 {
     WindowFixture f(Device::Pty);
-    const auto [display, downloadPanel, gauge] = showForTransmit(f, 1);
+    const kirt::test::TransmitView view = showForTransmit(f, 1);
+    auto* const display = view.display;
+    auto* const downloadPanel = view.downloadPanel;
     display->appendData(QStringLiteral("kept"));
     const QString fifo = f.file(QStringLiteral("fifo"));
     QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);

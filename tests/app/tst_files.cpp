@@ -96,7 +96,9 @@ void TestFiles::transmitSendsEveryLineThenCrLf()
     QFETCH(QString, shown);
     QFETCH(int, lineCount);
     WindowFixture f(Device::Pty);
-    const auto [display, downloadPanel, gauge] = showForTransmit(f, format);
+    const kirt::test::TransmitView view = showForTransmit(f, format);
+    auto* const display = view.display;
+    auto* const gauge = view.gauge;
     QVERIFY(f.openPort());
     const QString path = f.fileWith(QStringLiteral("data.txt"), content);
     QVERIFY(send(f, path));
@@ -114,7 +116,9 @@ void TestFiles::transmitSendsEveryLineThenCrLf()
 void TestFiles::transmitHoldsReceivedBytesBack()
 {
     WindowFixture f(Device::Pty);
-    const auto [display, downloadPanel, gauge] = showForTransmit(f, 1);
+    const kirt::test::TransmitView view = showForTransmit(f, 1);
+    auto* const display = view.display;
+    auto* const downloadPanel = view.downloadPanel;
     QVERIFY(f.openPort());
     startFileTransmit(f, f.fileWith(QStringLiteral("many.txt"), lines(100, 'T')));
     QVERIFY(!downloadPanel->isHidden());
@@ -135,7 +139,9 @@ void TestFiles::transmitHoldsReceivedBytesBack()
 void TestFiles::transmitEndsWhenThePortCloses()
 {
     WindowFixture f(Device::Pty);
-    const auto [display, downloadPanel, gauge] = showForTransmit(f, 1);
+    const kirt::test::TransmitView view = showForTransmit(f, 1);
+    auto* const display = view.display;
+    auto* const downloadPanel = view.downloadPanel;
     QVERIFY(f.openPort());
     startFileTransmit(f, f.fileWith(QStringLiteral("many.txt"), lines(200, 'C')));
     QVERIFY(PtyDevice::waitUntil([&] { return display->displayText().contains("C3\n"); }));
@@ -166,7 +172,9 @@ void TestFiles::newTransmitReplacesTheRunningOne()
 void TestFiles::openLoadsIntoTheDisplay()
 {
     WindowFixture f(Device::Pty);
-    const auto [display, downloadPanel, gauge] = showForTransmit(f, 1);
+    const kirt::test::TransmitView view = showForTransmit(f, 1);
+    auto* const display = view.display;
+    auto* const downloadPanel = view.downloadPanel;
     const QString path = f.fileWith(QStringLiteral("load.HEX"), "one\r\ntwo\xe9\nthree");
     f.click("OPTION_BitBtn");
     f.answers.paths.push_back(path);

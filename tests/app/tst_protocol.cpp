@@ -1,5 +1,6 @@
 // The auto-responder end to end: rules on the protocol board answering received packets.
 #include "tests/support/columns.h"
+#include "tests/support/usersteps.h"
 #include "tests/support/windowfixture.h"
 #include "ui/datalineedit.h"
 
@@ -29,6 +30,18 @@ QByteArray exchange(WindowFixture& f, const QByteArray& bytes, int expected)
     return f.device().receive(expected, expected > 0 ? 3000 : 300);
 }
 
+// Has the port to itself while it holds its claim, as a file transfer does.
+struct Transfer final : kirt::PortClaimant
+{
+    QByteArray bytes;
+    QString claimName() const override { return QStringLiteral("XMODEM transfer"); }
+    void claimEnded(ClaimEnd) override {}
+    void received(const std::uint8_t* data, std::size_t size, const kirt::ReadTime&) override
+    {
+        bytes.append(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size));
+    }
+};
+
 QString count(WindowFixture& f, int n)
 {
     return f.find<QLabel>("ResponseCountText" + QString::number(n))->text();
@@ -46,6 +59,7 @@ private slots:
     void rulesAnswerInRuleOrder();
     void echoLeavesBeforeTheResponse();
     void echoAndAnswersOfABatchKeepTheirOrder();
+    void aClaimHoldsTheWindowsWritesAndViews();
     void formatChangeEmptiesOnlyThatRuleAndSwitchesItOff();
     void onWithEmptyPacketFallsBackToOff();
     void countRestartsWhenTheEnableBoxIsPicked();
@@ -104,6 +118,37 @@ void TestProtocol::echoLeavesBeforeTheResponse()
     rule(f, 1, "0A0B", "C0C1");
     QVERIFY(f.openPort());
     QCOMPARE(exchange(f, QByteArray("\x0A\x0B"), 4), QByteArray("\x0A\x0B\xC0\xC1"));
+}
+
+void TestProtocol::aClaimHoldsTheWindowsWritesAndViews()
+{
+    WindowFixture f(Device::Pty);
+    f.choose("EchoOnOffComboBox", 1);
+    rule(f, 1, "4142", "21");
+    f.choose("TransmitFormatComboBox1", 1); // ASC
+    kirt::test::transmitEdit(f, 1)->setPlainText(QStringLiteral("12"));
+    f.showWithDisplayFormat(1);
+    QVERIFY(f.openPort());
+    Transfer transfer;
+    QVERIFY(f.window().port().claim(transfer));
+    auto* state = f.find<QLabel>("DeviceStateLabel");
+    QCOMPARE(state->text(), QStringLiteral(" XMODEM transfer has the port"));
+
+    // Received bytes are the transfer's alone; typed keys and transmit lines wait.
+    QVERIFY(f.device().send("AB"));
+    QVERIFY(PtyDevice::waitUntil([&] { return transfer.bytes == "AB"; }));
+    f.display()->setFocus();
+    f.type(QStringLiteral("x"));
+    f.press(Qt::Key_1, Qt::AltModifier);
+    QCOMPARE(f.device().receive(1, 300), QByteArray());
+    QVERIFY(f.display()->displayText().isEmpty());
+
+    f.window().port().release(transfer);
+    QVERIFY(!state->isVisible());
+    QCOMPARE(exchange(f, "AB", 3), QByteArray("AB!"));
+    QVERIFY(PtyDevice::waitUntil([&] { return f.display()->displayText() == "AB"; }));
+    f.press(Qt::Key_1, Qt::AltModifier);
+    QCOMPARE(f.device().receive(2), QByteArray("12"));
 }
 
 void TestProtocol::echoAndAnswersOfABatchKeepTheirOrder()
