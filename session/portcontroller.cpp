@@ -113,6 +113,12 @@ void PortController::addReceiver(PortReceiver* receiver)
 
 void PortController::removeReceiver(PortReceiver* receiver)
 {
+    // While the receivers are told, a leaving one is only blanked, so the loop's indices hold.
+    if (m_telling) {
+        std::replace(m_receivers.begin(), m_receivers.end(), receiver,
+                     static_cast<PortReceiver*>(nullptr));
+        return;
+    }
     std::erase(m_receivers, receiver);
 }
 
@@ -168,11 +174,14 @@ void PortController::StoreRxChunk(const std::uint8_t* bytes, std::uint32_t count
         m_claimant->received(bytes, count, readAt);
         return;
     }
-    // A receiver may leave the list while it is told (a script that ends).
-    const std::vector<PortReceiver*> receivers = m_receivers;
-    for (PortReceiver* receiver : receivers)
-        if (std::find(m_receivers.begin(), m_receivers.end(), receiver) != m_receivers.end())
+    // A receiver may leave (a script that ends) or join while it is told: no copy of the list
+    // per chunk, the loop reads it by index and the blanks are swept after.
+    m_telling = true;
+    for (std::size_t i = 0; i < m_receivers.size(); ++i)
+        if (PortReceiver* receiver = m_receivers[i])
             receiver->received(bytes, count, readAt);
+    m_telling = false;
+    std::erase(m_receivers, nullptr);
     m_pipeline.StoreRxChunk(bytes, count, readAt);
 }
 

@@ -129,6 +129,7 @@ private:
     ComSettings m_opened;
     ReceivePipeline m_pipeline;
     std::vector<PortReceiver*> m_receivers;
+    bool m_telling = false;
     PortClaimant* m_claimant = nullptr;
     std::unique_ptr<PendingOpen> m_opening;
     QString m_logError;

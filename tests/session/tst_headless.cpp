@@ -80,6 +80,7 @@ class TestHeadless : public QObject
 private slots:
     void bytesAreEchoedAnsweredAndLogged();
     void twoControllersAreIndependent();
+    void receiversMayLeaveWhileTold();
     void aClaimantHasThePortToItself();
 };
 
@@ -141,6 +142,40 @@ void TestHeadless::twoControllersAreIndependent()
     QCOMPARE(two.receive(2), QByteArray("ok"));
     QVERIFY(PtyDevice::waitUntil([&] { return fromB.bytes == "two+"; }));
     QCOMPARE(fromA.bytes, QByteArray("one"));
+}
+
+void TestHeadless::receiversMayLeaveWhileTold()
+{
+    kirt::test::TempSettings settings;
+    PtyDevice device(1);
+    kirt::PortController port;
+    // The first to be told takes itself and the next one off the list.
+    struct Leaver : Collector
+    {
+        kirt::PortController* port = nullptr;
+        PortReceiver* other = nullptr;
+        void received(const std::uint8_t* data, std::size_t count,
+                      const kirt::ReadTime& at) override
+        {
+            Collector::received(data, count, at);
+            port->removeReceiver(this);
+            port->removeReceiver(other);
+        }
+    } leaver;
+    Collector left;
+    Collector stays;
+    leaver.port = &port;
+    leaver.other = &left;
+    for (kirt::PortReceiver* r : std::initializer_list<kirt::PortReceiver*>{&leaver, &left, &stays})
+        port.addReceiver(r);
+    QVERIFY(port.open(request(QStringLiteral("COM1"))).ok());
+    port.session().setRxEnabled(true);
+    QVERIFY(device.send("a"));
+    QVERIFY(PtyDevice::waitUntil([&] { return stays.bytes == "a"; }));
+    QVERIFY(device.send("b"));
+    QVERIFY(PtyDevice::waitUntil([&] { return stays.bytes == "ab"; }));
+    QCOMPARE(leaver.bytes, QByteArray("a"));
+    QVERIFY(left.bytes.isEmpty());
 }
 
 void TestHeadless::aClaimantHasThePortToItself()
