@@ -142,7 +142,9 @@ public:
     // The text from..to (to excluded), wrapped lines joined, trailing blanks dropped.
     QString text(TerminalPos from, TerminalPos to) const;
     QString allText() const { return text({firstLine(), 0}, {endLine(), 0}); }
-    TerminalText searchableText() const;
+    TerminalText searchableText() const { return linesText(firstLine(), endLine()); }
+    // The same for the lines first..end-1 alone.
+    TerminalText linesText(std::int64_t first, std::int64_t end) const;
     // The next match of query at or after from, or the one before from (backward), round the
     // end; the match's start and end places.
     std::optional<std::pair<TerminalPos, TerminalPos>>

@@ -71,10 +71,10 @@ QString TerminalEmulator::text(TerminalPos from, TerminalPos to) const
     return out;
 }
 
-TerminalText TerminalEmulator::searchableText() const
+TerminalText TerminalEmulator::linesText(std::int64_t first, std::int64_t end) const
 {
     TerminalText out;
-    appendText(*this, {firstLine(), 0}, {endLine(), 0}, out.text, &out.places);
+    appendText(*this, {first, 0}, {end, 0}, out.text, &out.places);
     return out;
 }
 
