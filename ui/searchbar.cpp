@@ -2,6 +2,7 @@
 
 #include "display/textsearch.h"
 #include "ui/receivedisplay.h"
+#include "ui/searchtarget.h"
 
 #include <QCheckBox>
 #include <QHBoxLayout>
@@ -89,8 +90,14 @@ QTextCursor cursorOn(QTextDocument* document, const JoinedRows& rows, const Text
 
 } // namespace
 
-SearchBar::SearchBar(ReceiveDisplay* display, QWidget* parent)
-    : QWidget(parent), m_display(display), m_edit(new QLineEdit(this)),
+SearchBar::SearchBar(ReceiveDisplay* display, QWidget* parent) : SearchBar(display, nullptr, parent)
+{
+}
+
+SearchBar::SearchBar(SearchTarget* target, QWidget* parent) : SearchBar(nullptr, target, parent) {}
+
+SearchBar::SearchBar(ReceiveDisplay* display, SearchTarget* target, QWidget* parent)
+    : QWidget(parent), m_display(display), m_target(target), m_edit(new QLineEdit(this)),
       m_next(new QPushButton(tr("Next"), this)), m_previous(new QPushButton(tr("Previous"), this)),
       m_case(new QCheckBox(tr("Match case"), this)), m_count(new QLabel(this)),
       m_highlightTimer(new QTimer(this))
@@ -127,14 +134,16 @@ SearchBar::SearchBar(ReceiveDisplay* display, QWidget* parent)
     // stream refreshing thirty times a second would pay for with most of a core.
     m_highlightTimer->setSingleShot(true);
     connect(m_highlightTimer, &QTimer::timeout, this, &SearchBar::highlightInView);
+    // Closed until asked for.
+    hide();
+    if (!m_display)
+        return;
     connect(m_display->verticalScrollBar(), &QScrollBar::valueChanged, this,
             &SearchBar::scheduleHighlight);
     connect(m_display->document(), &QTextDocument::contentsChanged, this, [this] {
         if (!isHidden() && !m_highlightTimer->isActive())
             m_highlightTimer->start(NewRowsHighlightMs);
     });
-    // Closed until asked for.
-    hide();
 }
 
 void SearchBar::setHexDisplay(bool hex)
@@ -159,7 +168,10 @@ void SearchBar::closeBar()
     if (isHidden())
         return;
     hide();
-    m_display->setFocus(Qt::OtherFocusReason);
+    if (m_target)
+        m_target->searchWidget()->setFocus(Qt::OtherFocusReason);
+    else
+        m_display->setFocus(Qt::OtherFocusReason);
     emit closed();
 }
 
@@ -189,8 +201,51 @@ QTextCursor SearchBar::reference() const
     return shown;
 }
 
+void SearchBar::findInTarget(Step step)
+{
+    const QString text = m_target->searchText();
+    const std::vector<TextMatch> matches =
+        findMatches(text, m_edit->text(), false, caseSensitivity());
+    const auto total = static_cast<qsizetype>(matches.size());
+    scheduleHighlight();
+    if (matches.empty()) {
+        showCount(0, 0);
+        return;
+    }
+    qsizetype index = 0;
+    if (step != Step::First) {
+        // Without a selection, Next starts at the top and Previous at the end.
+        const std::optional<TextMatch> from = m_target->searchSelection();
+        const qsizetype at = from ? from->start : 0;
+        const auto byStart = [](const TextMatch& m, qsizetype offset) { return m.start < offset; };
+        const auto lower = static_cast<qsizetype>(
+            std::lower_bound(matches.begin(), matches.end(), at, byStart) - matches.begin());
+        if (step == Step::Stay) {
+            const bool onMatch =
+                from && lower < total && matches[static_cast<std::size_t>(lower)] == *from;
+            showCount(onMatch ? lower + 1 : 0, total);
+            return;
+        }
+        if (step == Step::Next) {
+            index = lower;
+            if (from && index < total && matches[static_cast<std::size_t>(index)].start == at)
+                ++index;
+            if (index == total)
+                index = 0;
+        } else {
+            index = from && lower > 0 ? lower - 1 : total - 1;
+        }
+    }
+    m_target->selectFound(matches[static_cast<std::size_t>(index)]);
+    showCount(index + 1, total);
+}
+
 void SearchBar::find(Step step)
 {
+    if (m_target) {
+        findInTarget(step);
+        return;
+    }
     m_display->flushPending();
     QTextDocument* document = m_display->document();
     const JoinedRows rows = joinRows(document->begin(), document->lastBlock());
@@ -256,6 +311,10 @@ void SearchBar::scheduleHighlight()
 
 void SearchBar::highlightInView()
 {
+    if (m_target) {
+        m_target->setSearchHighlight(isHidden() ? QString() : m_edit->text(), caseSensitivity());
+        return;
+    }
     QList<QTextEdit::ExtraSelection> selections;
     const QString query = m_edit->text();
     if (!isHidden() && !query.isEmpty()) {
@@ -290,7 +349,10 @@ void SearchBar::hideEvent(QHideEvent* event)
 {
     QWidget::hideEvent(event);
     m_highlightTimer->stop();
-    m_display->setExtraSelections({});
+    if (m_target)
+        m_target->setSearchHighlight({}, caseSensitivity());
+    else
+        m_display->setExtraSelections({});
 }
 
 bool SearchBar::eventFilter(QObject* watched, QEvent* event)

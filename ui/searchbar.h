@@ -12,17 +12,20 @@ class QTimer;
 namespace kirt {
 
 class ReceiveDisplay;
+class SearchTarget;
 
-// Find in the receive display. Typing searches from the top; Next and Previous search the
-// display afresh each time, since received rows keep arriving and the oldest are cut, and step
-// from the current match, which is the display's selection. The matches in view are
-// highlighted while the bar is open. It starts hidden.
+// Find in the receive display, or in another view through its SearchTarget. Typing searches from
+// the top; Next and Previous search the display afresh each time, since received rows keep arriving
+// and the oldest are cut, and step from the current match, which is the display's selection. The
+// matches in view are highlighted while the bar is open. It starts hidden.
 class SearchBar : public QWidget
 {
     Q_OBJECT
 
 public:
     explicit SearchBar(ReceiveDisplay* display, QWidget* parent = nullptr);
+    // The same bar for a view that gives its text through the interface (the terminal).
+    explicit SearchBar(SearchTarget* target, QWidget* parent = nullptr);
 
     // A HEX display lets a query of hex digits find whole bytes.
     void setHexDisplay(bool hex);
@@ -53,7 +56,9 @@ private:
         Stay,     // the current match kept, only counted again
     };
 
+    SearchBar(ReceiveDisplay* display, SearchTarget* target, QWidget* parent);
     void find(Step step);
+    void findInTarget(Step step);
     void showCount(qsizetype index, qsizetype total);
     void scheduleHighlight();
     void highlightInView();
@@ -62,6 +67,7 @@ private:
     QTextCursor reference() const;
 
     ReceiveDisplay* m_display;
+    SearchTarget* m_target;
     QLineEdit* m_edit;
     QPushButton* m_next;
     QPushButton* m_previous;

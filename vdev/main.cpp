@@ -3,6 +3,7 @@
 #include "vdev/options.h"
 #include "vdev/portlink.h"
 #include "vdev/ptymaster.h"
+#include "vdev/shellprocess.h"
 
 #include <QCoreApplication>
 
@@ -55,7 +56,7 @@ timespec toTimespec(Nanos span)
     return {static_cast<time_t>(ns / 1'000'000'000), static_cast<long>(ns % 1'000'000'000)};
 }
 
-enum class Ended { Stopped, Unplugged };
+enum class Ended { Stopped, Unplugged, ShellEnded };
 
 // Plays the device until a stop signal comes or, when given, the time to unplug; adds what it
 // received to `received`.
@@ -104,6 +105,53 @@ Ended serve(PtyMaster& pty, VirtualDevice& device, OutputQueue& queue, int stopF
             }
             queue.flush(write);
         }
+    }
+}
+
+// Relays between the port and a shell until a stop signal comes or the shell ends. The shell
+// is read only while the queue for the port has room, so a port nobody reads holds it up as
+// a console's flow control would, and what it printed meanwhile is sent once the port opens.
+Ended serveShell(PtyMaster& pty, ShellProcess& shell, OutputQueue& queue, int stopFd,
+                 std::int64_t& received)
+{
+    char buffer[ReadChunk];
+    QByteArray toShell;
+    const auto write = [&pty](const char* bytes, qsizetype size) { return pty.write(bytes, size); };
+    for (;;) {
+        const bool open = pty.peerOpen();
+        if (open)
+            queue.flush(write);
+        const bool room = queue.size() < OutputQueue::MaxQueued / 2;
+        pollfd fds[3] = {
+            {stopFd, POLLIN, 0},
+            {shell.fd(),
+             static_cast<short>((room ? POLLIN : 0) | (toShell.isEmpty() ? 0 : POLLOUT)), 0},
+            {pty.fd(), static_cast<short>(POLLIN | (queue.isEmpty() ? 0 : POLLOUT)), 0}};
+        const timespec timeout = toTimespec(ClosedPortCheck);
+        if (::ppoll(fds, open ? 3 : 2, open ? nullptr : &timeout, nullptr) < 0 && errno != EINTR)
+            return Ended::Stopped;
+        if (fds[0].revents & POLLIN)
+            return Ended::Stopped;
+        if (fds[1].revents & (POLLIN | POLLHUP | POLLERR)) {
+            qsizetype got;
+            while (room && (got = shell.read(buffer, ReadChunk)) != 0) {
+                if (got < 0) {
+                    if (pty.peerOpen())
+                        queue.flush(write);
+                    return Ended::ShellEnded;
+                }
+                queue.append(QByteArray(buffer, got));
+            }
+        }
+        if (open && (fds[2].revents & POLLIN)) {
+            qsizetype got;
+            while ((got = pty.read(buffer, ReadChunk)) > 0) {
+                received += got;
+                toShell.append(buffer, got);
+            }
+        }
+        if (!toShell.isEmpty())
+            toShell.remove(0, shell.write(toShell.constData(), toShell.size()));
     }
 }
 
@@ -159,13 +207,28 @@ int main(int argc, char* argv[])
                                      "instead of this device\n")
                           .arg(QLatin1String(variable), qEnvironmentVariable(variable)));
 
-    print(stdout, QStringLiteral("kirt-vdev: serving %1 on %2 (%3); Ctrl+C stops it\n")
-                      .arg(options.port, pty->slavePath(), describeBehaviour(options.device)));
-
-    VirtualDevice device(options.device, steadyNow());
     OutputQueue queue;
     std::int64_t received = 0;
-    for (;;) {
+    if (options.shell) {
+        ShellProcess shell;
+        if (!shell.start(options.shellCommand, &error)) {
+            print(stderr, QStringLiteral("kirt-vdev: cannot start the shell: %1\n").arg(error));
+            return 1;
+        }
+        print(stdout, QStringLiteral("kirt-vdev: serving %1 on %2 (console: %3); Ctrl+C stops it\n")
+                          .arg(options.port, pty->slavePath(),
+                               options.shellCommand.isEmpty() ? QStringLiteral("interactive shell")
+                                                              : options.shellCommand));
+        if (serveShell(*pty, shell, queue, stopFd, received) == Ended::ShellEnded)
+            print(stdout, QStringLiteral("kirt-vdev: the shell ended with exit status %1\n")
+                              .arg(shell.reap(true).value_or(-1)));
+    }
+
+    VirtualDevice device(options.device, steadyNow());
+    if (!options.shell)
+        print(stdout, QStringLiteral("kirt-vdev: serving %1 on %2 (%3); Ctrl+C stops it\n")
+                          .arg(options.port, pty->slavePath(), describeBehaviour(options.device)));
+    while (!options.shell) {
         std::optional<Nanos> unplugAt;
         if (options.unplugAfter)
             unplugAt = steadyNow() + *options.unplugAfter;

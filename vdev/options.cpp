@@ -53,6 +53,16 @@ Behaviours, in any combination (with none: --echo --at --status 1000):
                       9600 baud carries)
       --seed N        seed of the random stream (default 1): same seed, same bytes
 
+A board's console:
+      --shell [COMMAND]
+                      run COMMAND with /bin/sh -c (without one, the interactive shell
+                      of $SHELL, or /bin/sh) on a terminal of its own, TERM=xterm-256color
+                      and 80x24, as the console of a board running Linux: what the port
+                      receives is typed there, what it prints is sent. The device stops
+                      when the shell ends. Output waiting while no program has the port
+                      open is kept (up to 1 MB) and sent when it is opened. It takes no
+                      other behaviour and no unplugging
+
 Unplugging:
       --unplug-after SECONDS
                       after SECONDS (0.1 or more, fractions allowed) close the
@@ -73,6 +83,7 @@ Examples:
   kirt-vdev --port COM2 --modbus 1    COM2: a Modbus slave at address 1
   kirt-vdev --stream text --rate 11520
   kirt-vdev --echo --unplug-after 5 --replug-after 3
+  kirt-vdev --shell 'top'             COM1: a console running top
 )";
 
 ParsedOptions mistake(const QString& text)
@@ -96,8 +107,32 @@ QString helpText()
     return QString::fromLatin1(Usage);
 }
 
-ParsedOptions parseOptions(const QStringList& arguments)
+ParsedOptions parseOptions(const QStringList& given)
 {
+    // --shell takes the next argument as its command when it is not an option, which the
+    // parser cannot say of an option: it is taken out here.
+    QStringList arguments = given;
+    std::optional<QString> shellCommand;
+    for (qsizetype i = 1; i < arguments.size(); ++i) {
+        const QString& argument = arguments.at(i);
+        if (argument == QLatin1String("--"))
+            break;
+        if (argument.startsWith(QLatin1String("--shell="))) {
+            shellCommand = argument.mid(8);
+            arguments.removeAt(i);
+            break;
+        }
+        if (argument != QLatin1String("--shell"))
+            continue;
+        shellCommand = QString();
+        if (i + 1 < arguments.size() && !arguments.at(i + 1).startsWith(QLatin1Char('-'))) {
+            shellCommand = arguments.at(i + 1);
+            arguments.removeAt(i + 1);
+        }
+        arguments.removeAt(i);
+        break;
+    }
+
     QCommandLineParser parser;
     const QCommandLineOption port({QStringLiteral("p"), QStringLiteral("port")}, {},
                                   QStringLiteral("COMn"));
@@ -198,6 +233,15 @@ ParsedOptions parseOptions(const QStringList& arguments)
                 QStringLiteral("--seed takes a number, not '%1'").arg(parser.value(seed)));
     }
 
+    if (shellCommand) {
+        if (device.echo || device.at || device.statusPeriod || device.modbusAddress ||
+            device.stream != StreamKind::None || options.unplugAfter)
+            return mistake(QStringLiteral("--shell serves the console alone: leave out --echo, "
+                                          "--at, --status, --modbus, --stream and unplugging"));
+        options.shell = true;
+        options.shellCommand = *shellCommand;
+        return {options, {}, 0};
+    }
     if (!device.echo && !device.at && !device.statusPeriod && !device.modbusAddress &&
         device.stream == StreamKind::None) {
         device.echo = true;

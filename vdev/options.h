@@ -19,6 +19,10 @@ struct Options
     // under the same port) after replugAfter; the two then take turns.
     std::optional<Nanos> unplugAfter;
     std::optional<Nanos> replugAfter;
+    // A board's console: a shell (this command run by /bin/sh -c, or the user's interactive
+    // shell when empty) on a terminal of its own, its bytes relayed to and from the port.
+    bool shell = false;
+    QString shellCommand;
 };
 
 using ParsedOptions = ParsedArguments<Options>;

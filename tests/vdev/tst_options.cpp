@@ -19,6 +19,7 @@ private slots:
     void mistakes();
     void helpAndVersion();
     void unplugAndReplug();
+    void shellTakesAnOptionalCommand();
 };
 
 namespace {
@@ -130,6 +131,9 @@ void TestOptions::mistakes_data()
     kirt::test::row("unplug too soon", QStringList{"--unplug-after", "0.05"}, "--unplug-after");
     kirt::test::row("unplug not a number", QStringList{"--unplug-after", "5s"}, "--unplug-after");
     kirt::test::row("replug without unplug", QStringList{"--replug-after", "1"}, "--unplug-after");
+    kirt::test::row("shell with echo", QStringList{"--shell", "ls", "--echo"}, "--shell");
+    kirt::test::row("shell with a stream", QStringList{"--stream", "text", "--shell"}, "--shell");
+    kirt::test::row("shell and unplug", QStringList{"--shell", "--unplug-after", "1"}, "--shell");
 }
 
 void TestOptions::mistakes()
@@ -168,6 +172,21 @@ void TestOptions::unplugAndReplug()
     const ParsedOptions once = parse({"--unplug-after", "3"});
     QVERIFY(once.options);
     QVERIFY(!once.options->replugAfter);
+}
+
+void TestOptions::shellTakesAnOptionalCommand()
+{
+    const ParsedOptions command = parse({"--shell", "echo hi; cat", "--port", "COM2"});
+    QVERIFY(command.options);
+    QVERIFY(command.options->shell);
+    QCOMPARE(command.options->shellCommand, QStringLiteral("echo hi; cat"));
+    QCOMPARE(command.options->port, QStringLiteral("COM2"));
+    QVERIFY(!command.options->device.echo);
+    const ParsedOptions interactive = parse({"--shell", "-p", "COM3"});
+    QVERIFY(interactive.options && interactive.options->shell);
+    QVERIFY(interactive.options->shellCommand.isEmpty());
+    QCOMPARE(parse({"--shell=top"}).options->shellCommand, QStringLiteral("top"));
+    QVERIFY(!parse({}).options->shell);
 }
 
 QTEST_GUILESS_MAIN(TestOptions)

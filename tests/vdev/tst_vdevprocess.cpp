@@ -153,6 +153,7 @@ private slots:
     void modbusSlaveOverThePort();
     void streamCountIsWhatArrived();
     void secondDeviceOnSamePortRefused();
+    void shellIsABoardsConsole();
 
 private:
     QString linkOf(const QString& port) const
@@ -284,6 +285,28 @@ void TestVdevProcess::secondDeviceOnSamePortRefused()
     QVERIFY(port.readContaining("still the first").contains("still the first"));
     QCOMPARE(first.stop(), 0);
     QVERIFY(!QFileInfo::exists(linkOf(QStringLiteral("COM1"))));
+}
+
+void TestVdevProcess::shellIsABoardsConsole()
+{
+    VdevRun vdev(m_config->path());
+    const QString line =
+        vdev.start({"--port", "COM7", "--shell", "echo hi; stty size; echo $TERM; cat"});
+    QVERIFY2(line.contains(QLatin1String("console: echo hi")), qPrintable(line + vdev.errors()));
+    // What the shell printed before the port was opened waits for it.
+    QTest::qWait(200);
+    PortClient port(linkOf(QStringLiteral("COM7")));
+    QVERIFY(port.isOpen());
+    QCOMPARE(port.readContaining("xterm-256color\r\n"),
+             QByteArray("hi\r\n24 80\r\nxterm-256color\r\n"));
+    // The terminal echoes the line and cat prints it back; Ctrl+C ends cat and the shell.
+    QVERIFY(port.send("abc\r"));
+    QCOMPARE(port.readContaining("abc\r\nabc\r\n"), QByteArray("abc\r\nabc\r\n"));
+    QVERIFY(port.send("\x03"));
+    QCOMPARE(vdev.waitForExit(), 0);
+    QVERIFY2(vdev.output().contains(QLatin1String("the shell ended with exit status 130")),
+             qPrintable(vdev.output()));
+    QVERIFY(!QFileInfo(linkOf(QStringLiteral("COM7"))).isSymLink());
 }
 
 QTEST_GUILESS_MAIN(TestVdevProcess)

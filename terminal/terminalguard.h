@@ -1,0 +1,88 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace kirt {
+
+// Sits in front of libvterm's parser and follows the same states, so that what reaches the
+// parser cannot hurt it: a control sequence keeps at most MaxParameters parameters (libvterm
+// 0.1.4 stores 16 and writes past them on the 17th) and each parameter at most MaxDigits
+// digits. It also splits the bytes into runs of printable text and the rest, since the caller
+// needs to know which glyphs were written by plain text (where a line wraps).
+//
+// libvterm always reads UTF-8 here: its 8-bit mode maps 0xA0..0xFF through a 94-character
+// set, not as ISO-8859-1. In the 8-bit set the guard therefore turns a character 0xA0..0xFF
+// into its UTF-8 form and a C1 control into its ESC form.
+class TerminalGuard
+{
+public:
+    static constexpr int MaxParameters = 16;
+    static constexpr int MaxDigits = 5;
+
+    // Bytes 80h..9Fh are C1 controls only in the 8-bit set; in UTF-8 they are part of text.
+    void setUtf8(bool utf8) { m_utf8 = utf8; }
+    void reset();
+
+    // Rewrites bytes into runs; emit(run, length, isText) is called for each, in order.
+    template <typename Emit> void feed(const std::uint8_t* bytes, std::size_t count, Emit&& emit)
+    {
+        m_run.clear();
+        for (std::size_t i = 0; i < count; ++i) {
+            m_out[0] = static_cast<char>(bytes[i]);
+            m_outLength = 1;
+            const bool text = step(bytes[i]);
+            if (m_outLength == 0)
+                continue;
+            if (text != m_runIsText && !m_run.empty()) {
+                emit(m_run.data(), m_run.size(), m_runIsText);
+                m_run.clear();
+            }
+            m_runIsText = text;
+            m_run.append(m_out, m_outLength);
+        }
+        if (!m_run.empty())
+            emit(m_run.data(), m_run.size(), m_runIsText);
+    }
+
+    // Sequences rewritten so far (too many parameters or digits), for tests and curiosity.
+    std::uint64_t rewritten() const { return m_rewritten; }
+
+private:
+    enum class State : std::uint8_t {
+        Ground,
+        Escape,
+        CsiLeader,
+        CsiParams,
+        CsiIntermediate,
+        String
+    };
+
+    // Advances the state over one byte; returns whether it is text. What goes to the parser
+    // in its place is left in m_out (nothing when it is dropped).
+    bool step(std::uint8_t c);
+    bool stepEightBit(std::uint8_t c);
+    void enterCsi();
+    void drop() { m_outLength = 0; }
+    void replace(char a, char b)
+    {
+        m_out[0] = a;
+        m_out[1] = b;
+        m_outLength = 2;
+    }
+
+    State m_state = State::Ground;
+    bool m_utf8 = true;
+    char m_out[2] = {};
+    std::size_t m_outLength = 0;
+    bool m_stringEscape = false; // an ESC inside a string: ST or the start of a new sequence
+    bool m_overflow = false;     // the current sequence already lost something
+    int m_separators = 0;
+    int m_digits = 0;
+    bool m_runIsText = false;
+    std::string m_run;
+    std::uint64_t m_rewritten = 0;
+};
+
+} // namespace kirt
