@@ -93,6 +93,7 @@ TFmain::TFmain(QWidget* parent) : QMainWindow(parent), m_ui(std::make_unique<Ui:
     setUpDeviceWatch();
     setUpScripts();
     setUpPlot();
+    setUpTerminal();
 
     // An error inside start-up is shown and the window still comes up.
     try {
@@ -163,6 +164,11 @@ void TFmain::connectSignals()
         // The log options re-apply the display's scroll bar and line limit when chosen.
         {ui->TimeLogComboBox, &TFmain::ScrollBarComboBoxClick},
         {ui->ConditionComboBox, &TFmain::LineLimitComboBoxClick},
+        {ui->TerminalEnterComboBox, &TFmain::applyTerminalSettings},
+        {ui->TerminalBackspaceComboBox, &TFmain::applyTerminalSettings},
+        {ui->TerminalCharsetComboBox, &TFmain::applyTerminalSettings},
+        {ui->TerminalEchoComboBox, &TFmain::applyTerminalSettings},
+        {ui->TerminalScrollbackComboBox, &TFmain::applyTerminalSettings},
     };
     for (const auto& [box, handler] : boxes)
         connect(box, &QComboBox::activated, this, handler);
@@ -175,6 +181,7 @@ void TFmain::connectSignals()
         {ui->TransmitDataView_BitBtn, &TFmain::TransmitDataView_BitBtnClick},
         {ui->ProtocolData_BitBtn, &TFmain::ProtocolData_BitBtnClick},
         {ui->PlotView_BitBtn, &TFmain::PlotView_BitBtnClick},
+        {ui->TerminalView_BitBtn, &TFmain::TerminalView_BitBtnClick},
         {ui->SendStartBtn, &TFmain::SendStartBtnClick},
         {ui->SendStopBtn, &TFmain::SendStopBtnClick},
         {ui->AppendCheckButton, &TFmain::AppendCheckButtonClick},
@@ -284,7 +291,8 @@ void TFmain::connectSignals()
         *this, *m_display, menuActions,
         kirt::KeyPreview::Handlers{
             [this](int& key, Qt::KeyboardModifiers modifiers) { FormKeyDown(key, modifiers); },
-            [this](char16_t key) { return mMessageKeyPress(key); }});
+            [this](char16_t key) { return mMessageKeyPress(key); },
+            [this](const QWidget* control) { return terminalTakesKeys(control); }});
     qApp->installEventFilter(m_keyPreview.get());
     new kirt::CaretBlink(this);
 }
@@ -405,6 +413,7 @@ void TFmain::FormCreate()
     NewLineCharEditChange();
     ScrollBarComboBoxClick();
     ColorComboBoxClick();
+    applyTerminalSettings();
     TrackBar1Change();
     m_transmit.autoCycle.rebuild({});
     m_autoTransIntervalTimer->stop();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/rowtable.h"
 #include "base/benchcounts.h"
 #include "base/codec.h"
 #include "base/comsettings.h"
@@ -40,6 +41,7 @@ namespace kirt {
 struct StartOptions;
 class DataLineEdit;
 class PlotPanel;
+class TerminalPanel;
 class KeyPreview;
 class ReceiveDisplay;
 class SearchBar;
@@ -93,6 +95,7 @@ public:
     void TransmitDataView_BitBtnClick();
     void ProtocolData_BitBtnClick();
     void PlotView_BitBtnClick();
+    void TerminalView_BitBtnClick();
     std::uint32_t displayLineLimit() const { return rx().lineLimit; }
     std::uint8_t newLineChar() const { return rx().newLineChar; }
     bool newLineEnabled() const { return rx().newLineEnabled; }
@@ -229,19 +232,6 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    // Rows that repeat on the boards, numbered from 1 as the controls are.
-    template <typename Row, int Count> class RowTable
-    {
-    public:
-        Row& row(int n) { return m_rows.at(static_cast<std::size_t>(n - 1)); }
-        const Row& row(int n) const { return m_rows.at(static_cast<std::size_t>(n - 1)); }
-        auto begin() { return m_rows.begin(); }
-        auto end() { return m_rows.end(); }
-
-    private:
-        std::array<Row, Count> m_rows{};
-    };
-
     struct TransmitRow
     {
         kirt::DataLineEdit* edit = nullptr;
@@ -293,7 +283,7 @@ private:
     void connectSignals();
     void installKeyFilters();
     void centreOnScreen();
-    std::array<StoredSetting, 22> storedSettings();
+    std::array<StoredSetting, 27> storedSettings();
     bool restoreInt(kirt::SettingsStore& store, const QString& name, int& value);
     bool restoreSetting(kirt::SettingsStore& store, const StoredSetting& setting);
 
@@ -449,6 +439,13 @@ private:
     kirt::PlotPanel* m_plotPanel = nullptr;
     void setUpPlot();
     void exportPlot();
+    // The terminal, one more reader of the port (Umain_terminal.cpp).
+    kirt::TerminalPanel* m_terminal = nullptr;
+    void setUpTerminal();
+    void applyTerminalSettings();
+    bool terminalInFront() const;
+    bool terminalTakesKeys(const QWidget* control) const;
+    void terminalWindowKey(int n); // Ctrl+Shift+F1..F10 in the terminal
     // Typing into the display and its font.
     struct Typing
     {
@@ -461,7 +458,7 @@ private:
     Typing m_typing;
 
     // Transmit lines, auto transmit and the checksum calculator.
-    RowTable<TransmitRow, TransmitRows> m_transmitRows;
+    kirt::RowTable<TransmitRow, TransmitRows> m_transmitRows;
     QTimer* m_autoTransIntervalTimer = nullptr;
     QTimer* m_timer1 = nullptr;
     // The result on show and the line it was computed for (0: none, or the line changed since).
@@ -488,7 +485,7 @@ private:
     void watchSelection(int n);
 
     // Protocol rules.
-    RowTable<RuleRow, ProtocolRules> m_ruleRows;
+    kirt::RowTable<RuleRow, ProtocolRules> m_ruleRows;
 
     // Keys.
     std::unique_ptr<kirt::KeyPreview> m_keyPreview;

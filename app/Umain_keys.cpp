@@ -6,6 +6,8 @@
 #include "app/keypreview.h"
 #include "ui/receivedisplay.h"
 #include "ui/searchbar.h"
+#include "ui/terminalpanel.h"
+#include "ui/terminalscreen.h"
 #include "ui_Umain.h"
 
 #include <QAbstractButton>
@@ -103,6 +105,9 @@ void TFmain::FormKeyDown(int& key, Qt::KeyboardModifiers modifiers)
     case Qt::Key_F8:
         PlotView_BitBtnClick();
         break;
+    case Qt::Key_F9:
+        TerminalView_BitBtnClick();
+        break;
     case Qt::Key_F10:
         EXIT_BitBtnClick();
         break;
@@ -150,7 +155,9 @@ void TFmain::ExitClick()
 
 void TFmain::UserMamualClick()
 {
-    CLEAR_BitBtnClick();
+    // The key list goes into the display, also when F1 comes from the terminal.
+    clearDisplay();
+    m_typing.hexKeyPair.count = 0;
     for (const char* entry : KeyHelp) {
         m_display->appendLineBreak();
         if (*entry != '\0')
@@ -163,12 +170,16 @@ void TFmain::UserMamualClick()
 
 void TFmain::EditCopyClick()
 {
+    if (terminalInFront())
+        return m_terminal->screen()->copy();
     // Rows that only wrapped are joined, stamps included: the text as shown.
     m_display->copy();
 }
 
 void TFmain::EditPasteClick()
 {
+    if (terminalInFront())
+        return m_terminal->screen()->paste();
     // The clipboard goes out as if it were typed into the display: a line break as Enter, in a
     // HEX display only the hex digits, a character beyond the 8-bit set not at all.
     QString text = QGuiApplication::clipboard()->text();
@@ -196,11 +207,15 @@ void TFmain::showDisplayMenu(const QPoint& at)
 
 void TFmain::EditSelectAllClick()
 {
+    if (terminalInFront())
+        return m_terminal->screen()->selectAll();
     m_display->selectAll();
 }
 
 void TFmain::EditFindClick()
 {
+    if (terminalInFront())
+        return m_terminal->openSearch();
     if (m_display->isHidden())
         ShowReceiveView();
     m_searchBar->openBar();

@@ -89,9 +89,14 @@ void TFmain::showComButtonOpen(bool open)
 void TFmain::afterComClick()
 {
     UpdateStatusLine();
+    m_typing.hexKeyPair.count = 0;
+    // A user at the board's console stays there.
+    if (terminalInFront()) {
+        TerminalView_BitBtnClick();
+        return;
+    }
     ReceiveView_BitBtnClick();
     m_ui->mMessage->setFocus();
-    m_typing.hexKeyPair.count = 0;
 }
 
 kirt::OpenRequest TFmain::openRequest(const QString& portName,

@@ -13,7 +13,7 @@
 
 // The stored settings in their stored order: the twelve of the first version, then the
 // optional ones added since.
-std::array<TFmain::StoredSetting, 22> TFmain::storedSettings()
+std::array<TFmain::StoredSetting, 27> TFmain::storedSettings()
 {
     const Ui::TFmain* ui = m_ui.get();
     return {{
@@ -41,6 +41,11 @@ std::array<TFmain::StoredSetting, 22> TFmain::storedSettings()
         {.name = "GapSplit", .box = ui->GapSplitComboBox, .optional = true},
         {.name = "Follow", .box = ui->FollowComboBox, .optional = true},
         {.name = "FontSize", .optional = true, .points = &m_typing.fontSize},
+        {.name = "TerminalEnter", .box = ui->TerminalEnterComboBox, .optional = true},
+        {.name = "TerminalBackspace", .box = ui->TerminalBackspaceComboBox, .optional = true},
+        {.name = "TerminalCharset", .box = ui->TerminalCharsetComboBox, .optional = true},
+        {.name = "TerminalEcho", .box = ui->TerminalEchoComboBox, .optional = true},
+        {.name = "TerminalScrollback", .box = ui->TerminalScrollbackComboBox, .optional = true},
     }};
 }
 

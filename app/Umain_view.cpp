@@ -9,6 +9,8 @@
 #include "ui/datalineedit.h"
 #include "ui/receivedisplay.h"
 #include "ui/searchbar.h"
+#include "ui/terminalpanel.h"
+#include "ui/terminalscreen.h"
 #include "ui_Umain.h"
 
 #include <QGuiApplication>
@@ -48,7 +50,7 @@ void TFmain::Panel1CanResize()
 {
     Ui::TFmain* ui = m_ui.get();
     ui->BitBtn19->setGeometry(kirt::StretchLineBar(
-        ui->Panel1->width(), ui->PlotView_BitBtn->geometry(), ui->BitBtn19->geometry()));
+        ui->Panel1->width(), ui->TerminalView_BitBtn->geometry(), ui->BitBtn19->geometry()));
 }
 
 void TFmain::UpdateStatusLine()
@@ -85,8 +87,10 @@ void TFmain::DisplayFormatComboBoxClick()
     m_searchBar->setHexDisplay(index == 0);
     if (index != m_typing.lastDisplayFormat) {
         m_typing.lastDisplayFormat = index;
-        CLEAR_BitBtnClick();
+        clearDisplay();
         m_typing.hexKeyPair.count = 0;
+        if (shown(m_ui->mMessage))
+            m_ui->mMessage->setFocus();
         UpdateStatusLine();
     }
     if (index == 0) {
@@ -140,10 +144,18 @@ void TFmain::ColorComboBoxClick()
     m_ui->mMessage->setPalette(p);
     // Sent data stands apart from received text on either background.
     m_display->setSentColour(index == 0 ? QColor(0, 0, 192) : QColor(255, 200, 0));
+    m_terminal->screen()->setColours(index == 0 ? Qt::black : Qt::white,
+                                     index == 0 ? Qt::white : Qt::black);
 }
 
 void TFmain::CLEAR_BitBtnClick()
 {
+    // In front, the terminal is what the CLEAR key clears (scroll-back too); the display keeps
+    // its rows.
+    if (terminalInFront()) {
+        m_terminal->screen()->clearTerminal();
+        return;
+    }
     clearDisplay();
     m_typing.hexKeyPair.count = 0;
     if (shown(m_ui->mMessage))
@@ -158,19 +170,21 @@ void TFmain::setViewButtonColours(QWidget* blue)
                             static_cast<QWidget*>(m_ui->OPTION_BitBtn),
                             static_cast<QWidget*>(m_ui->TransmitDataView_BitBtn),
                             static_cast<QWidget*>(m_ui->ProtocolData_BitBtn),
-                            static_cast<QWidget*>(m_ui->PlotView_BitBtn)})
+                            static_cast<QWidget*>(m_ui->PlotView_BitBtn),
+                            static_cast<QWidget*>(m_ui->TerminalView_BitBtn)})
         setCaptionColour(button, button == blue ? QColor(Qt::blue) : QColor(Qt::black));
 }
 
 void TFmain::bringViewToFront(QWidget* view, QWidget* viewButton)
 {
     Ui::TFmain* ui = m_ui.get();
-    // The info bar belongs to the display, the settings pages and the plot, not to the boards.
+    // The info bar belongs to the display, the settings pages, the plot and the terminal, not
+    // to the boards.
     ui->InfoPanel1->setVisible(view == ui->mMessage || view == ui->OptionPageControl ||
-                               view == m_plotPanel);
-    for (QWidget* each :
-         {static_cast<QWidget*>(ui->mMessage), ui->BoardPanel1, ui->BoardPanel2,
-          static_cast<QWidget*>(ui->OptionPageControl), static_cast<QWidget*>(m_plotPanel)})
+                               view == m_plotPanel || view == m_terminal);
+    for (QWidget* each : {static_cast<QWidget*>(ui->mMessage), ui->BoardPanel1, ui->BoardPanel2,
+                          static_cast<QWidget*>(ui->OptionPageControl),
+                          static_cast<QWidget*>(m_plotPanel), static_cast<QWidget*>(m_terminal)})
         each->setVisible(each == view);
     // The search belongs to the display.
     if (view != ui->mMessage)

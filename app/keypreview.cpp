@@ -69,6 +69,8 @@ bool KeyPreview::eventFilter(QObject* watched, QEvent* event)
     auto* receiver = static_cast<QWidget*>(watched);
     if (receiver->window() != &m_window)
         return false;
+    if (m_handlers.takesEveryKey && m_handlers.takesEveryKey(receiver))
+        return false;
     auto* key = static_cast<QKeyEvent*>(event);
     if (type == QEvent::ShortcutOverride) {
         // Edit controls claim chords such as Ctrl+A for themselves; the menu's shortcuts win.

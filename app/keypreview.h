@@ -23,6 +23,8 @@ public:
         std::function<void(int& key, Qt::KeyboardModifiers modifiers)> keyDown;
         // Types one character into the display; true when the key is used up.
         std::function<bool(char16_t key)> typeIntoDisplay;
+        // A control that takes every key itself, the window's own included (a terminal).
+        std::function<bool(const QWidget* control)> takesEveryKey;
     };
 
     KeyPreview(QWidget& window, QWidget& display, QList<QAction*> menu, Handlers handlers);

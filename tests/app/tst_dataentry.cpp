@@ -217,9 +217,9 @@ void TestDataEntry::barsStretchWithTheWindow()
         QCOMPARE(stop->geometry().right() + 1, width - 2);
         QCOMPARE(start->width(), 85);
         QCOMPARE(exitButton->width(), 104);
-        auto* plot = f.find<QPushButton>(QStringLiteral("PlotView_BitBtn"));
+        auto* term = f.find<QPushButton>(QStringLiteral("TerminalView_BitBtn"));
         auto* lineFiller = f.find<QPushButton>(QStringLiteral("BitBtn19"));
-        QCOMPARE(lineFiller->x(), plot->geometry().right());
+        QCOMPARE(lineFiller->x(), term->geometry().right());
         QCOMPARE(lineFiller->geometry().right() + 1, line->width() - 2);
     }
 }

@@ -207,6 +207,7 @@ void TestLayout::captions_data()
         {"SendStopBtn", "STOP"},
         {"TransmitDataView_BitBtn", "DATA TBL"},
         {"ProtocolData_BitBtn", "PROGRAM"},
+        {"TerminalView_BitBtn", "TERM"},
         {"BitBtn19", ""},
         {"DownloadLabel", " Downloading"},
         {"RxMemoryFull", " Rx Memory Full"},
@@ -421,9 +422,9 @@ void TestLayout::barsOverlapByOnePixel_data()
                                 "EXIT_BitBtn", "BitBtn6", "SendStartBtn", "SendStopBtn"},
                     27);
     kirt::test::row("line bar",
-                    numbered("BitBtn%1", 9, 17) + QStringList{"TransmitDataView_BitBtn",
-                                                              "ProtocolData_BitBtn",
-                                                              "PlotView_BitBtn", "BitBtn19"},
+                    numbered("BitBtn%1", 9, 17) +
+                        QStringList{"TransmitDataView_BitBtn", "ProtocolData_BitBtn",
+                                    "PlotView_BitBtn", "TerminalView_BitBtn", "BitBtn19"},
                     22);
 }
 
