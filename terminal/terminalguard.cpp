@@ -181,7 +181,10 @@ bool TerminalGuard::step(std::uint8_t c)
         [[fallthrough]];
     case State::CsiParams:
         if (c >= '0' && c <= '9') {
-            if (m_separators >= MaxParameters || ++m_digits > MaxDigits) {
+            // Leading zeros do not count: "ESC[0000000004;0001H" is a real board's output.
+            if (c != '0' || m_digits > 0)
+                ++m_digits;
+            if (m_separators >= MaxParameters || m_digits > MaxDigits) {
                 drop();
                 if (!m_overflow)
                     ++m_rewritten;

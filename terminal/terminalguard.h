@@ -9,8 +9,8 @@ namespace kirt {
 // Sits in front of libvterm's parser and follows the same states, so that what reaches the
 // parser cannot hurt it: a control sequence keeps at most MaxParameters parameters (libvterm
 // 0.1.4 stores 16 and writes past them on the 17th) and each parameter at most MaxDigits
-// digits. It also splits the bytes into runs of printable text and the rest, since the caller
-// needs to know which glyphs were written by plain text (where a line wraps).
+// significant digits. It also splits the bytes into runs of printable text and the rest,
+// since the caller needs to know which glyphs were written by plain text (where a line wraps).
 //
 // libvterm 0.1.4 also reads past its arguments when a status request (DCS $ q) names a
 // setting it does not know, so the text of a DCS is held until its end and passed on only when
@@ -97,7 +97,7 @@ private:
     bool m_stringEscape = false; // an ESC inside a string: ST or the start of a new sequence
     bool m_overflow = false;     // the current sequence already lost something
     int m_separators = 0;
-    int m_digits = 0;
+    int m_digits = 0; // significant digits of the current parameter
     bool m_runIsText = false;
     std::string m_run;
     std::uint64_t m_rewritten = 0;

@@ -77,6 +77,9 @@ void TestTerminalEmulator::cursorAndErase_data()
     QTest::newRow("CUP clamps 99999999")
         << QByteArray("\x1b[99999999;99999999H*")
         << rows({"ABCDEFGH", "IJKLMNOP", "QRSTUVWX", "YZabcde*"}, "@3,7");
+    QTest::newRow("CUP leading zeros")
+        << QByteArray("\x1b[00000000003;000000001H*")
+        << rows({"ABCDEFGH", "IJKLMNOP", "*RSTUVWX", "YZabcdef"}, "@2,1");
     QTest::newRow("HVP") << QByteArray("\x1b[4;1f*")
                          << rows({"ABCDEFGH", "IJKLMNOP", "QRSTUVWX", "*Zabcdef"}, "@3,1");
     QTest::newRow("CUU") << QByteArray("\x1b[A*")
