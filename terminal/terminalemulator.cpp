@@ -10,6 +10,8 @@ namespace {
 
 constexpr int MaxRows = 500;
 constexpr int MaxCols = 1000;
+// libvterm 0.1.4 writes outside a one-column screen for a double-width character.
+constexpr int MinCols = 2;
 
 VTermColor rgbColour(std::uint32_t rgb)
 {
@@ -87,7 +89,7 @@ struct TerminalEmulator::Callbacks
 };
 
 TerminalEmulator::TerminalEmulator(int rows, int cols)
-    : m_rows(std::clamp(rows, 1, MaxRows)), m_cols(std::clamp(cols, 1, MaxCols))
+    : m_rows(std::clamp(rows, 1, MaxRows)), m_cols(std::clamp(cols, MinCols, MaxCols))
 {
     m_marks.assign(static_cast<std::size_t>(m_rows), false);
     m_altMarks = m_marks;
@@ -263,7 +265,7 @@ void TerminalEmulator::setScrollbackLimit(int lines)
 void TerminalEmulator::resize(int rows, int cols)
 {
     rows = std::clamp(rows, 1, MaxRows);
-    cols = std::clamp(cols, 1, MaxCols);
+    cols = std::clamp(cols, MinCols, MaxCols);
     if (rows == m_rows && cols == m_cols)
         return;
     m_resizing = true;
@@ -281,6 +283,17 @@ void TerminalEmulator::resize(int rows, int cols)
     m_marks = std::move(marks);
     m_altMarks.resize(static_cast<std::size_t>(rows), false);
     m_resizing = false;
+    // libvterm 0.1.4 moves the cursor up with the lines a shrink pushes out, even off the
+    // screen: it goes back on, at the nearest row. CAN ends a sequence the move would break.
+    VTermPos cursor;
+    vterm_state_get_cursorpos(m_state, &cursor);
+    if (cursor.row < 0 || cursor.row >= rows || cursor.col < 0 || cursor.col >= cols) {
+        const QByteArray move = QByteArrayLiteral("\x18\x1b[") +
+                                QByteArray::number(std::clamp(cursor.row, 0, rows - 1) + 1) + ';' +
+                                QByteArray::number(std::clamp(cursor.col, 0, cols - 1) + 1) + 'H';
+        m_guard.reset();
+        vterm_input_write(m_vt, move.constData(), static_cast<std::size_t>(move.size()));
+    }
     vterm_screen_flush_damage(m_screen);
     ++m_generation;
 }

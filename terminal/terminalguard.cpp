@@ -1,6 +1,48 @@
 #include "terminal/terminalguard.h"
 
+#include <string_view>
+
 namespace kirt {
+
+namespace {
+
+// The status requests libvterm 0.1.4 answers: graphic rendition, margins, cursor style and
+// protection.
+bool knownRequest(std::string_view text)
+{
+    return text == "$qm" || text == "$qr" || text == "$qs" || text == "$q q" || text == "$q\"q";
+}
+
+} // namespace
+
+void TerminalGuard::hold(std::uint8_t c)
+{
+    if (m_heldLength < MaxHeld)
+        m_held[m_heldLength++] = static_cast<char>(c);
+    else
+        m_heldOverflow = true;
+    drop();
+}
+
+void TerminalGuard::releaseHeld()
+{
+    if (m_dcs && !m_heldOverflow && knownRequest({m_held, m_heldLength})) {
+        for (std::size_t i = 0; i < m_heldLength; ++i)
+            m_prefix[i] = m_held[i];
+        m_outPrefix = m_heldLength;
+    }
+    m_heldLength = 0;
+    m_heldOverflow = false;
+}
+
+void TerminalGuard::enterString(bool dcs)
+{
+    m_state = State::String;
+    m_stringEscape = false;
+    m_dcs = dcs;
+    m_heldLength = 0;
+    m_heldOverflow = false;
+}
 
 void TerminalGuard::reset()
 {
@@ -20,6 +62,10 @@ void TerminalGuard::enterCsi()
 bool TerminalGuard::stepEightBit(std::uint8_t c)
 {
     if (c >= 0xa0) {
+        if (m_state == State::String && m_dcs) {
+            m_heldOverflow = true;
+            drop();
+        }
         if (m_state != State::Ground)
             return false;
         replace(static_cast<char>(0xc0 | (c >> 6)), static_cast<char>(0x80 | (c & 0x3f)));
@@ -29,6 +75,7 @@ bool TerminalGuard::stepEightBit(std::uint8_t c)
     switch (m_state) {
     case State::String:
         if (c == 0x9c && !m_stringEscape) {
+            releaseHeld();
             replace('\x1b', '\\');
             m_state = State::Ground;
         } else {
@@ -52,7 +99,7 @@ bool TerminalGuard::stepEightBit(std::uint8_t c)
     if (c == 0x9b)
         enterCsi();
     else if (c == 0x90 || c == 0x9d)
-        m_state = State::String;
+        enterString(c == 0x90);
     return false;
 }
 
@@ -68,24 +115,46 @@ bool TerminalGuard::step(std::uint8_t c)
         return false;
     }
     if (c == 0x1b) {
-        if (m_state == State::String)
+        if (m_state == State::String) {
+            // In a DCS the ESC waits too: it may be the terminator, after the held text.
+            if (m_dcs && !m_stringEscape)
+                drop();
             m_stringEscape = true;
-        else
+        } else {
             m_state = State::Escape;
+        }
         return false;
     }
     if (m_state == State::String) {
+        // Carried out inside the string, which goes on (a BEL only ends it outside an escape).
+        if (c < 0x20 && (c != 0x07 || m_stringEscape)) {
+            if (m_dcs && m_stringEscape) {
+                // The held ESC must reach the parser first: the held text is given up.
+                m_dcs = false;
+                replace('\x1b', static_cast<char>(c));
+            }
+            return false;
+        }
         if (m_stringEscape) {
             m_stringEscape = false;
             if (c == '\\') {
+                releaseHeld();
+                if (m_dcs)
+                    replace('\x1b', '\\');
                 m_state = State::Ground;
                 return false;
             }
-            // Any other byte after ESC leaves the string and is read as an escape's.
+            // Any other byte after ESC ends the string unfinished and is read as an escape's.
+            if (m_dcs)
+                replace('\x1b', static_cast<char>(c));
             m_state = State::Escape;
+        } else if (c == 0x07) {
+            releaseHeld();
+            m_state = State::Ground;
+            return false;
         } else {
-            if (c == 0x07)
-                m_state = State::Ground;
+            if (m_dcs)
+                hold(c);
             return false;
         }
     }
@@ -99,8 +168,7 @@ bool TerminalGuard::step(std::uint8_t c)
         if (c == '[') {
             enterCsi();
         } else if (c == 'P' || c == ']') {
-            m_state = State::String;
-            m_stringEscape = false;
+            enterString(c == 'P');
         } else if (c >= 0x30 && c < 0x7f) {
             m_state = State::Ground;
         }
@@ -113,7 +181,10 @@ bool TerminalGuard::step(std::uint8_t c)
         [[fallthrough]];
     case State::CsiParams:
         if (c >= '0' && c <= '9') {
-            if (m_separators >= MaxParameters || ++m_digits > MaxDigits) {
+            // Leading zeros do not count: "ESC[0000000004;0001H" is a real board's output.
+            if (c != '0' || m_digits > 0)
+                ++m_digits;
+            if (m_separators >= MaxParameters || m_digits > MaxDigits) {
                 drop();
                 if (!m_overflow)
                     ++m_rewritten;

@@ -9,8 +9,12 @@ namespace kirt {
 // Sits in front of libvterm's parser and follows the same states, so that what reaches the
 // parser cannot hurt it: a control sequence keeps at most MaxParameters parameters (libvterm
 // 0.1.4 stores 16 and writes past them on the 17th) and each parameter at most MaxDigits
-// digits. It also splits the bytes into runs of printable text and the rest, since the caller
-// needs to know which glyphs were written by plain text (where a line wraps).
+// significant digits. It also splits the bytes into runs of printable text and the rest,
+// since the caller needs to know which glyphs were written by plain text (where a line wraps).
+//
+// libvterm 0.1.4 also reads past its arguments when a status request (DCS $ q) names a
+// setting it does not know, so the text of a DCS is held until its end and passed on only when
+// it is a request libvterm answers.
 //
 // libvterm always reads UTF-8 here: its 8-bit mode maps 0xA0..0xFF through a 94-character
 // set, not as ISO-8859-1. In the 8-bit set the guard therefore turns a character 0xA0..0xFF
@@ -20,6 +24,7 @@ class TerminalGuard
 public:
     static constexpr int MaxParameters = 16;
     static constexpr int MaxDigits = 5;
+    static constexpr std::size_t MaxHeld = 8;
 
     // Bytes 80h..9Fh are C1 controls only in the 8-bit set; in UTF-8 they are part of text.
     void setUtf8(bool utf8) { m_utf8 = utf8; }
@@ -32,6 +37,7 @@ public:
         for (std::size_t i = 0; i < count; ++i) {
             m_out[0] = static_cast<char>(bytes[i]);
             m_outLength = 1;
+            m_outPrefix = 0;
             const bool text = step(bytes[i]);
             if (m_outLength == 0)
                 continue;
@@ -40,6 +46,7 @@ public:
                 m_run.clear();
             }
             m_runIsText = text;
+            m_run.append(m_prefix, m_outPrefix);
             m_run.append(m_out, m_outLength);
         }
         if (!m_run.empty())
@@ -64,7 +71,12 @@ private:
     bool step(std::uint8_t c);
     bool stepEightBit(std::uint8_t c);
     void enterCsi();
+    void enterString(bool dcs);
     void drop() { m_outLength = 0; }
+    // A DCS's text, held until the string ends.
+    void hold(std::uint8_t c);
+    // The end of a DCS: what of its text goes before the terminator.
+    void releaseHeld();
     void replace(char a, char b)
     {
         m_out[0] = a;
@@ -76,10 +88,16 @@ private:
     bool m_utf8 = true;
     char m_out[2] = {};
     std::size_t m_outLength = 0;
+    char m_prefix[MaxHeld + 1] = {}; // goes before m_out
+    std::size_t m_outPrefix = 0;
+    bool m_dcs = false; // the string is a DCS, not an OSC
+    char m_held[MaxHeld] = {};
+    std::size_t m_heldLength = 0;
+    bool m_heldOverflow = false;
     bool m_stringEscape = false; // an ESC inside a string: ST or the start of a new sequence
     bool m_overflow = false;     // the current sequence already lost something
     int m_separators = 0;
-    int m_digits = 0;
+    int m_digits = 0; // significant digits of the current parameter
     bool m_runIsText = false;
     std::string m_run;
     std::uint64_t m_rewritten = 0;
