@@ -6,7 +6,8 @@
 //     default 5 s; "idle": the quiet line only; "burst": the 1 MiB burst only; "stamps": the
 //     ladder with and without stamps and gap rows, and a search; "network": the ladder through
 //     the local pseudo-terminal, then over RFC 2217 to a ser2net on loopback serving one; a
-//     rate in bytes/s: that paced run only
+//     rate in bytes/s: that paced run only; "terminal RATE": text lines at RATE with the
+//     terminal view in front (default 1200000)
 #include "app/Umain.h"
 #include "session/portsession.h"
 #include "tests/support/controls.h"
@@ -123,6 +124,16 @@ struct RunResult
     bool lossless() const { return allEchoed && inOrder && !everFull && behind <= 4096; }
 };
 
+// The stream's n-th byte: a ramp through all 256 values, or a board's text lines.
+bool g_textStream = false;
+std::uint8_t streamByte(long long n)
+{
+    static const QByteArray line =
+        "I (12345) main: THE QUICK BROWN FOX JUMPS OVER THE LAZY DOG\r\n";
+    return g_textStream ? static_cast<std::uint8_t>(line[n % line.size()])
+                        : static_cast<std::uint8_t>(n);
+}
+
 RunResult pacedRun(TFmain& window, kirt::PtyDevice& device, long long rate, long long total)
 {
     const int fd = device.masterFd();
@@ -137,7 +148,7 @@ RunResult pacedRun(TFmain& window, kirt::PtyDevice& device, long long rate, long
     clock.start();
     std::thread writer([&] {
         const auto start = std::chrono::steady_clock::now();
-        std::uint8_t value = 0;
+        long long value = 0;
         char chunk[4096];
         while (sent < total) {
             const auto elapsed = std::chrono::steady_clock::now() - start;
@@ -160,7 +171,7 @@ RunResult pacedRun(TFmain& window, kirt::PtyDevice& device, long long rate, long
             }
             const auto n = static_cast<int>(std::min<long long>(due - sent, sizeof chunk));
             for (int i = 0; i < n; ++i)
-                chunk[i] = static_cast<char>(value++);
+                chunk[i] = static_cast<char>(streamByte(value++));
             const long long writtenBefore = sent;
             pollfd p{fd, POLLOUT, 0};
             ::poll(&p, 1, 100);
@@ -184,7 +195,7 @@ RunResult pacedRun(TFmain& window, kirt::PtyDevice& device, long long rate, long
     std::atomic<bool> inOrder{true};
     std::atomic<bool> stopReader{false};
     std::thread reader([&] {
-        std::uint8_t expect = 0;
+        long long expect = 0;
         while (!stopReader) {
             pollfd p{fd, POLLIN, 0};
             if (::poll(&p, 1, 20) <= 0)
@@ -192,7 +203,7 @@ RunResult pacedRun(TFmain& window, kirt::PtyDevice& device, long long rate, long
             char buffer[4096];
             const ssize_t r = ::read(fd, buffer, sizeof buffer);
             for (ssize_t i = 0; i < r; ++i) {
-                if (static_cast<std::uint8_t>(buffer[i]) != expect)
+                if (static_cast<std::uint8_t>(buffer[i]) != streamByte(expect))
                     inOrder = false;
                 ++expect;
             }
@@ -410,9 +421,12 @@ int main(int argc, char* argv[])
     const bool burstOnly = argc > 2 && QByteArray(argv[2]) == "burst";
     const bool stampsOnly = argc > 2 && QByteArray(argv[2]) == "stamps";
     const bool networkOnly = argc > 2 && QByteArray(argv[2]) == "network";
-    const long long oneRate = argc > 2 && !idleOnly && !burstOnly && !stampsOnly && !networkOnly
+    const bool terminalOnly = argc > 2 && QByteArray(argv[2]) == "terminal";
+    const long long oneRate = terminalOnly ? (argc > 3 ? QByteArray(argv[3]).toLongLong() : 1200000)
+                              : argc > 2 && !idleOnly && !burstOnly && !stampsOnly && !networkOnly
                                   ? QByteArray(argv[2]).toLongLong()
                                   : 0;
+    g_textStream = terminalOnly;
 
     std::printf("Display step, median microseconds per byte (hand-over + display):\n");
     const Config configs[] = {{"HEX, Default", 0, false},
@@ -420,6 +434,8 @@ int main(int argc, char* argv[])
                               {"HEX, 5000 rows, vertical", 0, true},
                               {"ASC, 5000 rows, vertical", 1, true}};
     const bool stepsToo = !idleOnly && !burstOnly && !networkOnly && oneRate == 0;
+    if (terminalOnly)
+        std::printf("  (none: the terminal run only)\n");
     for (const Config& c : stepsToo ? std::span(configs) : std::span<const Config>()) {
         TFmain window;
         window.show();
@@ -448,6 +464,11 @@ int main(int argc, char* argv[])
     if (!window.portOpen()) {
         std::printf("  could not open the pseudo-terminal\n");
         return 1;
+    }
+    if (terminalOnly) {
+        // A board's console: text lines, the terminal in front drawing them as they come.
+        window.TerminalView_BitBtnClick();
+        std::printf("  text lines, terminal view in front\n");
     }
     if (oneRate > 0) {
         double share = 0;
