@@ -13,7 +13,7 @@
 
 // The stored settings in their stored order: the twelve of the first version, then the
 // optional ones added since.
-std::array<TFmain::StoredSetting, 22> TFmain::storedSettings()
+std::array<TFmain::StoredSetting, 23> TFmain::storedSettings()
 {
     const Ui::TFmain* ui = m_ui.get();
     return {{
@@ -41,6 +41,7 @@ std::array<TFmain::StoredSetting, 22> TFmain::storedSettings()
         {.name = "GapSplit", .box = ui->GapSplitComboBox, .optional = true},
         {.name = "Follow", .box = ui->FollowComboBox, .optional = true},
         {.name = "FontSize", .optional = true, .points = &m_typing.fontSize},
+        {.name = "XmodemBlock", .box = ui->XmodemBlockComboBox, .optional = true},
     }};
 }
 
