@@ -96,6 +96,9 @@ struct Rig
     }
 };
 
+// Who ends a transfer early.
+enum Ender { ByKirt, ByBoard, ByClose };
+
 TransferRequest request(TransferProtocol protocol, TransferDirection direction, QStringList paths)
 {
     TransferRequest r;
@@ -231,21 +234,22 @@ private slots:
         QCOMPARE(QDir(rig.kirtDir.path()).entryList(QDir::Files).size(), ymodem ? 2 : 1);
     }
 
-    // Cancel from Kirt's side and from the board's, both ways: the other side stops too,
-    // and a receive leaves no part file.
+    // Cancel from Kirt's side and from the board's, both ways: the other side stops too, and a
+    // receive leaves no part file. A port closed under a receive ends it with the reason.
     void cancel_data()
     {
         QTest::addColumn<bool>("send");
-        QTest::addColumn<bool>("byKirt");
-        QTest::newRow("send, Kirt cancels") << true << true;
-        QTest::newRow("send, rb cancels") << true << false;
-        QTest::newRow("receive, Kirt cancels") << false << true;
-        QTest::newRow("receive, sb cancels") << false << false;
+        QTest::addColumn<int>("ender");
+        QTest::newRow("send, Kirt cancels") << true << int(ByKirt);
+        QTest::newRow("send, rb cancels") << true << int(ByBoard);
+        QTest::newRow("receive, Kirt cancels") << false << int(ByKirt);
+        QTest::newRow("receive, sb cancels") << false << int(ByBoard);
+        QTest::newRow("receive, port closed") << false << int(ByClose);
     }
     void cancel()
     {
         QFETCH(bool, send);
-        QFETCH(bool, byKirt);
+        QFETCH(int, ender);
         Rig rig;
         const QByteArray big = randomBytes(4 << 20, 6);
         QVERIFY(writeFile(send ? rig.kirtFile("big.bin") : rig.boardFile("big.bin"), big));
@@ -259,20 +263,27 @@ private slots:
                                    {rig.kirtDir.path()}),
                     [&](Transfer& transfer) {
                         clock.start();
-                        if (byKirt)
+                        if (ender == ByKirt)
                             transfer.cancel();
-                        else
+                        else if (ender == ByBoard)
                             rig.peer.terminate();
+                        else
+                            rig.port.close();
                     });
         // Promptly, not after a protocol's time-out of 10 s.
         QVERIFY(clock.isValid());
         QVERIFY2(clock.elapsed() < 5000, qPrintable(result.reason));
-        QCOMPARE(result.end, byKirt ? TransferResult::End::Cancelled : TransferResult::End::Failed);
-        if (!byKirt)
+        QCOMPARE(result.end,
+                 ender == ByKirt ? TransferResult::End::Cancelled : TransferResult::End::Failed);
+        if (ender == ByBoard)
             QCOMPARE(result.reason,
                      send ? QString("the receiver cancelled") : QString("the sender cancelled"));
-        QVERIFY2(rig.peer.waitForEnd(15000), qPrintable(rig.why(result)));
-        QVERIFY(rig.peer.exitCode() != 0);
+        if (ender == ByClose) {
+            QCOMPARE(result.reason, QString("the port was closed"));
+        } else {
+            QVERIFY2(rig.peer.waitForEnd(15000), qPrintable(rig.why(result)));
+            QVERIFY(rig.peer.exitCode() != 0);
+        }
         if (!send)
             QVERIFY(QDir(rig.kirtDir.path()).entryList(QDir::Files).isEmpty());
         // The port is everybody's again.
