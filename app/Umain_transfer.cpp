@@ -133,7 +133,8 @@ void TransferHost::ended(const TransferResult&, const QString& line)
 void TransferHost::received(const std::uint8_t* bytes, std::size_t count, const ReadTime&)
 {
     // Asked from the event loop, not in the middle of the port's hand-over.
-    if (m_zmodemStart.feed(bytes, count) && !m_asking && !m_transfer)
+    if (m_zmodemStart.feed(bytes, count) && !m_asking && !m_transfer &&
+        m_notAsking.hasExpired())
         QMetaObject::invokeMethod(this, &TransferHost::askForZmodem, Qt::QueuedConnection);
 }
 
@@ -153,6 +154,8 @@ void TransferHost::askForZmodem()
         yes ? dialogs().chooseFolder(&m_window, QStringLiteral("Receive with ZMODEM into"))
             : QString();
     m_asking = false;
+    if (!yes)
+        m_notAsking.setRemainingTime(NotAskingMs);
     if (!folder.isEmpty())
         run(TransferProtocol::Zmodem, TransferDirection::Receive, {folder});
 }

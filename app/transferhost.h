@@ -4,6 +4,7 @@
 #include "transfer/transferrequest.h"
 #include "transfer/zmodemjob.h"
 
+#include <QDeadlineTimer>
 #include <QObject>
 #include <QPointer>
 
@@ -57,6 +58,9 @@ private:
     QPointer<TransferDialog> m_dialog;
     ZmodemStartDetector m_zmodemStart;
     bool m_asking = false;
+    // After a No, sz's repeated starts are not asked about again for a while.
+    QDeadlineTimer m_notAsking;
+    static constexpr int NotAskingMs = 60000;
 };
 
 } // namespace kirt

@@ -170,6 +170,9 @@ void TransferJob::serve()
 
 void TransferJob::ended()
 {
+    // Once: a cancel from a progress handler ends the transfer inside serve().
+    if (m_lingering || !m_running)
+        return;
     m_timer->stop();
     if (m_machine->result().ok()) {
         complete(m_machine->result());

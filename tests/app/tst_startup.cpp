@@ -115,11 +115,12 @@ void TestStartup::firstRunState()
     QSettings stored(f.settings.settingsFile(), QSettings::IniFormat);
     stored.beginGroup(QStringLiteral("Kirt"));
     // The twelve, the four of line control, whether sent data is shown, whether the lines are
-    // kept, the stamps, gap rows and following, the display's font size.
-    QCOMPARE(stored.childKeys().size(), 22);
+    // kept, the stamps, gap rows and following, the display's font size, XMODEM's block size.
+    QCOMPARE(stored.childKeys().size(), 23);
     for (const QString& name :
          SettingNames + QStringList{"CustomBaudRate", "FlowControl", "DtrOn", "RtsOn", "ShowSent",
-                                    "KeepWorkbench", "TimeStamp", "GapSplit", "Follow", "FontSize"})
+                                    "KeepWorkbench", "TimeStamp", "GapSplit", "Follow", "FontSize",
+                                    "XmodemBlock"})
         QVERIFY2(stored.contains(name), qPrintable(name));
     QVERIFY(f.settings.read().contains("ShowSent=0\n"));
     QVERIFY(f.settings.read().contains("KeepWorkbench=0\n"));
