@@ -2,6 +2,7 @@
 
 #include "app/dialogs.h"
 #include "app/keypreview.h"
+#include "app/transferhost.h"
 #include "display/displaytables.h"
 #include "serial/portmap.h"
 #include "ui/caretblink.h"
@@ -94,6 +95,8 @@ TFmain::TFmain(QWidget* parent) : QMainWindow(parent), m_ui(std::make_unique<Ui:
     setUpScripts();
     setUpPlot();
     setUpTerminal();
+    m_transfers = std::make_unique<kirt::TransferHost>(
+        *this, *m_ui, port(), [this](const QString& line) { showNoteLines({line}); });
 
     // An error inside start-up is shown and the window still comes up.
     try {

@@ -46,6 +46,7 @@ class KeyPreview;
 class ReceiveDisplay;
 class SearchBar;
 class SettingsStore;
+class TransferHost;
 } // namespace kirt
 
 // Set by Alt+F4, read and cleared by the close that follows it.
@@ -259,9 +260,8 @@ private:
         std::size_t count = 0;
     };
 
-    // One stored setting and what holds it: a box's item, a text, a position, a check
-    // button (0/1) or a number of the window's own. An optional setting may be absent (files
-    // of earlier versions lack it) and then keeps its default without a word.
+    // One stored setting and what holds it: a box's item, a text, a position, a check button
+    // (0/1) or a number; an optional one may be absent (older files) and keeps its default.
     static constexpr int DesignedFontSize = 10;
     static constexpr int MinFontSize = 6;
     static constexpr int MaxFontSize = 36;
@@ -283,7 +283,7 @@ private:
     void connectSignals();
     void installKeyFilters();
     void centreOnScreen();
-    std::array<StoredSetting, 27> storedSettings();
+    std::array<StoredSetting, 28> storedSettings();
     bool restoreInt(kirt::SettingsStore& store, const QString& name, int& value);
     bool restoreSetting(kirt::SettingsStore& store, const StoredSetting& setting);
 
@@ -394,6 +394,7 @@ private:
 
     // The ports, each with its session, receive pipeline and line settings.
     std::vector<std::unique_ptr<kirt::PortController>> m_ports;
+    std::unique_ptr<kirt::TransferHost> m_transfers; // file transfers, ended before the ports
 
     // A device given on the command line for this run only, and the port stored before it.
     struct RunOnlyDevice

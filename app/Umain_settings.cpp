@@ -13,7 +13,7 @@
 
 // The stored settings in their stored order: the twelve of the first version, then the
 // optional ones added since.
-std::array<TFmain::StoredSetting, 27> TFmain::storedSettings()
+std::array<TFmain::StoredSetting, 28> TFmain::storedSettings()
 {
     const Ui::TFmain* ui = m_ui.get();
     return {{
@@ -46,6 +46,7 @@ std::array<TFmain::StoredSetting, 27> TFmain::storedSettings()
         {.name = "TerminalCharset", .box = ui->TerminalCharsetComboBox, .optional = true},
         {.name = "TerminalEcho", .box = ui->TerminalEchoComboBox, .optional = true},
         {.name = "TerminalScrollback", .box = ui->TerminalScrollbackComboBox, .optional = true},
+        {.name = "XmodemBlock", .box = ui->XmodemBlockComboBox, .optional = true},
     }};
 }
 

@@ -95,6 +95,26 @@ public:
         return dialog.selectedFiles().constFirst();
     }
 
+    QStringList openFiles(QWidget* parent, const QString& title) override
+    {
+        QFileDialog dialog(parent, title);
+        dialog.setAcceptMode(QFileDialog::AcceptOpen);
+        dialog.setFileMode(QFileDialog::ExistingFiles);
+        dialog.setOption(QFileDialog::DontUseNativeDialog);
+        return dialog.exec() == QDialog::Accepted ? dialog.selectedFiles() : QStringList();
+    }
+
+    QString chooseFolder(QWidget* parent, const QString& title) override
+    {
+        QFileDialog dialog(parent, title);
+        dialog.setFileMode(QFileDialog::Directory);
+        dialog.setOption(QFileDialog::ShowDirsOnly);
+        dialog.setOption(QFileDialog::DontUseNativeDialog);
+        if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+            return {};
+        return dialog.selectedFiles().constFirst();
+    }
+
     std::optional<int> askInteger(QWidget* parent, const QString& title, const QString& label,
                                   int value, int min, int max) override
     {

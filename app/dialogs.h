@@ -2,6 +2,7 @@
 
 #include <QList>
 #include <QString>
+#include <QStringList>
 
 #include <optional>
 
@@ -39,6 +40,10 @@ public:
     // Empty when cancelled.
     virtual QString saveFile(QWidget* parent, const QList<FileFilter>& filters, int selected,
                              const QString& defaultSuffix) = 0;
+    // Choosing one or more existing files; empty when cancelled.
+    virtual QStringList openFiles(QWidget* parent, const QString& title) = 0;
+    // Choosing an existing folder; empty when cancelled.
+    virtual QString chooseFolder(QWidget* parent, const QString& title) = 0;
     // A whole number between min and max, value offered first. Nothing when cancelled.
     virtual std::optional<int> askInteger(QWidget* parent, const QString& title,
                                           const QString& label, int value, int min, int max) = 0;

@@ -19,6 +19,10 @@
 
 namespace kirt {
 
+class PortController;
+struct TransferRequest;
+struct TransferResult;
+
 // What a script may do to the port, done on the owner's thread (the window's, or the one of a
 // run without a window). Every call returns an error text, empty when it went well.
 class ScriptPort
@@ -51,6 +55,10 @@ public:
         for (const QString& line : lines)
             log(line);
     }
+    // The port a file transfer claims; none where there is none.
+    virtual PortController* transferPort() { return nullptr; }
+    // A transfer's line at its end ("YMODEM: sent fw.bin, ...").
+    virtual void transferLine(const QString& line) { log(line); }
 };
 
 // Where a script's thread meets the port session: the bytes received (fed on the owner's
@@ -105,6 +113,9 @@ public:
     // Owner's thread: the lines waiting, and how many were dropped before them.
     QList<Said> takeSaid(std::uint64_t* dropped);
     std::optional<ModemStatus> modemOnOwner();
+    // Runs a file transfer on the owner's thread and waits for its end; a cancel cancels it
+    // and gives the reason "stopped".
+    TransferResult transferOnOwner(const TransferRequest& request);
 
     // Any thread: ends every wait, now and later, until reset().
     void cancel();

@@ -3,6 +3,7 @@
 #include "base/codec.h"
 #include "checksum/checksum.h"
 #include "script/scriptreport.h"
+#include "script/scripttransfer.h"
 
 #include <QJSEngine>
 #include <QLocale>
@@ -559,6 +560,7 @@ void ScriptRunner::run(const QString& fileName, const QString& source)
             },
             [say](const QString& line) { say(line, false); });
         QJSEngine::setObjectOwnership(&api, QJSEngine::CppOwnership);
+        ScriptTransferApi transfers(m_channel);
         {
             const std::lock_guard lock(m_engineMutex);
             m_engine = &engine;
@@ -568,7 +570,8 @@ void ScriptRunner::run(const QString& fileName, const QString& source)
         engine.globalObject().setProperty(QStringLiteral("__kirt"), engine.newQObject(&api));
         const QJSValue prelude =
             engine.evaluate(QString::fromUtf8(Prelude), QStringLiteral("kirt-prelude.js"));
-        const QJSValue result = prelude.isError() ? prelude : engine.evaluate(source, fileName, 1);
+        const QJSValue more = prelude.isError() ? prelude : transfers.install(engine);
+        const QJSValue result = more.isError() ? more : engine.evaluate(source, fileName, 1);
         {
             const std::lock_guard lock(m_engineMutex);
             m_engine = nullptr;

@@ -28,6 +28,7 @@ public:
     QString sendBreak(int ms) override;
     std::optional<ModemStatus> modem() override;
     void log(const QString& text) override { m_say(text); }
+    PortController* transferPort() override { return &m_port; }
 
 private:
     std::function<void(const QString&)> m_say;

@@ -293,6 +293,7 @@ void TestLayout::comboBoxes_data()
                     QStringList{"OFF", "5 ms", "10 ms", "20 ms", "50 ms", "100 ms", "500 ms"}, 0,
                     true);
     kirt::test::row("follow", "FollowComboBox", QStringList{"ALWAYS", "AT END"}, 0, true);
+    kirt::test::row("xmodem block", "XmodemBlockComboBox", QStringList{"128", "1K"}, 0, true);
 }
 
 void TestLayout::comboBoxes()
@@ -324,18 +325,23 @@ void TestLayout::menus()
              (QStringList{"Run Script...(&U)|", "Stop Script(&T)|"}));
     QCOMPARE(captionOf(control("File1")), "File(&F)");
     QCOMPARE(captionOf(control("Help1")), "Help(&H)");
-    QCOMPARE(
-        menuEntries(control<QMenu>("File1")),
-        (QStringList{"Open(&O)|Ctrl+O", "Save(&S)|Ctrl+S", "Save As...(&A)|Ctrl+A",
-                     "Real Time Save(&R)|Ctrl+R", "-", "Print(&P)|Ctrl+P", "Open Workbench...|",
-                     "Save Workbench...|", "Keep Lines Between Runs|", "-", "Exit(&X)|Ctrl+X"}));
+    QCOMPARE(menuEntries(control<QMenu>("File1")),
+             (QStringList{
+                 "Open(&O)|Ctrl+O", "Save(&S)|Ctrl+S", "Save As...(&A)|Ctrl+A",
+                 "Real Time Save(&R)|Ctrl+R", "-", "Print(&P)|Ctrl+P", "Open Workbench...|",
+                 "Save Workbench...|", "Keep Lines Between Runs|", "-", "Send with XMODEM...|",
+                 "Send with YMODEM...|", "Send with ZMODEM...|", "Receive with XMODEM...|",
+                 "Receive with YMODEM...|", "Receive with ZMODEM...|", "-", "Exit(&X)|Ctrl+X"}));
     QCOMPARE(menuEntries(control<QMenu>("Help1")),
              (QStringList{"Help(&H)|Ctrl+H", "About(&I)|Ctrl+I"}));
     // The handlers find their items by these names.
     const QStringList actions{"FileOpen",   "FileSave",      "FileSaveAs",      "RunTimeSave1",
                               "FilePrint",  "WorkbenchOpen", "WorkbenchSave",   "Exit",
                               "UserMamual", "About",         "RunScriptAction", "StopScriptAction"};
-    for (const QString& name : actions)
+    const QStringList transfers{"SendXmodemAction",    "SendYmodemAction",
+                                "SendZmodemAction",    "ReceiveXmodemAction",
+                                "ReceiveYmodemAction", "ReceiveZmodemAction"};
+    for (const QString& name : actions + transfers)
         QVERIFY2(m_window->findChild<QAction*>(name), qPrintable(name));
 }
 
@@ -357,7 +363,7 @@ void TestLayout::settingsPages()
         {"NewLineCharEdit", 1},    {"EchoOnOffComboBox", 2}, {"ScrollBarComboBox", 3},
         {"LineLimitComboBox", 3},  {"ColorComboBox", 3},     {"TimeLogComboBox", 4},
         {"ConditionComboBox", 4},  {"ShowSentComboBox", 2},  {"TimeStampComboBox", 3},
-        {"GapSplitComboBox", 3},   {"FollowComboBox", 3}};
+        {"GapSplitComboBox", 3},   {"FollowComboBox", 3},    {"XmodemBlockComboBox", 0}};
     for (const auto& [name, page] : homes)
         QVERIFY2(pages->widget(page)->isAncestorOf(control<QWidget>(name)), name);
 }

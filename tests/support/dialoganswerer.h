@@ -15,10 +15,11 @@ namespace kirt::test {
 // questions from a queue (No when the queue is empty).
 //
 // File dialogs take their answers from `paths` (an empty string, or an empty queue, is a
-// cancel); the open dialog's read-only box ends as `openReadOnly`. Number questions take their
-// answers from `integers` (nothing, or an empty queue, is a cancel). The print set-up takes its
-// answers from `printFiles`: a path confirms it and sends the job to that PDF file, an empty
-// string or an empty queue cancels. Text questions take their answers from `texts`.
+// cancel; several files are one answer, their paths joined with new lines); the open dialog's
+// read-only box ends as `openReadOnly`. Number questions take their answers from `integers`
+// (nothing, or an empty queue, is a cancel). The print set-up takes its answers from `printFiles`:
+// a path confirms it and sends the job to that PDF file, an empty string or an empty queue cancels.
+// Text questions take their answers from `texts`.
 class DialogAnswerer final : public kirt::UserDialogs
 {
 public:
@@ -63,6 +64,16 @@ public:
         fileDialogs << QStringLiteral("save");
         record(filters, selected);
         suffixes << defaultSuffix;
+        return nextPath();
+    }
+    QStringList openFiles(QWidget*, const QString&) override
+    {
+        fileDialogs << QStringLiteral("open files");
+        return nextPath().split(u'\n', Qt::SkipEmptyParts);
+    }
+    QString chooseFolder(QWidget*, const QString&) override
+    {
+        fileDialogs << QStringLiteral("folder");
         return nextPath();
     }
     std::optional<int> askInteger(QWidget*, const QString&, const QString& label, int, int min,
@@ -110,7 +121,7 @@ public:
     QStringList questions;
     std::deque<bool> answers;
 
-    QStringList fileDialogs;     // "open" or "save", in order
+    QStringList fileDialogs;     // "open", "save", "open files" or "folder", in order
     QStringList selectedFilters; // the description of the entry each file dialog chose first
     QStringList filterLists;     // each file dialog's entries, descriptions joined with "|"
     QStringList suffixes;        // each save dialog's default extension
