@@ -21,7 +21,7 @@ private slots:
     void initTestCase()
     {
         if (!kirt::test::LrzszPeer::installed())
-            QSKIP("lrzsz is not installed");
+            QFAIL("lrzsz is not installed: tools/kirt-dev test installs it");
     }
 
     // YMODEM by the menu to rb, two files chosen at once; 1K XMODEM blocks chosen and kept.

@@ -20,7 +20,7 @@ private slots:
     void initTestCase()
     {
         if (!test::LrzszPeer::installed())
-            QSKIP("lrzsz is not installed");
+            QFAIL("lrzsz is not installed: tools/kirt-dev test installs it");
     }
 
     void withLrzsz_data()

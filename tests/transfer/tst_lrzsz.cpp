@@ -118,7 +118,7 @@ private slots:
     void initTestCase()
     {
         if (!LrzszPeer::installed())
-            QSKIP("lrzsz is not installed");
+            QFAIL("lrzsz is not installed: tools/kirt-dev test installs it");
     }
 
     // XMODEM to rx: the sum when rx asks with NAK, the CRC with 'C', 1K blocks when chosen
