@@ -133,8 +133,7 @@ void TransferHost::ended(const TransferResult&, const QString& line)
 void TransferHost::received(const std::uint8_t* bytes, std::size_t count, const ReadTime&)
 {
     // Asked from the event loop, not in the middle of the port's hand-over.
-    if (m_zmodemStart.feed(bytes, count) && !m_asking && !m_transfer &&
-        m_notAsking.hasExpired())
+    if (m_zmodemStart.feed(bytes, count) && !m_asking && !m_transfer && m_notAsking.hasExpired())
         QMetaObject::invokeMethod(this, &TransferHost::askForZmodem, Qt::QueuedConnection);
 }
 
