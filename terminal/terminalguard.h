@@ -30,8 +30,8 @@ public:
     void setUtf8(bool utf8) { m_utf8 = utf8; }
     void reset();
 
-    // Rewrites bytes into runs; emit(run, length, isText) is called for each, in order.
-    template <typename Emit> void feed(const std::uint8_t* bytes, std::size_t count, Emit&& emit)
+    // Rewrites bytes into runs; sink(run, length, isText) is called for each, in order.
+    template <typename Sink> void feed(const std::uint8_t* bytes, std::size_t count, Sink&& sink)
     {
         m_run.clear();
         for (std::size_t i = 0; i < count; ++i) {
@@ -42,7 +42,7 @@ public:
             if (m_outLength == 0)
                 continue;
             if (text != m_runIsText && !m_run.empty()) {
-                emit(m_run.data(), m_run.size(), m_runIsText);
+                sink(m_run.data(), m_run.size(), m_runIsText);
                 m_run.clear();
             }
             m_runIsText = text;
@@ -50,7 +50,7 @@ public:
             m_run.append(m_out, m_outLength);
         }
         if (!m_run.empty())
-            emit(m_run.data(), m_run.size(), m_runIsText);
+            sink(m_run.data(), m_run.size(), m_runIsText);
     }
 
     // Sequences rewritten so far (too many parameters or digits), for tests and curiosity.
