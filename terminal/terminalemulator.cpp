@@ -104,6 +104,10 @@ TerminalEmulator::TerminalEmulator(int rows, int cols)
     vterm_screen_set_damage_merge(m_screen, VTERM_DAMAGE_CELL);
     vterm_state_set_bold_highbright(m_state, 1);
     vterm_screen_reset(m_screen, 1);
+    // libvterm 0.1.4 repeats the last glyph for CSI b (REP) by its width, which is 0 until one
+    // was written: a REP or a combining mark before any text would loop for ever. A blank
+    // written and returned over gives it a width, and leaves the screen as it was.
+    vterm_input_write(m_vt, " \r", 2);
     setDefaultColours(m_defaultFg, m_defaultBg);
 }
 

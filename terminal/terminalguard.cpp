@@ -1,5 +1,7 @@
 #include "terminal/terminalguard.h"
 
+#include <QChar>
+
 #include <string_view>
 
 namespace kirt {
@@ -59,6 +61,33 @@ void TerminalGuard::enterCsi()
     m_overflow = false;
 }
 
+void TerminalGuard::noteText(std::uint8_t c)
+{
+    if (c < 0x80) {
+        m_utf8Left = 0;
+        noteGlyph(c);
+    } else if (c >= 0xc0) {
+        m_utf8Left = c >= 0xf0 ? 3 : c >= 0xe0 ? 2 : 1;
+        m_utf8Code = c & (0x3fu >> m_utf8Left);
+    } else if (m_utf8Left > 0) {
+        m_utf8Code = (m_utf8Code << 6) | (c & 0x3fu);
+        if (--m_utf8Left == 0)
+            noteGlyph(m_utf8Code);
+    } else {
+        m_zeroWidthRisk = true; // a stray continuation byte: whatever the parser makes of it
+    }
+}
+
+void TerminalGuard::noteGlyph(char32_t ch)
+{
+    // Only plain visible characters are known to leave a glyph with a width.
+    const QChar::Category category = QChar::category(ch);
+    m_zeroWidthRisk = ch < 0x20 || ch == 0x7f || QChar::isMark(ch) ||
+                      category == QChar::Other_Format || category == QChar::Other_NotAssigned ||
+                      category == QChar::Other_Control || category == QChar::Other_Surrogate ||
+                      category == QChar::Other_PrivateUse || (ch >= 0x1160 && ch <= 0x11ff);
+}
+
 bool TerminalGuard::stepEightBit(std::uint8_t c)
 {
     if (c >= 0xa0) {
@@ -69,6 +98,7 @@ bool TerminalGuard::stepEightBit(std::uint8_t c)
         if (m_state != State::Ground)
             return false;
         replace(static_cast<char>(0xc0 | (c >> 6)), static_cast<char>(0x80 | (c & 0x3f)));
+        noteGlyph(c);
         return true;
     }
     // A C1 control.
@@ -163,6 +193,7 @@ bool TerminalGuard::step(std::uint8_t c)
 
     switch (m_state) {
     case State::Ground:
+        noteText(c);
         return true;
     case State::Escape:
         if (c == '[') {
@@ -209,6 +240,10 @@ bool TerminalGuard::step(std::uint8_t c)
         if (c >= 0x20 && c <= 0x2f)
             return false;
         // A final byte ends the sequence; anything else ends it as invalid.
+        if (c == 'b' && m_zeroWidthRisk) {
+            m_out[0] = '~';
+            ++m_rewritten;
+        }
         m_state = State::Ground;
         return false;
     case State::String:

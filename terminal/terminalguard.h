@@ -70,6 +70,9 @@ private:
     // in its place is left in m_out (nothing when it is dropped).
     bool step(std::uint8_t c);
     bool stepEightBit(std::uint8_t c);
+    // A character of text going to the parser: whether the glyph it leaves may be of width 0.
+    void noteText(std::uint8_t c);
+    void noteGlyph(char32_t ch);
     void enterCsi();
     void enterString(bool dcs);
     void drop() { m_outLength = 0; }
@@ -101,6 +104,12 @@ private:
     bool m_runIsText = false;
     std::string m_run;
     std::uint64_t m_rewritten = 0;
+    // libvterm 0.1.4 repeats the last glyph for CSI b (REP) stepping by its width: after a
+    // glyph of width 0 (a mark or a format character) it would loop for ever, so REP is then
+    // turned into a sequence it ignores.
+    bool m_zeroWidthRisk = false;
+    char32_t m_utf8Code = 0;
+    int m_utf8Left = 0;
 };
 
 } // namespace kirt

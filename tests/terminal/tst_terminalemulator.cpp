@@ -269,6 +269,12 @@ void TestTerminalEmulator::manyParametersAreCutBeforeLibvterm()
         feedInPieces(t, QByteArray("\x1bP$qm\x1b\\Z"), piece);
         QCOMPARE(t.cell(0, 2).ch, U'Z');
         QVERIFY(t.takeAnswers().contains("$r"));
+        // REP repeats the last glyph; after a glyph of width 0 (here a lone mark, or nothing
+        // written yet) libvterm would loop for ever, so it is then ignored.
+        feedInPieces(t, QByteArray("\x1b[2;1H\x1b[b\r\xcc\x81\x1b[5bQ\x1b[2b"), piece);
+        QCOMPARE(t.cell(1, 0).ch, U'Q');
+        QCOMPARE(t.cell(1, 2).ch, U'Q');
+        QCOMPARE(t.cell(1, 3).ch, char32_t(0));
     }
 }
 
