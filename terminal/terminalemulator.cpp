@@ -289,15 +289,15 @@ void TerminalEmulator::resize(int rows, int cols)
     m_resizing = false;
     // libvterm 0.1.4 moves the cursor up with the lines a shrink pushes out, even off the
     // screen: it goes back on, at the nearest row. CAN ends a sequence the move would break.
+    // Its scroll region stays as it was, past a smaller screen, where a scroll moves a negative
+    // length: the region is reset, as xterm does on a resize, and the cursor put back.
     VTermPos cursor;
     vterm_state_get_cursorpos(m_state, &cursor);
-    if (cursor.row < 0 || cursor.row >= rows || cursor.col < 0 || cursor.col >= cols) {
-        const QByteArray move = QByteArrayLiteral("\x18\x1b[") +
-                                QByteArray::number(std::clamp(cursor.row, 0, rows - 1) + 1) + ';' +
-                                QByteArray::number(std::clamp(cursor.col, 0, cols - 1) + 1) + 'H';
-        m_guard.reset();
-        vterm_input_write(m_vt, move.constData(), static_cast<std::size_t>(move.size()));
-    }
+    const QByteArray move = QByteArrayLiteral("\x18\x1b[r\x1b[") +
+                            QByteArray::number(std::clamp(cursor.row, 0, rows - 1) + 1) + ';' +
+                            QByteArray::number(std::clamp(cursor.col, 0, cols - 1) + 1) + 'H';
+    m_guard.reset();
+    vterm_input_write(m_vt, move.constData(), static_cast<std::size_t>(move.size()));
     vterm_screen_flush_damage(m_screen);
     ++m_generation;
 }
