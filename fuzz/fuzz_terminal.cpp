@@ -4,14 +4,18 @@
 #include "terminal/terminalemulator.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 
 namespace {
 
-void check(bool condition)
+// The failing line is printed, since the checks are inlined out of the stack trace.
+void check(bool condition, int line = __builtin_LINE())
 {
-    if (!condition)
+    if (!condition) {
+        std::fprintf(stderr, "fuzz_terminal: check on line %d failed\n", line);
         std::abort();
+    }
 }
 
 } // namespace

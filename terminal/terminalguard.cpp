@@ -46,8 +46,27 @@ void TerminalGuard::enterString(bool dcs)
     m_heldOverflow = false;
 }
 
+void TerminalGuard::flushPending()
+{
+    for (std::size_t i = 0; i < m_pendingLength; ++i)
+        m_prefix[m_outPrefix++] = m_pending[i];
+    m_pendingLength = 0;
+}
+
+void TerminalGuard::breakPending()
+{
+    static constexpr char Replacement[] = "\xef\xbf\xbd";
+    for (std::size_t i = 0; i < sizeof Replacement - 1; ++i)
+        m_prefix[m_outPrefix++] = Replacement[i];
+    m_pendingLength = 0;
+    m_utf8Left = 0;
+    noteGlyph(0xfffd);
+}
+
 void TerminalGuard::reset()
 {
+    m_pendingLength = 0;
+    m_utf8Left = 0;
     m_state = State::Ground;
     m_stringEscape = false;
     m_overflow = false;
@@ -64,17 +83,30 @@ void TerminalGuard::enterCsi()
 void TerminalGuard::noteText(std::uint8_t c)
 {
     if (c < 0x80) {
-        m_utf8Left = 0;
         noteGlyph(c);
-    } else if (c >= 0xc0) {
-        m_utf8Left = c >= 0xf0 ? 3 : c >= 0xe0 ? 2 : 1;
+    } else if (c >= 0xc0 && c < 0xfe) {
+        // The parser's decoder still takes the five- and six-byte forms.
+        m_utf8Left = c >= 0xfc ? 5 : c >= 0xf8 ? 4 : c >= 0xf0 ? 3 : c >= 0xe0 ? 2 : 1;
         m_utf8Code = c & (0x3fu >> m_utf8Left);
+        m_pending[0] = static_cast<char>(c);
+        m_pendingLength = 1;
+        drop();
     } else if (m_utf8Left > 0) {
         m_utf8Code = (m_utf8Code << 6) | (c & 0x3fu);
-        if (--m_utf8Left == 0)
+        if (--m_utf8Left > 0) {
+            m_pending[m_pendingLength++] = static_cast<char>(c);
+            drop();
+        } else if (m_pendingLength == 1 && m_utf8Code >= 0x80 && m_utf8Code < 0xa0) {
+            m_pendingLength = 0;
+            drop();
+            ++m_rewritten;
+        } else {
+            flushPending();
             noteGlyph(m_utf8Code);
+        }
     } else {
-        m_zeroWidthRisk = true; // a stray continuation byte: whatever the parser makes of it
+        m_zeroWidthRisk =
+            true; // a stray continuation byte or FE, FF: whatever the parser makes of it
     }
 }
 
@@ -137,6 +169,8 @@ bool TerminalGuard::step(std::uint8_t c)
 {
     if (!m_utf8 && c >= 0x80)
         return stepEightBit(c);
+    if (m_utf8Left > 0 && (c < 0x80 || c >= 0xc0))
+        breakPending();
     // These act the same in every state, as in the parser.
     if (c == 0x00 || c == 0x7f)
         return false;

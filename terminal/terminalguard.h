@@ -27,7 +27,12 @@ public:
     static constexpr std::size_t MaxHeld = 8;
 
     // Bytes 80h..9Fh are C1 controls only in the 8-bit set; in UTF-8 they are part of text.
-    void setUtf8(bool utf8) { m_utf8 = utf8; }
+    void setUtf8(bool utf8)
+    {
+        m_utf8 = utf8;
+        m_pendingLength = 0;
+        m_utf8Left = 0;
+    }
     void reset();
 
     // Rewrites bytes into runs; sink(run, length, isText) is called for each, in order.
@@ -39,7 +44,7 @@ public:
             m_outLength = 1;
             m_outPrefix = 0;
             const bool text = step(bytes[i]);
-            if (m_outLength == 0)
+            if (m_outLength == 0 && m_outPrefix == 0)
                 continue;
             if (text != m_runIsText && !m_run.empty()) {
                 sink(m_run.data(), m_run.size(), m_runIsText);
@@ -110,6 +115,15 @@ private:
     bool m_zeroWidthRisk = false;
     char32_t m_utf8Code = 0;
     int m_utf8Left = 0;
+    // A UTF-8 character is held until it is whole, so that the parser's decoder never keeps a
+    // part of one: libvterm 0.1.4 keeps it across controls and completes it with what follows,
+    // and gives a C1 control written in UTF-8 (C2 80 .. C2 9F) the width -1, which moves the
+    // cursor left of the screen. Those are dropped as the unknown controls they are; a
+    // character cut short goes on as U+FFFD, as the parser would show it.
+    char m_pending[6] = {};
+    std::size_t m_pendingLength = 0;
+    void flushPending();
+    void breakPending();
 };
 
 } // namespace kirt

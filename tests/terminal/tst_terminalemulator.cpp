@@ -64,7 +64,7 @@ void TestTerminalEmulator::cursorAndErase_data()
     const auto rows = [](std::initializer_list<const char*> r, const char* cursor) {
         QStringList out;
         for (const char* row : r)
-            out << QString::fromLatin1(row);
+            out << QString::fromUtf8(row);
         return out << QString::fromLatin1(cursor);
     };
     const QStringList full{"ABCDEFGH", "IJKLMNOP", "QRSTUVWX", "YZabcdef"};
@@ -154,6 +154,14 @@ void TestTerminalEmulator::cursorAndErase_data()
                                  << rows({"ABCDEFGH", "IJKLMN14", "QRSTUVWX", "YZabcdef"}, "@1,7");
     QTest::newRow("DECALN") << QByteArray("\x1b#8")
                             << rows({"EEEEEEEE", "EEEEEEEE", "EEEEEEEE", "EEEEEEEE"}, "@1,2");
+    // libvterm 0.1.4 moved the cursor left for a C1 control written in UTF-8, and completed a
+    // character cut by a control with the bytes after it.
+    QTest::newRow("UTF-8 C1 control dropped")
+        << QByteArray("\xc2\x9b*")
+        << rows({"ABCDEFGH", "IJ*LMNOP", "QRSTUVWX", "YZabcdef"}, "@1,3");
+    QTest::newRow("UTF-8 cut by a control")
+        << QByteArray("\xc2\r\xa9*")
+        << rows({"ABCDEFGH", "\xef\xbf\xbd*\xef\xbf\xbdLMNOP", "QRSTUVWX", "YZabcdef"}, "@1,2");
     QTest::newRow("unknown sequences ignored")
         << QByteArray("\x1b[?999h\x1b[5;5;5y\x1b]0;title\x07*")
         << rows({"ABCDEFGH", "IJ*LMNOP", "QRSTUVWX", "YZabcdef"}, "@1,3");
