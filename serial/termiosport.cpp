@@ -1,5 +1,6 @@
 #include "serial/termiosport.h"
 
+#include "serial/deviceholders.h"
 #include "serial/setspeed.h"
 
 #include <QFile>
@@ -132,9 +133,14 @@ SerialStatus systemFailure(Step step, int osError, const QString& devicePath = {
     case EPERM:
         return failure(SerialError::PermissionDenied, osError, permissionHint(devicePath));
     case EBUSY:
-    case EWOULDBLOCK:
-        return failure(SerialError::Busy, osError,
-                       QStringLiteral("Another program is using the device."));
+    case EWOULDBLOCK: {
+        SerialStatus busy = failure(SerialError::Busy, osError,
+                                    QStringLiteral("Another program is using the device."));
+        // Which one, when the process table tells; the reason is what a script's line shows.
+        if (const QString holder = holderWords(deviceHolders(devicePath)); !holder.isEmpty())
+            busy.reason += QStringLiteral(" - ") + holder;
+        return busy;
+    }
     default:
         return failure(SerialError::Other, osError);
     }

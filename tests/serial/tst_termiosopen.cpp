@@ -4,9 +4,11 @@
 #include "tests/support/ptyport.h"
 
 #include <QFile>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -15,7 +17,12 @@
 
 #include <fcntl.h>
 #include <grp.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 using kirt::PtyDevice;
@@ -33,6 +40,21 @@ QString systemText(int error)
     return QString::fromLocal8Bit(std::strerror(error));
 }
 
+// Another program with the device open: sleep, with the device as its input.
+pid_t spawnHolder(int fd)
+{
+    posix_spawn_file_actions_t actions;
+    ::posix_spawn_file_actions_init(&actions);
+    ::posix_spawn_file_actions_adddup2(&actions, fd, STDIN_FILENO);
+    char sleep[] = "sleep";
+    char seconds[] = "60";
+    char* argv[] = {sleep, seconds, nullptr};
+    pid_t pid = -1;
+    const int error = ::posix_spawnp(&pid, "sleep", &actions, nullptr, argv, environ);
+    ::posix_spawn_file_actions_destroy(&actions);
+    return error == 0 ? pid : -1;
+}
+
 } // namespace
 
 class TestTermiosOpen : public QObject
@@ -43,6 +65,7 @@ private slots:
     void openFailures_data();
     void openFailures();
     void secondOpenIsBusy();
+    void busyOpenNamesTheHolder();
     void exclusiveAgainstPlainOpen();
     void closeRestoresTheLineState();
     void reopenAfterClose();
@@ -121,11 +144,51 @@ void TestTermiosOpen::secondOpenIsBusy()
     QCOMPARE(status.error, SerialError::Busy);
     QVERIFY(!status.reason.isEmpty());
     QVERIFY(!status.hint.isEmpty());
+    // The holder is this process, which is never named: nothing more is said.
+    QCOMPARE(status.reason, systemText(status.osError));
     QVERIFY(!second.isOpen());
 
     // Released on close.
     first.close();
     QVERIFY(second.open(device.slavePath()).ok());
+}
+
+void TestTermiosOpen::busyOpenNamesTheHolder()
+{
+    PtyDevice device;
+    const int held = ::open(QFile::encodeName(device.slavePath()).constData(),
+                            O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
+    QVERIFY(held >= 0);
+    // Locked and exclusive, as a terminal program holds its port; the lock keeps root out too.
+    QVERIFY(::flock(held, LOCK_EX | LOCK_NB) == 0);
+    QVERIFY(::ioctl(held, TIOCEXCL) == 0);
+    std::vector<pid_t> holders;
+    const auto release = qScopeGuard([&] {
+        ::close(held);
+        for (const pid_t pid : holders) {
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, nullptr, 0);
+        }
+    });
+    // The device's own name and a link to it, as a by-id name is.
+    QTemporaryDir folder;
+    const QString link = folder.path() + QStringLiteral("/usb-Maker_Device-if00");
+    QVERIFY(QFile::link(device.slavePath(), link));
+    for (const char* more : {"", ", and 1 other"}) {
+        const pid_t holder = spawnHolder(held);
+        QVERIFY(holder > 0);
+        holders.push_back(holder);
+        const pid_t first = *std::min_element(holders.begin(), holders.end());
+        for (const QString& path : {device.slavePath(), link}) {
+            TermiosPort port;
+            const kirt::SerialStatus status = port.open(path);
+            QCOMPARE(status.error, SerialError::Busy);
+            QCOMPARE(status.reason,
+                     systemText(status.osError) + QStringLiteral(" - in use by sleep, process %1%2")
+                                                      .arg(first)
+                                                      .arg(QLatin1String(more)));
+        }
+    }
 }
 
 void TestTermiosOpen::exclusiveAgainstPlainOpen()
