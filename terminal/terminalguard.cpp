@@ -123,12 +123,27 @@ void TerminalGuard::noteGlyph(char32_t ch)
 bool TerminalGuard::stepEightBit(std::uint8_t c)
 {
     if (c >= 0xa0) {
-        if (m_state == State::String && m_dcs) {
-            m_heldOverflow = true;
-            drop();
-        }
-        if (m_state != State::Ground)
+        switch (m_state) {
+        case State::String:
+            if (m_dcs) {
+                m_heldOverflow = true;
+                drop();
+            }
             return false;
+        case State::Escape:
+            drop(); // the parser ignores it there and goes on waiting
+            return false;
+        case State::CsiLeader:
+        case State::CsiParams:
+        case State::CsiIntermediate:
+            // The parser ends the sequence at such a byte and drops it; the raw byte would be
+            // the start of a character there, which the guard would not have seen.
+            m_out[0] = '\x18';
+            reset();
+            return false;
+        case State::Ground:
+            break;
+        }
         replace(static_cast<char>(0xc0 | (c >> 6)), static_cast<char>(0x80 | (c & 0x3f)));
         noteGlyph(c);
         return true;

@@ -400,6 +400,12 @@ void TestTerminalEmulator::findAndEightBitText()
     QCOMPARE(latin.cell(0, 1).ch, U'µ');
     QCOMPARE(latin.keyBytes(Qt::Key_unknown, Qt::NoModifier, QStringLiteral("é"), {}),
              QByteArray("\xe9"));
+    // A character byte inside a sequence ends it, as the parser does, and is not text: passed on
+    // raw it began a character libvterm 0.1.4 completed into a mark, which REP repeated for ever.
+    TerminalEmulator inside(1, 4);
+    inside.setUtf8(false);
+    inside.feed(QByteArray("\x1b[\xcc\xcc\x1b[\xab\xb6\x1b[b"));
+    QCOMPARE(screenOf(inside).first(), QStringLiteral("Ì¶¶."));
 }
 
 void TestTerminalEmulator::randomBytesStayBounded()
