@@ -1,5 +1,7 @@
 #include "app/Umain.h"
 
+#include "app/monitorhost.h"
+
 #include "app/dialogs.h"
 #include "app/keypreview.h"
 #include "app/transferhost.h"
@@ -75,6 +77,7 @@ TFmain::TFmain(QWidget* parent) : QMainWindow(parent), m_ui(std::make_unique<Ui:
     m_ui->ClientAreaLayout->addWidget(m_searchBar, 0, 0);
     m_ports.push_back(std::make_unique<kirt::PortController>(
         kirt::systemPortFactory(), m_display, static_cast<kirt::ReceiveOutput*>(this), this));
+    m_monitor = std::make_unique<kirt::MonitorHost>(*this, *m_ui, port());
     // The selection watch ticks 50 ms after a change to what it watches rather than every
     // 50 ms: the buttons follow as quickly, and an untouched window costs nothing.
     m_timer1 = makeTimer(this, "Timer1", 50);

@@ -43,6 +43,7 @@ class DataLineEdit;
 class PlotPanel;
 class TerminalPanel;
 class KeyPreview;
+class MonitorHost;
 class ReceiveDisplay;
 class SearchBar;
 class SettingsStore;
@@ -119,6 +120,7 @@ public:
     const kirt::RxRingBuffer& rxMemory() const { return port().pipeline().rxMemory(); }
     // The ports the window hosts; the first is the one its controls work on.
     kirt::PortController& port() { return *m_ports.front(); }
+    kirt::PortController& monitorPort();
     const kirt::PortController& port() const { return *m_ports.front(); }
 
     // Line control: the custom rate, flow control, DTR and RTS, break and the modem lamps.
@@ -283,7 +285,7 @@ private:
     void connectSignals();
     void installKeyFilters();
     void centreOnScreen();
-    std::array<StoredSetting, 28> storedSettings();
+    std::array<StoredSetting, 29> storedSettings();
     bool restoreInt(kirt::SettingsStore& store, const QString& name, int& value);
     bool restoreSetting(kirt::SettingsStore& store, const StoredSetting& setting);
 
@@ -395,6 +397,7 @@ private:
     // The ports, each with its session, receive pipeline and line settings.
     std::vector<std::unique_ptr<kirt::PortController>> m_ports;
     std::unique_ptr<kirt::TransferHost> m_transfers; // file transfers, ended before the ports
+    std::unique_ptr<kirt::MonitorHost> m_monitor;    // the monitor port, merged into the display
 
     // A device given on the command line for this run only, and the port stored before it.
     struct RunOnlyDevice

@@ -3,6 +3,7 @@
 #include "app/Umain.h"
 
 #include "app/dialogs.h"
+#include "app/monitorhost.h"
 #include "serial/netaddress.h"
 #include "serial/portmap.h"
 #include "ui_Umain.h"
@@ -89,6 +90,7 @@ void TFmain::refreshDevices()
     showPortDevice();
 
     port().session().checkDevice();
+    m_monitor->checkDevice();
 }
 
 void TFmain::showPortDevice()

@@ -1,6 +1,8 @@
 // The port as the window sees it: open and close, the receive buffer, the write path.
 #include "app/Umain.h"
 
+#include "app/monitorhost.h"
+
 #include "app/dialogs.h"
 #include "display/displaytables.h"
 #include "script/sessionport.h"
@@ -52,6 +54,11 @@ void TFmain::TimeOutComboBoxClick()
 void TFmain::resetReceiveBuffer()
 {
     port().pipeline().clearReceived();
+}
+
+kirt::PortController& TFmain::monitorPort()
+{
+    return m_monitor->controller();
 }
 
 void TFmain::setPortMaker(PortMaker maker)
@@ -136,6 +143,8 @@ void TFmain::comOpenFinished(const kirt::OpenResult& result)
             kirt::dialogs().message(this, words.title, words.detail());
     }
     clearDisplay();
+    if (result.ok())
+        m_monitor->portOpened();
     afterComClick();
 }
 

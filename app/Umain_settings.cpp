@@ -13,7 +13,7 @@
 
 // The stored settings in their stored order: the twelve of the first version, then the
 // optional ones added since.
-std::array<TFmain::StoredSetting, 28> TFmain::storedSettings()
+std::array<TFmain::StoredSetting, 29> TFmain::storedSettings()
 {
     const Ui::TFmain* ui = m_ui.get();
     return {{
@@ -47,6 +47,7 @@ std::array<TFmain::StoredSetting, 28> TFmain::storedSettings()
         {.name = "TerminalEcho", .box = ui->TerminalEchoComboBox, .optional = true},
         {.name = "TerminalScrollback", .box = ui->TerminalScrollbackComboBox, .optional = true},
         {.name = "XmodemBlock", .box = ui->XmodemBlockComboBox, .optional = true},
+        {.name = "MonitorPort", .box = ui->MonitorPortComboBox, .optional = true},
     }};
 }
 

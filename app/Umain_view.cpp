@@ -144,6 +144,8 @@ void TFmain::ColorComboBoxClick()
     m_ui->mMessage->setPalette(p);
     // Sent data stands apart from received text on either background.
     m_display->setSentColour(index == 0 ? QColor(0, 0, 192) : QColor(255, 200, 0));
+    // A monitor port's bytes stand apart from both.
+    m_display->setMonitorColour(index == 0 ? QColor(0, 128, 0) : QColor(0, 220, 255));
     m_terminal->screen()->setColours(index == 0 ? Qt::black : Qt::white,
                                      index == 0 ? Qt::white : Qt::black);
 }

@@ -7,7 +7,8 @@
 //     ladder with and without stamps and gap rows, and a search; "network": the ladder through
 //     the local pseudo-terminal, then over RFC 2217 to a ser2net on loopback serving one; a
 //     rate in bytes/s: that paced run only; "terminal RATE": text lines at RATE with the
-//     terminal view in front (default 1200000)
+//     terminal view in front (default 1200000); "monitor RATE": COM1 echoed and COM2 merged in
+//     as its monitor port, each at RATE (default 600000), TIME stamps and the log on
 #include "app/Umain.h"
 #include "session/portsession.h"
 #include "tests/support/controls.h"
@@ -28,6 +29,7 @@
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -35,6 +37,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <optional>
 #include <random>
 #include <span>
 #include <thread>
@@ -134,63 +137,86 @@ std::uint8_t streamByte(long long n)
                         : static_cast<std::uint8_t>(n);
 }
 
-RunResult pacedRun(TFmain& window, kirt::PtyDevice& device, long long rate, long long total)
+// What a writer playing a line saw: the bytes written, how far it was held back or late, and
+// how much of what it wrote the program had not read.
+struct WriterFigures
 {
-    const int fd = device.masterFd();
     std::atomic<long long> sent{0};
-    std::atomic<bool> writerDone{false};
+    std::atomic<bool> done{false};
     std::atomic<long long> maxBehind{0};
     std::atomic<long long> maxLate{0};
     std::atomic<long long> maxUnread{0};
-    const kirt::PortSession& session = window.session();
+};
+
+void writeStream(int fd, long long rate, long long total, const kirt::PortSession& session,
+                 WriterFigures& f)
+{
     const std::uint64_t readBefore = session.bytesRead();
+    const auto start = std::chrono::steady_clock::now();
+    long long value = 0;
+    char chunk[4096];
+    while (f.sent < total) {
+        const auto elapsed = std::chrono::steady_clock::now() - start;
+        const long long due =
+            rate == 0
+                ? total
+                : std::min<long long>(
+                      total, static_cast<long long>(std::chrono::duration<double>(elapsed).count() *
+                                                    static_cast<double>(rate)));
+        if (rate != 0)
+            f.maxLate = std::max<long long>(f.maxLate, due - f.sent);
+        // A USB adapter delivers in bulk packets of up to 512 bytes; bytes come in pieces of
+        // at most half a millisecond's worth, not in as many tiny writes as this thread can
+        // make (which cost a core of kernel time here, taken from the program).
+        const long long piece =
+            std::min<long long>({512, std::max<long long>(1, rate / 2000), total - f.sent});
+        if (rate != 0 && due - f.sent < piece) {
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
+            continue;
+        }
+        const auto n = static_cast<int>(std::min<long long>(due - f.sent, sizeof chunk));
+        for (int i = 0; i < n; ++i)
+            chunk[i] = static_cast<char>(streamByte(value++));
+        const long long writtenBefore = f.sent;
+        pollfd p{fd, POLLOUT, 0};
+        ::poll(&p, 1, 100);
+        const ssize_t w = ::write(fd, chunk, static_cast<size_t>(n));
+        if (w > 0)
+            f.sent += w;
+        // Held back: what was due and the terminal refused; a line would have lost what
+        // goes beyond a driver's 4 KB. Also shown: how much of what was written earlier
+        // the program had not read yet (sampled before the next write, so a catch-up burst
+        // after this thread was late does not count the instant it is written).
+        if (rate != 0 && w < n)
+            f.maxBehind = std::max<long long>(f.maxBehind, due - f.sent);
+        if (rate != 0)
+            f.maxUnread = std::max<long long>(
+                f.maxUnread,
+                writtenBefore - static_cast<long long>(session.bytesRead() - readBefore));
+    }
+    f.done = true;
+}
+
+// monitor: a second device playing the monitor port, written at the same rate; the program
+// must never write to it.
+RunResult pacedRun(TFmain& window, kirt::PtyDevice& device, long long rate, long long total,
+                   kirt::PtyDevice* monitor = nullptr, long long* monitorBehind = nullptr,
+                   long long* monitorWrittenTo = nullptr)
+{
+    const int fd = device.masterFd();
+    const kirt::PortSession& session = window.session();
     QElapsedTimer clock;
     clock.start();
-    std::thread writer([&] {
-        const auto start = std::chrono::steady_clock::now();
-        long long value = 0;
-        char chunk[4096];
-        while (sent < total) {
-            const auto elapsed = std::chrono::steady_clock::now() - start;
-            const long long due =
-                rate == 0 ? total
-                          : std::min<long long>(total,
-                                                static_cast<long long>(
-                                                    std::chrono::duration<double>(elapsed).count() *
-                                                    static_cast<double>(rate)));
-            if (rate != 0)
-                maxLate = std::max<long long>(maxLate, due - sent);
-            // A USB adapter delivers in bulk packets of up to 512 bytes; bytes come in pieces of
-            // at most half a millisecond's worth, not in as many tiny writes as this thread can
-            // make (which cost a core of kernel time here, taken from the program).
-            const long long piece =
-                std::min<long long>({512, std::max<long long>(1, rate / 2000), total - sent});
-            if (rate != 0 && due - sent < piece) {
-                std::this_thread::sleep_for(std::chrono::microseconds(200));
-                continue;
-            }
-            const auto n = static_cast<int>(std::min<long long>(due - sent, sizeof chunk));
-            for (int i = 0; i < n; ++i)
-                chunk[i] = static_cast<char>(streamByte(value++));
-            const long long writtenBefore = sent;
-            pollfd p{fd, POLLOUT, 0};
-            ::poll(&p, 1, 100);
-            const ssize_t w = ::write(fd, chunk, static_cast<size_t>(n));
-            if (w > 0)
-                sent += w;
-            // Held back: what was due and the terminal refused; a line would have lost what
-            // goes beyond a driver's 4 KB. Also shown: how much of what was written earlier
-            // the program had not read yet (sampled before the next write, so a catch-up burst
-            // after this thread was late does not count the instant it is written).
-            if (rate != 0 && w < n)
-                maxBehind = std::max<long long>(maxBehind, due - sent);
-            if (rate != 0)
-                maxUnread = std::max<long long>(
-                    maxUnread,
-                    writtenBefore - static_cast<long long>(session.bytesRead() - readBefore));
-        }
-        writerDone = true;
+    WriterFigures figures;
+    WriterFigures monitorFigures;
+    std::thread writer([&] { writeStream(fd, rate, total, session, figures); });
+    std::thread monitorWriter([&] {
+        if (monitor)
+            writeStream(monitor->masterFd(), rate, total, window.monitorPort().session(),
+                        monitorFigures);
     });
+    std::atomic<long long>& sent = figures.sent;
+    std::atomic<bool>& writerDone = figures.done;
     std::atomic<long long> echoed{0};
     std::atomic<bool> inOrder{true};
     std::atomic<bool> stopReader{false};
@@ -225,18 +251,27 @@ RunResult pacedRun(TFmain& window, kirt::PtyDevice& device, long long rate, long
             writerFinished = true;
             afterWriter.start();
         }
-        if (writerFinished &&
-            ((echoed >= total && !window.rxMemory().pending()) || afterWriter.elapsed() > 60000))
+        const bool monitorDone =
+            !monitor || (monitorFigures.done && window.monitorPort().session().bytesRead() >=
+                                                    static_cast<std::uint64_t>(total));
+        if (writerFinished && ((echoed >= total && monitorDone && !window.rxMemory().pending()) ||
+                               afterWriter.elapsed() > 60000))
             break;
     }
     result.seconds = static_cast<double>(clock.nsecsElapsed()) / 1e9;
     stopReader = true;
     reader.join();
     writer.join();
+    monitorWriter.join();
+    if (monitor) {
+        *monitorBehind = monitorFigures.maxBehind;
+        pollfd p{monitor->masterFd(), POLLIN, 0};
+        *monitorWrittenTo = ::poll(&p, 1, 0) > 0 ? 1 : 0;
+    }
     result.lagSeconds = static_cast<double>(afterWriter.elapsed()) / 1000.0;
-    result.behind = maxBehind;
-    result.late = maxLate;
-    result.unread = maxUnread;
+    result.behind = figures.maxBehind;
+    result.late = figures.maxLate;
+    result.unread = figures.maxUnread;
     result.allEchoed = echoed == total;
     result.inOrder = inOrder;
     return result;
@@ -410,6 +445,54 @@ void networkLadder(TFmain& window, int seconds)
     choose(&window, "SerialPortComboBox", 0);
 }
 
+// The log of a merged run: every row one port's, its stamp never before the row above's,
+// each port's bytes its whole stream in order.
+void checkMergedLog(const QString& path, long long total)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        std::printf("  log: NOT READ\n");
+        return;
+    }
+    static const QRegularExpression row(
+        QStringLiteral(R"(^\[(\d\d):(\d\d):(\d\d)\.(\d\d\d)\] COM([12])> (.*)$)"));
+    long long count[2] = {0, 0};
+    long long rows = 0;
+    long long badRows = 0;
+    long long stampsBack = 0;
+    bool inOrder[2] = {true, true};
+    int lastMs = -1;
+    while (!file.atEnd()) {
+        const QString line = QString::fromLatin1(file.readLine()).trimmed();
+        if (line.isEmpty())
+            continue;
+        const QRegularExpressionMatch m = row.match(line);
+        if (!m.hasMatch()) {
+            ++badRows;
+            continue;
+        }
+        ++rows;
+        const int ms =
+            ((m.captured(1).toInt() * 60 + m.captured(2).toInt()) * 60 + m.captured(3).toInt()) *
+                1000 +
+            m.captured(4).toInt();
+        if (ms < lastMs)
+            ++stampsBack;
+        lastMs = ms;
+        const int source = m.captured(5).toInt() - 1;
+        for (const QString& byte : m.captured(6).split(u' ', Qt::SkipEmptyParts)) {
+            if (byte.toUInt(nullptr, 16) != streamByte(count[source]))
+                inOrder[source] = false;
+            ++count[source];
+        }
+    }
+    std::printf("  log: %lld rows (%lld not a port's row), stamps going back %lld times; COM1 %lld "
+                "of %lld bytes %s, COM2 %lld of %lld bytes %s\n",
+                rows, badRows, stampsBack, count[0], total,
+                inOrder[0] ? "in order" : "OUT OF ORDER", count[1], total,
+                inOrder[1] ? "in order" : "OUT OF ORDER");
+}
+
 int main(int argc, char* argv[])
 {
     qputenv("QT_QPA_PLATFORM", "offscreen");
@@ -422,7 +505,10 @@ int main(int argc, char* argv[])
     const bool stampsOnly = argc > 2 && QByteArray(argv[2]) == "stamps";
     const bool networkOnly = argc > 2 && QByteArray(argv[2]) == "network";
     const bool terminalOnly = argc > 2 && QByteArray(argv[2]) == "terminal";
-    const long long oneRate = terminalOnly ? (argc > 3 ? QByteArray(argv[3]).toLongLong() : 1200000)
+    const bool monitorOnly = argc > 2 && QByteArray(argv[2]) == "monitor";
+    const long long oneRate = monitorOnly ? (argc > 3 ? QByteArray(argv[3]).toLongLong() : 600000)
+                              : terminalOnly
+                                  ? (argc > 3 ? QByteArray(argv[3]).toLongLong() : 1200000)
                               : argc > 2 && !idleOnly && !burstOnly && !stampsOnly && !networkOnly
                                   ? QByteArray(argv[2]).toLongLong()
                                   : 0;
@@ -434,8 +520,8 @@ int main(int argc, char* argv[])
                               {"HEX, 5000 rows, vertical", 0, true},
                               {"ASC, 5000 rows, vertical", 1, true}};
     const bool stepsToo = !idleOnly && !burstOnly && !networkOnly && oneRate == 0;
-    if (terminalOnly)
-        std::printf("  (none: the terminal run only)\n");
+    if (terminalOnly || monitorOnly)
+        std::printf("  (none: the %s run only)\n", terminalOnly ? "terminal" : "monitor");
     for (const Config& c : stepsToo ? std::span(configs) : std::span<const Config>()) {
         TFmain window;
         window.show();
@@ -460,6 +546,12 @@ int main(int argc, char* argv[])
     choose(&window, "ScrollBarComboBox", 1);
     choose(&window, "LineLimitComboBox", 15);
     choose(&window, "EchoOnOffComboBox", 1);
+    std::optional<kirt::PtyDevice> monitor;
+    if (monitorOnly) {
+        monitor.emplace(2);
+        choose(&window, "MonitorPortComboBox", 2);
+        choose(&window, "TimeStampComboBox", 1);
+    }
     window.COM_BitBtnClick();
     if (!window.portOpen()) {
         std::printf("  could not open the pseudo-terminal\n");
@@ -469,6 +561,35 @@ int main(int argc, char* argv[])
         // A board's console: text lines, the terminal in front drawing them as they come.
         window.TerminalView_BitBtnClick();
         std::printf("  text lines, terminal view in front\n");
+    }
+    if (monitorOnly) {
+        QTemporaryDir logDir;
+        const QString log = logDir.filePath(QStringLiteral("merged.log"));
+        answers.answers.push_back(true);
+        answers.paths.push_back(log);
+        window.RunTimeSave1Click();
+        std::printf("  COM1 echoed, COM2 its monitor, each at %lld bytes/s for %d s; TIME stamps; "
+                    "log %s\n",
+                    oneRate, seconds, window.realTimeSaveOn() ? "on" : "DID NOT START");
+        long long monitorBehind = 0;
+        long long monitorWrittenTo = 0;
+        const long long before = windowThreadNs();
+        QElapsedTimer wall;
+        wall.start();
+        const RunResult r = pacedRun(window, device, oneRate, oneRate * seconds, &*monitor,
+                                     &monitorBehind, &monitorWrittenTo);
+        const double share = static_cast<double>(windowThreadNs() - before) /
+                             static_cast<double>(std::max<qint64>(1, wall.nsecsElapsed()));
+        window.RunTimeSave1Click();
+        std::printf("  COM1: %s (held back at most %lld bytes; at most %lld unread, writer at most "
+                    "%lld late); COM2: %s (held back at most %lld bytes, read %llu of %lld, %s "
+                    "written to it); window's thread %.0f %% of one core\n",
+                    r.lossless() ? "lossless" : "LOSSY", r.behind, r.unread, r.late,
+                    monitorBehind <= 4096 ? "lossless" : "LOSSY", monitorBehind,
+                    static_cast<unsigned long long>(window.monitorPort().session().bytesRead()),
+                    oneRate * seconds, monitorWrittenTo ? "SOMETHING" : "nothing", 100.0 * share);
+        checkMergedLog(log, oneRate * seconds);
+        return 0;
     }
     if (oneRate > 0) {
         double share = 0;

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
+#include <limits>
 #include <mutex>
 #include <new>
 #include <utility>
@@ -30,6 +31,9 @@ struct TReceiveComThread::Handoff
     bool serving = false; // the window is inside a hand-over
     // The sink held undisplayed bytes after the last hand-over.
     std::atomic<bool> sinkPending{true};
+    // The read time of the oldest bytes queued and not yet taken by a hand-over.
+    std::atomic<std::int64_t> oldestQueued{NoneQueued};
+    static constexpr std::int64_t NoneQueued = std::numeric_limits<std::int64_t>::max();
 };
 
 TReceiveComThread::TReceiveComThread(std::shared_ptr<kirt::SerialPort> port, kirt::RxSink& sink,
@@ -126,6 +130,8 @@ void TReceiveComThread::queuePass(std::uint32_t steps)
         pass.stored = m_chunkReady;
         pass.steps = steps;
         const std::lock_guard lock(m_handoff->mutex);
+        if (!pass.bytes.empty() && m_handoff->oldestQueued == Handoff::NoneQueued)
+            m_handoff->oldestQueued = pass.readAt.steady.time_since_epoch().count();
         m_handoff->queuedBytes += pass.bytes.size();
         m_handoff->passes.push_back(std::move(pass));
         post = !std::exchange(m_handoff->posted, true);
@@ -145,6 +151,7 @@ void TReceiveComThread::serve(const std::shared_ptr<Handoff>& handoff, kirt::RxS
     {
         const std::lock_guard lock(handoff->mutex);
         passes.swap(handoff->passes);
+        handoff->oldestQueued = Handoff::NoneQueued;
         handoff->queuedBytes = 0;
         handoff->posted = false;
         handoff->serving = true;
@@ -174,6 +181,14 @@ void TReceiveComThread::serve(const std::shared_ptr<Handoff>& handoff, kirt::RxS
         sink.RxDisplayStepsDone();
         handoff->sinkPending = sink.RxPending();
     }
+}
+
+std::optional<std::chrono::steady_clock::time_point> TReceiveComThread::oldestUnservedRead() const
+{
+    const std::int64_t oldest = m_handoff->oldestQueued;
+    if (oldest == Handoff::NoneQueued)
+        return std::nullopt;
+    return std::chrono::steady_clock::time_point(std::chrono::steady_clock::duration(oldest));
 }
 
 void TReceiveComThread::waitUntilServed()

@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cstdint>
 #include <memory>
+#include <optional>
 
 namespace kirt {
 
@@ -101,6 +102,10 @@ public:
     std::uint64_t passes() const { return m_passes.load(); }
     // Bytes the reads have taken from the device, counted on the thread right after each read.
     std::uint64_t bytesRead() const { return m_bytesRead.load(); }
+    // When the oldest bytes read but not yet handed over were read; none when all were. Bytes
+    // read before that time have all reached the sink, which lets two ports' bytes be merged
+    // in the order they were read.
+    std::optional<std::chrono::steady_clock::time_point> oldestUnservedRead() const;
 
     // As much as a fast adapter delivers between two reads; a read returns with whatever is
     // waiting, so at slow rates reads still carry one or a few bytes.

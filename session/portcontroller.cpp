@@ -3,6 +3,9 @@
 #include <QThread>
 
 #include <algorithm>
+#include <chrono>
+#include <iterator>
+#include <utility>
 
 namespace kirt {
 
@@ -29,6 +32,10 @@ PortController::PortController(PortFactory factory, ReceiveDisplaySink* display,
 
 PortController::~PortController()
 {
+    if (m_mergeInto)
+        m_mergeInto->mergeMonitor(nullptr);
+    if (m_monitor)
+        mergeMonitor(nullptr);
     cancelOpening();
     m_session->shutdown();
 }
@@ -162,14 +169,68 @@ std::size_t PortController::writeClaimed(PortClaimant& claimant, const std::uint
     return m_claimant == &claimant ? m_session->write(bytes, count) : 0;
 }
 
+void PortController::mergeMonitor(PortController* monitor)
+{
+    if (m_monitor == monitor)
+        return;
+    if (m_monitor) {
+        releaseMerged(true);
+        m_monitor->m_mergeInto = nullptr;
+    }
+    m_monitor = monitor;
+    if (monitor)
+        monitor->m_mergeInto = this;
+}
+
+void PortController::holdMerged(std::uint8_t source, const std::uint8_t* bytes, std::uint32_t count,
+                                const ReadTime& readAt)
+{
+    if (count == 0)
+        return;
+    auto at = m_held.end();
+    while (at != m_held.begin() && std::prev(at)->at.steady > readAt.steady)
+        --at;
+    m_held.insert(at, HeldChunk{source, std::vector<std::uint8_t>(bytes, bytes + count), readAt});
+    releaseMerged(false);
+}
+
+void PortController::releaseMerged(bool all)
+{
+    // Each port's reads reach this thread in order, but the two ports' hand-overs may pass each
+    // other: a chunk waits while the other port has bytes read before it still on their way.
+    // Nothing waits longer than MaxHold, whatever the other thread does.
+    constexpr auto MaxHold = std::chrono::milliseconds(200);
+    const auto now = std::chrono::steady_clock::now();
+    while (!m_held.empty()) {
+        HeldChunk& front = m_held.front();
+        const PortController* other = front.source == 0 ? m_monitor : this;
+        if (!all && other && now - front.at.steady < MaxHold) {
+            const auto unserved = other->session().oldestUnservedRead();
+            if (unserved && *unserved < front.at.steady)
+                break;
+        }
+        m_pipeline.storeChunk(front.bytes.data(), static_cast<std::uint32_t>(front.bytes.size()),
+                              front.at, front.source);
+        m_releasedBytes += static_cast<std::uint32_t>(front.bytes.size());
+        m_held.pop_front();
+    }
+}
+
 void PortController::RxHandOverBegins()
 {
-    m_pipeline.RxHandOverBegins();
+    if (m_mergeInto)
+        m_mergeInto->m_pipeline.RxHandOverBegins();
+    else
+        m_pipeline.RxHandOverBegins();
 }
 
 void PortController::StoreRxChunk(const std::uint8_t* bytes, std::uint32_t count,
                                   const ReadTime& readAt)
 {
+    if (m_mergeInto) {
+        m_mergeInto->holdMerged(1, bytes, count, readAt);
+        return;
+    }
     if (m_claimant) {
         m_claimant->received(bytes, count, readAt);
         return;
@@ -182,30 +243,46 @@ void PortController::StoreRxChunk(const std::uint8_t* bytes, std::uint32_t count
             receiver->received(bytes, count, readAt);
     m_telling = false;
     std::erase(m_receivers, nullptr);
-    m_pipeline.StoreRxChunk(bytes, count, readAt);
+    if (m_monitor)
+        holdMerged(0, bytes, count, readAt);
+    else
+        m_pipeline.StoreRxChunk(bytes, count, readAt);
 }
 
 void PortController::RxDisplayStep()
 {
-    if (!m_claimant)
+    if (m_mergeInto)
+        m_mergeInto->RxDisplayStep();
+    else if (!m_claimant)
         m_pipeline.RxDisplayStep();
 }
 
 void PortController::RxDisplaySteps(std::uint32_t count)
 {
+    if (m_mergeInto) {
+        m_mergeInto->RxDisplaySteps(count);
+        return;
+    }
+    // Bytes released from the other port's chunks need steps of their own.
+    count += std::exchange(m_releasedBytes, 0);
     if (!m_claimant)
         m_pipeline.RxDisplaySteps(count);
 }
 
 void PortController::RxDisplayStepsDone()
 {
-    m_pipeline.RxDisplayStepsDone();
+    if (m_mergeInto)
+        m_mergeInto->RxDisplayStepsDone();
+    else
+        m_pipeline.RxDisplayStepsDone();
 }
 
 bool PortController::RxPending() const
 {
+    if (m_mergeInto)
+        return m_mergeInto->RxPending();
     // Bytes stored before a claim wait for its end.
-    return !m_claimant && m_pipeline.RxPending();
+    return !m_held.empty() || (!m_claimant && m_pipeline.RxPending());
 }
 
 void PortController::writeEcho(const std::uint8_t* bytes, std::uint32_t count)

@@ -6,6 +6,7 @@
 #include <QObject>
 
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <vector>
 
@@ -96,6 +97,13 @@ public:
     // Why the log stopped, when it could not be written and nobody else was told.
     QString logError() const { return m_logError; }
 
+    // A monitor port: another controller whose received bytes go into this one's display and
+    // log, merged with this port's own in the order they were read (the pipeline's rowNames
+    // tell them apart). The monitor's own pipeline and receivers then get nothing, and nothing
+    // here writes to it. nullptr ends the merge; a chunk still held for the order goes first.
+    void mergeMonitor(PortController* monitor);
+    PortController* monitor() const { return m_monitor; }
+
 signals:
     // After every successful open, by either way, before openFinished.
     void opened();
@@ -122,6 +130,10 @@ private:
     void logFailed(const QString& path, const QString& reason) override;
 
     OpenResult adopted(const OpenResult& result, const ComSettings& settings);
+    // A merged chunk waits until no earlier read of the other port can still arrive.
+    void holdMerged(std::uint8_t source, const std::uint8_t* bytes, std::uint32_t count,
+                    const ReadTime& readAt);
+    void releaseMerged(bool all);
     void endClaim(PortClaimant::ClaimEnd why);
     void cancelOpening();
 
@@ -133,6 +145,16 @@ private:
     PortClaimant* m_claimant = nullptr;
     std::unique_ptr<PendingOpen> m_opening;
     QString m_logError;
+    struct HeldChunk
+    {
+        std::uint8_t source = 0;
+        std::vector<std::uint8_t> bytes;
+        ReadTime at;
+    };
+    std::deque<HeldChunk> m_held;          // by read time
+    PortController* m_monitor = nullptr;   // merged into this one
+    PortController* m_mergeInto = nullptr; // the port this one is the monitor of
+    std::uint32_t m_releasedBytes = 0;     // released for the next display steps
     // After the pipeline: the session's thread is stopped before the pipeline goes.
     std::unique_ptr<PortSession> m_session;
 };

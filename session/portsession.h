@@ -100,6 +100,11 @@ public:
     bool isOpen() const { return m_open; }
     // Bytes taken from the device by the current opening's reads (for figures of a run).
     std::uint64_t bytesRead() const { return m_thread ? m_thread->bytesRead() : 0; }
+    // Bytes read but not yet handed over: the read time of the oldest; none when there are none.
+    std::optional<std::chrono::steady_clock::time_point> oldestUnservedRead() const
+    {
+        return m_thread ? m_thread->oldestUnservedRead() : std::nullopt;
+    }
     // The device is there and its port open: writes reach it.
     bool deviceOpen() const;
     // The device went away and the session waits for it.

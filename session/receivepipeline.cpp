@@ -64,13 +64,19 @@ void ReceivePipeline::RxHandOverBegins()
 void ReceivePipeline::StoreRxChunk(const std::uint8_t* bytes, std::uint32_t count,
                                    const ReadTime& readAt)
 {
+    storeChunk(bytes, count, readAt, 0);
+}
+
+void ReceivePipeline::storeChunk(const std::uint8_t* bytes, std::uint32_t count,
+                                 const ReadTime& readAt, std::uint8_t source)
+{
     if (count != 0)
         setTime(readAt.system);
     const RxRingBuffer::StoreResult stored = m_rxMemory.StoreRxChunk(bytes, count);
     if (stored.stored != 0) {
         m_storedBytes += stored.stored;
-        m_chunkTimes.push_back({m_storedBytes, readAt});
-        m_latestRead = readAt;
+        m_chunkTimes.push_back({m_storedBytes, readAt, source});
+        m_latestChunk = m_chunkTimes.back();
     }
     if (stored.showFullPanel)
         m_output.rxMemoryFull(true);
@@ -83,11 +89,11 @@ void ReceivePipeline::clearReceived()
     m_takenBytes = m_storedBytes;
 }
 
-const ReadTime& ReceivePipeline::timeOfByte(std::uint64_t index)
+const ReceivePipeline::ChunkTime& ReceivePipeline::chunkOfByte(std::uint64_t index)
 {
     while (!m_chunkTimes.empty() && m_chunkTimes.front().end <= index)
         m_chunkTimes.pop_front();
-    return m_chunkTimes.empty() ? m_latestRead : m_chunkTimes.front().at;
+    return m_chunkTimes.empty() ? m_latestChunk : m_chunkTimes.front();
 }
 
 template <typename Work> void ReceivePipeline::guarded(Work&& work)
@@ -168,7 +174,9 @@ void ReceivePipeline::displayRun(const std::uint8_t* bytes, std::uint32_t count)
     QString text;
     QString logText;
     const bool lines = linesOn();
-    const bool lineLog = m_settings.logging && m_settings.timeStamp != TimeStampMode::Off;
+    const bool merged = m_settings.merged();
+    const bool lineLog =
+        m_settings.logging && (m_settings.timeStamp != TimeStampMode::Off || merged);
     if (m_logLineOpen && !lineLog) {
         // The stamps went off (or the log stopped): the line is written as it stands.
         if (m_settings.logging)
@@ -186,8 +194,12 @@ void ReceivePipeline::displayRun(const std::uint8_t* bytes, std::uint32_t count)
         echoed = end;
     };
     const auto showText = [&] {
-        if (!text.isEmpty() && m_display)
-            m_display->appendData(text);
+        if (!text.isEmpty() && m_display) {
+            if (m_textSource == 0)
+                m_display->appendData(text);
+            else
+                m_display->appendMonitor(text);
+        }
         text.clear();
     };
     // designed: the new-line character's break, which the designed log layouts carry too.
@@ -234,7 +246,21 @@ void ReceivePipeline::displayRun(const std::uint8_t* bytes, std::uint32_t count)
             if (m_settings.logging)
                 logText += logEntry(ch);
         } else {
-            const ReadTime& at = timeOfByte(m_takenBytes + i);
+            const ChunkTime& origin = chunkOfByte(m_takenBytes + i);
+            const ReadTime& at = origin.at;
+            const std::uint8_t source = merged ? origin.source : 0;
+            if (source != m_textSource) {
+                showText();
+                m_textSource = source;
+            }
+            if (source != 0) {
+                // A monitor port is only read: its bytes are neither echoed nor answered.
+                echoUpTo(i);
+                echoed = i + 1;
+            }
+            // A change of port starts a row.
+            if (source != m_rowSource && !m_line.start)
+                breakLine(false);
             // The new-line character's own break stands for the gap's.
             if (gap.count() > 0 && m_haveLastByte && !newLine && !m_line.start &&
                 at.steady - m_lastByteAt > gap)
@@ -244,7 +270,8 @@ void ReceivePipeline::displayRun(const std::uint8_t* bytes, std::uint32_t count)
             if (newLine)
                 breakLine(true);
             const LineState before = m_line;
-            const Shown shown = appendStamped(text, ch, at);
+            const Shown shown = appendStamped(text, ch, at, source);
+            m_rowSource = source;
             if (lineLog) {
                 if (shown.stamp >= 0) {
                     endLogLine(logText);
@@ -258,7 +285,7 @@ void ReceivePipeline::displayRun(const std::uint8_t* bytes, std::uint32_t count)
                 } else if (shown.bytes < text.size()) {
                     if (!m_logLineOpen) {
                         // A line the log joins in the middle still begins with a stamp.
-                        m_stamps.append(m_logLine, at.system, at.steady);
+                        appendRowStart(m_logLine, at, source);
                         m_logLineOpen = true;
                     }
                     m_logLine += QStringView(text).mid(shown.bytes);
@@ -266,6 +293,8 @@ void ReceivePipeline::displayRun(const std::uint8_t* bytes, std::uint32_t count)
             } else if (m_settings.logging) {
                 logText += logEntry(ch);
             }
+            if (source != 0)
+                continue;
         }
         for (int n = 1; n <= Rules; ++n) {
             Rule& rule = m_rules.at(index(n));
@@ -285,7 +314,7 @@ void ReceivePipeline::displayRun(const std::uint8_t* bytes, std::uint32_t count)
         }
     }
     m_takenBytes += count;
-    timeOfByte(m_takenBytes);
+    chunkOfByte(m_takenBytes);
     echoUpTo(count);
     showText();
     if (m_settings.logging && !logText.isEmpty())
@@ -317,8 +346,16 @@ void ReceivePipeline::syncLine()
         m_stamps.restart();
 }
 
+void ReceivePipeline::appendRowStart(QString& text, const ReadTime& at, std::uint8_t source)
+{
+    if (m_settings.timeStamp != TimeStampMode::Off)
+        m_stamps.append(text, at.system, at.steady);
+    if (m_settings.merged())
+        text += m_settings.rowNames[source];
+}
+
 ReceivePipeline::Shown ReceivePipeline::appendStamped(QString& text, std::uint8_t ch,
-                                                      const ReadTime& at)
+                                                      const ReadTime& at, std::uint8_t source)
 {
     Shown shown;
     // A zero byte shows nothing, so it begins no line either.
@@ -326,10 +363,11 @@ ReceivePipeline::Shown ReceivePipeline::appendStamped(QString& text, std::uint8_
         shown.bytes = text.size();
         return shown;
     }
-    const bool joinsCr = ch == Lf && m_line.afterCr && rowEnds(ch);
-    if (m_settings.timeStamp != TimeStampMode::Off && m_line.start && !joinsCr) {
+    const bool joinsCr = ch == Lf && m_line.afterCr && rowEnds(ch) && source == m_rowSource;
+    if ((m_settings.timeStamp != TimeStampMode::Off || m_settings.merged()) && m_line.start &&
+        !joinsCr) {
         shown.stamp = text.size();
-        m_stamps.append(text, at.system, at.steady);
+        appendRowStart(text, at, source);
     }
     shown.bytes = text.size();
     AppendBytesText(text, m_settings.format, &ch, 1);
@@ -354,7 +392,7 @@ void ReceivePipeline::showSent(const std::uint8_t* bytes, std::uint32_t count)
 {
     if (!m_display || count == 0)
         return;
-    const bool stamped = m_settings.timeStamp != TimeStampMode::Off;
+    const bool stamped = m_settings.timeStamp != TimeStampMode::Off || m_settings.merged();
     const ReadTime writtenAt = ReadTime::now();
     if (stamped) {
         m_stamps.setMode(m_settings.timeStamp);
@@ -362,13 +400,16 @@ void ReceivePipeline::showSent(const std::uint8_t* bytes, std::uint32_t count)
     }
     QString text;
     for (std::uint32_t i = 0; i < count; ++i) {
-        if (startsRow(bytes[i], text)) {
+        // What the port sent goes on a row of the port's, not on the monitor's.
+        const bool otherRow = m_settings.merged() && m_rowSource != 0 && !m_line.start;
+        if (otherRow || startsRow(bytes[i], text)) {
             m_display->appendSent(std::exchange(text, QString()));
             m_display->appendLineBreak();
             m_line = {};
         }
         if (stamped) {
             appendStamped(text, bytes[i], writtenAt);
+            m_rowSource = 0;
         } else {
             AppendBytesText(text, m_settings.format, &bytes[i], 1);
         }

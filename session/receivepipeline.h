@@ -33,6 +33,8 @@ public:
     virtual void appendData(const QString& text) = 0;
     // Text the program sent, shown apart from received text where the display can.
     virtual void appendSent(const QString& text) { appendData(text); }
+    // Appends a monitor port's text, shown apart from the port's own where the display can.
+    virtual void appendMonitor(const QString& text) { appendData(text); }
     virtual void appendLineBreak() = 0;
     virtual bool isEmpty() const = 0;
     virtual LineEnd lineEnd() const { return LineEnd::Unknown; }
@@ -83,6 +85,11 @@ struct ReceiveSettings
     TimeStampMode timeStamp = TimeStampMode::Off;
     // A byte read more than this long after the previous one starts a new line; 0 is off.
     std::uint32_t gapSplitMs = 0;
+    // With a monitor port merged in, the names rows begin with: the port's and the monitor's
+    // ("COM1> ", "COM2> "). Every row then holds the bytes of one port only, and the log carries
+    // the display's rows. Empty: no monitor.
+    std::array<QString, 2> rowNames;
+    bool merged() const { return !rowNames[1].isEmpty(); }
 };
 
 // The receive side of the design for one hand-over: the chunk into the ring buffer, then per
@@ -124,6 +131,10 @@ public:
     void RxHandOverBegins() override;
     void StoreRxChunk(const std::uint8_t* bytes, std::uint32_t count,
                       const ReadTime& readAt) override;
+    // The same for bytes of a given port: 0 the port's own, 1 a monitor port's (shown, logged,
+    // never echoed or answered).
+    void storeChunk(const std::uint8_t* bytes, std::uint32_t count, const ReadTime& readAt,
+                    std::uint8_t source);
     void RxDisplayStep() override;
     // Within a hand-over the steps' bytes are taken as one batch, with the order of the
     // steps kept: what each byte makes (echo, line break, text, log entry, answers) comes out
@@ -167,12 +178,23 @@ private:
     // only, and comes from a table made once per layout.
     QString logEntry(std::uint8_t ch);
     void setTime(std::chrono::system_clock::time_point time);
-    // The read time of the byte taken as the index-th since the buffer was last cleared.
-    const ReadTime& timeOfByte(std::uint64_t index);
+    // The read time of each stored chunk, by the count of stored bytes that ends it, and the
+    // port it came from.
+    struct ChunkTime
+    {
+        std::uint64_t end = 0;
+        ReadTime at;
+        std::uint8_t source = 0;
+    };
+    // The chunk of the byte taken as the index-th since the buffer was last cleared.
+    const ChunkTime& chunkOfByte(std::uint64_t index);
     bool linesOn() const
     {
-        return m_settings.timeStamp != TimeStampMode::Off || m_settings.gapSplitMs > 0;
+        return m_settings.timeStamp != TimeStampMode::Off || m_settings.gapSplitMs > 0 ||
+               m_settings.merged();
     }
+    // What a row begins with: its stamp when stamps are on, its port's name when merged.
+    void appendRowStart(QString& text, const ReadTime& at, std::uint8_t source);
     // The line state as the display has it; text appended since by others counts.
     void syncLine();
     // Where appendStamped put a byte's stamp (-1: none) and its text, in the text given.
@@ -182,7 +204,8 @@ private:
         qsizetype bytes = 0;
     };
     // Appends a shown byte after the stamp its line begins with, and follows the line state.
-    Shown appendStamped(QString& text, std::uint8_t ch, const ReadTime& at);
+    Shown appendStamped(QString& text, std::uint8_t ch, const ReadTime& at,
+                        std::uint8_t source = 0);
     bool anyRuleEnabled() const;
     // The new-line character starts a new row, except as the first character of an empty
     // display (pending: the text not yet handed to it).
@@ -207,14 +230,8 @@ private:
     };
     LogTable m_logTable;
 
-    // The read time of each stored chunk, by the count of stored bytes that ends it.
-    struct ChunkTime
-    {
-        std::uint64_t end = 0;
-        ReadTime at;
-    };
     std::deque<ChunkTime> m_chunkTimes;
-    ReadTime m_latestRead = ReadTime::now();
+    ChunkTime m_latestChunk{0, ReadTime::now(), 0};
     std::uint64_t m_storedBytes = 0;
     std::uint64_t m_takenBytes = 0;
 
@@ -225,6 +242,8 @@ private:
         bool afterCr = false; // a CR ended the last line; an LF now joins it
     };
     LineState m_line;
+    std::uint8_t m_rowSource = 0;  // the port whose bytes the last row holds
+    std::uint8_t m_textSource = 0; // the port whose bytes wait in the text being made
     RowStamps m_stamps;
     bool m_haveLastByte = false;
     std::chrono::steady_clock::time_point m_lastByteAt;

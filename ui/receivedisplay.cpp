@@ -23,6 +23,7 @@ constexpr char16_t ForcedBreak = u'\u2028';
 
 // Marks the characters of sent text, so a new colour scheme finds them again.
 constexpr int SentProperty = QTextFormat::UserProperty + 1;
+constexpr int MonitorProperty = QTextFormat::UserProperty + 2;
 
 using kirt::RowSplitter;
 
@@ -88,6 +89,8 @@ ReceiveDisplay::ReceiveDisplay(QWidget* parent) : QPlainTextEdit(parent)
     m_columns = columnsForWidth();
     m_sentFormat.setProperty(SentProperty, true);
     m_sentFormat.setForeground(QColor(Qt::blue));
+    m_monitorFormat.setProperty(MonitorProperty, true);
+    m_monitorFormat.setForeground(QColor(0, 128, 0));
     connect(verticalScrollBar(), &QScrollBar::valueChanged, this, &ReceiveDisplay::updateHeld);
     connect(this, &QPlainTextEdit::selectionChanged, this, &ReceiveDisplay::updateHeld);
 }
@@ -165,22 +168,47 @@ bool ReceiveDisplay::isSentFormat(const QTextCharFormat& format)
     return format.boolProperty(SentProperty);
 }
 
+bool ReceiveDisplay::isMonitorFormat(const QTextCharFormat& format)
+{
+    return format.boolProperty(MonitorProperty);
+}
+
+QTextCharFormat ReceiveDisplay::formatOf(const QTextCharFormat& shown) const
+{
+    return isSentFormat(shown)      ? m_sentFormat
+           : isMonitorFormat(shown) ? m_monitorFormat
+                                    : QTextCharFormat();
+}
+
 void ReceiveDisplay::setSentColour(const QColor& colour)
 {
     if (colour == sentColour())
         return;
     m_sentFormat.setForeground(colour);
+    recolour(SentProperty, m_sentFormat);
+}
+
+void ReceiveDisplay::setMonitorColour(const QColor& colour)
+{
+    if (colour == monitorColour())
+        return;
+    m_monitorFormat.setForeground(colour);
+    recolour(MonitorProperty, m_monitorFormat);
+}
+
+void ReceiveDisplay::recolour(int property, const QTextCharFormat& format)
+{
     flushPending();
     QTextCursor cursor(document());
     cursor.beginEditBlock();
     for (QTextBlock b = document()->begin(); b.isValid(); b = b.next()) {
         for (auto it = b.begin(); !it.atEnd(); ++it) {
             const QTextFragment fragment = it.fragment();
-            if (!fragment.isValid() || !isSentFormat(fragment.charFormat()))
+            if (!fragment.isValid() || !fragment.charFormat().boolProperty(property))
                 continue;
             cursor.setPosition(fragment.position());
             cursor.setPosition(fragment.position() + fragment.length(), QTextCursor::KeepAnchor);
-            cursor.mergeCharFormat(m_sentFormat);
+            cursor.mergeCharFormat(format);
         }
     }
     cursor.endEditBlock();
@@ -211,6 +239,19 @@ void ReceiveDisplay::appendData(const QString& text)
     collect(text);
 }
 
+void ReceiveDisplay::appendMonitor(const QString& text)
+{
+    if (text.isEmpty())
+        return;
+    holdRepaint();
+    const qsizetype start = m_pending.size();
+    collect(text);
+    if (!m_pendingMonitor.empty() && m_pendingMonitor.back().second == start)
+        m_pendingMonitor.back().second = m_pending.size();
+    else
+        m_pendingMonitor.emplace_back(start, m_pending.size());
+}
+
 void ReceiveDisplay::appendLineBreak()
 {
     holdRepaint();
@@ -221,6 +262,7 @@ void ReceiveDisplay::appendLineBreak()
 void ReceiveDisplay::collect(QStringView text)
 {
     if (m_pending.isEmpty()) {
+        m_pendingMonitor.clear();
         m_pendingRows = rowsAtEnd();
         m_pendingEnds = 0;
         m_pendingBlank = true;
@@ -252,7 +294,8 @@ void ReceiveDisplay::flushPending()
     m_sinceFlush.start();
     m_rows = rowsAtEnd();
     const auto blocks = static_cast<std::uint32_t>(document()->blockCount());
-    if (cut >= blocks && !holdsSentText(document()->lastBlock())) {
+    // The shortcut lays out plain text only.
+    if (cut >= blocks && m_pendingMonitor.empty() && !holdsMarkedText(document()->lastBlock())) {
         replaceWithNewest(pending, cut - (blocks - 1));
         return;
     }
@@ -260,10 +303,11 @@ void ReceiveDisplay::flushPending()
     // Inside an edit block a cursor move does not lay out the row to find its x position.
     cursor.beginEditBlock();
     cursor.movePosition(QTextCursor::End);
-    const QTextCharFormat received;
+    std::size_t span = 0;
     layOut(pending, m_rows, [&](QStringView row, const RowSplitter::Piece& piece) {
-        insertPiece(cursor, row, piece, received);
+        insertCollected(cursor, pending, row, piece, span);
     });
+    m_pendingMonitor.clear();
     // Cutting at the front after appending at the end gives the rows cut batch by batch would:
     // a cut never reaches the row being filled.
     if (cut > 0) {
@@ -276,10 +320,37 @@ void ReceiveDisplay::flushPending()
     keepViewAfterCut(static_cast<int>(cut));
 }
 
-bool ReceiveDisplay::holdsSentText(const QTextBlock& block)
+void ReceiveDisplay::insertCollected(QTextCursor& cursor, const QString& pending, QStringView row,
+                                     const RowSplitter::Piece& piece, std::size_t& span)
+{
+    const QTextCharFormat received;
+    if (row.isEmpty() || span >= m_pendingMonitor.size()) {
+        insertPiece(cursor, row, piece, received);
+        return;
+    }
+    // The row in runs of one colour each; only the last run ends the row as the piece does.
+    qsizetype at = row.data() - pending.data();
+    const qsizetype end = at + row.size();
+    while (at < end) {
+        while (span < m_pendingMonitor.size() && m_pendingMonitor[span].second <= at)
+            ++span;
+        const bool monitor = span < m_pendingMonitor.size() && m_pendingMonitor[span].first <= at;
+        const qsizetype runEnd = std::min(end, span >= m_pendingMonitor.size() ? end
+                                               : monitor ? m_pendingMonitor[span].second
+                                                         : m_pendingMonitor[span].first);
+        const QStringView run = QStringView(pending).mid(at, runEnd - at);
+        const RowSplitter::Piece open{piece.length, piece.consumed, RowSplitter::End::Open, 0};
+        insertPiece(cursor, run, runEnd == end ? piece : open,
+                    monitor ? m_monitorFormat : received);
+        at = runEnd;
+    }
+}
+
+bool ReceiveDisplay::holdsMarkedText(const QTextBlock& block)
 {
     for (auto it = block.begin(); !it.atEnd(); ++it)
-        if (it.fragment().isValid() && isSentFormat(it.fragment().charFormat()))
+        if (it.fragment().isValid() && (isSentFormat(it.fragment().charFormat()) ||
+                                        isMonitorFormat(it.fragment().charFormat())))
             return true;
     return false;
 }
@@ -359,6 +430,7 @@ void ReceiveDisplay::setDisplayText(const QString& text)
 void ReceiveDisplay::clearDisplay()
 {
     m_pending.clear();
+    m_pendingMonitor.clear();
     m_pendingCut = 0;
     flushScroll();
     {
@@ -541,8 +613,7 @@ void ReceiveDisplay::reflow()
                          for (auto it = row.begin(); !it.atEnd(); ++it) {
                              const QTextFragment fragment = it.fragment();
                              if (fragment.isValid())
-                                 add(fragment.text(),
-                                     isSentFormat(fragment.charFormat()) ? m_sentFormat : received);
+                                 add(fragment.text(), formatOf(fragment.charFormat()));
                          }
                          if (lineBreak)
                              add(QStringLiteral("\n"), received);

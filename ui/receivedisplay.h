@@ -9,6 +9,8 @@
 #include <QTextCharFormat>
 
 #include <cstdint>
+#include <utility>
+#include <vector>
 
 class QTimer;
 
@@ -33,6 +35,8 @@ public:
     // Appends text the program sent, in the sent colour, after everything appended so far.
     // It goes into the document at once: sent data is rare beside received bytes.
     void appendSent(const QString& text) override;
+    // Appends a monitor port's text, in the monitor colour; collected as received text is.
+    void appendMonitor(const QString& text) override;
     // Appends one line break.
     void appendLineBreak() override;
     // Puts collected text into the document and makes the cuts that wait for it.
@@ -76,6 +80,10 @@ public:
     QColor sentColour() const { return m_sentFormat.foreground().color(); }
     // The format sent text is inserted with; received text has the default one.
     static bool isSentFormat(const QTextCharFormat& format);
+    // The colour of a monitor port's text, as the sent colour.
+    void setMonitorColour(const QColor& colour);
+    QColor monitorColour() const { return m_monitorFormat.foreground().color(); }
+    static bool isMonitorFormat(const QTextCharFormat& format);
 
     // "ALWAYS" goes to the end with every change; "AT END" follows only while the last row is
     // in view and nothing is selected, and otherwise keeps the rows in view where they are.
@@ -140,7 +148,14 @@ private:
     void collect(QStringView text);
     // A flush whose cut takes every row shown: the display gets only the rows that stay.
     void replaceWithNewest(const QString& pending, std::uint32_t skip);
-    static bool holdsSentText(const QTextBlock& block);
+    // The row holds text in another format than received text's.
+    static bool holdsMarkedText(const QTextBlock& block);
+    // The format a shown fragment was inserted with, in today's colours.
+    QTextCharFormat formatOf(const QTextCharFormat& shown) const;
+    void recolour(int property, const QTextCharFormat& format);
+    // Inserts a piece of collected text, in the monitor colour where it came from a monitor.
+    void insertCollected(QTextCursor& cursor, const QString& pending, QStringView row,
+                         const RowSplitter::Piece& piece, std::size_t& span);
 
     int m_columns = 80;
     int m_wheelZoom = 0;      // wheel angle not yet a whole step
@@ -151,6 +166,9 @@ private:
     bool m_pendingBlank = true;      // the collected text makes no character yet
     std::uint32_t m_pendingCut = 0;  // oldest rows counted as cut, to go with the next flush
     QTextCharFormat m_sentFormat;
+    QTextCharFormat m_monitorFormat;
+    // The parts of m_pending that are a monitor port's text: [start, end) in order.
+    std::vector<std::pair<qsizetype, qsizetype>> m_pendingMonitor;
     bool m_scrollPending = false;
     bool m_batchSeen = false;    // a batch ended since the last refresh tick
     bool m_paintOverdue = false; // the tick came while batches flowed; the next batch paints

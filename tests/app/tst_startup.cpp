@@ -116,13 +116,14 @@ void TestStartup::firstRunState()
     stored.beginGroup(QStringLiteral("Kirt"));
     // The twelve, the four of line control, whether sent data is shown, whether the lines are
     // kept, the stamps, gap rows and following, the display's font size, the terminal's five,
-    // XMODEM's block size.
-    QCOMPARE(stored.childKeys().size(), 28);
+    // XMODEM's block size, the monitor port.
+    QCOMPARE(stored.childKeys().size(), 29);
     for (const QString& name :
          SettingNames + QStringList{"CustomBaudRate", "FlowControl", "DtrOn", "RtsOn", "ShowSent",
                                     "KeepWorkbench", "TimeStamp", "GapSplit", "Follow", "FontSize",
                                     "TerminalEnter", "TerminalBackspace", "TerminalCharset",
-                                    "TerminalEcho", "TerminalScrollback", "XmodemBlock"})
+                                    "TerminalEcho", "TerminalScrollback", "XmodemBlock",
+                                    "MonitorPort"})
         QVERIFY2(stored.contains(name), qPrintable(name));
     QVERIFY(f.settings.read().contains("ShowSent=0\n"));
     QVERIFY(f.settings.read().contains("KeepWorkbench=0\n"));

@@ -35,6 +35,7 @@ public:
             throw std::bad_alloc();
         shown += text;
     }
+    void appendMonitor(const QString& text) override { shown += u'{' + text + u'}'; }
     void appendLineBreak() override { shown += u'|'; }
     bool isEmpty() const override { return shown.isEmpty(); }
     void limitRows(std::uint32_t) override {}
@@ -67,12 +68,13 @@ void setUp(kirt::ReceivePipeline& pipeline, const QString& logPath, bool rulesOn
     s.logging = true;
 }
 
-// One hand-over, as the receive thread runs it.
-void handOver(kirt::ReceivePipeline& pipeline, const QByteArray& chunk, bool byteSteps)
+// One hand-over, as the receive thread runs it; source 1 is a monitor port's.
+void handOver(kirt::ReceivePipeline& pipeline, const QByteArray& chunk, bool byteSteps,
+              std::uint8_t source = 0)
 {
     pipeline.RxHandOverBegins();
-    pipeline.StoreRxChunk(reinterpret_cast<const std::uint8_t*>(chunk.constData()),
-                          static_cast<std::uint32_t>(chunk.size()), kirt::ReadTime::now());
+    pipeline.storeChunk(reinterpret_cast<const std::uint8_t*>(chunk.constData()),
+                        static_cast<std::uint32_t>(chunk.size()), kirt::ReadTime::now(), source);
     const auto steps = static_cast<std::uint32_t>(chunk.size());
     if (byteSteps)
         for (std::uint32_t i = 0; i < steps; ++i)
@@ -97,6 +99,7 @@ class TestReceivePipeline : public QObject
 private slots:
     void batchesGiveWhatStepsGiveAtEveryOffset();
     void failedAllocationDropsTheBatchAndStopsTheLog();
+    void monitorBytesAreShownAndLoggedButNeverAnswered();
 };
 
 void TestReceivePipeline::batchesGiveWhatStepsGiveAtEveryOffset()
@@ -150,6 +153,33 @@ void TestReceivePipeline::failedAllocationDropsTheBatchAndStopsTheLog()
     handOver(pipeline, QByteArray("\x08", 1), false);
     QCOMPARE(out.shown, QStringLiteral("08 "));
     QVERIFY(out.wire.endsWith('\x08'));
+}
+
+void TestReceivePipeline::monitorBytesAreShownAndLoggedButNeverAnswered()
+{
+    QTemporaryDir dir;
+    Recorder out;
+    kirt::ReceivePipeline pipeline(&out, out);
+    const QString log = dir.filePath(QStringLiteral("merged.log"));
+    setUp(pipeline, log);
+    pipeline.settings().rowNames = {QStringLiteral("COM1> "), QStringLiteral("COM2> ")};
+    for (const bool byteSteps : {false, true}) {
+        out.wire.clear();
+        out.shown.clear();
+        handOver(pipeline, "\x01\x02", byteSteps);
+        handOver(pipeline, "\x01\x02\x03\x0D", byteSteps, 1);
+        handOver(pipeline, "\x03", byteSteps);
+        // The rules and the echo see the port's bytes alone: 02 then 03 still make "0203".
+        QCOMPARE(out.wire, QByteArray("\x01\x02<1A>\x03<2B>"));
+        // A change of port starts a row, and the monitor's new-line character its own; the
+        // second round goes on with the port's row the first left open.
+        const QString rows = (byteSteps ? QString() : QStringLiteral("COM1> ")) +
+                             QStringLiteral("01 02 |{COM2> 01 02 03 }|{COM2> 0D }|COM1> 03 ");
+        // Step by step the monitor's text comes a byte at a time, in the same colour.
+        QCOMPARE(out.shown.replace(QStringLiteral("}{"), QString()), rows);
+    }
+    pipeline.stopLog();
+    QVERIFY(contents(log).contains("COM2> 01 02 03 \r\nCOM2> 0D \r\nCOM1> 03 "));
 }
 
 QTEST_GUILESS_MAIN(TestReceivePipeline)
