@@ -5,6 +5,7 @@
 #include "app/dialogs.h"
 #include "app/keypreview.h"
 #include "app/transferhost.h"
+#include "config/profile.h"
 #include "display/displaytables.h"
 #include "serial/portmap.h"
 #include "ui/caretblink.h"
@@ -65,7 +66,9 @@ void fillLineSettingBoxes(Ui::TFmain& ui)
 
 } // namespace
 
-TFmain::TFmain(QWidget* parent) : QMainWindow(parent), m_ui(std::make_unique<Ui::TFmain>())
+TFmain::TFmain(QWidget* parent)
+    : QMainWindow(parent), m_ui(std::make_unique<Ui::TFmain>()),
+      m_profile(std::make_unique<kirt::ProfileClaim>(kirt::currentProfile()))
 {
     // The layout asks for "Courier New"; Liberation Mono has the same metrics.
     QFont::insertSubstitution(QStringLiteral("Courier New"), QStringLiteral("Liberation Mono"));
@@ -459,7 +462,13 @@ void TFmain::FormCreate()
 
 void TFmain::SetCurrentFileName(const QString& path)
 {
-    setWindowTitle(QStringLiteral("%1 - %2").arg(ApplicationTitle, QFileInfo(path).fileName()));
+    QString title = ApplicationTitle;
+    if (!m_profile->name().isEmpty())
+        title += QStringLiteral(" [%1]").arg(m_profile->name());
+    title += QStringLiteral(" - ") + QFileInfo(path).fileName();
+    if (!m_profile->owned())
+        title += QStringLiteral(" (already open in another window: settings not saved)");
+    setWindowTitle(title);
     m_currentFileName = path;
 }
 

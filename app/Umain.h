@@ -41,6 +41,7 @@ namespace kirt {
 struct StartOptions;
 class DataLineEdit;
 class PlotPanel;
+class ProfileClaim;
 class TerminalPanel;
 class KeyPreview;
 class MonitorHost;
@@ -379,11 +380,12 @@ private:
     void applyWorkbench(const kirt::Workbench& bench);
     void applyPortSettings(const kirt::Workbench::Port& port);
     // The lines and rules kept between runs ("Keep Lines Between Runs").
-    static QString keptWorkbenchPath();
+    QString keptWorkbenchPath() const;
     void saveKeptWorkbench();
     void openKeptWorkbench();
 
     std::unique_ptr<Ui::TFmain> m_ui;
+    std::unique_ptr<kirt::ProfileClaim> m_profile; // whose files this window reads and writes
     QString m_currentFileName;
     // Centred once when first shown, and again while the frame settles (Umain.cpp).
     struct Centring

@@ -3,6 +3,7 @@
 
 #include "app/dialogs.h"
 #include "config/commandline.h"
+#include "config/profile.h"
 #include "config/settingsstore.h"
 #include "ui_Umain.h"
 
@@ -103,7 +104,7 @@ bool TFmain::restoreSetting(kirt::SettingsStore& store, const StoredSetting& set
 
 void TFmain::RestoreSettings()
 {
-    kirt::SettingsStore store;
+    kirt::SettingsStore store(m_profile->name());
     if (!store.openForRead()) {
         // First run: the values a newcomer starts with.
         m_ui->SerialPortComboBox->setCurrentIndex(0);
@@ -134,16 +135,18 @@ void TFmain::RestoreSettings()
 
 void TFmain::SaveSettings()
 {
-    kirt::SettingsStore store;
+    // A second window of the profile leaves the first one's settings alone.
+    if (!m_profile->owned())
+        return;
+    kirt::SettingsStore store(m_profile->name());
     // What is no settings file is never written, and the user hears of it once; an unwritable
     // location stays silent, as it always was.
     if (!store.openForWrite()) {
         if (!store.refusal().isEmpty())
-            kirt::dialogs().error(
-                this,
-                QStringLiteral("The settings were not saved to %1.")
-                    .arg(QDir::toNativeSeparators(kirt::SettingsStore::filePath())),
-                store.refusal());
+            kirt::dialogs().error(this,
+                                  QStringLiteral("The settings were not saved to %1.")
+                                      .arg(QDir::toNativeSeparators(store.path())),
+                                  store.refusal());
         return;
     }
     for (const StoredSetting& setting : storedSettings()) {

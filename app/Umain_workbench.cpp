@@ -5,7 +5,7 @@
 #include "app/Umain.h"
 
 #include "app/dialogs.h"
-#include "config/settingsstore.h"
+#include "config/profile.h"
 #include "ui/datalineedit.h"
 #include "ui/plotpanel.h"
 #include "ui_Umain.h"
@@ -66,14 +66,15 @@ bool TFmain::SaveWorkbench(const QString& path)
     return false;
 }
 
-QString TFmain::keptWorkbenchPath()
+QString TFmain::keptWorkbenchPath() const
 {
-    return QFileInfo(kirt::SettingsStore::filePath()).absolutePath() + QStringLiteral("/last.kirt");
+    return m_profile->folder() + QStringLiteral("/last.kirt");
 }
 
 void TFmain::saveKeptWorkbench()
 {
-    if (!m_ui->KeepWorkbenchAction->isChecked())
+    // A second window of the profile leaves the first one's lines alone.
+    if (!m_ui->KeepWorkbenchAction->isChecked() || !m_profile->owned())
         return;
     const QString path = keptWorkbenchPath();
     QDir().mkpath(QFileInfo(path).absolutePath());

@@ -2,6 +2,7 @@
 #include "app/Umain.h"
 #include "app/dialogs.h"
 #include "config/commandline.h"
+#include "config/profile.h"
 #include "script/headless.h"
 
 #include <QApplication>
@@ -22,6 +23,7 @@ int main(int argc, char* argv[])
     }
     const kirt::StartOptions& options = *parsed.options;
     kirt::mapDeviceForThisRun(options);
+    kirt::setCurrentProfile(options.profile);
 
     if (!options.script.isEmpty()) {
         // No display and no widget: a test run on a bench machine or in CI.

@@ -1,6 +1,7 @@
 #include "config/commandline.h"
 
 #include "base/comsettings.h"
+#include "config/profile.h"
 
 #include <QCommandLineParser>
 #include <QFile>
@@ -18,6 +19,7 @@ Serial-port terminal for testing devices on a COM port.
   --baud N           select the baud rate N: %1
   --open             open the port at start
   --workbench FILE   open a workbench file (.kirt) at start
+  --profile NAME     keep the settings and kept lines of profile NAME, apart from the others
   --script FILE      run a test script without a window (the port opens when it calls open)
   --junit OUT.xml    with --script: write the results as JUnit XML
   --timeout SECONDS  with --script: fail the run when it takes longer
@@ -33,6 +35,17 @@ QString baudRanges()
         .arg(BaudRateTable.back())
         .arg(MinCustomBaud)
         .arg(MaxCustomBaud);
+}
+
+// Control characters are shown as escapes, never sent to the user's terminal.
+QString visible(const QString& text)
+{
+    QString shown;
+    for (const QChar c : text)
+        shown += c.category() == QChar::Other_Control
+                     ? QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QLatin1Char('0'))
+                     : QString(c);
+    return shown;
 }
 
 ParsedCommandLine mistake(const QString& text)
@@ -67,10 +80,11 @@ ParsedCommandLine parseCommandLine(const QStringList& arguments)
     const QCommandLineOption baud(QStringLiteral("baud"), {}, QStringLiteral("N"));
     const QCommandLineOption open(QStringLiteral("open"), {});
     const QCommandLineOption workbench(QStringLiteral("workbench"), {}, QStringLiteral("FILE"));
+    const QCommandLineOption profile(QStringLiteral("profile"), {}, QStringLiteral("NAME"));
     const QCommandLineOption script(QStringLiteral("script"), {}, QStringLiteral("FILE"));
     const QCommandLineOption junit(QStringLiteral("junit"), {}, QStringLiteral("OUT.xml"));
     const QCommandLineOption timeout(QStringLiteral("timeout"), {}, QStringLiteral("SECONDS"));
-    parser.addOptions({port, device, baud, open, workbench, script, junit, timeout});
+    parser.addOptions({port, device, baud, open, workbench, profile, script, junit, timeout});
     if (auto ended = CommonArguments().parse<StartOptions>(
             parser, arguments, commandLineUsage(),
             QStringLiteral("kirt %1\n").arg(QLatin1String(KIRT_VERSION)), mistake))
@@ -105,6 +119,13 @@ ParsedCommandLine parseCommandLine(const QStringList& arguments)
         options.workbench = parser.value(workbench);
         if (options.workbench.isEmpty())
             return mistake(QStringLiteral("--workbench takes a file name"));
+    }
+    if (parser.isSet(profile)) {
+        options.profile = parser.value(profile);
+        const QString refusal = profileNameRefusal(options.profile);
+        if (!refusal.isEmpty())
+            return mistake(
+                QStringLiteral("--profile '%1': %2").arg(visible(options.profile), refusal));
     }
     options.script = parser.value(script);
     options.junit = parser.value(junit);

@@ -19,6 +19,7 @@ struct StartOptions
     std::uint32_t customBaud = 0; // a rate not in the table, for the "Custom" item; 0 for none
     bool open = false;
     QString workbench; // a workbench file to open, empty for none
+    QString profile;   // the profile whose settings this run keeps, empty for the default
     // A script run without a window: the file, where its results go, the run's time limit.
     QString script;
     QString junit;

@@ -1,6 +1,7 @@
 #include "config/settingsstore.h"
 
 #include "base/pathkind.h"
+#include "config/profile.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -15,16 +16,14 @@ namespace {
 const QString Section = QStringLiteral("Kirt");
 }
 
-SettingsStore::SettingsStore() = default;
-SettingsStore::~SettingsStore() = default;
+SettingsStore::SettingsStore() : SettingsStore(currentProfile()) {}
 
-QString SettingsStore::filePath()
+SettingsStore::SettingsStore(const QString& profile)
+    : m_path(profileFolder(profile) + QStringLiteral("/kirt.ini"))
 {
-    QString base = qEnvironmentVariable("XDG_CONFIG_HOME");
-    if (base.isEmpty())
-        base = QDir::homePath() + QStringLiteral("/.config");
-    return base + QStringLiteral("/kirt/kirt.ini");
 }
+
+SettingsStore::~SettingsStore() = default;
 
 bool SettingsStore::usable(const PathKind& kind)
 {
@@ -42,7 +41,7 @@ bool SettingsStore::usable(const PathKind& kind)
 bool SettingsStore::openForRead()
 {
     // Only a regular file (or a link to one) is read: anything else counts as no settings.
-    const PathKind kind = inspectPath(filePath());
+    const PathKind kind = inspectPath(m_path);
     if (kind.kind == PathKind::Kind::Missing || !usable(kind))
         return false;
     auto settings = std::make_unique<QSettings>(kind.target, QSettings::IniFormat);
@@ -55,7 +54,7 @@ bool SettingsStore::openForRead()
 
 bool SettingsStore::openForWrite()
 {
-    const QString path = filePath();
+    const QString& path = m_path;
     const PathKind kind = inspectPath(path);
     if (kind.kind != PathKind::Kind::Missing && !usable(kind))
         return false;

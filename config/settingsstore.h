@@ -10,22 +10,24 @@ namespace kirt {
 
 struct PathKind;
 
-// The per-user store of the twelve settings: an INI file under $XDG_CONFIG_HOME (default
-// ~/.config), kirt/kirt.ini, section [Kirt]. A missing file or section is the first run. Only a
-// regular file of at most 1 MB, or a link to one, is read or written; anything else at the
-// path (a FIFO, a device, a folder, a link to one of those or to nothing) counts as no
-// settings and is never opened, and refusal() says why.
+// The per-user store of the twelve settings: an INI file in the profile's folder (see
+// profileFolder: kirt/kirt.ini under $XDG_CONFIG_HOME, default ~/.config), section [Kirt]. A
+// missing file or section is the first run. Only a regular file of at most 1 MB, or a link to one,
+// is read or written; anything else at the path (a FIFO, a device, a folder, a link to one of those
+// or to nothing) counts as no settings and is never opened, and refusal() says why.
 class SettingsStore
 {
 public:
     enum class ReadStatus { Ok, Absent, WrongType };
 
+    // The store of the current profile, or of the named one.
     SettingsStore();
+    explicit SettingsStore(const QString& profile);
     ~SettingsStore();
     SettingsStore(const SettingsStore&) = delete;
     SettingsStore& operator=(const SettingsStore&) = delete;
 
-    static QString filePath();
+    QString path() const { return m_path; }
 
     static constexpr qint64 MaxFileSize = 1 << 20;
 
@@ -51,6 +53,7 @@ public:
 private:
     bool usable(const PathKind& kind);
 
+    QString m_path;
     std::unique_ptr<QSettings> m_settings;
     QString m_refusal;
 };

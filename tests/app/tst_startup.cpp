@@ -1,15 +1,19 @@
-// Start-up, the settings kept between runs, the status line and closing.
+// Start-up, the settings kept between runs and their profiles, the status line and closing.
+#include "config/profile.h"
 #include "config/settingsstore.h"
 #include "display/displaytables.h"
 #include "tests/support/columns.h"
+#include "tests/support/files.h"
 #include "tests/support/windowfixture.h"
 #include "ui/datalineedit.h"
 
+#include <QAction>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMap>
 #include <QPlainTextEdit>
+#include <QScopeGuard>
 #include <QSettings>
 #include <QSlider>
 #include <QtTest>
@@ -52,6 +56,13 @@ QStringList statusPanels(WindowFixture& f)
     return texts;
 }
 
+// A window as `kirt --profile NAME` starts it.
+std::unique_ptr<TFmain> windowOf(const QString& profile)
+{
+    kirt::setCurrentProfile(profile);
+    return std::make_unique<TFmain>();
+}
+
 } // namespace
 
 class TestStartup : public QObject
@@ -72,6 +83,8 @@ private slots:
     void settingsThatAreNoFile_data();
     void settingsThatAreNoFile();
     void settingsThroughALinkKeepTheLink();
+    void profilesKeepTheirOwn();
+    void secondWindowOfAProfileWritesNothing();
 };
 
 void TestStartup::firstRunState()
@@ -386,6 +399,60 @@ void TestStartup::settingsThroughALinkKeepTheLink()
     QVERIFY(f.answers.errors.isEmpty());
     QVERIFY(QFileInfo(f.settings.settingsFile()).isSymLink());
     QVERIFY(QSettings(target, QSettings::IniFormat).value("Kirt/BaudRate").toInt() == 15);
+}
+
+void TestStartup::profilesKeepTheirOwn()
+{
+    WindowFixture f;
+    const auto reset = qScopeGuard([] { kirt::setCurrentProfile({}); });
+    QCOMPARE(kirt::SettingsStore().path(), f.settings.settingsFile());
+    const QString names[] = {QStringLiteral("a"), QStringLiteral("bänch")};
+    std::unique_ptr<TFmain> windows[2];
+    const auto line1 = [&](int i) {
+        return kirt::test::find<kirt::DataLineEdit>(windows[i].get(), "TransmitEdit1");
+    };
+    for (int i : {0, 1}) { // both open at once
+        windows[i] = windowOf(names[i]);
+        kirt::test::choose(windows[i].get(), QStringLiteral("BaudRateComboBox"), 14 + i);
+        windows[i]->findChild<QAction*>(QStringLiteral("KeepWorkbenchAction"))->trigger();
+        line1(i)->setPlainText(QStringLiteral("0%1").arg(i));
+    }
+    QCOMPARE(windows[1]->windowTitle(), QStringLiteral("Kirt [bänch] - Untitled"));
+    for (auto& window : windows)
+        QVERIFY(window->close());
+    for (int i : {0, 1}) {
+        windows[i].reset();
+        windows[i] = windowOf(names[i]);
+        QCOMPARE(windows[i]->findChild<QComboBox*>("BaudRateComboBox")->currentIndex(), 14 + i);
+        QCOMPARE(line1(i)->fieldText(), QStringLiteral("0%1").arg(i));
+    }
+    QVERIFY(!f.settings.exists());
+}
+
+void TestStartup::secondWindowOfAProfileWritesNothing()
+{
+    WindowFixture f;
+    const auto reset = qScopeGuard([] { kirt::setCurrentProfile({}); });
+    const QString folder = f.settings.configHome() + QStringLiteral("/kirt/profiles/a/");
+    auto first = windowOf(QStringLiteral("a"));
+    QVERIFY(first->close()); // written; the window lives on, holding the profile
+    const QByteArray written = kirt::test::fileContents(folder + QStringLiteral("kirt.ini"));
+    auto second = windowOf(QStringLiteral("a"));
+    QCOMPARE(
+        second->windowTitle(),
+        QStringLiteral("Kirt [a] - Untitled (already open in another window: settings not saved)"));
+    kirt::test::choose(second.get(), QStringLiteral("BaudRateComboBox"), 3);
+    second->findChild<QAction*>(QStringLiteral("KeepWorkbenchAction"))->trigger();
+    QVERIFY(second->close());
+    QCOMPARE(kirt::test::fileContents(folder + QStringLiteral("kirt.ini")), written);
+    QVERIFY(!QFile::exists(folder + QStringLiteral("last.kirt")));
+
+    // A lock left by a process that has ended is taken over (no process has the largest id).
+    first.reset();
+    QFile lock(folder + QStringLiteral("kirt.lock"));
+    QVERIFY(lock.open(QIODevice::WriteOnly) && lock.write("2147483647\n") == 11);
+    lock.close();
+    QCOMPARE(windowOf(QStringLiteral("a"))->windowTitle(), QStringLiteral("Kirt [a] - Untitled"));
 }
 
 QTEST_MAIN(TestStartup)

@@ -1,5 +1,6 @@
 // The command line: the program run for what it prints, and the options applied to a window.
 #include "config/commandline.h"
+#include "config/profile.h"
 #include "tests/support/columns.h"
 #include "tests/support/windowfixture.h"
 #include "ui/datalineedit.h"
@@ -57,6 +58,7 @@ private slots:
     void everyRateReachesTheDevice_data();
     void everyRateReachesTheDevice();
     void runOnlyDeviceStaysRunOnly();
+    void profileChoosesTheStoredSettings();
 };
 
 void TestCommandLine::helpAndVersion()
@@ -93,6 +95,13 @@ void TestCommandLine::mistakes_data()
                     "kirt: Missing value after '--workbench'.");
     kirt::test::row("stray argument", QStringList{"bench.kirt"},
                     "kirt: unexpected argument 'bench.kirt'");
+    const QString profile = QStringLiteral("kirt: --profile '%1': a profile name cannot %2");
+    kirt::test::row("profile ..", QStringList{"--profile", ".."},
+                    profile.arg("..", "be '.' or '..'"));
+    kirt::test::row("profile with a slash", QStringList{"--profile", "a/b"},
+                    profile.arg("a/b", "contain '/' or '\\'"));
+    kirt::test::row("profile with a control", QStringList{"--profile", "a\x1b[2J"},
+                    profile.arg("a\\x1b[2J", "contain control characters"));
 }
 
 void TestCommandLine::mistakes()
@@ -200,6 +209,22 @@ void TestCommandLine::runOnlyDeviceStaysRunOnly()
     QVERIFY(f.window().close());
     QVERIFY(f.settings.read().contains("SerialPort=4\n"));
     qunsetenv("KIRT_COM2");
+}
+
+void TestCommandLine::profileChoosesTheStoredSettings()
+{
+    WindowFixture f;
+    f.settings.write("[Kirt]\nSerialPort=1\n");
+    kirt::setCurrentProfile(QStringLiteral("p"));
+    f.window(); // of profile p, storing COM5 at the close
+    kirt::setCurrentProfile({});
+    f.choose(QStringLiteral("SerialPortComboBox"), 4);
+    QVERIFY(f.window().close());
+    // A run without a window opens the stored port of its profile.
+    const QString script = f.fileWith(QStringLiteral("open.js"), "test('o', () => open());");
+    const Run own = runKirt({"--profile", "p", "--script", script});
+    QVERIFY2(own.out.contains(QStringLiteral("Opening COM5:")), qPrintable(own.out));
+    QVERIFY(runKirt({"--script", script}).out.contains(QStringLiteral("Opening COM2:")));
 }
 
 QTEST_MAIN(TestCommandLine)
