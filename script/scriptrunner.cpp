@@ -492,4 +492,3 @@ void ScriptRunner::closeOwnPorts()
 }
 
 } // namespace kirt
-
