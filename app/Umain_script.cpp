@@ -105,6 +105,7 @@ public:
     void log(const QString& text) override { m_window.showNoteLines({text}); }
     void logLines(const QStringList& lines) override { m_window.showNoteLines(lines); }
     kirt::PortController* transferPort() override { return &m_window.port(); }
+    kirt::ComSettings lineSettings() const override { return m_window.port().settings(); }
 
 private:
     TFmain& m_window;

@@ -57,6 +57,8 @@ public:
     }
     // The port a file transfer claims; none where there is none.
     virtual PortController* transferPort() { return nullptr; }
+    // The line settings a port the script opens of its own starts from, as open() would.
+    virtual ComSettings lineSettings() const { return {}; }
     // A transfer's line at its end ("YMODEM: sent fw.bin, ...").
     virtual void transferLine(const QString& line) { log(line); }
 };

@@ -1,7 +1,7 @@
 #include "script/scriptrunner.h"
 
-#include "base/codec.h"
-#include "checksum/checksum.h"
+#include "script/ownport.h"
+#include "script/scriptapi.h"
 #include "script/scriptreport.h"
 #include "script/scripttransfer.h"
 
@@ -18,201 +18,6 @@ namespace kirt {
 namespace {
 
 using Clock = ScriptChannel::Clock;
-
-std::optional<CheckKind> checkKindNamed(const QString& name)
-{
-    static const std::pair<const char*, CheckKind> kinds[] = {
-        {"xor", CheckKind::Xor},         {"add", CheckKind::Add},
-        {"crc16", CheckKind::Crc16},     {"crc16modbus", CheckKind::Modbus},
-        {"crcccitt", CheckKind::XModem}, {"hdlc", CheckKind::Hdlc}};
-    for (const auto& [text, kind] : kinds)
-        if (name == QLatin1String(text))
-            return kind;
-    return std::nullopt;
-}
-
-// The script's side of the API: plain values in and out, called on the script's thread. The
-// global functions of the prelude below give them their shape.
-class ScriptApi final : public QObject
-{
-    Q_OBJECT
-
-public:
-    ScriptApi(ScriptChannel& channel, std::function<void(const ScriptCase&)> caseDone,
-              std::function<void(const QString&)> say)
-        : m_channel(channel), m_caseDone(std::move(caseDone)), m_say(std::move(say))
-    {
-        m_start = Clock::now();
-    }
-
-    Q_INVOKABLE double now() const { return msSince(Clock::now()); }
-    Q_INVOKABLE double memoryBound() const
-    {
-        return static_cast<double>(ScriptRunner::ScriptMemoryBytes);
-    }
-    Q_INVOKABLE bool stopped() const { return m_channel.cancelled(); }
-
-    Q_INVOKABLE QString open(const QString& port, const QVariantMap& options)
-    {
-        // A misspelt option would leave the line as stored and let the case pass on the
-        // wrong settings.
-        static const QStringList known{QStringLiteral("baud"), QStringLiteral("dataBits"),
-                                       QStringLiteral("parity"), QStringLiteral("stopBits"),
-                                       QStringLiteral("flow")};
-        for (auto it = options.keyBegin(); it != options.keyEnd(); ++it)
-            if (!known.contains(*it))
-                return QStringLiteral("open: no option \"%1\" (the options are %2)")
-                    .arg(*it, known.join(QStringLiteral(", ")));
-        ScriptPort::OpenOptions open;
-        if (options.contains(QStringLiteral("baud")))
-            open.baud = options.value(QStringLiteral("baud")).toUInt();
-        if (options.contains(QStringLiteral("dataBits")))
-            open.dataBits =
-                static_cast<std::uint8_t>(options.value(QStringLiteral("dataBits")).toUInt());
-        const auto text = [&options](const char* key) {
-            return options.value(QLatin1String(key)).toString();
-        };
-        // Stop bits are a number to a script, as data bits are; 1.5 is not among them.
-        if (options.contains(QStringLiteral("stopBits"))) {
-            open.stopBits = choiceFromScriptName<StopBits>(
-                QString::number(options.value(QStringLiteral("stopBits")).toInt()));
-            if (!open.stopBits)
-                return QStringLiteral("open: stopBits must be ") + scriptChoices<StopBits>();
-        }
-        if (options.contains(QStringLiteral("parity"))) {
-            open.parity = choiceFromScriptName<Parity>(text("parity"));
-            if (!open.parity)
-                return QStringLiteral("open: parity must be ") + scriptChoices<Parity>();
-        }
-        if (options.contains(QStringLiteral("flow"))) {
-            open.flow = choiceFromScriptName<FlowControl>(text("flow"));
-            if (!open.flow)
-                return QStringLiteral("open: flow must be ") + scriptChoices<FlowControl>();
-        }
-        const QString result =
-            m_channel.onOwner([port, open](ScriptPort& p) { return p.open(port, open); });
-        if (result.isEmpty())
-            m_channel.clearReceived(); // what came before the open is no answer to this script
-        return result;
-    }
-    Q_INVOKABLE QString close()
-    {
-        return m_channel.onOwner([](ScriptPort& p) { return p.close(); });
-    }
-    Q_INVOKABLE QString send(const QString& bytes)
-    {
-        return m_channel.onOwner([data = bytes.toLatin1()](ScriptPort& p) { return p.send(data); });
-    }
-    Q_INVOKABLE QString sendLine(int line)
-    {
-        return m_channel.onOwner([line](ScriptPort& p) { return p.sendLine(line); });
-    }
-    Q_INVOKABLE QString setDtr(bool on) { return line(ModemLine::Dtr, on); }
-    Q_INVOKABLE QString setRts(bool on) { return line(ModemLine::Rts, on); }
-    Q_INVOKABLE QString sendBreak(int ms)
-    {
-        return m_channel.onOwner([ms](ScriptPort& p) { return p.sendBreak(ms); });
-    }
-    Q_INVOKABLE QVariant modem()
-    {
-        const std::optional<ModemStatus> lines = m_channel.modemOnOwner();
-        if (!lines)
-            return {};
-        return QVariantMap{{QStringLiteral("cts"), lines->cts},
-                           {QStringLiteral("dsr"), lines->dsr},
-                           {QStringLiteral("dcd"), lines->dcd},
-                           {QStringLiteral("ri"), lines->ri}};
-    }
-    Q_INVOKABLE void log(const QString& text) { m_say(text); }
-
-    // The received bytes as one character a byte; the count seen is kept for waitMore.
-    Q_INVOKABLE QString peek()
-    {
-        const QByteArray bytes = m_channel.peek(&m_seen);
-        m_peeked = static_cast<std::size_t>(bytes.size());
-        return QString::fromLatin1(bytes);
-    }
-    Q_INVOKABLE void consume(int count)
-    {
-        m_channel.consume(m_seen, m_peeked, static_cast<std::size_t>(count));
-    }
-    Q_INVOKABLE bool waitMore(double deadlineMs) const
-    {
-        return m_channel.waitForMore(m_seen, at(deadlineMs));
-    }
-    Q_INVOKABLE bool sleepUntil(double deadlineMs) const
-    {
-        return m_channel.sleepUntil(at(deadlineMs));
-    }
-    Q_INVOKABLE double lastArrival() const
-    {
-        return std::max(0.0, msSince(m_channel.lastArrival()));
-    }
-    Q_INVOKABLE double dropped() const { return static_cast<double>(m_channel.dropped()); }
-    Q_INVOKABLE double flush() { return static_cast<double>(m_channel.clearReceived()); }
-
-    Q_INVOKABLE QVariantMap hexBytes(const QString& text) const
-    {
-        const QString digits = StripHexDumpSeparators(text);
-        for (const QChar c : digits)
-            if (!c.isDigit() && !(c.toUpper() >= u'A' && c.toUpper() <= u'F'))
-                return {{QStringLiteral("error"),
-                         QStringLiteral("sendHex: \"%1\" is not a hex digit").arg(c)}};
-        if (digits.size() % 2 != 0)
-            return {
-                {QStringLiteral("error"), QStringLiteral("sendHex: an odd number of hex digits")}};
-        const QByteArray latin = digits.toLatin1();
-        QByteArray bytes(latin.size() / 2, '\0');
-        for (qsizetype i = 0; i < bytes.size(); ++i)
-            bytes[i] = static_cast<char>(DecodeHexPair(latin.constData() + 2 * i));
-        return {{QStringLiteral("bytes"), QString::fromLatin1(bytes)}};
-    }
-    // -1 for a kind that does not exist.
-    Q_INVOKABLE double checksum(const QString& kind, const QString& data) const
-    {
-        const auto found = checkKindNamed(kind);
-        return found ? computeCheck(*found, data.toLatin1()) : -1.0;
-    }
-    Q_INVOKABLE QVariant checksumBytes(const QString& kind, const QString& data) const
-    {
-        const auto found = checkKindNamed(kind);
-        if (!found)
-            return {};
-        return QString::fromLatin1(checkWireBytes(*found, computeCheck(*found, data.toLatin1())));
-    }
-
-    Q_INVOKABLE void caseStarts(const QString& name) { m_running << name; }
-    Q_INVOKABLE void caseDone(const QString& name, bool passed, const QString& reason, double ms)
-    {
-        if (!m_running.isEmpty())
-            m_running.removeLast();
-        m_caseDone(ScriptCase{name, passed, reason, ms});
-    }
-    // The innermost case under way, for a run that was ended in the middle of it.
-    QString runningCase() const { return m_running.isEmpty() ? QString() : m_running.last(); }
-
-private:
-    QString line(ModemLine which, bool on)
-    {
-        return m_channel.onOwner([which, on](ScriptPort& p) { return p.setModemLine(which, on); });
-    }
-    double msSince(Clock::time_point t) const
-    {
-        return std::chrono::duration<double, std::milli>(t - m_start).count();
-    }
-    Clock::time_point at(double ms) const
-    {
-        return m_start + std::chrono::microseconds(static_cast<long long>(ms * 1000.0));
-    }
-
-    ScriptChannel& m_channel;
-    std::function<void(const ScriptCase&)> m_caseDone;
-    std::function<void(const QString&)> m_say;
-    Clock::time_point m_start;
-    std::uint64_t m_seen = 0; // bytes arrived at the last peek
-    std::size_t m_peeked = 0; // and how many it gave
-    QStringList m_running;    // the cases begun and not done, outermost first
-};
 
 // The global functions, in the script's own language, over the API object.
 const char Prelude[] = R"JS(
@@ -251,7 +56,7 @@ function describe(p) {
     return p instanceof RegExp ? String(p) : typeof p === "string" ? JSON.stringify(p)
                                                                    : "bytes " + hex(bytes(p, "expect"));
 }
-function deadline(ms, fallback) { return k.now() + (ms === undefined ? fallback : Number(ms)); }
+function deadline(n, ms, fallback) { return n.now() + (ms === undefined ? fallback : Number(ms)); }
 class TimeoutError extends Error {
     constructor(message) { super(message); this.name = "TimeoutError"; }
 }
@@ -305,70 +110,94 @@ for (const name of ["ArrayBuffer", "Int8Array", "Uint8Array", "Uint8ClampedArray
         static [Symbol.hasInstance](value) { return value instanceof Inner; }
     };
 }
+// The functions of one port over its native object n: the main port's are the globals, and
+// each port the script opens itself gets the same, so the two cannot drift apart.
+function portFunctions(n) {
+    const p = {};
+    // A port the script closed throws for everything, also for what only reads.
+    const usable = (what) => fail(n.usable(what));
+    p.close = function () { fail(n.close()); };
+    p.send = function (data) { usable("send"); fail(n.send(bytes(data, "send"))); };
+    p.sendHex = function (text) {
+        usable("sendHex");
+        const r = n.hexBytes(String(text));
+        if (r.error) throw new Error(r.error);
+        fail(n.send(r.bytes));
+    };
+    p.expect = function (pattern, timeoutMs) {
+        usable("expect");
+        const until = deadline(n, timeoutMs, 5000);
+        let re = null, needle = null;
+        if (pattern instanceof RegExp)
+            re = new RegExp(pattern.source, pattern.flags.replace(/[gy]/g, ""));
+        else
+            needle = bytes(pattern, "expect");
+        for (;;) {
+            const text = n.peek();
+            if (re) {
+                const m = re.exec(text);
+                if (m) { n.consume(m.index + m[0].length); return m; }
+            } else {
+                const at = text.indexOf(needle);
+                if (at >= 0) { n.consume(at + needle.length); return needle; }
+            }
+            if (!n.waitMore(until)) {
+                if (n.stopped()) stopped();
+                throw new TimeoutError("expect " + describe(pattern) + ": no match within " +
+                                       (timeoutMs === undefined ? 5000 : timeoutMs) +
+                                       " ms; last bytes received: " + hex(n.peek().slice(-64)));
+            }
+        }
+    };
+    p.read = function (count, timeoutMs) {
+        usable("read");
+        const until = deadline(n, timeoutMs, 1000);
+        for (;;) {
+            const text = n.peek();
+            if (text.length >= count || !n.waitMore(until)) {
+                if (n.stopped()) stopped();
+                const got = n.peek().slice(0, count);
+                n.consume(got.length);
+                return got;
+            }
+        }
+    };
+    p.waitIdle = function (ms) {
+        usable("waitIdle");
+        for (;;) {
+            const quiet = n.now() - n.lastArrival();
+            if (quiet >= ms) return;
+            if (!n.sleepUntil(n.lastArrival() + ms)) stopped();
+        }
+    };
+    p.setDtr = function (on) { usable("setDtr"); fail(n.setDtr(!!on)); };
+    p.setRts = function (on) { usable("setRts"); fail(n.setRts(!!on)); };
+    // The owner ends the break on a timer; the script goes on once it is over.
+    p.sendBreak = function (ms) {
+        usable("sendBreak");
+        const hold = ms === undefined ? 250 : Number(ms);
+        fail(n.sendBreak(hold));
+        if (!n.sleepUntil(n.now() + hold)) stopped();
+    };
+    p.modem = function () { usable("modem"); const m = n.modem(); return m === undefined ? null : m; };
+    // Drops what was received and not yet consumed (a greeting, a late answer of an earlier
+    // case); returns how many bytes went.
+    p.flush = function () { usable("flush"); return n.flush(); };
+    return p;
+}
+Object.assign(g, portFunctions(k));
 g.open = function (port, options) {
     fail(k.open(port === undefined || port === null ? "" : String(port), options || {}));
 };
-g.close = function () { fail(k.close()); };
-g.send = function (data) { fail(k.send(bytes(data, "send"))); };
-g.sendHex = function (text) {
-    const r = k.hexBytes(String(text));
-    if (r.error) throw new Error(r.error);
-    fail(k.send(r.bytes));
-};
 g.sendLine = function (n) { fail(k.sendLine(Number(n))); };
-g.expect = function (pattern, timeoutMs) {
-    const until = deadline(timeoutMs, 5000);
-    let re = null, needle = null;
-    if (pattern instanceof RegExp)
-        re = new RegExp(pattern.source, pattern.flags.replace(/[gy]/g, ""));
-    else
-        needle = bytes(pattern, "expect");
-    for (;;) {
-        const text = k.peek();
-        if (re) {
-            const m = re.exec(text);
-            if (m) { k.consume(m.index + m[0].length); return m; }
-        } else {
-            const at = text.indexOf(needle);
-            if (at >= 0) { k.consume(at + needle.length); return needle; }
-        }
-        if (!k.waitMore(until)) {
-            if (k.stopped()) stopped();
-            throw new TimeoutError("expect " + describe(pattern) + ": no match within " +
-                                   (timeoutMs === undefined ? 5000 : timeoutMs) +
-                                   " ms; last bytes received: " + hex(k.peek().slice(-64)));
-        }
-    }
-};
-g.read = function (count, timeoutMs) {
-    const until = deadline(timeoutMs, 1000);
-    for (;;) {
-        const text = k.peek();
-        if (text.length >= count || !k.waitMore(until)) {
-            if (k.stopped()) stopped();
-            const got = k.peek().slice(0, count);
-            k.consume(got.length);
-            return got;
-        }
-    }
-};
-g.waitIdle = function (ms) {
-    for (;;) {
-        const quiet = k.now() - k.lastArrival();
-        if (quiet >= ms) return;
-        if (!k.sleepUntil(k.lastArrival() + ms)) stopped();
-    }
+g.openPort = function (name, options) {
+    const n = k.openPort(name === undefined || name === null ? "" : String(name), options || {});
+    if (typeof n === "string") throw new Error(n);
+    const p = portFunctions(n);
+    p.name = String(name);
+    return Object.freeze(p);
 };
 g.sleep = function (ms) { if (!k.sleepUntil(k.now() + Number(ms))) stopped(); };
-g.setDtr = function (on) { fail(k.setDtr(!!on)); };
-g.setRts = function (on) { fail(k.setRts(!!on)); };
-// The owner ends the break on a timer; the script goes on once it is over.
-g.sendBreak = function (ms) {
-    const hold = ms === undefined ? 250 : Number(ms);
-    fail(k.sendBreak(hold));
-    g.sleep(hold);
-};
-g.modem = function () { const m = k.modem(); return m === undefined ? null : m; };
 g.checksum = function (kind, data) {
     const v = k.checksum(String(kind), bytes(data, "checksum"));
     if (v < 0) throw new RangeError("checksum: no kind " + JSON.stringify(kind));
@@ -380,9 +209,6 @@ g.checksumBytes = function (kind, data) {
         throw new RangeError("checksumBytes: no kind " + JSON.stringify(kind));
     return v;
 };
-// Drops what was received and not yet consumed (a greeting, a late answer of an earlier case);
-// returns how many bytes went.
-g.flush = function () { return k.flush(); };
 g.log = function (text) { k.log(String(text)); };
 g.check = function (condition, message) {
     if (!condition) throw new Error(message === undefined ? "check failed" : String(message));
@@ -529,6 +355,7 @@ bool ScriptRunner::start(const QString& fileName, const QString& source)
     m_thread->setStackSize(ScriptStackBytes);
     connect(m_thread, &QThread::finished, this, [this] {
         m_memory.stop();
+        closeOwnPorts();
         m_thread->deleteLater();
         m_thread = nullptr;
         // The last lines before the outcome.
@@ -558,7 +385,10 @@ void ScriptRunner::run(const QString& fileName, const QString& source)
                 outcome.cases << result; // every case, whatever the user is shown
                 say(caseLine(result), true);
             },
-            [say](const QString& line) { say(line, false); });
+            [say](const QString& line) { say(line, false); },
+            [this](const QString& name, const ScriptPort::OpenOptions& options, QString& error) {
+                return openOwnPort(name, options, error);
+            });
         QJSEngine::setObjectOwnership(&api, QJSEngine::CppOwnership);
         ScriptTransferApi transfers(m_channel);
         {
@@ -601,6 +431,11 @@ void ScriptRunner::interrupt(ScriptOutcome::End why)
     int expected = -1;
     m_stopReason.compare_exchange_strong(expected, static_cast<int>(why));
     m_channel.cancel();
+    {
+        const std::lock_guard lock(m_ownMutex);
+        for (const auto& port : m_ownPorts)
+            port->channel().cancel();
+    }
     const std::lock_guard lock(m_engineMutex);
     if (m_engine)
         m_engine->setInterrupted(true);
@@ -616,8 +451,44 @@ void ScriptRunner::waitForEnd()
     m_memory.stop();
     delete m_thread;
     m_thread = nullptr;
+    closeOwnPorts();
+}
+
+ScriptChannel* ScriptRunner::openOwnPort(const QString& name,
+                                         const ScriptPort::OpenOptions& options, QString& error)
+{
+    // Written on the owner's thread, read here only after the call returned: a call that runs
+    // after a stop writes into this, not into a frame that is gone.
+    auto made = std::make_shared<ScriptChannel*>(nullptr);
+    error = m_channel.onOwner([this, made, name, options](ScriptPort& main) {
+        if (m_channel.cancelled())
+            return QStringLiteral("stopped");
+        std::vector<const PortController*> others;
+        for (const auto& port : m_ownPorts)
+            others.push_back(port->controller());
+        // The main port is the one a file transfer would claim.
+        if (QString open = alreadyOpen(name, main.transferPort(), others); !open.isEmpty())
+            return open;
+        auto port = std::make_unique<OwnScriptPort>(main, main.lineSettings());
+        // A failure in open()'s own words.
+        if (QString failed = port->open(name, options); !failed.isEmpty())
+            return failed;
+        *made = &port->channel();
+        const std::lock_guard lock(m_ownMutex);
+        m_ownPorts.push_back(std::move(port));
+        return QString();
+    });
+    return error.isEmpty() ? *made : nullptr;
+}
+
+void ScriptRunner::closeOwnPorts()
+{
+    std::vector<std::unique_ptr<OwnScriptPort>> ports;
+    {
+        const std::lock_guard lock(m_ownMutex);
+        ports.swap(m_ownPorts);
+    }
+    // Their destructors close them, here on the owner's thread.
 }
 
 } // namespace kirt
-
-#include "scriptrunner.moc"

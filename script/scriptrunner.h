@@ -13,12 +13,15 @@
 #include <atomic>
 #include <memory>
 #include <mutex>
+#include <vector>
 
 class QJSEngine;
 class QThread;
 class QTimer;
 
 namespace kirt {
+
+class OwnScriptPort;
 
 struct ScriptCase
 {
@@ -91,6 +94,12 @@ private:
     void showSaid();
     // stop() from any thread: ends the script soon, the first reason given counting.
     void interrupt(ScriptOutcome::End why);
+    // Script's thread: opens a port of the script's own on the owner's thread; its channel, or
+    // nothing and why.
+    ScriptChannel* openOwnPort(const QString& name, const ScriptPort::OpenOptions& options,
+                               QString& error);
+    // Owner's thread, once the script's has ended: closes and frees the script's own ports.
+    void closeOwnPorts();
 
     ScriptChannel m_channel;
     ScriptPort& m_port;
@@ -103,6 +112,10 @@ private:
     QJSEngine* m_engine = nullptr;
     std::atomic<int> m_stopReason{-1};
     MemoryWatch m_memory;
+    // Made and freed on the owner's thread; the mutex lets a stop from any thread cancel their
+    // waits.
+    std::mutex m_ownMutex;
+    std::vector<std::unique_ptr<OwnScriptPort>> m_ownPorts;
 };
 
 } // namespace kirt

@@ -29,6 +29,7 @@ public:
     std::optional<ModemStatus> modem() override;
     void log(const QString& text) override { m_say(text); }
     PortController* transferPort() override { return &m_port; }
+    ComSettings lineSettings() const override { return m_settings; }
 
 private:
     std::function<void(const QString&)> m_say;

@@ -31,6 +31,17 @@ bool sameIdentity(const DeviceIdentity& was, const DeviceIdentity& now)
     return false;
 }
 
+// A device the request names itself is taken as one a variable names would be.
+std::optional<PortResolution> resolveDevice(const QString& portName, const QString& devicePath)
+{
+    if (devicePath.isEmpty())
+        return resolvePort(portName);
+    PortResolution given;
+    given.devicePath = devicePath;
+    given.source = PortSource::Environment;
+    return given;
+}
+
 SerialStatus refusal(const QString& reason)
 {
     SerialStatus status;
@@ -106,7 +117,7 @@ PortSession::PreparedOpen PortSession::prepareOpen(const OpenRequest& request)
         close();
     PreparedOpen prepared;
     prepared.request = request;
-    const auto resolution = resolvePort(request.portName);
+    const auto resolution = resolveDevice(request.portName, request.devicePath);
     if (!resolution) {
         prepared.result.failed = OpenResult::Step::Open;
         prepared.result.status.error = SerialError::NotFound;
@@ -145,6 +156,7 @@ OpenResult PortSession::finishOpen(PreparedOpen& prepared)
     m_dtr = prepared.request.dtr;
     m_rts = prepared.request.rts;
     m_portName = prepared.request.portName;
+    m_givenDevice = prepared.request.devicePath;
     m_mapped = resolution.source != PortSource::Default;
     m_open = true;
     m_txDropped = 0;
@@ -394,7 +406,7 @@ void PortSession::loseDevice()
     m_pendingWrites.clear();
     clearWrites();
     m_mappingAtLoss = {};
-    if (const auto resolution = resolvePort(m_portName)) {
+    if (const auto resolution = resolveDevice(m_portName, m_givenDevice)) {
         m_mappingAtLoss.source = resolution->source;
         m_mappingAtLoss.devicePath = resolution->devicePath;
         if (resolution->source == PortSource::ConfigLink)
@@ -436,7 +448,7 @@ void PortSession::retry()
     // The old thread ends by itself once it sees its port closed; its successor waits for it.
     if (!m_lost || m_attempting || (m_thread && m_thread->isRunning()))
         return;
-    const auto resolution = resolvePort(m_portName);
+    const auto resolution = resolveDevice(m_portName, m_givenDevice);
     // A mapping that went away falls back to the kernel's port, which is another device.
     if (!resolution || (m_mapped && resolution->source == PortSource::Default))
         return;

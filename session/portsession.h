@@ -25,6 +25,9 @@ namespace kirt {
 struct OpenRequest
 {
     QString portName; // "COM1"
+    // A device path or an address to open in place of the one portName leads to, which then
+    // only names it.
+    QString devicePath;
     ComSettings settings;
     bool dtr = false; // raised after the line state has cleared both lines
     bool rts = false;
@@ -200,6 +203,7 @@ private:
     bool m_open = false;
     bool m_lost = false;
     QString m_portName;
+    QString m_givenDevice; // the request's own device path, for a reopen after a loss
     QString m_lossReason;
     ComSettings m_settings; // as opened; a reopen applies them again
     bool m_dtr = false;

@@ -2,6 +2,7 @@
 // rules answer, shows its results, and stops when told.
 #include "tests/support/controls.h"
 #include "tests/support/fakeport.h"
+#include "tests/support/vdevprocess.h"
 #include "tests/support/windowfixture.h"
 #include "ui/datalineedit.h"
 #include "ui/receivedisplay.h"
@@ -10,7 +11,10 @@
 #include <QLabel>
 #include <QtTest>
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 using kirt::PtyDevice;
 using kirt::test::WindowFixture;
@@ -25,7 +29,22 @@ private slots:
     void breakAndCloseLeaveTheUsersPortAlone();
     void aFifoIsRefusedNotWaitedFor();
     void aFloodIsCountedNotShownAndEveryCaseKept();
+    void aScriptsOwnPortStaysOutOfTheWindow();
 };
+
+namespace {
+
+// Nobody holds the device: this program closed it.
+bool released(const QString& device)
+{
+    const int fd = ::open(QFile::encodeName(device).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    const bool free = fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+    if (fd >= 0)
+        ::close(fd);
+    return free;
+}
+
+} // namespace
 
 void TestScript::runsWhileTheDisplayReceivesAndRulesAnswer()
 {
@@ -167,6 +186,52 @@ for (let i = 0; i < 3000; ++i) test("case " + i, function () {});
                                                               "not shown\n"))),
              qPrintable(shown.right(2000)));
     QVERIFY2(shown.contains(QStringLiteral("PASS case 2999 (")), qPrintable(shown.right(2000)));
+}
+
+void TestScript::aScriptsOwnPortStaysOutOfTheWindow()
+{
+    WindowFixture f(WindowFixture::Device::Pty); // the window's COM1
+    kirt::test::VdevProcess relay(
+        {QStringLiteral("--port"), QStringLiteral("COM2"), QStringLiteral("--echo")});
+    QVERIFY(!relay.device().isEmpty());
+    f.showWithDisplayFormat(1);
+    QVERIFY(f.openPort());
+    auto* label = f.find<QLabel>(QStringLiteral("ScriptStateLabel"));
+    const auto run = [&](const char* name, const char* source) {
+        f.answers.paths.push_back(f.fileWith(QString::fromLatin1(name), source));
+        f.triggerAction(QStringLiteral("RunScriptAction"));
+    };
+    run("relay.js", R"JS(
+const relay = openPort("COM2");
+test("echo", function () { relay.send("secret-42\r"); relay.expect("secret-42", 5000); });
+test("the window's port", function () {
+    let error = null;
+    try { openPort("COM1"); } catch (e) { error = e; }
+    check(error && /COM1 is the main port/.test(error.message), String(error));
+});
+log("relay done");
+)JS");
+    QVERIFY(PtyDevice::waitUntil([&] { return !label->text().endsWith(QLatin1String("running")); },
+                                 10000));
+    QCOMPARE(label->text(), QStringLiteral(" relay.js passed 2/2"));
+    const QString shown = f.display()->displayText();
+    QVERIFY2(shown.contains(QStringLiteral("relay done")) &&
+                 !shown.contains(QStringLiteral("secret")),
+             qPrintable(shown));
+    QVERIFY(f.window().portOpen());
+    QCOMPARE(f.window().port().portName(), QStringLiteral("COM1"));
+    QVERIFY(released(relay.device()));
+
+    // A stop ends a wait on the script's own port at once, and closes it.
+    run("stopped.js",
+        "const relay = openPort('COM2');\nlog('waiting');\nrelay.expect('never', 60000);\n");
+    QVERIFY(PtyDevice::waitUntil(
+        [&] { return f.display()->displayText().contains(QStringLiteral("waiting")); }, 5000));
+    QVERIFY(!released(relay.device()));
+    f.triggerAction(QStringLiteral("StopScriptAction"));
+    QVERIFY(PtyDevice::waitUntil(
+        [&] { return label->text() == QStringLiteral(" stopped.js stopped"); }, 5000));
+    QVERIFY(released(relay.device()));
 }
 
 QTEST_MAIN(TestScript)

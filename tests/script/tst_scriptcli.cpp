@@ -1,6 +1,7 @@
 // kirt --script, the program itself without a display: its lines, exit codes, JUnit file (never
 // into a FIFO or a device), time limit and Ctrl+C.
 #include "tests/support/tempsettings.h"
+#include "tests/support/vdevprocess.h"
 
 #include <QProcess>
 #include <QTemporaryDir>
@@ -34,6 +35,7 @@ private slots:
     void onlyABoundedRegularFileIsRead();
     void deeplyNestedValuesDoNotCrash();
     void memoryIsBounded();
+    void aScriptDrivesSeveralPorts();
 
 private:
     QString script(const QString& name, const QString& source)
@@ -257,6 +259,58 @@ test("fill", function () { new Array(1e9).fill(0); });
     QFile report(junit);
     QVERIFY(report.open(QIODevice::ReadOnly));
     QVERIFY(report.readAll().contains("message=\"the script used more than 512 MB of memory\""));
+}
+
+void TestScriptCli::aScriptDrivesSeveralPorts()
+{
+    // The main port answers AT only, the script's own echoes only: each hears its own bytes.
+    kirt::test::VdevProcess board(
+        {QStringLiteral("--port"), QStringLiteral("COM1"), QStringLiteral("--at")});
+    kirt::test::VdevProcess echo(
+        {QStringLiteral("--port"), QStringLiteral("COM2"), QStringLiteral("--echo")});
+    QVERIFY(!board.device().isEmpty() && !echo.device().isEmpty());
+    const QString source = QStringLiteral(R"JS(
+open();
+const p = openPort("COM2", {baud: 115200});
+function error(fn) { try { fn(); } catch (e) { return e.message; } return "no error"; }
+test("each port its own bytes", function () {
+    p.send("ping-2\r");
+    p.expect("ping-2", 3000);
+    send("AT\r");
+    expect("OK", 3000);
+    check(read(100, 300).indexOf("ping") < 0, "the main port heard the other's bytes");
+    check(p.read(100, 300).indexOf("OK") < 0, "the own port heard the main one's answer");
+});
+test("refused", function () {
+    log(error(() => openPort("COM1")));
+    log(error(() => openPort("%1")));
+    log(error(() => openPort("COM2", {speed: 9600})));
+    log(error(() => openPort("/nonexistent/ttyKIRT9")));
+    p.close();
+    log(error(() => p.send("x")));
+    log(error(() => p.expect("x", 10)));
+});
+test("by path, after the close", function () {
+    const q = openPort("%1");
+    q.sendHex("41 42");
+    check(q.read(2, 3000) === "AB", "no echo by path");
+});
+)JS")
+                               .arg(echo.device());
+    const Run r = run({QStringLiteral("--script"), script(QStringLiteral("ports.js"), source),
+                       QStringLiteral("--port"), QStringLiteral("COM1")});
+    QVERIFY2(r.exitCode == 0, qPrintable(r.out + r.err));
+    QCOMPARE(r.out.split(u'\n').mid(1, 6),
+             (QStringList{
+                 QStringLiteral("openPort: COM1 is the main port, open already; the global "
+                                "functions (send, expect, ...) use it"),
+                 QStringLiteral("openPort: %1 is open already by an earlier openPort()")
+                     .arg(echo.device()),
+                 QStringLiteral("openPort: no option \"speed\" (the options are baud, dataBits, "
+                                "parity, stopBits, flow)"),
+                 QStringLiteral("Error Opening /nonexistent/ttyKIRT9: No such file or directory"),
+                 QStringLiteral("COM2: send: the port is closed"),
+                 QStringLiteral("COM2: expect: the port is closed")}));
 }
 
 } // namespace
