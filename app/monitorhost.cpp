@@ -62,6 +62,9 @@ void MonitorHost::chosen()
                               .arg(name));
         m_ui.MonitorPortComboBox->setCurrentIndex(0);
     }
+    // A change while the port is open applies at once, as the line settings do.
+    if (m_port.isOpen() && (m_monitor.isOpen() || m_monitor.opening() || !chosenName().isEmpty()))
+        portOpened();
 }
 
 void MonitorHost::portOpened()

@@ -131,6 +131,12 @@ void TestMonitor::lossOfTheMonitorWhileThePortStreams()
                                  8000));
     QVERIFY(monitor.send("m2\r\n"));
     QVERIFY(PtyDevice::waitUntil([&] { return f.display()->displayText().contains("COM2> m2"); }));
+
+    // OFF while the port is open ends the monitor at once: rows lose their names.
+    f.choose("MonitorPortComboBox", 0);
+    QVERIFY(f.device().send("q\r\n"));
+    QVERIFY(PtyDevice::waitUntil([&] { return f.display()->displayText().endsWith("\nq\n"); }));
+    QVERIFY(!f.window().monitorPort().isOpen());
 }
 
 void TestMonitor::badChoices()
