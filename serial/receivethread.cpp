@@ -31,8 +31,10 @@ struct TReceiveComThread::Handoff
     bool serving = false; // the window is inside a hand-over
     // The sink held undisplayed bytes after the last hand-over.
     std::atomic<bool> sinkPending{true};
-    // The read time of the oldest bytes queued and not yet taken by a hand-over.
+    // The read time of the oldest bytes queued and not yet taken by a hand-over, and the time
+    // a read that returned is on its way to the queue (taken before its read time).
     std::atomic<std::int64_t> oldestQueued{NoneQueued};
+    std::atomic<std::int64_t> readInFlight{NoneQueued};
     static constexpr std::int64_t NoneQueued = std::numeric_limits<std::int64_t>::max();
 };
 
@@ -97,6 +99,10 @@ void TReceiveComThread::ReadRxChunk()
     // the read until a byte arrives, so a quiet line costs a few wake-ups a second.
     const int got = m_quiet ? m_port->readChunkWithin(m_chunk.data(), m_chunk.size(), QuietWaitMs)
                             : m_port->readChunk(m_chunk.data(), m_chunk.size());
+    // Bytes in hand count as unserved from before their read time on, so a merge of two ports
+    // never passes them while they are on their way to the queue.
+    if (got > 0)
+        m_handoff->readInFlight = std::chrono::steady_clock::now().time_since_epoch().count();
     m_readAt = kirt::ReadTime::now();
     if (got < 0 && m_port->deviceLost()) {
         // Nothing more will come from this opening: tell the window and end, rather than wait
@@ -137,8 +143,10 @@ void TReceiveComThread::queuePass(std::uint32_t steps)
         post = !std::exchange(m_handoff->posted, true);
     } catch (const std::bad_alloc&) {
         // Out of memory: this read is dropped, as the window drops a batch it cannot hold.
+        m_handoff->readInFlight = Handoff::NoneQueued;
         return;
     }
+    m_handoff->readInFlight = Handoff::NoneQueued;
     if (post)
         QMetaObject::invokeMethod(
             &m_context, [handoff = m_handoff, &sink = m_sink] { serve(handoff, sink); },
@@ -185,7 +193,8 @@ void TReceiveComThread::serve(const std::shared_ptr<Handoff>& handoff, kirt::RxS
 
 std::optional<std::chrono::steady_clock::time_point> TReceiveComThread::oldestUnservedRead() const
 {
-    const std::int64_t oldest = m_handoff->oldestQueued;
+    const std::int64_t oldest =
+        std::min(m_handoff->oldestQueued.load(), m_handoff->readInFlight.load());
     if (oldest == Handoff::NoneQueued)
         return std::nullopt;
     return std::chrono::steady_clock::time_point(std::chrono::steady_clock::duration(oldest));

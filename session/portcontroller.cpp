@@ -175,6 +175,9 @@ void PortController::mergeMonitor(PortController* monitor)
         return;
     if (m_monitor) {
         releaseMerged(true);
+        const std::uint32_t released = std::exchange(m_releasedBytes, 0);
+        if (!m_claimant)
+            m_pipeline.RxDisplaySteps(released);
         m_monitor->m_mergeInto = nullptr;
     }
     m_monitor = monitor;
@@ -191,15 +194,15 @@ void PortController::holdMerged(std::uint8_t source, const std::uint8_t* bytes, 
     while (at != m_held.begin() && std::prev(at)->at.steady > readAt.steady)
         --at;
     m_held.insert(at, HeldChunk{source, std::vector<std::uint8_t>(bytes, bytes + count), readAt});
-    releaseMerged(false);
 }
 
 void PortController::releaseMerged(bool all)
 {
     // Each port's reads reach this thread in order, but the two ports' hand-overs may pass each
     // other: a chunk waits while the other port has bytes read before it still on their way.
-    // Nothing waits longer than MaxHold, whatever the other thread does.
-    constexpr auto MaxHold = std::chrono::milliseconds(200);
+    // Called at the end of a hand-over, when all of its reads are held here. Nothing waits
+    // longer than MaxHold, whatever the other thread does.
+    constexpr auto MaxHold = std::chrono::milliseconds(1000);
     const auto now = std::chrono::steady_clock::now();
     while (!m_held.empty()) {
         HeldChunk& front = m_held.front();
@@ -263,18 +266,24 @@ void PortController::RxDisplaySteps(std::uint32_t count)
         m_mergeInto->RxDisplaySteps(count);
         return;
     }
-    // Bytes released from the other port's chunks need steps of their own.
-    count += std::exchange(m_releasedBytes, 0);
     if (!m_claimant)
         m_pipeline.RxDisplaySteps(count);
 }
 
 void PortController::RxDisplayStepsDone()
 {
-    if (m_mergeInto)
+    if (m_mergeInto) {
         m_mergeInto->RxDisplayStepsDone();
-    else
-        m_pipeline.RxDisplayStepsDone();
+        return;
+    }
+    // The hand-over's reads, and those held for the other port's earlier reads, go in order.
+    if (!m_held.empty()) {
+        releaseMerged(false);
+        const std::uint32_t released = std::exchange(m_releasedBytes, 0);
+        if (!m_claimant)
+            m_pipeline.RxDisplaySteps(released);
+    }
+    m_pipeline.RxDisplayStepsDone();
 }
 
 bool PortController::RxPending() const
