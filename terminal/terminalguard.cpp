@@ -122,40 +122,18 @@ void TerminalGuard::noteGlyph(char32_t ch)
 
 bool TerminalGuard::stepEightBit(std::uint8_t c)
 {
-    if (c >= 0xa0) {
-        switch (m_state) {
-        case State::String:
-            if (m_dcs) {
-                m_heldOverflow = true;
-                drop();
-            }
-            return false;
-        case State::Escape:
-            drop(); // the parser ignores it there and goes on waiting
-            return false;
-        case State::CsiLeader:
-        case State::CsiParams:
-        case State::CsiIntermediate:
-            // The parser ends the sequence at such a byte and drops it; the raw byte would be
-            // the start of a character there, which the guard would not have seen.
-            m_out[0] = '\x18';
-            reset();
-            return false;
-        case State::Ground:
-            break;
-        }
-        replace(static_cast<char>(0xc0 | (c >> 6)), static_cast<char>(0x80 | (c & 0x3f)));
-        noteGlyph(c);
-        return true;
-    }
-    // A C1 control.
+    // A0h..FFh are characters of the set, 80h..9Fh C1 controls.
+    const bool character = c >= 0xa0;
     switch (m_state) {
     case State::String:
-        if (c == 0x9c && !m_stringEscape) {
+        if (!character && c == 0x9c && !m_stringEscape) {
             releaseHeld();
             replace('\x1b', '\\');
             m_state = State::Ground;
-        } else {
+        } else if (!character) {
+            drop();
+        } else if (m_dcs) {
+            m_heldOverflow = true;
             drop();
         }
         return false;
@@ -165,12 +143,18 @@ bool TerminalGuard::stepEightBit(std::uint8_t c)
     case State::CsiLeader:
     case State::CsiParams:
     case State::CsiIntermediate:
-        // Ends the sequence as invalid, for the parser too.
+        // Ends the sequence as invalid, for the parser too. A character's raw byte would also
+        // end it there and be dropped, and the next one begin a character the guard never saw.
         m_out[0] = '\x18';
         reset();
         return false;
     case State::Ground:
         break;
+    }
+    if (character) {
+        replace(static_cast<char>(0xc0 | (c >> 6)), static_cast<char>(0x80 | (c & 0x3f)));
+        noteGlyph(c);
+        return true;
     }
     replace('\x1b', static_cast<char>(c - 0x40));
     if (c == 0x9b)
