@@ -246,6 +246,10 @@ int TerminalEmulator::popLine(int cols, void* cells)
         const auto at = static_cast<std::size_t>(i);
         fillVtermCell(at < line.cells.size() ? line.cells[at] : TerminalCell{}, &vcells[i]);
     }
+    // A wide character whose second half a narrower screen cuts off: libvterm 0.1.4 reads past
+    // the row for it, so it goes as a blank.
+    if (cols > 0 && vcells[cols - 1].width > 1)
+        fillVtermCell(TerminalCell{}, &vcells[cols - 1]);
     m_resizePopped.push_back(line.wraps);
     m_scrollback.pop_back();
     return 1;

@@ -251,6 +251,14 @@ void TestTerminalEmulator::scrollbackKeepsItsLimit()
     t.clear();
     QCOMPARE(t.scrollbackCount(), 0);
     QCOMPARE(t.allText(), QString());
+
+    // A line pulled back by a taller, narrower screen that cuts a wide character in half: the
+    // half goes as a blank (libvterm 0.1.4 read past the row for it and crashed).
+    TerminalEmulator wide(2, 10);
+    wide.feed(QByteArray("ABCDEFGH\xe4\xb8\xad\r\n\r\n"));
+    QCOMPARE(wide.scrollbackCount(), 1);
+    wide.resize(4, 9);
+    QCOMPARE(screenOf(wide).first(), QStringLiteral("ABCDEFGH."));
 }
 
 void TestTerminalEmulator::manyParametersAreCutBeforeLibvterm()
